@@ -1,0 +1,123 @@
+#include "app/encrypt_command.h"
+
+#include <string>
+
+#include "codec/enn.h"
+#include "crypto/key_scramble.h"
+#include "crypto/wipe.h"
+
+const char* const kMsgNoPath = "请指定文件路径！";
+const char* const kMsgNoPassword = "请输入密码！";
+const char* const kMsgNoConfirm = "请输入确认密码！";
+const char* const kMsgPasswordLength = "请输入一个6位的密码！";
+const char* const kMsgConfirmLength = "请输入一个6位的确认密码！";
+const char* const kMsgMismatch = "两次输入的密码不一致！";
+const char* const kMsgNotDigits = "密码必须是数字！";
+const char* const kMsgInputMissing = "找不到指定的文件！";
+const char* const kMsgCannotCreate = "不能创建加密文件！";
+const char* const kMsgEncryptFailed = "加密出错！";
+const char* const kMsgSuccessLead = "加密成功！ 加密文件保存在";
+const char* const kMsgSuccessTail = "，请将加密文件送交至我行！";
+
+namespace {
+
+bool IsWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void Clear(CommandField& field) {
+    SecureWipe(field.text.data(), field.text.size());
+    field.text.clear();
+    field.cleared = true;
+}
+
+// Stops the command with a message about the password fields.
+int RejectPasswords(EncryptFields& f, const char* message, bool clearPassword) {
+    if (clearPassword) {
+        Clear(f.password);
+    }
+    Clear(f.confirm);
+    (clearPassword ? f.password : f.confirm).focused = true;
+    f.status.text = message;
+    return kEncryptCheckFailed;
+}
+
+// Holds the command's copy of the password and the key, wiped on every way out.
+struct Secrets {
+    char password[7] = {};
+    char key[100] = {};
+    ~Secrets() {
+        SecureWipe(password, sizeof password);
+        SecureWipe(key, sizeof key);
+    }
+};
+
+}  // namespace
+
+std::string TrimWhiteSpace(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsWhiteSpace(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsWhiteSpace(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+std::string ContainerPathFor(const std::string& trimmedPath) { return trimmedPath + ".enn"; }
+
+int RunEncryptCommand(EncryptFields& f) {
+    const std::string path = TrimWhiteSpace(f.path.text);
+    const std::string& password = f.password.text;
+    const std::string& confirm = f.confirm.text;
+    if (path.empty()) {
+        f.status.text = kMsgNoPath;
+        return kEncryptCheckFailed;
+    }
+    if (password.empty()) {
+        f.status.text = kMsgNoPassword;
+        return kEncryptCheckFailed;
+    }
+    if (confirm.empty()) {
+        f.status.text = kMsgNoConfirm;
+        return kEncryptCheckFailed;
+    }
+    if (password.size() != 6) {
+        return RejectPasswords(f, kMsgPasswordLength, true);
+    }
+    if (confirm.size() != 6) {
+        return RejectPasswords(f, kMsgConfirmLength, false);
+    }
+    if (password != confirm) {
+        return RejectPasswords(f, kMsgMismatch, true);
+    }
+    for (char c : password) {
+        if (c < '0' || c > '9') {
+            return RejectPasswords(f, kMsgNotDigits, true);
+        }
+    }
+
+    Secrets secrets;
+    password.copy(secrets.password, 6);
+    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), secrets.key);
+    const std::string outputPath = ContainerPathFor(path);
+    const int result =
+        EnnEncryptFile(secrets.password, secrets.key, path.c_str(), outputPath.c_str());
+    switch (result) {
+        case ENN_OK:
+            f.status.text = std::string(kMsgSuccessLead) + '"' + outputPath + '"' + kMsgSuccessTail;
+            break;
+        case ENN_ERR_OPEN_INPUT:
+            f.status.text = kMsgInputMissing;
+            break;
+        case ENN_ERR_CREATE_OUTPUT:
+            f.status.text = kMsgCannotCreate;
+            break;
+        default:
+            f.status.text = kMsgEncryptFailed;
+            break;
+    }
+    return result;
+}

@@ -1,0 +1,52 @@
+// The Encrypt command: checks the path and the two password texts in a fixed
+// order, writes the container next to the input under the built-in key, and
+// reports one message. Free of any window toolkit: the dialog copies its
+// controls into EncryptFields, runs the command, then applies the effects.
+#ifndef VELTRANE_APP_ENCRYPT_COMMAND_H
+#define VELTRANE_APP_ENCRYPT_COMMAND_H
+
+#include <string>
+
+// One control as the command sees it. Texts are byte strings (UTF-8 here).
+struct CommandField {
+    std::string text;
+    bool cleared = false;  // the command emptied the field
+    bool focused = false;  // the command put the keyboard focus here
+};
+
+struct EncryptFields {
+    CommandField path;      // IDC_FILE_PATH: read
+    CommandField password;  // IDC_PASSWORD: read, maybe cleared and focused
+    CommandField confirm;   // IDC_CONFIRM: read, maybe cleared and focused
+    CommandField status;    // IDC_STATUS: receives exactly one message
+};
+
+// Runs the command on fields. Clearing a field also empties its text. Returns
+// the encoder's result when the checks passed (ENN_OK once the container is
+// written), or kEncryptCheckFailed when a check stopped it before any file was
+// touched.
+int RunEncryptCommand(EncryptFields& fields);
+
+constexpr int kEncryptCheckFailed = 1;
+
+// The messages of the command, exactly as the user sees them.
+extern const char* const kMsgNoPath;            // path empty after trimming
+extern const char* const kMsgNoPassword;        // password empty
+extern const char* const kMsgNoConfirm;         // confirmation empty
+extern const char* const kMsgPasswordLength;    // password not 6 bytes
+extern const char* const kMsgConfirmLength;     // confirmation not 6 bytes
+extern const char* const kMsgMismatch;          // the two differ
+extern const char* const kMsgNotDigits;         // password has a non-digit
+extern const char* const kMsgInputMissing;      // ENN_ERR_OPEN_INPUT
+extern const char* const kMsgCannotCreate;      // ENN_ERR_CREATE_OUTPUT
+extern const char* const kMsgEncryptFailed;     // any other failure
+extern const char* const kMsgSuccessLead;       // before the quoted output path
+extern const char* const kMsgSuccessTail;       // after it
+
+// The container's path for an input path: the path with ".enn" appended.
+std::string ContainerPathFor(const std::string& trimmedPath);
+
+// Removes leading and trailing space, tab, LF, VT, FF and CR, nothing else.
+std::string TrimWhiteSpace(const std::string& text);
+
+#endif

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Veltrane needs on Debian 12.
+# Run as root; does nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  clang libclang-rt-14-dev
+  qt6-base-dev qt6-translations-l10n fonts-arphic-uming
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
