@@ -66,7 +66,9 @@ std::string TrimWhiteSpace(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-std::string ContainerPathFor(const std::string& trimmedPath) { return trimmedPath + ".enn"; }
+std::string ContainerPathFor(const std::string& trimmedPath) {
+    return trimmedPath + ".enn";
+}
 
 int RunEncryptCommand(EncryptFields& f) {
     const std::string path = TrimWhiteSpace(f.path.text);

@@ -30,18 +30,18 @@ int RunEncryptCommand(EncryptFields& fields);
 constexpr int kEncryptCheckFailed = 1;
 
 // The messages of the command, exactly as the user sees them.
-extern const char* const kMsgNoPath;            // path empty after trimming
-extern const char* const kMsgNoPassword;        // password empty
-extern const char* const kMsgNoConfirm;         // confirmation empty
-extern const char* const kMsgPasswordLength;    // password not 6 bytes
-extern const char* const kMsgConfirmLength;     // confirmation not 6 bytes
-extern const char* const kMsgMismatch;          // the two differ
-extern const char* const kMsgNotDigits;         // password has a non-digit
-extern const char* const kMsgInputMissing;      // ENN_ERR_OPEN_INPUT
-extern const char* const kMsgCannotCreate;      // ENN_ERR_CREATE_OUTPUT
-extern const char* const kMsgEncryptFailed;     // any other failure
-extern const char* const kMsgSuccessLead;       // before the quoted output path
-extern const char* const kMsgSuccessTail;       // after it
+extern const char* const kMsgNoPath;          // path empty after trimming
+extern const char* const kMsgNoPassword;      // password empty
+extern const char* const kMsgNoConfirm;       // confirmation empty
+extern const char* const kMsgPasswordLength;  // password not 6 bytes
+extern const char* const kMsgConfirmLength;   // confirmation not 6 bytes
+extern const char* const kMsgMismatch;        // the two differ
+extern const char* const kMsgNotDigits;       // password has a non-digit
+extern const char* const kMsgInputMissing;    // ENN_ERR_OPEN_INPUT
+extern const char* const kMsgCannotCreate;    // ENN_ERR_CREATE_OUTPUT
+extern const char* const kMsgEncryptFailed;   // any other failure
+extern const char* const kMsgSuccessLead;     // before the quoted output path
+extern const char* const kMsgSuccessTail;     // after it
 
 // The container's path for an input path: the path with ".enn" appended.
 std::string ContainerPathFor(const std::string& trimmedPath);

@@ -130,7 +130,8 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
 
     // Creating the output would truncate the container before it is decoded.
     struct stat created;
-    std::FILE* out = EnnIsSameFile(out_path, opened) ? nullptr : EnnCreateOutput(out_path, &created);
+    std::FILE* out =
+        EnnIsSameFile(out_path, opened) ? nullptr : EnnCreateOutput(out_path, &created);
     if (out == nullptr) {
         std::fclose(in);
         return ENN_ERR_CREATE_OUTPUT;

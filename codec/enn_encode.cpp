@@ -81,7 +81,8 @@ int EnnEncryptFile(const char* password, const char* key, const char* in_path,
     }
     // Creating the output would truncate the input before it is read.
     struct stat outStat;
-    std::FILE* out = EnnIsSameFile(out_path, inStat) ? nullptr : EnnCreateOutput(out_path, &outStat);
+    std::FILE* out =
+        EnnIsSameFile(out_path, inStat) ? nullptr : EnnCreateOutput(out_path, &outStat);
     if (out == nullptr) {
         std::fclose(in);
         return ENN_ERR_CREATE_OUTPUT;

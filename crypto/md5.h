@@ -6,9 +6,9 @@
 #include <cstdint>
 
 struct MD5_CTX {
-    uint32_t state[4];          // chaining values A, B, C, D
-    uint32_t count[2];          // message length in bits mod 2^64, low word first
-    unsigned char buffer[64];   // bytes waiting for a whole block
+    uint32_t state[4];         // chaining values A, B, C, D
+    uint32_t count[2];         // message length in bits mod 2^64, low word first
+    unsigned char buffer[64];  // bytes waiting for a whole block
 };
 
 // Starts a message. buffer is left as it is.

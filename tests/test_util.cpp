@@ -54,7 +54,8 @@ TempDir::~TempDir() {
 
 void WriteFile(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
 }
 
 Bytes ReadFile(const std::string& path) {

@@ -10,7 +10,9 @@ using Bytes = std::vector<unsigned char>;
 
 Bytes FromHex(const std::string& hex);
 std::string ToHex(const unsigned char* data, size_t size);
-inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+inline std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
 
 // Deterministic pseudo-random bytes (the same for the same seed).
 Bytes PseudoRandomBytes(size_t size, uint32_t seed);
@@ -18,7 +20,7 @@ Bytes PseudoRandomBytes(size_t size, uint32_t seed);
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -26,7 +28,7 @@ public:
     const std::string& path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

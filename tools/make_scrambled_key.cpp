@@ -29,7 +29,8 @@ int main() {
     std::fclose(random);
     std::printf("const unsigned char kScrambledKey[57] = {");
     for (int i = 0; i < 57; ++i) {
-        std::printf("%s0x%02X,", i % 8 == 0 ? "\n    " : " ", static_cast<unsigned char>(scrambled[i]));
+        std::printf("%s0x%02X,", i % 8 == 0 ? "\n    " : " ",
+                    static_cast<unsigned char>(scrambled[i]));
     }
     std::printf("\n};\n");
     std::memset(key, 0, sizeof key);

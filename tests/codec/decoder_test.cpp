@@ -15,7 +15,9 @@ namespace {
 const char kKey[] = "Karsholm payment batch key";
 const char kDigestMessage[] = "\n md5 error !";
 
-Bytes KeyBytes(const char* key) { return Bytes(key, key + std::strlen(key)); }
+Bytes KeyBytes(const char* key) {
+    return Bytes(key, key + std::strlen(key));
+}
 
 // A chunk whose length Block reads lengthText (8 characters) and whose body is
 // bodyBlocks zero Blocks, encrypted under kKey.
@@ -38,7 +40,7 @@ Bytes WithHeader(const Bytes& body) {
 }
 
 class Decoder : public ::testing::Test {
-protected:
+  protected:
     // Runs EnnDecryptFile on the container bytes; returns its result and
     // keeps what it printed.
     int Decrypt(const Bytes& container, const char* key = kKey) {
@@ -151,8 +153,8 @@ TEST_F(Decoder, WriteFailureIsNotSuccess) {
 TEST_F(Decoder, PasswordNeedsOnlyTheKeyAndItsChunk) {
     char password[7] = "xxxxxx";
     Bytes container = ReferenceContainer("246801", KeyBytes(kKey), PseudoRandomBytes(5000, 6));
-    container[0] = 'X';      // a damaged header
-    container.back() ^= 1;   // and damaged data
+    container[0] = 'X';     // a damaged header
+    container.back() ^= 1;  // and damaged data
     WriteFile(enn, container);
     ASSERT_EQ(EnnReadPassword(kKey, enn.c_str(), password), ENN_OK);
     EXPECT_STREQ(password, "246801");
@@ -195,16 +197,16 @@ TEST_F(Decoder, ForgedLengthBlocksAreRefusedWithoutOverrun) {
     const struct {
         const char* length;
         size_t blocks;
-    } forged[] = {{"-0000001", 1}, {"-9999999", 4}, {"00000009", 1}, {"00004001", 500},
-                  {"99999999", 2}, {"  000017", 2}};
+    } forged[] = {{"-0000001", 1},   {"-9999999", 4}, {"00000009", 1},
+                  {"00004001", 500}, {"99999999", 2}, {"  000017", 2}};
     for (const auto& f : forged) {
         const Bytes chunk = ForgedChunk(f.length, f.blocks);
         const size_t cap = chunk.size() - 8;
         std::unique_ptr<unsigned char[]> out(new unsigned char[cap]);
         int outLen = -3;
-        EXPECT_EQ(EnnDecryptChunk(kKey, chunk.data(), static_cast<int>(chunk.size()), out.get(),
-                                  &outLen),
-                  ENN_ERR_GENERIC)
+        EXPECT_EQ(
+            EnnDecryptChunk(kKey, chunk.data(), static_cast<int>(chunk.size()), out.get(), &outLen),
+            ENN_ERR_GENERIC)
             << f.length;
         EXPECT_EQ(outLen, -3);
     }
@@ -221,10 +223,10 @@ TEST_F(Decoder, LengthTextIsReadLikeAtoi) {
 
 TEST_F(Decoder, ForgedLengthInsideAContainerFailsAndKeepsEarlierChunks) {
     const Bytes data = PseudoRandomBytes(4000, 12);
-    Bytes body = ForgedChunk("00000008", 1);                     // password chunk
+    Bytes body = ForgedChunk("00000008", 1);  // password chunk
     const Bytes full = ReferenceContainer("000000", KeyBytes(kKey), data);
-    body.insert(body.end(), full.begin() + 48, full.end());     // one good chunk
-    const Bytes bad = ForgedChunk("00000100", 2);               // announces 13 Blocks
+    body.insert(body.end(), full.begin() + 48, full.end());  // one good chunk
+    const Bytes bad = ForgedChunk("00000100", 2);            // announces 13 Blocks
     body.insert(body.end(), bad.begin(), bad.end());
     EXPECT_EQ(Decrypt(WithHeader(body)), ENN_ERR_GENERIC);
     EXPECT_EQ(ReadFile(plain), data);

@@ -26,7 +26,7 @@ std::string Md5Hex(const unsigned char* data, size_t size) {
 }
 
 class Encoder : public ::testing::Test {
-protected:
+  protected:
     // Encrypts plain under kKey and password 123456; returns the container.
     Bytes Encrypt(const Bytes& plain) {
         WriteFile(in, plain);

@@ -32,7 +32,8 @@ Bytes ReferenceContainer(const std::string& password, const Bytes& key, const By
     const std::string passwordText = password + "**";
     Bytes body = Chunk(key, reinterpret_cast<const unsigned char*>(passwordText.data()), 8);
     for (size_t at = 0; at < plain.size(); at += 4000) {
-        const Bytes chunk = Chunk(key, plain.data() + at, std::min<size_t>(4000, plain.size() - at));
+        const Bytes chunk =
+            Chunk(key, plain.data() + at, std::min<size_t>(4000, plain.size() - at));
         body.insert(body.end(), chunk.begin(), chunk.end());
     }
     unsigned char digest[MD5_DIGEST_LENGTH];

@@ -1,0 +1,157 @@
+#include "app/encrypt_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "codec/enn.h"
+#include "crypto/key_scramble.h"
+#include "reference_container.h"
+#include "test_util.h"
+
+namespace {
+
+const std::string kSuccessLead = "加密成功！ 加密文件保存在";
+const std::string kSuccessTail = "，请将加密文件送交至我行！";
+
+Bytes BuiltInKey() {
+    char key[57];
+    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key);
+    return Bytes(key, key + 56);
+}
+
+size_t EntriesIn(const std::string& dir) {
+    size_t n = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+class EncryptCommand : public ::testing::Test {
+  protected:
+    void SetUp() override { WriteFile(input, data); }
+
+    // Runs the command on the given texts; remembers the fields.
+    int Run(const std::string& path, const std::string& password, const std::string& confirm) {
+        fields = EncryptFields();
+        fields.path.text = path;
+        fields.password.text = password;
+        fields.confirm.text = confirm;
+        return RunEncryptCommand(fields);
+    }
+
+    // The check failed with message; cleared and focused name the password
+    // fields affected ("" none, "p" password, "c" confirmation, "pc" both).
+    void ExpectRejected(const char* message, const std::string& cleared, const std::string& focus) {
+        EXPECT_EQ(fields.status.text, message);
+        EXPECT_EQ(fields.password.cleared, cleared.find('p') != std::string::npos);
+        EXPECT_EQ(fields.confirm.cleared, cleared.find('c') != std::string::npos);
+        if (fields.password.cleared) {
+            EXPECT_EQ(fields.password.text, "");
+        }
+        if (fields.confirm.cleared) {
+            EXPECT_EQ(fields.confirm.text, "");
+        }
+        EXPECT_EQ(fields.password.focused, focus == "p");
+        EXPECT_EQ(fields.confirm.focused, focus == "c");
+        EXPECT_FALSE(fields.path.cleared || fields.path.focused || fields.status.focused);
+        EXPECT_EQ(EntriesIn(dir.path()), 1u) << "a failed check touched the file system";
+    }
+
+    TempDir dir;
+    std::string input = dir.File("list.txt");
+    Bytes data = PseudoRandomBytes(6000, 21);
+    EncryptFields fields;
+};
+
+TEST_F(EncryptCommand, ChecksInOrderAndReportsTheFirstProblem) {
+    EXPECT_EQ(Run(" \t\r\n\v\f", "123456", "123456"), kEncryptCheckFailed);
+    ExpectRejected("请指定文件路径！", "", "");
+    Run(input, "", "");
+    ExpectRejected("请输入密码！", "", "");
+    Run(input, "123456", "");
+    ExpectRejected("请输入确认密码！", "", "");
+    Run(input, "12345", "12345");
+    ExpectRejected("请输入一个6位的密码！", "pc", "p");
+    Run(input, "1234567", "123456");
+    ExpectRejected("请输入一个6位的密码！", "pc", "p");
+    Run(input, "123456", "12345");
+    ExpectRejected("请输入一个6位的确认密码！", "c", "c");
+    Run(input, "123456", "123457");
+    ExpectRejected("两次输入的密码不一致！", "pc", "p");
+    Run(input, "12a456", "12a456");
+    ExpectRejected("密码必须是数字！", "pc", "p");
+    // The mismatch is found before the letters.
+    Run(input, "12a456", "12b456");
+    ExpectRejected("两次输入的密码不一致！", "pc", "p");
+}
+
+TEST_F(EncryptCommand, LengthsAreBytesOfTheEncoding) {
+    Run(input, "密码", "密码");  // two characters, six bytes
+    ExpectRejected("密码必须是数字！", "pc", "p");
+    Run(input, "１２３４５６", "１２３４５６");  // full-width digits, 18 bytes
+    ExpectRejected("请输入一个6位的密码！", "pc", "p");
+    Run(input, " 12345", " 12345");  // passwords are not trimmed
+    ExpectRejected("密码必须是数字！", "pc", "p");
+}
+
+TEST_F(EncryptCommand, WritesTheContainerNextToTheInputAndSaysWhere) {
+    ASSERT_EQ(Run("  " + input + " \t", "908172", "908172"), ENN_OK);
+    const std::string container = input + ".enn";
+    EXPECT_EQ(fields.status.text, kSuccessLead + "\"" + container + "\"" + kSuccessTail);
+    EXPECT_EQ(fields.password.text, "908172");
+    EXPECT_EQ(fields.confirm.text, "908172");
+    EXPECT_FALSE(fields.password.cleared || fields.confirm.cleared);
+    EXPECT_FALSE(fields.password.focused || fields.confirm.focused);
+
+    // The container is the layout under the built-in key, byte for byte.
+    const Bytes written = ReadFile(container);
+    EXPECT_EQ(written, ReferenceContainer("908172", BuiltInKey(), data));
+
+    // The same inputs again replace it with an identical one.
+    ASSERT_EQ(Run(input, "908172", "908172"), ENN_OK);
+    EXPECT_EQ(ReadFile(container), written);
+}
+
+TEST_F(EncryptCommand, TrimsOnlyTheSixWhiteSpaceCharacters) {
+    // A no-break space is part of the name, so this file does not exist.
+    EXPECT_EQ(Run("\xC2\xA0" + input, "123456", "123456"), ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(TrimWhiteSpace("\t a b \r\n"), "a b");
+    EXPECT_EQ(TrimWhiteSpace(" \v\f "), "");
+}
+
+TEST_F(EncryptCommand, ReportsFilesThatCannotBeReadOrWritten) {
+    EXPECT_EQ(Run(dir.File("missing.txt"), "123456", "123456"), ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(fields.status.text, "找不到指定的文件！");
+    EXPECT_EQ(fields.password.text, "123456");
+    EXPECT_FALSE(FileExists(dir.File("missing.txt.enn")));
+
+    // A folder where the container's name should be: root can't be stopped
+    // by permissions, but nobody can create a file over a folder.
+    ASSERT_EQ(mkdir((input + ".enn").c_str(), 0700), 0);
+    EXPECT_EQ(Run(input, "123456", "123456"), ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fields.status.text, "不能创建加密文件！");
+
+    EXPECT_EQ(Run(dir.path(), "123456", "123456"), ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(fields.status.text, "找不到指定的文件！");
+}
+
+TEST_F(EncryptCommand, PathsOfAnyLengthWork) {
+    std::string folder = dir.path();
+    for (int i = 0; i < 6; ++i) {
+        folder += "/" + std::string(60, static_cast<char>('a' + i));
+    }
+    std::filesystem::create_directories(folder);
+    const std::string longInput = folder + "/付款清单.txt";
+    WriteFile(longInput, data);
+    ASSERT_GT(longInput.size(), 400u);
+    ASSERT_EQ(Run(longInput, "123456", "123456"), ENN_OK);
+    EXPECT_EQ(fields.status.text, kSuccessLead + "\"" + longInput + ".enn\"" + kSuccessTail);
+    EXPECT_TRUE(FileExists(longInput + ".enn"));
+}
+
+}  // namespace
