@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,14 +9,6 @@
 #include "crypto/wipe.h"
 
 namespace {
-
-inline void OpenBlock(const BLOWFISH_CTX* ctx, const unsigned char* in, unsigned char* out) {
-    uint32_t l = BlowfishLoadWord(in);
-    uint32_t r = BlowfishLoadWord(in + 4);
-    BlowfishDecryptBlock(ctx, &l, &r);
-    BlowfishStoreWord(l, out);
-    BlowfishStoreWord(r, out + 4);
-}
 
 bool KeyContext(const char* key, BLOWFISH_CTX* ctx) {
     const int keyLen = EnnKeyLength(key);
@@ -34,7 +27,7 @@ int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_le
         return ENN_ERR_GENERIC;
     }
     char length[9] = {};
-    OpenBlock(ctx, data, reinterpret_cast<unsigned char*>(length));
+    BlowfishDecryptBlocks(ctx, data, reinterpret_cast<unsigned char*>(length), 1);
     // Eight characters cannot overflow an int, whatever they hold.
     const int plain = std::atoi(length);
     *n = plain;
@@ -45,9 +38,7 @@ int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_le
     if (blocks > (data_len - 8) / 8 || blocks > out_cap / 8) {
         return ENN_ERR_GENERIC;
     }
-    for (int i = 0; i < blocks; ++i) {
-        OpenBlock(ctx, data + 8 + 8 * i, out + 8 * i);
-    }
+    BlowfishDecryptBlocks(ctx, data + 8, out, static_cast<size_t>(blocks));
     return ENN_OK;
 }
 
@@ -104,13 +95,13 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
 
     char stored[ENN_HEADER_SIZE + 1] = {};
     char computed[ENN_HEADER_SIZE + 1] = {};
-    unsigned char sealed[4096];
-    unsigned char plain[4096];
+    unsigned char sealed[kEnnBatchChunks * ENN_CHUNK_CIPHER];
+    unsigned char plain[kEnnBatchChunks * ENN_CHUNK_PLAIN];
     MD5_CTX md5;
     MD5Init(&md5);
     int got = EnnRead(in, reinterpret_cast<unsigned char*>(stored), ENN_HEADER_SIZE);
     while (got >= 0) {
-        got = EnnRead(in, sealed, ENN_CHUNK_CIPHER);
+        got = EnnRead(in, sealed, sizeof sealed);
         if (got <= 0) {
             break;
         }
@@ -119,12 +110,14 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
     MD5FinalHex(&md5, computed);
     if (got < 0) {
         std::fclose(in);
+        SecureWipe(&ctx, sizeof ctx);
         return ENN_ERR_GENERIC;
     }
     if (std::strncmp(stored, computed, ENN_HEADER_SIZE) != 0) {
         std::fputs("\n md5 error !", stdout);
         std::fflush(stdout);
         std::fclose(in);
+        SecureWipe(&ctx, sizeof ctx);
         return ENN_ERR_DIGEST;
     }
 
@@ -134,21 +127,28 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
         EnnIsSameFile(out_path, opened) ? nullptr : EnnCreateOutput(out_path, &created);
     if (out == nullptr) {
         std::fclose(in);
+        SecureWipe(&ctx, sizeof ctx);
         return ENN_ERR_CREATE_OUTPUT;
     }
+    // The data area is cut at fixed steps of ENN_CHUNK_CIPHER bytes, whatever
+    // the length Blocks say; only the piece at the end may be shorter.
     bool ok = std::fseek(in, ENN_PAYLOAD_OFFSET, SEEK_SET) == 0;
-    while (ok) {
-        got = EnnRead(in, sealed, ENN_CHUNK_CIPHER);
-        if (got <= 0) {
-            ok = got == 0;
-            break;
+    bool more = true;
+    while (ok && more) {
+        got = EnnRead(in, sealed, sizeof sealed);
+        ok = got >= 0;
+        more = got == static_cast<int>(sizeof sealed);
+        int plainLen = 0;
+        for (int at = 0; ok && at < got; at += ENN_CHUNK_CIPHER) {
+            int n = 0;
+            ok = EnnOpenChunk(&ctx, sealed + at, std::min<int>(ENN_CHUNK_CIPHER, got - at),
+                              plain + plainLen, static_cast<int>(sizeof plain) - plainLen,
+                              &n) == ENN_OK;
+            plainLen += ok ? n : 0;
         }
-        int n = 0;
-        ok = EnnOpenChunk(&ctx, sealed, got, plain, sizeof plain, &n) == ENN_OK &&
-             EnnWrite(out, plain, n);
-        if (got < ENN_CHUNK_CIPHER) {
-            break;
-        }
+        // What decoded before a bad chunk is still written, as it would be
+        // chunk by chunk.
+        ok = EnnWrite(out, plain, plainLen) && ok;
     }
     SecureWipe(&ctx, sizeof ctx);
     std::fclose(in);

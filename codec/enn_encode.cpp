@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -7,14 +8,6 @@
 #include "crypto/wipe.h"
 
 namespace {
-
-inline void SealBlock(const BLOWFISH_CTX* ctx, const unsigned char* in, unsigned char* out) {
-    uint32_t l = BlowfishLoadWord(in);
-    uint32_t r = BlowfishLoadWord(in + 4);
-    BlowfishEncryptBlock(ctx, &l, &r);
-    BlowfishStoreWord(l, out);
-    BlowfishStoreWord(r, out + 4);
-}
 
 bool IsSixDigits(const char* password) {
     for (int i = 0; i < 6; ++i) {
@@ -35,19 +28,16 @@ int EnnKeyLength(const char* key) {
 int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out) {
     char length[9] = {};
     std::snprintf(length, sizeof length, "%08d", n);
-    SealBlock(ctx, reinterpret_cast<const unsigned char*>(length), out);
-    int written = 8;
+    BlowfishEncryptBlocks(ctx, reinterpret_cast<const unsigned char*>(length), out, 1);
     const int whole = n / 8 * 8;
-    for (int i = 0; i < whole; i += 8, written += 8) {
-        SealBlock(ctx, data + i, out + written);
+    BlowfishEncryptBlocks(ctx, data, out + 8, static_cast<size_t>(whole / 8));
+    if (whole == n) {
+        return 8 + whole;
     }
-    if (whole < n) {
-        unsigned char last[8] = {};
-        std::memcpy(last, data + whole, static_cast<size_t>(n - whole));
-        SealBlock(ctx, last, out + written);
-        written += 8;
-    }
-    return written;
+    unsigned char last[8] = {};
+    std::memcpy(last, data + whole, static_cast<size_t>(n - whole));
+    BlowfishEncryptBlocks(ctx, last, out + 8 + whole, 1);
+    return 16 + whole;
 }
 
 int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned char* out,
@@ -97,23 +87,27 @@ int EnnEncryptFile(const char* password, const char* key, const char* in_path,
 
     char header[ENN_HEADER_SIZE + 1];
     std::memset(header, ' ', ENN_HEADER_SIZE);
-    unsigned char plain[4096];
-    unsigned char sealed[4096];
+    unsigned char plain[kEnnBatchChunks * ENN_CHUNK_PLAIN];
+    unsigned char sealed[kEnnBatchChunks * ENN_CHUNK_CIPHER];
     int sealedLen =
         EnnSealChunk(&ctx, reinterpret_cast<const unsigned char*>(passwordText), 8, sealed);
     bool ok = EnnWrite(out, header, ENN_HEADER_SIZE);
+    bool more = true;
     while (ok) {
         ok = EnnWrite(out, sealed, sealedLen);
-        if (!ok) {
-            break;
-        }
         MD5Update(&md5, sealed, static_cast<unsigned int>(sealedLen));
-        const int got = EnnRead(in, plain, ENN_CHUNK_PLAIN);
-        if (got <= 0) {
-            ok = got == 0;
+        if (!ok || !more) {
             break;
         }
-        sealedLen = EnnSealChunk(&ctx, plain, got, sealed);
+        const int got = EnnRead(in, plain, sizeof plain);
+        ok = got >= 0;
+        // A short read is the end of the input, as for a single chunk.
+        more = got == static_cast<int>(sizeof plain);
+        sealedLen = 0;
+        for (int at = 0; at < got; at += ENN_CHUNK_PLAIN) {
+            sealedLen += EnnSealChunk(&ctx, plain + at, std::min<int>(ENN_CHUNK_PLAIN, got - at),
+                                      sealed + sealedLen);
+        }
     }
     SecureWipe(&ctx, sizeof ctx);
     MD5FinalHex(&md5, header);

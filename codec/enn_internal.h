@@ -8,6 +8,11 @@
 
 #include "crypto/blowfish.h"
 
+// Chunks that the file operations read, code and write at a time. Reads and
+// writes this large go straight between the file and the caller's buffers,
+// past stdio's own small one.
+constexpr int kEnnBatchChunks = 16;
+
 // The key's string length when it is 4 to 56, else -1.
 int EnnKeyLength(const char* key);
 

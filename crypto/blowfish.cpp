@@ -9,31 +9,68 @@ uint32_t BlowfishF(const BLOWFISH_CTX* ctx, uint32_t x) {
            ctx->S[3][x & 0xFF];
 }
 
-void BlowfishEncryptBlock(const BLOWFISH_CTX* ctx, uint32_t* xl, uint32_t* xr) {
-    uint32_t l = *xl;
-    uint32_t r = *xr;
-    // Two rounds per pass, so the halves swap roles instead of being exchanged.
+namespace {
+
+// Two rounds per pass, so the halves swap roles instead of being exchanged;
+// unrolled so that both halves stay in registers.
+inline void Encipher(const BLOWFISH_CTX* ctx, uint32_t& xl, uint32_t& xr) {
+    uint32_t l = xl;
+    uint32_t r = xr;
+#pragma GCC unroll 8
     for (int i = 0; i < 16; i += 2) {
         l ^= ctx->P[i];
         r ^= BlowfishF(ctx, l);
         r ^= ctx->P[i + 1];
         l ^= BlowfishF(ctx, r);
     }
-    *xl = r ^ ctx->P[17];
-    *xr = l ^ ctx->P[16];
+    xl = r ^ ctx->P[17];
+    xr = l ^ ctx->P[16];
 }
 
-void BlowfishDecryptBlock(const BLOWFISH_CTX* ctx, uint32_t* xl, uint32_t* xr) {
-    uint32_t l = *xl;
-    uint32_t r = *xr;
+inline void Decipher(const BLOWFISH_CTX* ctx, uint32_t& xl, uint32_t& xr) {
+    uint32_t l = xl;
+    uint32_t r = xr;
+#pragma GCC unroll 8
     for (int i = 17; i > 1; i -= 2) {
         l ^= ctx->P[i];
         r ^= BlowfishF(ctx, l);
         r ^= ctx->P[i - 1];
         l ^= BlowfishF(ctx, r);
     }
-    *xl = r ^ ctx->P[0];
-    *xr = l ^ ctx->P[1];
+    xl = r ^ ctx->P[0];
+    xr = l ^ ctx->P[1];
+}
+
+}  // namespace
+
+void BlowfishEncryptBlock(const BLOWFISH_CTX* ctx, uint32_t* xl, uint32_t* xr) {
+    Encipher(ctx, *xl, *xr);
+}
+
+void BlowfishDecryptBlock(const BLOWFISH_CTX* ctx, uint32_t* xl, uint32_t* xr) {
+    Decipher(ctx, *xl, *xr);
+}
+
+void BlowfishEncryptBlocks(const BLOWFISH_CTX* ctx, const unsigned char* in, unsigned char* out,
+                           std::size_t count) {
+    for (; count > 0; --count, in += 8, out += 8) {
+        uint32_t l = BlowfishLoadWord(in);
+        uint32_t r = BlowfishLoadWord(in + 4);
+        Encipher(ctx, l, r);
+        BlowfishStoreWord(l, out);
+        BlowfishStoreWord(r, out + 4);
+    }
+}
+
+void BlowfishDecryptBlocks(const BLOWFISH_CTX* ctx, const unsigned char* in, unsigned char* out,
+                           std::size_t count) {
+    for (; count > 0; --count, in += 8, out += 8) {
+        uint32_t l = BlowfishLoadWord(in);
+        uint32_t r = BlowfishLoadWord(in + 4);
+        Decipher(ctx, l, r);
+        BlowfishStoreWord(l, out);
+        BlowfishStoreWord(r, out + 4);
+    }
 }
 
 void BlowfishSetKey(BLOWFISH_CTX* ctx, const unsigned char* key, int keyLen) {

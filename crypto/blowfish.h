@@ -3,6 +3,7 @@
 #ifndef VELTRANE_CRYPTO_BLOWFISH_H
 #define VELTRANE_CRYPTO_BLOWFISH_H
 
+#include <cstddef>
 #include <cstdint>
 
 struct BLOWFISH_CTX {
@@ -22,6 +23,13 @@ void BlowfishSetKey(BLOWFISH_CTX* ctx, const unsigned char* key, int keyLen);
 // Replaces the Block halves (xl, xr) by their encryption, or decryption, under ctx.
 void BlowfishEncryptBlock(const BLOWFISH_CTX* ctx, uint32_t* xl, uint32_t* xr);
 void BlowfishDecryptBlock(const BLOWFISH_CTX* ctx, uint32_t* xl, uint32_t* xr);
+
+// Encrypts, or decrypts, the count Blocks at in into out (which may be in),
+// each on its own, in the Block byte order below.
+void BlowfishEncryptBlocks(const BLOWFISH_CTX* ctx, const unsigned char* in, unsigned char* out,
+                           std::size_t count);
+void BlowfishDecryptBlocks(const BLOWFISH_CTX* ctx, const unsigned char* in, unsigned char* out,
+                           std::size_t count);
 
 // The round function: ((S0[a] + S1[b]) ^ S2[c]) + S3[d] over the bytes a..d of x.
 uint32_t BlowfishF(const BLOWFISH_CTX* ctx, uint32_t x);

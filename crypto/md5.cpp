@@ -8,9 +8,6 @@ namespace {
 const unsigned char MD5_PADDING[64] = {0x80};
 const char kHexDigits[] = "0123456789abcdef";
 
-// Per-step rotation amounts, four to a round.
-const int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
-
 // T[i] = floor(2^32 * |sin(i + 1)|), as tabulated in RFC 1321.
 const uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
@@ -43,38 +40,101 @@ void MD5Decode(uint32_t* output, const unsigned char* input, unsigned int len) {
     }
 }
 
+// F and G in their select forms: the same values as (x & y) | (~x & z) and
+// (x & z) | (y & ~z), with one operation fewer.
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
+    return z ^ (x & (y ^ z));
+}
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) {
+    return y ^ (z & (x ^ y));
+}
+inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) {
+    return x ^ y ^ z;
+}
+inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) {
+    return y ^ (x | ~z);
+}
+
+// One step: a = b + ((a + f(b, c, d) + x + t) <<< s).
+template <uint32_t (*f)(uint32_t, uint32_t, uint32_t)>
+inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, uint32_t t, int s) {
+    a = b + RotateLeft(a + f(b, c, d) + x + t, s);
+}
+
+// The four rounds written out step by step, as RFC 1321 lists them: the
+// compiler then keeps every word in a register.
 void MD5Transform(uint32_t state[4], const unsigned char block[64]) {
     uint32_t x[16];
     MD5Decode(x, block, 64);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int i = 0; i < 64; ++i) {
-        const int round = i / 16;
-        uint32_t f;
-        int g;
-        switch (round) {
-            case 0:
-                f = (b & c) | (~b & d);
-                g = i;
-                break;
-            case 1:
-                f = (b & d) | (c & ~d);
-                g = 5 * i + 1;
-                break;
-            case 2:
-                f = b ^ c ^ d;
-                g = 3 * i + 5;
-                break;
-            default:
-                f = c ^ (b | ~d);
-                g = 7 * i;
-                break;
-        }
-        const uint32_t next = b + RotateLeft(a + f + x[g % 16] + kSine[i], kShift[round][i % 4]);
-        a = d;
-        d = c;
-        c = b;
-        b = next;
-    }
+
+    Step<F>(a, b, c, d, x[0], kSine[0], 7);
+    Step<F>(d, a, b, c, x[1], kSine[1], 12);
+    Step<F>(c, d, a, b, x[2], kSine[2], 17);
+    Step<F>(b, c, d, a, x[3], kSine[3], 22);
+    Step<F>(a, b, c, d, x[4], kSine[4], 7);
+    Step<F>(d, a, b, c, x[5], kSine[5], 12);
+    Step<F>(c, d, a, b, x[6], kSine[6], 17);
+    Step<F>(b, c, d, a, x[7], kSine[7], 22);
+    Step<F>(a, b, c, d, x[8], kSine[8], 7);
+    Step<F>(d, a, b, c, x[9], kSine[9], 12);
+    Step<F>(c, d, a, b, x[10], kSine[10], 17);
+    Step<F>(b, c, d, a, x[11], kSine[11], 22);
+    Step<F>(a, b, c, d, x[12], kSine[12], 7);
+    Step<F>(d, a, b, c, x[13], kSine[13], 12);
+    Step<F>(c, d, a, b, x[14], kSine[14], 17);
+    Step<F>(b, c, d, a, x[15], kSine[15], 22);
+
+    Step<G>(a, b, c, d, x[1], kSine[16], 5);
+    Step<G>(d, a, b, c, x[6], kSine[17], 9);
+    Step<G>(c, d, a, b, x[11], kSine[18], 14);
+    Step<G>(b, c, d, a, x[0], kSine[19], 20);
+    Step<G>(a, b, c, d, x[5], kSine[20], 5);
+    Step<G>(d, a, b, c, x[10], kSine[21], 9);
+    Step<G>(c, d, a, b, x[15], kSine[22], 14);
+    Step<G>(b, c, d, a, x[4], kSine[23], 20);
+    Step<G>(a, b, c, d, x[9], kSine[24], 5);
+    Step<G>(d, a, b, c, x[14], kSine[25], 9);
+    Step<G>(c, d, a, b, x[3], kSine[26], 14);
+    Step<G>(b, c, d, a, x[8], kSine[27], 20);
+    Step<G>(a, b, c, d, x[13], kSine[28], 5);
+    Step<G>(d, a, b, c, x[2], kSine[29], 9);
+    Step<G>(c, d, a, b, x[7], kSine[30], 14);
+    Step<G>(b, c, d, a, x[12], kSine[31], 20);
+
+    Step<H>(a, b, c, d, x[5], kSine[32], 4);
+    Step<H>(d, a, b, c, x[8], kSine[33], 11);
+    Step<H>(c, d, a, b, x[11], kSine[34], 16);
+    Step<H>(b, c, d, a, x[14], kSine[35], 23);
+    Step<H>(a, b, c, d, x[1], kSine[36], 4);
+    Step<H>(d, a, b, c, x[4], kSine[37], 11);
+    Step<H>(c, d, a, b, x[7], kSine[38], 16);
+    Step<H>(b, c, d, a, x[10], kSine[39], 23);
+    Step<H>(a, b, c, d, x[13], kSine[40], 4);
+    Step<H>(d, a, b, c, x[0], kSine[41], 11);
+    Step<H>(c, d, a, b, x[3], kSine[42], 16);
+    Step<H>(b, c, d, a, x[6], kSine[43], 23);
+    Step<H>(a, b, c, d, x[9], kSine[44], 4);
+    Step<H>(d, a, b, c, x[12], kSine[45], 11);
+    Step<H>(c, d, a, b, x[15], kSine[46], 16);
+    Step<H>(b, c, d, a, x[2], kSine[47], 23);
+
+    Step<I>(a, b, c, d, x[0], kSine[48], 6);
+    Step<I>(d, a, b, c, x[7], kSine[49], 10);
+    Step<I>(c, d, a, b, x[14], kSine[50], 15);
+    Step<I>(b, c, d, a, x[5], kSine[51], 21);
+    Step<I>(a, b, c, d, x[12], kSine[52], 6);
+    Step<I>(d, a, b, c, x[3], kSine[53], 10);
+    Step<I>(c, d, a, b, x[10], kSine[54], 15);
+    Step<I>(b, c, d, a, x[1], kSine[55], 21);
+    Step<I>(a, b, c, d, x[8], kSine[56], 6);
+    Step<I>(d, a, b, c, x[15], kSine[57], 10);
+    Step<I>(c, d, a, b, x[6], kSine[58], 15);
+    Step<I>(b, c, d, a, x[13], kSine[59], 21);
+    Step<I>(a, b, c, d, x[4], kSine[60], 6);
+    Step<I>(d, a, b, c, x[11], kSine[61], 10);
+    Step<I>(c, d, a, b, x[2], kSine[62], 15);
+    Step<I>(b, c, d, a, x[9], kSine[63], 21);
     state[0] += a;
     state[1] += b;
     state[2] += c;

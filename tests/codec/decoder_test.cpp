@@ -79,6 +79,19 @@ TEST_F(Decoder, DecodesContainersOfAnIndependentWriter) {
     EXPECT_EQ(printed, "");
 }
 
+TEST_F(Decoder, FilesSpanningManyReadsMatchTheIndependentWriterBothWays) {
+    // The file operations read many chunks at a time; sizes around those reads.
+    for (size_t size : {63999, 64000, 64001, 128000, 200003}) {
+        const Bytes data = PseudoRandomBytes(size, static_cast<uint32_t>(size));
+        WriteFile(src, data);
+        ASSERT_EQ(EnnEncryptFile("555123", kKey, src.c_str(), enn.c_str()), ENN_OK);
+        const Bytes container = ReadFile(enn);
+        EXPECT_EQ(container, ReferenceContainer("555123", KeyBytes(kKey), data)) << size;
+        EXPECT_EQ(Decrypt(container), ENN_OK);
+        EXPECT_EQ(ReadFile(plain), data) << size;
+    }
+}
+
 TEST_F(Decoder, AnyChangedByteFailsTheDigestAndLeavesTheOutputAlone) {
     const Bytes good = ReferenceContainer("135790", KeyBytes(kKey), PseudoRandomBytes(9000, 8));
     WriteFile(plain, {'k', 'e', 'p', 't'});
@@ -227,6 +240,16 @@ TEST_F(Decoder, ForgedLengthInsideAContainerFailsAndKeepsEarlierChunks) {
     const Bytes full = ReferenceContainer("000000", KeyBytes(kKey), data);
     body.insert(body.end(), full.begin() + 48, full.end());  // one good chunk
     const Bytes bad = ForgedChunk("00000100", 2);            // announces 13 Blocks
+    body.insert(body.end(), bad.begin(), bad.end());
+    EXPECT_EQ(Decrypt(WithHeader(body)), ENN_ERR_GENERIC);
+    EXPECT_EQ(ReadFile(plain), data);
+}
+
+TEST_F(Decoder, BadChunkFarIntoTheFileKeepsEveryChunkBeforeIt) {
+    const Bytes data = PseudoRandomBytes(68000, 13);  // 17 full chunks: more than one read
+    const Bytes good = ReferenceContainer("000000", KeyBytes(kKey), data);
+    Bytes body(good.begin() + 32, good.end());
+    const Bytes bad = ForgedChunk("-0000001", 1);
     body.insert(body.end(), bad.begin(), bad.end());
     EXPECT_EQ(Decrypt(WithHeader(body)), ENN_ERR_GENERIC);
     EXPECT_EQ(ReadFile(plain), data);
