@@ -6,20 +6,6 @@
 #include "codec/enn.h"
 #include "codec/enn_internal.h"
 #include "crypto/md5.h"
-#include "crypto/wipe.h"
-
-namespace {
-
-bool KeyContext(const char* key, BLOWFISH_CTX* ctx) {
-    const int keyLen = EnnKeyLength(key);
-    if (keyLen < 0) {
-        return false;
-    }
-    BlowfishSetKey(ctx, reinterpret_cast<const unsigned char*>(key), keyLen);
-    return true;
-}
-
-}  // namespace
 
 int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_len,
                  unsigned char* out, int out_cap, int* n) {
@@ -44,12 +30,12 @@ int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_le
 
 int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, unsigned char* out,
                     int* out_len) {
-    BLOWFISH_CTX ctx;
-    if (!KeyContext(key, &ctx) || data_len < 8) {
+    EnnCipher cipher;
+    if (!EnnKeyCipher(key, &cipher) || data_len < 8) {
         return ENN_ERR_GENERIC;
     }
     int n = 0;
-    const int result = EnnOpenChunk(&ctx, data, data_len, out, data_len - 8, &n);
+    const int result = EnnOpenChunk(&cipher.ctx, data, data_len, out, data_len - 8, &n);
     if (result == ENN_OK) {
         *out_len = n;
     }
@@ -57,8 +43,8 @@ int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, un
 }
 
 int EnnReadPassword(const char* key, const char* path, char* password) {
-    BLOWFISH_CTX ctx;
-    if (!KeyContext(key, &ctx)) {
+    EnnCipher cipher;
+    if (!EnnKeyCipher(key, &cipher)) {
         return ENN_ERR_GENERIC;
     }
     struct stat opened;
@@ -69,11 +55,11 @@ int EnnReadPassword(const char* key, const char* path, char* password) {
     unsigned char sealed[16];
     unsigned char plain[8] = {};  // a length Block reading 0 leaves six zero bytes
     int n = 0;
-    const bool ok = std::fseek(in, ENN_HEADER_SIZE, SEEK_SET) == 0 &&
-                    EnnRead(in, sealed, sizeof sealed) == static_cast<int>(sizeof sealed) &&
-                    EnnOpenChunk(&ctx, sealed, sizeof sealed, plain, sizeof plain, &n) == ENN_OK;
+    const bool ok =
+        std::fseek(in, ENN_HEADER_SIZE, SEEK_SET) == 0 &&
+        EnnRead(in, sealed, sizeof sealed) == static_cast<int>(sizeof sealed) &&
+        EnnOpenChunk(&cipher.ctx, sealed, sizeof sealed, plain, sizeof plain, &n) == ENN_OK;
     std::fclose(in);
-    SecureWipe(&ctx, sizeof ctx);
     if (!ok) {
         return ENN_ERR_GENERIC;
     }
@@ -83,8 +69,8 @@ int EnnReadPassword(const char* key, const char* path, char* password) {
 }
 
 int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
-    BLOWFISH_CTX ctx;
-    if (!KeyContext(key, &ctx)) {
+    EnnCipher cipher;
+    if (!EnnKeyCipher(key, &cipher)) {
         return ENN_ERR_GENERIC;
     }
     struct stat opened;
@@ -110,14 +96,12 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
     MD5FinalHex(&md5, computed);
     if (got < 0) {
         std::fclose(in);
-        SecureWipe(&ctx, sizeof ctx);
         return ENN_ERR_GENERIC;
     }
     if (std::strncmp(stored, computed, ENN_HEADER_SIZE) != 0) {
         std::fputs("\n md5 error !", stdout);
         std::fflush(stdout);
         std::fclose(in);
-        SecureWipe(&ctx, sizeof ctx);
         return ENN_ERR_DIGEST;
     }
 
@@ -127,7 +111,6 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
         EnnIsSameFile(out_path, opened) ? nullptr : EnnCreateOutput(out_path, &created);
     if (out == nullptr) {
         std::fclose(in);
-        SecureWipe(&ctx, sizeof ctx);
         return ENN_ERR_CREATE_OUTPUT;
     }
     // The data area is cut at fixed steps of ENN_CHUNK_CIPHER bytes, whatever
@@ -141,7 +124,7 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
         int plainLen = 0;
         for (int at = 0; ok && at < got; at += ENN_CHUNK_CIPHER) {
             int n = 0;
-            ok = EnnOpenChunk(&ctx, sealed + at, std::min<int>(ENN_CHUNK_CIPHER, got - at),
+            ok = EnnOpenChunk(&cipher.ctx, sealed + at, std::min<int>(ENN_CHUNK_CIPHER, got - at),
                               plain + plainLen, static_cast<int>(sizeof plain) - plainLen,
                               &n) == ENN_OK;
             plainLen += ok ? n : 0;
@@ -150,7 +133,6 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
         // chunk by chunk.
         ok = EnnWrite(out, plain, plainLen) && ok;
     }
-    SecureWipe(&ctx, sizeof ctx);
     std::fclose(in);
     const bool closed = EnnCloseOutput(out);
     return ok && closed ? ENN_OK : ENN_ERR_GENERIC;

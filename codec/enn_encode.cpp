@@ -5,7 +5,6 @@
 #include "codec/enn.h"
 #include "codec/enn_internal.h"
 #include "crypto/md5.h"
-#include "crypto/wipe.h"
 
 namespace {
 
@@ -40,15 +39,22 @@ int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsi
     return 16 + whole;
 }
 
+bool EnnKeyCipher(const char* key, EnnCipher* cipher) {
+    const int keyLen = EnnKeyLength(key);
+    if (keyLen < 0) {
+        return false;
+    }
+    BlowfishSetKey(&cipher->ctx, reinterpret_cast<const unsigned char*>(key), keyLen);
+    return true;
+}
+
 int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned char* out,
                     int* out_len) {
-    const int keyLen = EnnKeyLength(key);
-    if (keyLen < 0 || n < 0 || n > 99999999) {
+    EnnCipher cipher;
+    if (!EnnKeyCipher(key, &cipher) || n < 0 || n > 99999999) {
         return ENN_ERR_GENERIC;
     }
-    BLOWFISH_CTX ctx;
-    BlowfishSetKey(&ctx, reinterpret_cast<const unsigned char*>(key), keyLen);
-    *out_len = EnnSealChunk(&ctx, data, n, out);
+    *out_len = EnnSealChunk(&cipher.ctx, data, n, out);
     return ENN_OK;
 }
 
@@ -59,8 +65,10 @@ int EnnEncryptFile(const char* password, const char* key, const char* in_path,
     }
     char passwordText[9];
     std::snprintf(passwordText, sizeof passwordText, "%s**", password);
-    const int keyLen = EnnKeyLength(key);
-    if (keyLen < 0) {
+    // One key schedule serves every chunk of the file: the same bytes as keying
+    // each chunk afresh, at half the cipher work.
+    EnnCipher cipher;
+    if (!EnnKeyCipher(key, &cipher)) {
         return ENN_ERR_GENERIC;
     }
 
@@ -78,10 +86,6 @@ int EnnEncryptFile(const char* password, const char* key, const char* in_path,
         return ENN_ERR_CREATE_OUTPUT;
     }
 
-    // One key schedule serves every chunk of the file: the same bytes as keying
-    // each chunk afresh, at half the cipher work.
-    BLOWFISH_CTX ctx;
-    BlowfishSetKey(&ctx, reinterpret_cast<const unsigned char*>(key), keyLen);
     MD5_CTX md5;
     MD5Init(&md5);
 
@@ -90,7 +94,8 @@ int EnnEncryptFile(const char* password, const char* key, const char* in_path,
     unsigned char plain[kEnnBatchChunks * ENN_CHUNK_PLAIN];
     unsigned char sealed[kEnnBatchChunks * ENN_CHUNK_CIPHER];
     int sealedLen =
-        EnnSealChunk(&ctx, reinterpret_cast<const unsigned char*>(passwordText), 8, sealed);
+        EnnSealChunk(&cipher.ctx, reinterpret_cast<const unsigned char*>(passwordText), 8, sealed);
+    SecureWipe(passwordText, sizeof passwordText);
     bool ok = EnnWrite(out, header, ENN_HEADER_SIZE);
     bool more = true;
     while (ok) {
@@ -105,11 +110,10 @@ int EnnEncryptFile(const char* password, const char* key, const char* in_path,
         more = got == static_cast<int>(sizeof plain);
         sealedLen = 0;
         for (int at = 0; at < got; at += ENN_CHUNK_PLAIN) {
-            sealedLen += EnnSealChunk(&ctx, plain + at, std::min<int>(ENN_CHUNK_PLAIN, got - at),
-                                      sealed + sealedLen);
+            sealedLen += EnnSealChunk(&cipher.ctx, plain + at,
+                                      std::min<int>(ENN_CHUNK_PLAIN, got - at), sealed + sealedLen);
         }
     }
-    SecureWipe(&ctx, sizeof ctx);
     MD5FinalHex(&md5, header);
     ok = ok && std::fseek(out, 0, SEEK_SET) == 0 && EnnWrite(out, header, ENN_HEADER_SIZE);
     std::fclose(in);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "crypto/blowfish.h"
+#include "crypto/wipe.h"
 
 // Chunks that the file operations read, code and write at a time. Reads and
 // writes this large go straight between the file and the caller's buffers,
@@ -15,6 +16,18 @@ constexpr int kEnnBatchChunks = 16;
 
 // The key's string length when it is 4 to 56, else -1.
 int EnnKeyLength(const char* key);
+
+// A key schedule that is wiped when it goes out of scope, on every way out.
+struct EnnCipher {
+    BLOWFISH_CTX ctx;
+    EnnCipher() = default;
+    EnnCipher(const EnnCipher&) = delete;
+    EnnCipher& operator=(const EnnCipher&) = delete;
+    ~EnnCipher() { SecureWipe(&ctx, sizeof ctx); }
+};
+
+// Keys cipher with key; false (nothing keyed) when the key is not 4 to 56 bytes.
+bool EnnKeyCipher(const char* key, EnnCipher* cipher);
 
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out under a keyed
 // ctx; returns the bytes written, 8 + 8 * ceil(n / 8).
