@@ -13,7 +13,8 @@ const char kExitStatusHelp[] =
     "\n"
     "Exit status:\n"
     "  0  success\n"
-    "  1  a file failed: missing, unreadable, damaged, refused, or not writable\n"
+    "  1  a job failed: a file missing, unreadable, damaged, refused or not\n"
+    "     writable, or the password refused by a check of encrypt\n"
     "  2  bad usage: unknown command or option, wrong number of files, or no\n"
     "     terminal to ask for the password on\n";
 
