@@ -9,6 +9,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "crypto/md5.h"
+
 Bytes FromHex(const std::string& hex) {
     Bytes out;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) {
@@ -25,6 +27,21 @@ std::string ToHex(const unsigned char* data, size_t size) {
         out += digits[data[i] & 15];
     }
     return out;
+}
+
+std::string Md5Hex(const unsigned char* data, size_t size) {
+    MD5_CTX ctx;
+    MD5Init(&ctx);
+    MD5Update(&ctx, data, static_cast<unsigned int>(size));
+    char hex[33];
+    return MD5FinalHex(&ctx, hex);
+}
+
+Bytes WithDigestHeader(const Bytes& body) {
+    const std::string header = Md5Hex(body.data(), body.size());
+    Bytes container(header.begin(), header.end());
+    container.insert(container.end(), body.begin(), body.end());
+    return container;
 }
 
 Bytes PseudoRandomBytes(size_t size, uint32_t seed) {

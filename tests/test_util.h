@@ -14,6 +14,11 @@ inline std::string ToHex(const Bytes& b) {
     return ToHex(b.data(), b.size());
 }
 
+// The lowercase hex MD5 of data, and body behind the 32-character digest
+// header a container carries.
+std::string Md5Hex(const unsigned char* data, size_t size);
+Bytes WithDigestHeader(const Bytes& body);
+
 // Deterministic pseudo-random bytes (the same for the same seed).
 Bytes PseudoRandomBytes(size_t size, uint32_t seed);
 

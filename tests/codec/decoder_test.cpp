@@ -6,7 +6,6 @@
 #include <string>
 
 #include "codec/enn.h"
-#include "crypto/md5.h"
 #include "reference_container.h"
 #include "test_util.h"
 
@@ -25,18 +24,6 @@ Bytes ForgedChunk(const std::string& lengthText, size_t bodyBlocks) {
     Bytes plain(lengthText.begin(), lengthText.end());
     plain.resize(8 + 8 * bodyBlocks, 0);
     return ReferenceEcb(KeyBytes(kKey), plain);
-}
-
-// Puts a correct digest header in front of body.
-Bytes WithHeader(const Bytes& body) {
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    MD5Update(&ctx, body.data(), static_cast<unsigned int>(body.size()));
-    char hex[33];
-    MD5FinalHex(&ctx, hex);
-    Bytes container(hex, hex + 32);
-    container.insert(container.end(), body.begin(), body.end());
-    return container;
 }
 
 class Decoder : public ::testing::Test {
@@ -241,7 +228,7 @@ TEST_F(Decoder, ForgedLengthInsideAContainerFailsAndKeepsEarlierChunks) {
     body.insert(body.end(), full.begin() + 48, full.end());  // one good chunk
     const Bytes bad = ForgedChunk("00000100", 2);            // announces 13 Blocks
     body.insert(body.end(), bad.begin(), bad.end());
-    EXPECT_EQ(Decrypt(WithHeader(body)), ENN_ERR_GENERIC);
+    EXPECT_EQ(Decrypt(WithDigestHeader(body)), ENN_ERR_GENERIC);
     EXPECT_EQ(ReadFile(plain), data);
 }
 
@@ -251,7 +238,7 @@ TEST_F(Decoder, BadChunkFarIntoTheFileKeepsEveryChunkBeforeIt) {
     Bytes body(good.begin() + 32, good.end());
     const Bytes bad = ForgedChunk("-0000001", 1);
     body.insert(body.end(), bad.begin(), bad.end());
-    EXPECT_EQ(Decrypt(WithHeader(body)), ENN_ERR_GENERIC);
+    EXPECT_EQ(Decrypt(WithDigestHeader(body)), ENN_ERR_GENERIC);
     EXPECT_EQ(ReadFile(plain), data);
 }
 
@@ -259,7 +246,7 @@ TEST_F(Decoder, ShortLengthWritesOnlyThatMuchOfItsPiece) {
     Bytes body = ForgedChunk("00000008", 1);
     const Bytes piece = ForgedChunk("00000003", 2);
     body.insert(body.end(), piece.begin(), piece.end());
-    EXPECT_EQ(Decrypt(WithHeader(body)), ENN_OK);
+    EXPECT_EQ(Decrypt(WithDigestHeader(body)), ENN_OK);
     EXPECT_EQ(ReadFile(plain), Bytes(3, 0));
 }
 

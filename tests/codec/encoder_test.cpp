@@ -9,21 +9,12 @@
 #include <string>
 
 #include "codec/enn.h"
-#include "crypto/md5.h"
 #include "reference_container.h"
 #include "test_util.h"
 
 namespace {
 
 const char kKey[] = "Karsholm payment batch key";
-
-std::string Md5Hex(const unsigned char* data, size_t size) {
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    MD5Update(&ctx, data, static_cast<unsigned int>(size));
-    char hex[33];
-    return MD5FinalHex(&ctx, hex);
-}
 
 class Encoder : public ::testing::Test {
   protected:

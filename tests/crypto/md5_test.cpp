@@ -11,11 +11,7 @@
 namespace {
 
 std::string HexOf(const unsigned char* data, size_t size) {
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    MD5Update(&ctx, data, static_cast<unsigned int>(size));
-    char out[33];
-    return MD5FinalHex(&ctx, out);
+    return Md5Hex(data, size);
 }
 
 std::string HexOf(const std::string& text) {
