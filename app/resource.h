@@ -1,0 +1,19 @@
+// Resource and control ids of the window.
+#ifndef VELTRANE_APP_RESOURCE_H
+#define VELTRANE_APP_RESOURCE_H
+
+#define IDM_ABOUTBOX 0x0010
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_ENCRYPT_DIALOG 102
+#define IDR_MAINFRAME 128
+#define IDB_FOOTER 144
+#define IDB_BANNER 145
+#define IDB_SIDEBAR 146
+#define IDC_FILE_PATH 1002
+#define IDC_ENCRYPT 1003
+#define IDC_STATUS 1006
+#define IDC_PASSWORD 1008
+#define IDC_CONFIRM 1009
+
+#endif

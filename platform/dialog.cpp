@@ -1,0 +1,387 @@
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextOption>
+#include <climits>
+
+#include "platform/afxwin.h"
+#include "platform/qt_bridge.h"
+
+namespace {
+
+// The dialogs running modally, innermost last.
+std::vector<CDialog*> g_modalDialogs;
+
+// Static text without SS_NOPREFIX: "&x" underlines x on Windows and "&&"
+// shows one ampersand. The marker is dropped here; the forms give no static
+// an access key.
+QString WithoutPrefix(const QString& text) {
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) {
+            ++i;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+QRect PixelRect(int x, int y, int cx, int cy) {
+    return QRect(AfxDialogUnitsToPixels(x), AfxDialogUnitsToPixels(y), AfxDialogUnitsToPixels(cx),
+                 AfxDialogUnitsToPixels(cy));
+}
+
+// The label a screen reader names an edit field by: the text static that
+// ends nearest to the field's left on the field's row.
+void NameEditsByTheirLabels(QWidget* form) {
+    const auto labels = form->findChildren<AfxStaticText*>(Qt::FindDirectChildrenOnly);
+    for (QLineEdit* edit : form->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly)) {
+        AfxStaticText* best = nullptr;
+        for (AfxStaticText* label : labels) {
+            const QRect l = label->geometry();
+            const QRect e = edit->geometry();
+            const bool sameRow = l.top() <= e.bottom() && e.top() <= l.bottom();
+            if (sameRow && l.right() < e.left() &&
+                (best == nullptr || l.right() > best->geometry().right())) {
+                best = label;
+            }
+        }
+        if (best) {
+            best->setBuddy(edit);
+            edit->setAccessibleName(best->text());
+        }
+    }
+}
+
+}  // namespace
+
+QWidget* AfxFrontWindow() {
+    return g_modalDialogs.empty() ? nullptr : g_modalDialogs.back()->GetSafeHwnd();
+}
+
+// ---- the dialog's Qt window
+
+AfxDialogWidget::AfxDialogWidget(CDialog* dialog, QWidget* owner)
+    : QDialog(owner), dialog_(dialog) {}
+
+void AfxDialogWidget::DefaultPaint() {
+    if (currentPaint_) {
+        QDialog::paintEvent(currentPaint_);
+    }
+}
+
+void AfxDialogWidget::accept() {
+    dialog_->SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED));
+}
+
+void AfxDialogWidget::reject() {
+    dialog_->SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+}
+
+bool AfxDialogWidget::DialogKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if (mods == Qt::NoModifier && key == Qt::Key_Escape) {
+        dialog_->SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+        return true;
+    }
+    if (mods == Qt::NoModifier && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        // The focused push button, else the default button.
+        int id = defaultButtonId_;
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            id = button->property(kAfxCtrlIdProperty).toInt();
+        }
+        dialog_->SendMessage(WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED));
+        return true;
+    }
+    if (mods == Qt::AltModifier && key == Qt::Key_Space) {
+        const QPoint at = mapToGlobal(QPoint(0, 0));
+        dialog_->TrackSystemMenu(at.x(), at.y());
+        return true;
+    }
+    if (mods == Qt::AltModifier && key == Qt::Key_F4) {
+        dialog_->SendMessage(WM_SYSCOMMAND, SC_CLOSE);
+        return true;
+    }
+    if (mods == Qt::NoModifier && key == Qt::Key_F1) {
+        dialog_->SendMessage(WM_HELP);
+        return true;
+    }
+    return false;
+}
+
+bool AfxDialogWidget::eventFilter(QObject* watched, QEvent* event) {
+    // The dialog sees the keys before its controls, so that Enter and Escape
+    // in an edit field act on the dialog.
+    if (event->type() == QEvent::KeyPress && DialogKey(static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AfxDialogWidget::keyPressEvent(QKeyEvent* event) {
+    if (!DialogKey(event)) {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void AfxDialogWidget::paintEvent(QPaintEvent* event) {
+    QPaintEvent* outer = currentPaint_;
+    currentPaint_ = event;
+    dialog_->SendMessage(WM_PAINT);
+    currentPaint_ = outer;
+}
+
+void AfxDialogWidget::closeEvent(QCloseEvent* event) {
+    // The close box and the window manager's close ask; the dialog decides.
+    event->ignore();
+    dialog_->SendMessage(WM_SYSCOMMAND, SC_CLOSE);
+}
+
+void AfxDialogWidget::contextMenuEvent(QContextMenuEvent* event) {
+    dialog_->TrackSystemMenu(event->globalPos().x(), event->globalPos().y());
+}
+
+void AfxDialogWidget::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        // What stands for the window while it is minimised.
+        if (auto icon = reinterpret_cast<HICON>(dialog_->SendMessage(WM_QUERYDRAGICON))) {
+            if (windowIcon().isNull()) {
+                setWindowIcon(QIcon(QPixmap::fromImage(icon->image)));
+            }
+        }
+    }
+}
+
+void AfxDialogWidget::dragEnterEvent(QDragEnterEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            return;
+        }
+    }
+}
+
+void AfxDialogWidget::dropEvent(QDropEvent* event) {
+    AfxDropFiles drop;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            drop.paths.push_back(
+                QDir::toNativeSeparators(url.toLocalFile()).toUtf8().toStdString());
+        }
+    }
+    if (!drop.paths.empty()) {
+        event->acceptProposedAction();
+        dialog_->SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(&drop));
+    }
+}
+
+void AfxStaticText::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.drawText(QRectF(contentsRect()), text(), option);
+}
+
+// ---- CDialog
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
+END_MESSAGE_MAP()
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+CDialog::~CDialog() = default;
+
+BOOL CDialog::OnInitDialog() {
+    return TRUE;
+}
+
+void CDialog::OnOK() {
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::DoDataExchange(CDataExchange* /*pDX*/) {}
+
+void CDialog::EndDialog(int nResult) {
+    m_ending = true;
+    m_nResult = nResult;
+    if (auto* widget = dynamic_cast<AfxDialogWidget*>(m_hWnd)) {
+        widget->EndModal(nResult);
+    }
+}
+
+LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE) {
+        // A dialog closes as Cancel does.
+        SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+        return 0;
+    }
+    return CWnd::DefWindowProc(message, wParam, lParam);
+}
+
+BOOL CDialog::CreateFromTemplate(const DLGTEMPLATE& tmpl) {
+    QWidget* owner = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : AfxFrontWindow();
+    auto* form = new AfxDialogWidget(this, owner);
+    m_hWnd = form;
+
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (tmpl.style & WS_SYSMENU) {
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    }
+    if (tmpl.style & WS_MINIMIZEBOX) {
+        flags |= Qt::WindowMinimizeButtonHint;
+    }
+    form->setWindowFlags(flags);
+    form->setWindowTitle(QString::fromUtf8(tmpl.caption));
+    QFont font(QString::fromUtf8(tmpl.fontFace));
+    font.setPixelSize((tmpl.pointSize * 96 + 36) / 72);  // points at 96 dots per inch
+    form->setFont(font);
+    form->setFixedSize(AfxDialogUnitsToPixels(tmpl.cx), AfxDialogUnitsToPixels(tmpl.cy));
+
+    if (tmpl.style & WS_SYSMENU) {
+        // The platform's items, in the program's language.
+        m_sysMenu = std::make_unique<CMenu>();
+        if (tmpl.style & WS_MINIMIZEBOX) {
+            m_sysMenu->AppendMenu(MF_STRING, SC_MINIMIZE, "最小化(&N)");
+        }
+        m_sysMenu->AppendMenu(MF_STRING, SC_CLOSE, "关闭(&C)\tAlt+F4");
+    }
+
+    for (size_t i = 0; i < tmpl.itemCount; ++i) {
+        const DLGITEMTEMPLATE& item = tmpl.items[i];
+        const QString text = QString::fromUtf8(item.text ? item.text : "");
+        QWidget* control = nullptr;
+        switch (item.controlClass) {
+            case ControlClass::Button: {
+                auto* button = new QPushButton(text, form);
+                button->setAutoDefault(false);  // the dialog handles Enter itself
+                if (item.style & BS_DEFPUSHBUTTON) {
+                    button->setDefault(true);
+                    form->SetDefaultButtonId(item.id);
+                }
+                const int id = item.id;
+                QObject::connect(button, &QPushButton::clicked, form, [this, id] {
+                    SendMessage(WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED));
+                });
+                control = button;
+                break;
+            }
+            case ControlClass::Edit: {
+                auto* edit = new QLineEdit(text, form);
+                edit->setMaxLength(INT_MAX);  // no limit but memory
+                edit->setFrame(item.style & WS_BORDER);
+                if (item.style & ES_PASSWORD) {
+                    edit->setEchoMode(QLineEdit::Password);
+                }
+                // Files dropped on a field go to the dialog, not into the text.
+                edit->setAcceptDrops(false);
+                control = edit;
+                break;
+            }
+            case ControlClass::Static: {
+                const DWORD type = item.style & SS_TYPEMASK;
+                if (type == SS_BITMAP || type == SS_ICON) {
+                    auto* picture = new QLabel(form);
+                    const AFX_IMAGE_RESOURCE* res = AfxFindImage(item.imageId);
+                    QImage image;
+                    if (res && type == SS_ICON) {
+                        if (HICON icon =
+                                AfxGetApp() ? AfxGetApp()->LoadIcon(item.imageId) : nullptr) {
+                            image = icon->image;
+                        }
+                    } else if (res) {
+                        image = QImage(QStringLiteral(":/") + QString::fromUtf8(res->file));
+                    }
+                    if (res) {
+                        picture->setAccessibleName(QString::fromUtf8(res->description));
+                    }
+                    picture->setPixmap(QPixmap::fromImage(image));
+                    control = picture;
+                } else {
+                    control = new AfxStaticText(
+                        item.style & SS_NOPREFIX ? text : WithoutPrefix(text), form);
+                }
+                break;
+            }
+        }
+        control->setGeometry(PixelRect(item.x, item.y, item.cx, item.cy));
+        if (auto* picture = qobject_cast<QLabel*>(control);
+            picture && !picture->pixmap().isNull()) {
+            // A picture is shown at its own size from the control's corner.
+            picture->resize(picture->pixmap().size());
+        }
+        if (item.controlClass != ControlClass::Static) {
+            control->setFocusPolicy(item.style & WS_TABSTOP ? Qt::StrongFocus : Qt::ClickFocus);
+        }
+        control->setProperty(kAfxCtrlIdProperty, item.id);
+        control->installEventFilter(form);
+        m_controls.emplace(item.id, std::make_unique<CWnd>(control));
+    }
+    NameEditsByTheirLabels(form);
+    return TRUE;
+}
+
+INT_PTR CDialog::DoModal() {
+    const DLGTEMPLATE* tmpl = AfxFindDialogTemplate(int(m_nIDTemplate));
+    if (tmpl == nullptr) {
+        return -1;
+    }
+    m_ending = false;
+    m_nResult = IDCANCEL;
+    CreateFromTemplate(*tmpl);
+    auto* form = static_cast<AfxDialogWidget*>(m_hWnd);
+    QWidget* owner = form->parentWidget();
+    g_modalDialogs.push_back(this);
+
+    const QPoint placed = form->pos();
+    if (OnInitDialog()) {
+        // The focus goes to the first control with a tab stop.
+        for (QWidget* child : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child->focusPolicy() == Qt::StrongFocus) {
+                child->setFocus(Qt::TabFocusReason);
+                break;
+            }
+        }
+    }
+    if (form->pos() == placed) {
+        // Centred over the owner, else on the screen, inside the work area.
+        QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+        const QRect area = screen ? screen->availableGeometry() : QRect();
+        QRect r(QPoint(0, 0), form->size());
+        r.moveCenter(owner ? owner->geometry().center() : area.center());
+        if (area.isValid()) {
+            r.moveRight(qMin(r.right(), area.right()));
+            r.moveBottom(qMin(r.bottom(), area.bottom()));
+            r.moveLeft(qMax(r.left(), area.left()));
+            r.moveTop(qMax(r.top(), area.top()));
+        }
+        form->move(r.topLeft());
+    }
+    if (!m_ending) {
+        form->exec();
+    }
+
+    g_modalDialogs.pop_back();
+    m_controls.clear();
+    m_sysMenu.reset();
+    m_hWnd = nullptr;
+    delete form;
+    return m_nResult;
+}
