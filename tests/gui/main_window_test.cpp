@@ -1,0 +1,364 @@
+// The main window driven as a user drives it: keys and mouse clicks on the
+// real dialog, a fake file chooser in place of the real one.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QUrl>
+
+#include "app/encrypt_command.h"
+#include "app/encrypt_dlg.h"
+#include "gui/gui_harness.h"
+#include "platform/afxdlgs.h"
+#include "platform/qt_bridge.h"
+#include "test_util.h"
+
+namespace {
+
+// Stands in for the Open-file chooser: records what it was asked, answers
+// with a path or a cancel.
+struct FakeChooser {
+    FakeChooser() {
+        previous = AfxSetFileChooser([this](const FileChooserRequest& r, std::string* path) {
+            ++calls;
+            last = r;
+            if (answer.empty()) {
+                return INT_PTR(IDCANCEL);
+            }
+            *path = answer;
+            return INT_PTR(IDOK);
+        });
+    }
+    ~FakeChooser() { AfxSetFileChooser(previous); }
+
+    int calls = 0;
+    FileChooserRequest last;
+    std::string answer;
+    FileChooser previous;
+};
+
+const QString kSuccessFor(const std::string& container) {
+    return QString::fromUtf8(
+        (std::string(kMsgSuccessLead) + '"' + container + '"' + kMsgSuccessTail).c_str());
+}
+
+TEST(MainWindow, StartsEmptyCentredWithFocusOnBrowse) {
+    CEncryptDlg dlg;
+    const INT_PTR result = RunModal(dlg, [](QWidget* form) {
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Karsholm -- Veltrane(2014版) v1.1.2"));
+        EXPECT_EQ(FocusedId(form), IDOK);
+        for (int id : {IDC_FILE_PATH, IDC_PASSWORD, IDC_CONFIRM, IDC_STATUS}) {
+            EXPECT_TRUE(TextOf(Control(form, id)).isEmpty()) << id;
+        }
+        EXPECT_EQ(form->size(), QSize(504, 311));
+        EXPECT_FALSE(form->windowIcon().isNull());
+        const QRect area = form->screen()->availableGeometry();
+        EXPECT_LE(std::abs(form->geometry().center().x() - area.center().x()), 2);
+        EXPECT_LE(std::abs(form->geometry().center().y() - area.center().y()), 2);
+        Press(form, Qt::Key_Escape);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST(MainWindow, TabAndShiftTabVisitTheTabStopsInTemplateOrder) {
+    CEncryptDlg dlg;
+    RunModal(dlg, [](QWidget* form) {
+        const int forward[] = {IDC_FILE_PATH, IDC_ENCRYPT, IDC_PASSWORD, IDC_CONFIRM, IDOK};
+        for (int id : forward) {
+            Press(form, Qt::Key_Tab);
+            EXPECT_EQ(FocusedId(form), id);
+        }
+        const int backward[] = {IDC_CONFIRM, IDC_PASSWORD, IDC_ENCRYPT, IDC_FILE_PATH, IDOK};
+        for (int id : backward) {
+            Press(form, Qt::Key_Backtab, Qt::ShiftModifier);
+            EXPECT_EQ(FocusedId(form), id);
+        }
+    });
+}
+
+TEST(MainWindow, EnterInEveryEditFieldOpensTheChooser) {
+    FakeChooser chooser;
+    CEncryptDlg dlg;
+    RunModal(dlg, [&chooser](QWidget* form) {
+        int expectedCalls = 0;
+        for (int id : {IDC_FILE_PATH, IDC_PASSWORD, IDC_CONFIRM}) {
+            Control(form, id)->setFocus();
+            Type(form, QStringLiteral("12"));
+            chooser.answer = "/data/pay/list-" + std::to_string(id) + ".txt";
+            Press(form, Qt::Key_Return);
+            EXPECT_EQ(chooser.calls, ++expectedCalls) << id;
+            EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)), QString::fromStdString(chooser.answer));
+        }
+        // The keypad's Enter too.
+        Press(form, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(chooser.calls, ++expectedCalls);
+        // Browse touched neither the status nor the passwords.
+        EXPECT_TRUE(TextOf(Control(form, IDC_STATUS)).isEmpty());
+        EXPECT_EQ(TextOf(Control(form, IDC_PASSWORD)), QStringLiteral("12"));
+        Press(form, Qt::Key_Escape);
+    });
+    // What the chooser was asked for.
+    EXPECT_TRUE(chooser.last.openFileDialog);
+    EXPECT_EQ(chooser.last.flags, OFN_HIDEREADONLY);
+    EXPECT_EQ(chooser.last.filterIndex, 1);
+    EXPECT_TRUE(chooser.last.fileName.empty());
+    const std::vector<std::pair<std::string, std::string>> filters = {{"文本文档 (*.txt)", "*.txt"},
+                                                                      {"All Files (*.*)", "*.*"}};
+    EXPECT_EQ(chooser.last.filters, filters);
+}
+
+TEST(MainWindow, CancellingTheChooserChangesNothing) {
+    FakeChooser chooser;
+    CEncryptDlg dlg;
+    RunModal(dlg, [&chooser](QWidget* form) {
+        Press(form, Qt::Key_Tab);
+        Type(form, QStringLiteral("keep.txt"));
+        Press(form, Qt::Key_Return);  // the fake cancels
+        EXPECT_EQ(chooser.calls, 1);
+        EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)), QStringLiteral("keep.txt"));
+        // A click on Browse opens it as well.
+        QTest::mouseClick(Control(form, IDOK), Qt::LeftButton);
+        EXPECT_EQ(chooser.calls, 2);
+    });
+}
+
+TEST(MainWindow, EnterOnEncryptRunsTheCommandNotTheChooser) {
+    FakeChooser chooser;
+    CEncryptDlg dlg;
+    RunModal(dlg, [&chooser](QWidget* form) {
+        Control(form, IDC_ENCRYPT)->setFocus();
+        Press(form, Qt::Key_Return);
+        EXPECT_EQ(chooser.calls, 0);
+        EXPECT_EQ(TextOf(Control(form, IDC_STATUS)), QString::fromUtf8(kMsgNoPath));
+        // Space on the button presses it too.
+        Control(form, IDC_FILE_PATH)->setFocus();
+        Type(form, QStringLiteral("x.txt"));
+        Control(form, IDC_ENCRYPT)->setFocus();
+        Press(form, Qt::Key_Space);
+        EXPECT_EQ(TextOf(Control(form, IDC_STATUS)), QString::fromUtf8(kMsgNoPassword));
+        EXPECT_EQ(chooser.calls, 0);
+    });
+}
+
+TEST(MainWindow, EscapeCloseBoxAndAltF4EndTheToolWhateverTheFieldsHold) {
+    {
+        CEncryptDlg dlg;
+        EXPECT_EQ(RunModal(dlg,
+                           [](QWidget* form) {
+                               Press(form, Qt::Key_Tab);
+                               Type(form, QStringLiteral("half-typed"));
+                               Press(form, Qt::Key_Escape);
+                           }),
+                  IDCANCEL);
+    }
+    {
+        CEncryptDlg dlg;
+        EXPECT_EQ(RunModal(dlg, [](QWidget* form) { form->close(); }), IDCANCEL);
+    }
+    {
+        CEncryptDlg dlg;
+        EXPECT_EQ(RunModal(dlg, [](QWidget* form) { Press(form, Qt::Key_F4, Qt::AltModifier); }),
+                  IDCANCEL);
+    }
+}
+
+// Sends the system command and reports the caption of the window it opened,
+// closing that window with Escape.
+QString WindowOpenedBySysCommand(QWidget* form, UINT command) {
+    QString opened;
+    WhenNextWindowOpens([&opened](QWidget* window) {
+        if (window) {
+            opened = window->windowTitle();
+            QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Escape);
+        }
+    });
+    static_cast<AfxDialogWidget*>(form)->dialog()->SendMessage(WM_SYSCOMMAND, command, 0);
+    QApplication::processEvents();
+    return opened;
+}
+
+TEST(MainWindow, SystemCommands0x10To0x1FOpenTheAboutBoxOthersDoNot) {
+    CEncryptDlg dlg;
+    RunModal(dlg, [](QWidget* form) {
+        EXPECT_EQ(WindowOpenedBySysCommand(form, 0x0010), QStringLiteral("关于Veltrane"));
+        EXPECT_EQ(WindowOpenedBySysCommand(form, 0x001F), QStringLiteral("关于Veltrane"));
+        EXPECT_EQ(WindowOpenedBySysCommand(form, 0x0020), QString());
+        EXPECT_TRUE(form->isVisible());
+    });
+}
+
+TEST(MainWindow, AltSpaceOpensTheSystemMenuWithTheAboutItem) {
+    CEncryptDlg dlg;
+    QStringList items;
+    QString aboutCaption;
+    bool aboutCentred = false;
+    RunModal(dlg, [&](QWidget* form) {
+        WhenNextWindowOpens([&](QWidget* menu) {
+            ASSERT_NE(qobject_cast<QMenu*>(menu), nullptr);
+            for (QAction* a : menu->actions()) {
+                items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            }
+            WhenNextWindowOpens([&](QWidget* about) {
+                ASSERT_NE(about, nullptr);
+                aboutCaption = about->windowTitle();
+                aboutCentred =
+                    (about->geometry().center() - form->geometry().center()).manhattanLength() <= 4;
+                // The about box's OK button has the focus; Enter presses it.
+                QTest::keyClick(about->focusWidget(), Qt::Key_Return);
+            });
+            QTest::keyClick(menu, Qt::Key_A);  // the item's access key
+        });
+        Press(form, Qt::Key_Space, Qt::AltModifier);
+        // The main window takes input again.
+        Press(form, Qt::Key_Tab);
+        EXPECT_EQ(FocusedId(form), IDC_FILE_PATH);
+    });
+    EXPECT_EQ(items, QStringList({QStringLiteral("最小化(&N)"), QStringLiteral("关闭(&C)\tAlt+F4"),
+                                  QStringLiteral("-"), QStringLiteral("关于Veltrane(&A)...")}));
+    EXPECT_EQ(aboutCaption, QStringLiteral("关于Veltrane"));
+    EXPECT_TRUE(aboutCentred);
+}
+
+TEST(MainWindow, RightClickOnTheFormOpensTheSystemMenuAndCloseEndsTheTool) {
+    CEncryptDlg dlg;
+    const INT_PTR result = RunModal(dlg, [](QWidget* form) {
+        WhenNextWindowOpens([](QWidget* menu) {
+            ASSERT_NE(qobject_cast<QMenu*>(menu), nullptr);
+            QTest::keyClick(menu, Qt::Key_C);  // 关闭(&C)
+        });
+        // On the status field, which is part of the form.
+        QWidget* status = Control(form, IDC_STATUS);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                status->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(status, &click);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST(MainWindow, F1ShowsTheUsageHelpInChinese) {
+    CEncryptDlg dlg;
+    QString text;
+    QString button;
+    RunModal(dlg, [&](QWidget* form) {
+        WhenNextWindowOpens([&](QWidget* window) {
+            auto* box = qobject_cast<QMessageBox*>(window);
+            ASSERT_NE(box, nullptr);
+            text = box->text();
+            button = box->button(QMessageBox::Ok)->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        Press(form, Qt::Key_F1);
+        EXPECT_TRUE(form->isVisible());
+    });
+    EXPECT_TRUE(text.contains(QStringLiteral("6位数字密码"))) << text.toStdString();
+    EXPECT_EQ(button, QStringLiteral("确定"));  // Qt's own text, translated
+}
+
+TEST(MainWindow, TheRealChooserOpensInChineseWithTheTextFilterSelected) {
+    CEncryptDlg dlg;
+    QString title;
+    QStringList filters;
+    QString selected;
+    RunModal(dlg, [&](QWidget* form) {
+        WhenNextWindowOpens([&](QWidget* window) {
+            auto* chooser = qobject_cast<QFileDialog*>(window);
+            ASSERT_NE(chooser, nullptr);
+            title = chooser->windowTitle();
+            filters = chooser->nameFilters();
+            selected = chooser->selectedNameFilter();
+            QTest::keyClick(chooser->focusWidget(), Qt::Key_Escape);
+        });
+        Press(form, Qt::Key_Return);
+        EXPECT_TRUE(TextOf(Control(form, IDC_FILE_PATH)).isEmpty());
+    });
+    EXPECT_EQ(title, QStringLiteral("打开"));
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(selected.startsWith(QStringLiteral("文本文档 (*.txt)")));
+    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("文本文档 (*.txt)")));
+    EXPECT_TRUE(filters[1].startsWith(QStringLiteral("All Files (*.*)")));
+    // "*.*" means every file, names without a dot included.
+    EXPECT_TRUE(filters[1].endsWith(QStringLiteral("(*)")));
+}
+
+TEST(MainWindow, FromAnEmptyWindowToAWrittenContainerByKeyboard) {
+    TempDir dir;
+    const std::string input = dir.File("payments 2026.txt");
+    WriteFile(input, PseudoRandomBytes(9000, 7));
+    CEncryptDlg dlg;
+    RunModal(dlg, [&](QWidget* form) {
+        Press(form, Qt::Key_Tab);  // the path field
+        Type(form, QStringLiteral("  ") + QString::fromStdString(input) + QStringLiteral(" "));
+        Press(form, Qt::Key_Tab);  // Encrypt
+        Press(form, Qt::Key_Tab);  // password
+        Type(form, QStringLiteral("123456"));
+        Press(form, Qt::Key_Tab);  // confirmation
+        Type(form, QStringLiteral("123457"));
+        Press(form, Qt::Key_Backtab, Qt::ShiftModifier);
+        Press(form, Qt::Key_Backtab, Qt::ShiftModifier);
+        ASSERT_EQ(FocusedId(form), IDC_ENCRYPT);
+        Press(form, Qt::Key_Return);
+
+        // A mismatch empties both fields and puts the focus in the first.
+        EXPECT_EQ(TextOf(Control(form, IDC_STATUS)), QString::fromUtf8(kMsgMismatch));
+        EXPECT_TRUE(TextOf(Control(form, IDC_PASSWORD)).isEmpty());
+        EXPECT_TRUE(TextOf(Control(form, IDC_CONFIRM)).isEmpty());
+        EXPECT_EQ(FocusedId(form), IDC_PASSWORD);
+        EXPECT_FALSE(FileExists(input + ".enn"));
+
+        Type(form, QStringLiteral("123456"));
+        // One mask character for every character typed.
+        auto* password = qobject_cast<QLineEdit*>(Control(form, IDC_PASSWORD));
+        EXPECT_EQ(password->displayText().size(), 6);
+        EXPECT_FALSE(password->displayText().contains(QLatin1Char('1')));
+        Press(form, Qt::Key_Tab);
+        Type(form, QStringLiteral("123456"));
+        QTest::mouseClick(Control(form, IDC_ENCRYPT), Qt::LeftButton);
+
+        EXPECT_EQ(TextOf(Control(form, IDC_STATUS)), kSuccessFor(input + ".enn"));
+        EXPECT_EQ(TextOf(Control(form, IDC_PASSWORD)), QStringLiteral("123456"));
+        Press(form, Qt::Key_Escape);
+    });
+    ASSERT_TRUE(FileExists(input + ".enn"));
+    // 32 digest + 16 password chunk + chunks of 4008, 4008 and 1008 bytes.
+    EXPECT_EQ(ReadFile(input + ".enn").size(), 32u + 16 + 4008 + 4008 + 1008);
+}
+
+TEST(MainWindow, ADroppedFileFillsThePathFieldOtherDropsDoNot) {
+    CEncryptDlg dlg;
+    RunModal(dlg, [](QWidget* form) {
+        auto drop = [form](const QList<QUrl>& urls) {
+            QMimeData data;
+            data.setUrls(urls);
+            QWidget* target = Control(form, IDC_FILE_PATH);  // dropped on the field itself
+            const QPoint at = target->mapTo(form, QPoint(4, 4));
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(form, &enter);
+            if (!enter.isAccepted()) {
+                return false;
+            }
+            QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(form, &dropped);
+            return true;
+        };
+        EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.com/a.txt"))}));
+        EXPECT_TRUE(TextOf(Control(form, IDC_FILE_PATH)).isEmpty());
+        EXPECT_TRUE(drop({QUrl::fromLocalFile(QStringLiteral("/srv/批量/list.txt")),
+                          QUrl::fromLocalFile(QStringLiteral("/srv/other.txt"))}));
+        EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)), QStringLiteral("/srv/批量/list.txt"));
+        EXPECT_TRUE(TextOf(Control(form, IDC_STATUS)).isEmpty());
+        // The edit fields leave drops to the window.
+        EXPECT_FALSE(Control(form, IDC_FILE_PATH)->acceptDrops());
+    });
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+// Renders the main window, filled in as after a successful run, into a PNG.
+// Usage: veltrane_screenshot OUTPUT.png (on Qt's offscreen platform).
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+#include "app/encrypt_command.h"
+#include "app/encrypt_dlg.h"
+#include "platform/qt_bridge.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: veltrane_screenshot OUTPUT.png\n");
+        return 2;
+    }
+    const QString output = QString::fromLocal8Bit(argv[1]);
+    int qtArgc = 1;
+    std::unique_ptr<QApplication> app = AfxWinInit(qtArgc, argv);
+    bool saved = false;
+    CEncryptDlg dlg;
+    QTimer::singleShot(0, [&] {
+        auto* form = static_cast<AfxDialogWidget*>(AfxFrontWindow());
+        CDialog* d = form->dialog();
+        const std::string path = "D:\\付款\\20261208-批量付款.txt";
+        d->GetDlgItem(IDC_FILE_PATH)->SetWindowText(path);
+        d->GetDlgItem(IDC_PASSWORD)->SetWindowText("123456");
+        d->GetDlgItem(IDC_CONFIRM)->SetWindowText("123456");
+        d->GetDlgItem(IDC_STATUS)
+            ->SetWindowText(std::string(kMsgSuccessLead) + '"' + path + ".enn\"" + kMsgSuccessTail);
+        d->GetDlgItem(IDC_ENCRYPT)->SetFocus();
+        saved = form->grab().save(output, "PNG");
+        d->EndDialog(IDCANCEL);
+    });
+    dlg.DoModal();
+    if (!saved) {
+        std::fprintf(stderr, "veltrane_screenshot: cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
