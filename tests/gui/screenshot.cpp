@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, [&] {
         auto* form = static_cast<AfxDialogWidget*>(AfxFrontWindow());
         CDialog* d = form->dialog();
-        const std::string path = "D:\\付款\\20261208-批量付款.txt";
+        const std::string path = "/home/karsholm/付款/20261208-批量付款.txt";
         d->GetDlgItem(IDC_FILE_PATH)->SetWindowText(path);
         d->GetDlgItem(IDC_PASSWORD)->SetWindowText("123456");
         d->GetDlgItem(IDC_CONFIRM)->SetWindowText("123456");
