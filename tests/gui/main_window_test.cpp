@@ -361,4 +361,19 @@ TEST(MainWindow, ADroppedFileFillsThePathFieldOtherDropsDoNot) {
     });
 }
 
+TEST(MainWindow, MinimiseFromTheSystemMenuMinimisesAndTheToolStillEnds) {
+    CEncryptDlg dlg;
+    const INT_PTR result = RunModal(dlg, [](QWidget* form) {
+        WhenNextWindowOpens([](QWidget* menu) {
+            ASSERT_NE(qobject_cast<QMenu*>(menu), nullptr);
+            QTest::keyClick(menu, Qt::Key_N);  // 最小化(&N)
+        });
+        Press(form, Qt::Key_Space, Qt::AltModifier);
+        EXPECT_TRUE(form->isMinimized());
+        EXPECT_TRUE(form->isVisible());
+        form->close();
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
 }  // namespace
