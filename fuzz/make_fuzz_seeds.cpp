@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     const FuzzKeys keys;
     const std::string plain = dir + "/plain.tmp";
     bool ok = true;
-    for (size_t size : {0, 1, 7, 8, 9, 100, 4000, 4001, 8100}) {
+    for (size_t size : {0, 1, 7, 8, 9, 100, 4000, 4001, 8100, 64000, 64001}) {
         const std::string container = dir + "/container/size-" + std::to_string(size) + ".enn";
         ok = ok && WriteFile(plain, Content(size)) &&
              EnnEncryptFile("240613", keys[0], plain.c_str(), container.c_str()) == ENN_OK;

@@ -16,6 +16,6 @@ for target in chunk container; do
   # New inputs go to work/; the seeds stay as generated.
   mkdir -p "work/$target"
   echo "Fuzzing $target for ${seconds}s"
-  "./fuzz_$target" -max_total_time="$seconds" -max_len=12000 -timeout=10 \
+  "./fuzz_$target" -max_total_time="$seconds" -max_len=70000 -timeout=10 \
     -print_final_stats=1 "work/$target" "corpus/$target"
 done
