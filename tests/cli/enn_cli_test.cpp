@@ -285,7 +285,9 @@ bool AwaitOutput(int master, std::string* seen, const std::string& text) {
 TEST_F(EnnTest, EncryptAsksOnTheTerminalWithoutEchoAndRestoresIt) {
     WriteFile(dir.File("a.txt"), Text("data"));
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
+    if (master < 0) {
+        GTEST_SKIP() << "no pseudo-terminal on this machine";
+    }
     ASSERT_EQ(0, grantpt(master));
     ASSERT_EQ(0, unlockpt(master));
     const std::string slave = ptsname(master);
