@@ -8,7 +8,6 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   clang libclang-rt-14-dev
   qt6-base-dev qt6-translations-l10n fonts-arphic-uming
-  xvfb xauth
 )
 
 missing=()
