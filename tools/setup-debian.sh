@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  libgtest-dev libgmock-dev libssl-dev
   clang libclang-rt-14-dev
   qt6-base-dev qt6-translations-l10n fonts-arphic-uming
 )
