@@ -13,7 +13,6 @@
 #include "cli/password_input.h"
 #include "codec/enn.h"
 #include "crypto/key_scramble.h"
-#include "crypto/md5.h"
 #include "crypto/wipe.h"
 
 namespace {
@@ -59,25 +58,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Reads until size bytes or the end of the file; the count, or -1 on an error.
-ssize_t ReadUpTo(int fd, unsigned char* buf, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = read(fd, buf + got, size - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
-}
-
 // The sizes the encoder writes: header and password chunk, whole chunks of
 // 4008 bytes, and a last chunk of 16 to 4008 bytes in Blocks of 8.
 bool IsContainerSize(long long size) {
@@ -88,59 +68,34 @@ bool IsContainerSize(long long size) {
     return last == 0 || (last >= 16 && last % 8 == 0);
 }
 
-// "" when the digest header of the open container matches what follows it.
-std::string CheckDigest(int fd) {
-    char stored[ENN_HEADER_SIZE];
-    ssize_t got = ReadUpTo(fd, reinterpret_cast<unsigned char*>(stored), sizeof stored);
-    long long size = got;
-    MD5_CTX md5;
-    MD5Init(&md5);
-    unsigned char buf[4096];
-    while (got == static_cast<ssize_t>(sizeof stored) || got == static_cast<ssize_t>(sizeof buf)) {
-        got = ReadUpTo(fd, buf, sizeof buf);
-        if (got > 0) {
-            MD5Update(&md5, buf, static_cast<unsigned int>(got));
-            size += got;
-        }
-    }
-    const int readError = errno;
-    char computed[ENN_HEADER_SIZE + 1];
-    MD5FinalHex(&md5, computed);
-    if (got < 0) {
-        return std::string("cannot read: ") + std::strerror(readError);
-    }
-    if (size < ENN_PAYLOAD_OFFSET) {
-        return "damaged: " + std::to_string(size) + " bytes, too short for a container";
-    }
-    if (std::memcmp(stored, computed, ENN_HEADER_SIZE) != 0) {
-        return "damaged: the digest header does not match the content";
-    }
-    if (!IsContainerSize(size)) {
-        return "damaged: its size does not fit the chunk layout";
-    }
-    return "";
-}
-
 // "" when the container at path is intact, else what is wrong with it.
 std::string CheckContainer(const std::string& path) {
-    // Without O_NONBLOCK a fifo would hang the check before fstat refuses it.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
         return std::string("cannot open: ") + std::strerror(errno);
     }
-    struct stat st;
-    std::string problem;
-    if (fstat(fd, &st) != 0) {
-        problem = std::string("cannot read: ") + std::strerror(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        problem = "is a directory, not a container";
-    } else if (!S_ISREG(st.st_mode)) {
-        problem = "is not a regular file";
-    } else {
-        problem = CheckDigest(fd);
+    if (S_ISDIR(st.st_mode)) {
+        return "is a directory, not a container";
     }
-    close(fd);
-    return problem;
+    if (!S_ISREG(st.st_mode)) {
+        return "is not a regular file";
+    }
+    if (st.st_size < ENN_PAYLOAD_OFFSET) {
+        return "damaged: " + std::to_string(st.st_size) + " bytes, too short for a container";
+    }
+    switch (EnnVerifyFile(path.c_str())) {
+        case ENN_OK:
+            return IsContainerSize(st.st_size) ? ""
+                                               : "damaged: its size does not fit the chunk layout";
+        case ENN_ERR_DIGEST:
+            return "damaged: the digest header does not match the content";
+        case ENN_ERR_OPEN_INPUT: {
+            const std::string why = Unreadable(path);
+            return why.empty() ? "cannot open" : why;
+        }
+        default:
+            return "cannot read";
+    }
 }
 
 // A file this job created, removed on every way out unless kept.

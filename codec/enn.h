@@ -61,6 +61,13 @@ int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, un
 // written only on success.
 int EnnReadPassword(const char* key, const char* path, char* password);
 
+// Checks the digest header of the container at path against the MD5 of every
+// byte after it, printing nothing and writing no file. Returns ENN_OK,
+// ENN_ERR_DIGEST (a file shorter than the header never matches),
+// ENN_ERR_OPEN_INPUT (not a readable regular file) or ENN_ERR_GENERIC (a read
+// failure).
+int EnnVerifyFile(const char* path);
+
 // Checks the digest header of the container at in_path and, when it matches,
 // writes the plain file to out_path. Returns
 //   ENN_ERR_GENERIC        bad key, a read or write failure, a chunk that will

@@ -7,6 +7,33 @@
 #include "codec/enn_internal.h"
 #include "crypto/md5.h"
 
+namespace {
+
+// Reads the header and everything after it from the start of in, using buf,
+// and compares the header with the MD5 of the rest as 32 exact bytes.
+int CheckDigest(std::FILE* in, unsigned char* buf, int size) {
+    char stored[ENN_HEADER_SIZE + 1] = {};
+    char computed[ENN_HEADER_SIZE + 1] = {};
+    MD5_CTX md5;
+    MD5Init(&md5);
+    // Whatever a short file does not supply stays zero and cannot match.
+    int got = EnnRead(in, reinterpret_cast<unsigned char*>(stored), ENN_HEADER_SIZE);
+    while (got >= 0) {
+        got = EnnRead(in, buf, size);
+        if (got <= 0) {
+            break;
+        }
+        MD5Update(&md5, buf, static_cast<unsigned int>(got));
+    }
+    MD5FinalHex(&md5, computed);
+    if (got < 0) {
+        return ENN_ERR_GENERIC;
+    }
+    return std::strncmp(stored, computed, ENN_HEADER_SIZE) == 0 ? ENN_OK : ENN_ERR_DIGEST;
+}
+
+}  // namespace
+
 int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_len,
                  unsigned char* out, int out_cap, int* n) {
     if (data_len < 8) {
@@ -68,6 +95,18 @@ int EnnReadPassword(const char* key, const char* path, char* password) {
     return ENN_OK;
 }
 
+int EnnVerifyFile(const char* path) {
+    struct stat opened;
+    std::FILE* in = EnnOpenInput(path, &opened);
+    if (in == nullptr) {
+        return ENN_ERR_OPEN_INPUT;
+    }
+    unsigned char buf[kEnnBatchChunks * ENN_CHUNK_CIPHER];
+    const int result = CheckDigest(in, buf, sizeof buf);
+    std::fclose(in);
+    return result;
+}
+
 int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
     EnnCipher cipher;
     if (!EnnKeyCipher(key, &cipher)) {
@@ -79,30 +118,16 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
         return ENN_ERR_OPEN_INPUT;
     }
 
-    char stored[ENN_HEADER_SIZE + 1] = {};
-    char computed[ENN_HEADER_SIZE + 1] = {};
     unsigned char sealed[kEnnBatchChunks * ENN_CHUNK_CIPHER];
     unsigned char plain[kEnnBatchChunks * ENN_CHUNK_PLAIN];
-    MD5_CTX md5;
-    MD5Init(&md5);
-    int got = EnnRead(in, reinterpret_cast<unsigned char*>(stored), ENN_HEADER_SIZE);
-    while (got >= 0) {
-        got = EnnRead(in, sealed, sizeof sealed);
-        if (got <= 0) {
-            break;
-        }
-        MD5Update(&md5, sealed, static_cast<unsigned int>(got));
-    }
-    MD5FinalHex(&md5, computed);
-    if (got < 0) {
-        std::fclose(in);
-        return ENN_ERR_GENERIC;
-    }
-    if (std::strncmp(stored, computed, ENN_HEADER_SIZE) != 0) {
+    const int digest = CheckDigest(in, sealed, sizeof sealed);
+    if (digest == ENN_ERR_DIGEST) {
         std::fputs("\n md5 error !", stdout);
         std::fflush(stdout);
+    }
+    if (digest != ENN_OK) {
         std::fclose(in);
-        return ENN_ERR_DIGEST;
+        return digest;
     }
 
     // Creating the output would truncate the container before it is decoded.
@@ -118,7 +143,7 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
     bool ok = std::fseek(in, ENN_PAYLOAD_OFFSET, SEEK_SET) == 0;
     bool more = true;
     while (ok && more) {
-        got = EnnRead(in, sealed, sizeof sealed);
+        const int got = EnnRead(in, sealed, sizeof sealed);
         ok = got >= 0;
         more = got == static_cast<int>(sizeof sealed);
         int plainLen = 0;

@@ -3,12 +3,16 @@
 #include "codec/enn_internal.h"
 
 std::FILE* EnnOpenInput(const char* path, struct stat* opened) {
+    // Opening a fifo would wait for a writer; look before opening.
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return nullptr;
+    }
     std::FILE* in = std::fopen(path, "rb");
     if (in == nullptr) {
         return nullptr;
     }
-    // A directory opens for reading here but yields no bytes; a fifo or a device
-    // would be read as if it were the user's file.
+    // Again on what was opened, should the name have changed in between.
     if (fstat(fileno(in), opened) != 0 || !S_ISREG(opened->st_mode)) {
         std::fclose(in);
         return nullptr;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -118,6 +119,31 @@ TEST_F(Decoder, FilesThatCannotBeOpenedOrCreated) {
     WriteFile(enn, ReferenceContainer("135790", KeyBytes(kKey), {1}));
     EXPECT_EQ(EnnDecryptFile(kKey, enn.c_str(), dir.File("no/dir/out").c_str()),
               ENN_ERR_CREATE_OUTPUT);
+}
+
+TEST_F(Decoder, VerifyChecksTheDigestQuietlyAndWritesNothing) {
+    const Bytes good = ReferenceContainer("135790", KeyBytes(kKey), PseudoRandomBytes(9000, 3));
+    WriteFile(enn, good);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(EnnVerifyFile(enn.c_str()), ENN_OK);
+    Bytes bad = good;
+    bad[5000] ^= 0x80;
+    WriteFile(enn, bad);
+    EXPECT_EQ(EnnVerifyFile(enn.c_str()), ENN_ERR_DIGEST);
+    WriteFile(enn, Bytes(good.begin(), good.begin() + 20));
+    EXPECT_EQ(EnnVerifyFile(enn.c_str()), ENN_ERR_DIGEST);
+    EXPECT_EQ(EnnVerifyFile(dir.File("missing").c_str()), ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(EnnVerifyFile(dir.path().c_str()), ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(Decoder, AFifoIsRefusedWithoutWaitingForAWriter) {
+    ASSERT_EQ(mkfifo(enn.c_str(), 0600), 0);
+    char password[7] = "xxxxxx";
+    EXPECT_EQ(EnnDecryptFile(kKey, enn.c_str(), plain.c_str()), ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(EnnReadPassword(kKey, enn.c_str(), password), ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(EnnVerifyFile(enn.c_str()), ENN_ERR_OPEN_INPUT);
+    EXPECT_FALSE(FileExists(plain));
 }
 
 TEST_F(Decoder, KeysOutsideFourTo56BytesAreRefusedEverywhere) {
