@@ -42,17 +42,21 @@ int RejectPasswords(EncryptFields& f, const char* message, bool clearPassword) {
     return kEncryptCheckFailed;
 }
 
-// Holds the command's copy of the password and the key, wiped on every way out.
-struct Secrets {
-    char password[7] = {};
-    char key[100] = {};
-    ~Secrets() {
-        SecureWipe(password, sizeof password);
-        SecureWipe(key, sizeof key);
-    }
+// The command's copy of the password, wiped on every way out.
+struct PasswordCopy {
+    char text[7] = {};
+    ~PasswordCopy() { SecureWipe(text, sizeof text); }
 };
 
 }  // namespace
+
+BuiltInKey::BuiltInKey() : key_() {
+    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key_);
+}
+
+BuiltInKey::~BuiltInKey() {
+    SecureWipe(key_, sizeof key_);
+}
 
 std::string TrimWhiteSpace(const std::string& text) {
     size_t begin = 0;
@@ -101,12 +105,12 @@ int RunEncryptCommand(EncryptFields& f) {
         }
     }
 
-    Secrets secrets;
-    password.copy(secrets.password, 6);
-    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), secrets.key);
+    PasswordCopy passwordCopy;
+    password.copy(passwordCopy.text, 6);
+    const BuiltInKey key;
     const std::string outputPath = ContainerPathFor(path);
     const int result =
-        EnnEncryptFile(secrets.password, secrets.key, path.c_str(), outputPath.c_str());
+        EnnEncryptFile(passwordCopy.text, key.get(), path.c_str(), outputPath.c_str());
     switch (result) {
         case ENN_OK:
             f.status.text = std::string(kMsgSuccessLead) + '"' + outputPath + '"' + kMsgSuccessTail;

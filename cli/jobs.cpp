@@ -12,7 +12,6 @@
 #include "app/encrypt_command.h"
 #include "cli/password_input.h"
 #include "codec/enn.h"
-#include "crypto/key_scramble.h"
 #include "crypto/wipe.h"
 
 namespace {
@@ -20,19 +19,6 @@ namespace {
 void Fail(const std::string& file, const std::string& what) {
     std::fprintf(stderr, "enn: %s: %s\n", file.c_str(), what.c_str());
 }
-
-// The built-in cipher key, held only while a job needs it.
-class BuiltInKey {
-  public:
-    BuiltInKey() { KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key_); }
-    ~BuiltInKey() { SecureWipe(key_, sizeof key_); }
-    BuiltInKey(const BuiltInKey&) = delete;
-    BuiltInKey& operator=(const BuiltInKey&) = delete;
-    const char* get() const { return key_; }
-
-  private:
-    char key_[57];
-};
 
 // Why path cannot be read as a file, or "" when it can.
 std::string Unreadable(const std::string& path) {
