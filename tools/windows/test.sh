@@ -25,9 +25,11 @@ fi
 
 export WINEPREFIX=$PWD/$build/wine WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
-# One wineserver for the whole run instead of one per test program; the
-# first start creates the prefix.
-/usr/lib/wine/wineserver64 -p
-trap '/usr/lib/wine/wineserver64 -k || true' EXIT
-tools/windows/wine-run.sh wineboot --init
+# One wineserver for the whole run instead of one per test program. The first
+# start creates the prefix and Wine's service processes, which outlive the
+# program that started them: they must not hold CTest's output pipes open,
+# hence the redirections.
+/usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+trap '/usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1 || true' EXIT
+tools/windows/wine-run.sh wineboot --init </dev/null >"$build/wineboot.log" 2>&1
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

@@ -1,0 +1,116 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// windows.h first: shellapi.h needs its types.
+#include <shellapi.h>
+
+#include <cstdarg>
+
+#include "cli/console.h"
+#include "cli/console_win32.h"
+
+std::string Utf8FromWide(const std::wstring& wide) {
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+                        nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring WideFromUtf8(const std::string& utf8) {
+    if (utf8.empty()) {
+        return std::wstring();
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::vector<std::string> SplitCommandLine(const wchar_t* commandLine) {
+    std::vector<std::string> args;
+    // CommandLineToArgvW answers an empty line with the program's own path.
+    if (commandLine == nullptr || *commandLine == L'\0') {
+        return args;
+    }
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(commandLine, &count);
+    if (wide == nullptr) {
+        return args;
+    }
+    for (int i = 0; i < count; ++i) {
+        args.push_back(Utf8FromWide(wide[i]));
+    }
+    LocalFree(wide);
+    return args;
+}
+
+std::vector<std::string> StartConsole(int, char**) {
+    // Binary mode: "\n" stays one byte instead of becoming "\r\n".
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    std::vector<std::string> args = SplitCommandLine(GetCommandLineW());
+    if (!args.empty()) {
+        args.erase(args.begin());
+    }
+    return args;
+}
+
+namespace {
+
+// The console behind stream, or null when stream goes to a file or a pipe.
+HANDLE ConsoleOf(std::FILE* stream) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (stream == stdout) {
+        handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    } else if (stream == stderr) {
+        handle = GetStdHandle(STD_ERROR_HANDLE);
+    }
+    DWORD mode;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !GetConsoleMode(handle, &mode)) {
+        return nullptr;
+    }
+    return handle;
+}
+
+}  // namespace
+
+void ConsolePrintf(std::FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n < 0) {
+        va_end(again);
+        return;
+    }
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    text.pop_back();
+
+    HANDLE console = ConsoleOf(stream);
+    if (console == nullptr) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    std::fflush(stream);
+    const std::wstring wide = WideFromUtf8(text);
+    const wchar_t* at = wide.data();
+    DWORD left = static_cast<DWORD>(wide.size());
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteConsoleW(console, at, left, &written, nullptr) || written == 0) {
+            return;
+        }
+        at += written;
+        left -= written;
+    }
+}

@@ -1,0 +1,108 @@
+// The Windows side of cli/password_input.h: the console stands in for the
+// terminal, its input mode for the terminal's echo flag.
+#include <windows.h>
+
+#include <atomic>
+
+#include "cli/console_win32.h"
+#include "cli/password_input.h"
+
+namespace {
+
+// What the Ctrl+C handler needs to give the console its echo back. The
+// handler runs on a thread of its own, hence the atomics.
+std::atomic<HANDLE> g_input{nullptr};
+std::atomic<DWORD> g_savedMode{0};
+
+BOOL WINAPI RestoreConsole(DWORD) {
+    HANDLE input = g_input;
+    if (input != nullptr) {
+        SetConsoleMode(input, g_savedMode);
+    }
+    return FALSE;  // the default handler then ends the process
+}
+
+void Write(HANDLE output, const wchar_t* text) {
+    DWORD written = 0;
+    WriteConsoleW(output, text, static_cast<DWORD>(wcslen(text)), &written, nullptr);
+}
+
+// One line as UTF-8, without its line end, cut at kMaxPasswordLine bytes.
+std::string ReadConsoleLine(HANDLE input) {
+    std::wstring line;
+    line.reserve(kMaxPasswordLine);  // no reallocation leaves a copy behind
+    wchar_t c;
+    DWORD got = 0;
+    while (ReadConsoleW(input, &c, 1, &got, nullptr) && got == 1 && c != L'\n') {
+        if (c != L'\r' && line.size() < kMaxPasswordLine) {
+            line.push_back(c);
+        }
+    }
+    std::string utf8 = Utf8FromWide(line);
+    SecureZeroMemory(&line[0], line.size() * sizeof(wchar_t));
+    if (utf8.size() > kMaxPasswordLine) {
+        utf8.resize(kMaxPasswordLine);
+    }
+    return utf8;
+}
+
+}  // namespace
+
+std::string ReadPasswordLine(std::FILE* in) {
+    std::string line;
+    line.reserve(kMaxPasswordLine);  // no reallocation leaves a copy behind
+    int c;
+    while ((c = std::getc(in)) != EOF && c != '\n') {
+        if (line.size() < kMaxPasswordLine) {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+bool AskPasswordOnTerminal(std::string* password, std::string* confirm) {
+    // CONIN$ and CONOUT$ are the process's console whatever the standard
+    // handles are redirected to, as /dev/tty is elsewhere.
+    HANDLE input =
+        CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (input == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    HANDLE output =
+        CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD saved = 0;
+    DWORD ignored = 0;
+    if (output == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &saved) ||
+        !GetConsoleMode(output, &ignored)) {
+        if (output != INVALID_HANDLE_VALUE) {
+            CloseHandle(output);
+        }
+        CloseHandle(input);
+        return false;
+    }
+    g_savedMode = saved;
+    g_input = input;
+    SetConsoleCtrlHandler(RestoreConsole, TRUE);
+
+    // Line input and Ctrl+C stay as they were; only the echo goes.
+    SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    // Drops anything typed before the prompt, while echo was still on.
+    FlushConsoleInputBuffer(input);
+    Write(output, L"Password: ");
+    *password = ReadConsoleLine(input);
+    Write(output, L"\r\nConfirm password: ");
+    *confirm = ReadConsoleLine(input);
+    Write(output, L"\r\n");
+    SetConsoleMode(input, saved);
+
+    SetConsoleCtrlHandler(RestoreConsole, FALSE);
+    g_input = nullptr;
+    CloseHandle(output);
+    CloseHandle(input);
+    return true;
+}
