@@ -29,6 +29,24 @@ enum {
     ENN_CHUNK_CIPHER = 4008,
 };
 
+// Why an operation failed, more finely than its result: for callers that
+// explain a failure to a person (see the Ex operations below).
+enum EnnFault {
+    ENN_FAULT_NONE = 0,
+    ENN_FAULT_ARGUMENT,     // a bad password text or key
+    ENN_FAULT_NO_INPUT,     // the input is missing, unreadable or not a regular file
+    ENN_FAULT_READ,         // reading failed part-way
+    ENN_FAULT_CHANGED,      // the input changed while it was read
+    ENN_FAULT_DIGEST,       // the digest header does not match the content
+    ENN_FAULT_FOREIGN_KEY,  // the password chunk does not decode: another key wrote it
+    ENN_FAULT_LAYOUT,       // intact, but not laid out as the encoder writes
+    ENN_FAULT_NOT_REGULAR,  // the output names a folder, fifo, device or the like
+    ENN_FAULT_SAME_FILE,    // the output is the input itself
+    ENN_FAULT_EXISTS,       // the output exists and was to be kept
+    ENN_FAULT_NO_OUTPUT,    // no new file can be made where the output goes
+    ENN_FAULT_WRITE,        // writing failed (a full disk, say); nothing was put in place
+};
+
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds
 // at least 8 + 8 * ceil(n / 8) bytes, and stores that count in out_len.
 // Returns ENN_OK, or ENN_ERR_GENERIC (nothing written) for a bad key or n.
