@@ -71,11 +71,11 @@ std::string TrimWhiteSpace(const std::string& text) {
 }
 
 std::string ContainerPathFor(const std::string& trimmedPath) {
-    return trimmedPath + ".enn";
+    return trimmedPath + ENN_EXTENSION;
 }
 
-int RunEncryptCommand(EncryptFields& f) {
-    const std::string path = TrimWhiteSpace(f.path.text);
+int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault) {
+    const std::string path = pathText == kTrimPath ? TrimWhiteSpace(f.path.text) : f.path.text;
     const std::string& password = f.password.text;
     const std::string& confirm = f.confirm.text;
     if (path.empty()) {
@@ -99,10 +99,8 @@ int RunEncryptCommand(EncryptFields& f) {
     if (password != confirm) {
         return RejectPasswords(f, kMsgMismatch, true);
     }
-    for (char c : password) {
-        if (c < '0' || c > '9') {
-            return RejectPasswords(f, kMsgNotDigits, true);
-        }
+    if (!EnnIsPassword(password.c_str())) {
+        return RejectPasswords(f, kMsgNotDigits, true);
     }
 
     PasswordCopy passwordCopy;
@@ -110,7 +108,7 @@ int RunEncryptCommand(EncryptFields& f) {
     const BuiltInKey key;
     const std::string outputPath = ContainerPathFor(path);
     const int result =
-        EnnEncryptFile(passwordCopy.text, key.get(), path.c_str(), outputPath.c_str());
+        EnnEncryptFileEx(passwordCopy.text, key.get(), path.c_str(), outputPath.c_str(), fault);
     switch (result) {
         case ENN_OK:
             f.status.text = std::string(kMsgSuccessLead) + '"' + outputPath + '"' + kMsgSuccessTail;

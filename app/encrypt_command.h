@@ -21,11 +21,15 @@ struct EncryptFields {
     CommandField status;    // IDC_STATUS: receives exactly one message
 };
 
+// How the command takes the path text: the window trims its field, a command
+// line takes a file name as it is given.
+enum PathText { kTrimPath, kPathAsGiven };
+
 // Runs the command on fields. Clearing a field also empties its text. Returns
 // the encoder's result when the checks passed (ENN_OK once the container is
 // written), or kEncryptCheckFailed when a check stopped it before any file was
-// touched.
-int RunEncryptCommand(EncryptFields& fields);
+// touched; *fault (when given) receives the encoder's ENN_FAULT_.
+int RunEncryptCommand(EncryptFields& fields, PathText pathText = kTrimPath, int* fault = nullptr);
 
 constexpr int kEncryptCheckFailed = 1;
 

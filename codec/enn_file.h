@@ -40,6 +40,10 @@ bool EnnReaderUnchanged(const EnnReader* reader);
 
 void EnnCloseReader(EnnReader* reader);
 
+// For tests: when set, called before every read; true makes that read fail
+// as an I/O error would. The hook may also change the file meanwhile.
+extern bool (*g_ennReadFault)(const EnnReader* reader);
+
 // What stands at a name the codec is to write, looked at without opening it
 // and without following a last link.
 enum EnnTarget {
@@ -57,7 +61,7 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source);
 // A file being written aside, not yet under its name.
 struct EnnWriter {
     intptr_t handle = -1;
-    bool unnamed = false;  // no name at all until put in place
+    bool unnamed = false;   // no name at all until put in place
     char aside[4096] = {};  // the temporary name, when it has one
 };
 
@@ -73,22 +77,19 @@ bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size);
 
 // How EnnPutInPlace treats a name that is taken.
 enum EnnPlacing {
-    ENN_REPLACE,        // replace a regular file or link there, keeping its permissions
-    ENN_KEEP_EXISTING,  // put in place only while the name is free
+    ENN_PLACE_REPLACE,  // replace a regular file or link there, keeping its permissions
+    ENN_PLACE_NEW,      // put in place only while the name is free
 };
 
 // Flushes the file to disk and gives it the name path; the writer is closed in
 // any case and the aside file gone on failure. Returns ENN_OK, or the
 // ENN_FAULT_ (codec/enn.h) that stopped it: ENN_FAULT_EXISTS (only with
-// ENN_KEEP_EXISTING), ENN_FAULT_WRITE.
+// ENN_PLACE_NEW), ENN_FAULT_WRITE.
 int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
 
 // Closes the writer and removes the aside file: nothing of it stays.
 void EnnDiscard(EnnWriter* writer);
 
-// Removes every aside file that a writer of this process has open under a
-// name. Safe to call from a signal handler, so that a tool killed while
-// writing leaves no temporary file; the unnamed ones need nothing.
-void EnnDiscardAllAside();
+// EnnDiscardAllAside (codec/enn.h) belongs to this layer too.
 
 #endif

@@ -84,3 +84,11 @@ bool FileExists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
 }
+
+std::set<std::string> Listing(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
