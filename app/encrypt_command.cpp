@@ -3,7 +3,6 @@
 #include <string>
 
 #include "codec/enn.h"
-#include "crypto/key_scramble.h"
 #include "crypto/wipe.h"
 
 const char* const kMsgNoPath = "请指定文件路径！";
@@ -49,14 +48,6 @@ struct PasswordCopy {
 };
 
 }  // namespace
-
-BuiltInKey::BuiltInKey() : key_() {
-    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key_);
-}
-
-BuiltInKey::~BuiltInKey() {
-    SecureWipe(key_, sizeof key_);
-}
 
 std::string TrimWhiteSpace(const std::string& text) {
     size_t begin = 0;

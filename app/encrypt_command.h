@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "crypto/key_scramble.h"
+
 // One control as the command sees it. Texts are byte strings (UTF-8 here).
 struct CommandField {
     std::string text;
@@ -46,20 +48,6 @@ extern const char* const kMsgCannotCreate;    // ENN_ERR_CREATE_OUTPUT
 extern const char* const kMsgEncryptFailed;   // any other failure
 extern const char* const kMsgSuccessLead;     // before the quoted output path
 extern const char* const kMsgSuccessTail;     // after it
-
-// The built-in cipher key, unscrambled for as long as the object lives and
-// wiped when it goes, on every way out.
-class BuiltInKey {
-  public:
-    BuiltInKey();
-    ~BuiltInKey();
-    BuiltInKey(const BuiltInKey&) = delete;
-    BuiltInKey& operator=(const BuiltInKey&) = delete;
-    const char* get() const { return key_; }
-
-  private:
-    char key_[100];
-};
 
 // The container's path for an input path: the path with ".enn" appended.
 std::string ContainerPathFor(const std::string& trimmedPath);

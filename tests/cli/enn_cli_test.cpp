@@ -115,11 +115,10 @@ Bytes Text(const std::string& s) {
 
 // The pieces of a container under the built-in key, for damaged and forged ones.
 Bytes Chunk(const Bytes& plain) {
-    char key[57];
-    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key);
+    const BuiltInKey key;
     Bytes sealed(16 + plain.size());
     int len = 0;
-    EXPECT_EQ(ENN_OK, EnnEncryptChunk(key, plain.data(), static_cast<int>(plain.size()),
+    EXPECT_EQ(ENN_OK, EnnEncryptChunk(key.get(), plain.data(), static_cast<int>(plain.size()),
                                       sealed.data(), &len));
     sealed.resize(static_cast<size_t>(len));
     return sealed;
