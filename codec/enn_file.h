@@ -61,8 +61,10 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source);
 // A file being written aside, not yet under its name.
 struct EnnWriter {
     intptr_t handle = -1;
-    bool unnamed = false;   // no name at all until put in place
-    char aside[4096] = {};  // the temporary name, when it has one
+    bool unnamed = false;    // no name at all until put in place
+    long long written = 0;   // bytes appended so far
+    long long flushing = 0;  // bytes on their way to the disk
+    char aside[4096] = {};   // the temporary name, when it has one
 };
 
 // Creates an empty file aside for path, readable and writable as a new file

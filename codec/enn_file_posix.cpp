@@ -208,6 +208,22 @@ bool EnnCreateAside(const char* path, EnnWriter* writer) {
     return true;
 }
 
+// Starts writing back what has been appended every few MiB, so that the disk
+// works while the cipher does and the flush at the end has little left to
+// wait for: without it, the flush took a third of the time of a 64 MiB file.
+void StartWriteBack(EnnWriter* writer) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    constexpr long long kStep = 4 << 20;
+    if (writer->written - writer->flushing >= kStep) {
+        sync_file_range(Fd(writer->handle), writer->flushing, writer->written - writer->flushing,
+                        SYNC_FILE_RANGE_WRITE);
+        writer->flushing = writer->written;
+    }
+#else
+    (void)writer;
+#endif
+}
+
 bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
     const unsigned char* at = static_cast<const unsigned char*>(buf);
     while (size > 0) {
@@ -220,7 +236,9 @@ bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
         }
         at += put;
         size -= static_cast<int>(put);
+        writer->written += put;
     }
+    StartWriteBack(writer);
     return true;
 }
 
