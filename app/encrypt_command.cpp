@@ -61,6 +61,10 @@ std::string TrimWhiteSpace(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
+std::string SuccessMessage(const std::string& containerPath) {
+    return std::string(kMsgSuccessLead) + '"' + containerPath + '"' + kMsgSuccessTail;
+}
+
 std::string ContainerPathFor(const std::string& trimmedPath) {
     return trimmedPath + ENN_EXTENSION;
 }
@@ -102,7 +106,7 @@ int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault) {
         EnnEncryptFileEx(passwordCopy.text, key.get(), path.c_str(), outputPath.c_str(), fault);
     switch (result) {
         case ENN_OK:
-            f.status.text = std::string(kMsgSuccessLead) + '"' + outputPath + '"' + kMsgSuccessTail;
+            f.status.text = SuccessMessage(outputPath);
             break;
         case ENN_ERR_OPEN_INPUT:
             f.status.text = kMsgInputMissing;

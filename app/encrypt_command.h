@@ -49,6 +49,9 @@ extern const char* const kMsgEncryptFailed;   // any other failure
 extern const char* const kMsgSuccessLead;     // before the quoted output path
 extern const char* const kMsgSuccessTail;     // after it
 
+// The status text after a container was written to containerPath.
+std::string SuccessMessage(const std::string& containerPath);
+
 // The container's path for an input path: the path with ".enn" appended.
 std::string ContainerPathFor(const std::string& trimmedPath);
 

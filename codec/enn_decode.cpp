@@ -231,19 +231,7 @@ int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
     int outFault = ENN_FAULT_NONE;
     EnnWriterGuard out;
     if (out_path != nullptr) {
-        switch (EnnLookAtTarget(out_path, &in.reader.id)) {
-            case ENN_TARGET_SAME_FILE:
-                outFault = ENN_FAULT_SAME_FILE;
-                break;
-            case ENN_TARGET_OTHER:
-                outFault = ENN_FAULT_NOT_REGULAR;
-                break;
-            case ENN_TARGET_FILE:
-                outFault = placing == ENN_KEEP_EXISTING ? ENN_FAULT_EXISTS : ENN_FAULT_NONE;
-                break;
-            default:
-                break;
-        }
+        outFault = EnnTargetFault(out_path, in.reader.id, placing == ENN_KEEP_EXISTING);
         if (outFault == ENN_FAULT_NONE && !EnnCreateAside(out_path, &out.writer)) {
             outFault = ENN_FAULT_NO_OUTPUT;
         }

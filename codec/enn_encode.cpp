@@ -27,6 +27,19 @@ int EnnKeyLength(const char* key) {
     return len < 4 || len > 56 ? -1 : static_cast<int>(len);
 }
 
+int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
+    switch (EnnLookAtTarget(path, &source)) {
+        case ENN_TARGET_SAME_FILE:
+            return ENN_FAULT_SAME_FILE;
+        case ENN_TARGET_OTHER:
+            return ENN_FAULT_NOT_REGULAR;
+        case ENN_TARGET_FILE:
+            return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_NONE;
+        default:
+            return ENN_FAULT_NONE;  // creating the file aside tells what is wrong
+    }
+}
+
 int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out) {
     char length[9] = {};
     std::snprintf(length, sizeof length, ENN_LENGTH_FORMAT, n);
@@ -81,13 +94,8 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
     if (!EnnOpenReader(in_path, &in.reader)) {
         return EnnFail(fault, ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT);
     }
-    switch (EnnLookAtTarget(out_path, &in.reader.id)) {
-        case ENN_TARGET_SAME_FILE:
-            return EnnFail(fault, ENN_FAULT_SAME_FILE, ENN_ERR_CREATE_OUTPUT);
-        case ENN_TARGET_OTHER:
-            return EnnFail(fault, ENN_FAULT_NOT_REGULAR, ENN_ERR_CREATE_OUTPUT);
-        default:
-            break;
+    if (const int why = EnnTargetFault(out_path, in.reader.id, false)) {
+        return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
     }
     EnnWriterGuard out;
     if (!EnnCreateAside(out_path, &out.writer)) {

@@ -27,6 +27,11 @@ struct EnnCipher {
 // Keys cipher with key; false (nothing keyed) when the key is not 4 to 56 bytes.
 bool EnnKeyCipher(const char* key, EnnCipher* cipher);
 
+// Why path cannot receive a file written from source, looking only: ENN_FAULT_
+// SAME_FILE, NOT_REGULAR, EXISTS (an existing file or link, when it is to be
+// kept), or NONE.
+int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting);
+
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out under a keyed
 // ctx; returns the bytes written, 8 + 8 * ceil(n / 8).
 int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out);
