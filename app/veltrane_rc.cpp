@@ -1,5 +1,7 @@
 // The window's resources, language Chinese (PRC): both dialog templates, the
-// string table, the icon and the three bitmaps (embedded from res/).
+// string table, the icon and the three bitmaps (embedded from res/), and the
+// texts the platform shows for the program. Every text the window's user sees
+// is here, except the Encrypt command's messages.
 #include <iterator>
 
 #include "app/resource.h"
@@ -67,8 +69,25 @@ const char kHelpText[] =
     "按 Esc 键退出。";
 
 const AFX_RESOURCE_TABLE kResources = {
-    kDialogs, std::size(kDialogs), kStrings,        std::size(kStrings),
-    kImages,  std::size(kImages),  "Veltrane 帮助", kHelpText,
+    kDialogs,
+    std::size(kDialogs),
+    kStrings,
+    std::size(kStrings),
+    kImages,
+    std::size(kImages),
+    {
+        // The platform's items of the system menu: Minimise and Close.
+        "最小化(&N)",
+        "关闭(&C)\tAlt+F4",
+        // F1.
+        "Veltrane 帮助",
+        kHelpText,
+        // Started without a display, and with one that does not open.
+        "veltrane: 没有图形显示，无法打开窗口 (no display: set DISPLAY or WAYLAND_DISPLAY "
+        "and run it in a graphical session)",
+        "veltrane: 无法打开图形显示，无法打开窗口 (cannot open the display: is the X server "
+        "or Wayland compositor running and reachable?)",
+    },
 };
 
 const AFX_RESOURCE_REGISTRATION kRegistration(kResources);

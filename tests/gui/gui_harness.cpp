@@ -10,7 +10,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_dialog.h"
 
 namespace {
 

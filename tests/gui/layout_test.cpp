@@ -15,7 +15,8 @@
 #include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
 #include "gui/gui_harness.h"
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_dialog.h"
 
 namespace {
 
