@@ -5,13 +5,14 @@
 #include <iterator>
 
 #include "app/resource.h"
+#include "app/version.h"
 #include "platform/afxres.h"
 
 namespace {
 
 const DLGITEMTEMPLATE kAboutItems[] = {
     {IDC_STATIC, ControlClass::Static, nullptr, IDR_MAINFRAME, 7, 13, 20, 20, SS_ICON},
-    {IDC_STATIC, ControlClass::Static, "Veltrane(2014版) v1.1.2", 0, 43, 14, 170, 8,
+    {IDC_STATIC, ControlClass::Static, "Veltrane(2014版) v" VELTRANE_VERSION, 0, 43, 14, 170, 8,
      SS_LEFT | SS_NOPREFIX | WS_GROUP},
     {IDC_STATIC, ControlClass::Static, "Copyright (C) 2014 Karsholm", 0, 43, 26, 119, 8,
      SS_LEFT | WS_GROUP},
@@ -40,8 +41,8 @@ const DLGITEMTEMPLATE kEncryptItems[] = {
 const DLGTEMPLATE kDialogs[] = {
     {IDD_ABOUTBOX, 0, 0, 235, 55, "关于Veltrane", 9, "宋体",
      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, kAboutItems, std::size(kAboutItems)},
-    {IDD_ENCRYPT_DIALOG, 0, 0, 336, 207, "Karsholm -- Veltrane(2014版) v1.1.2", 9, "宋体",
-     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_VISIBLE,
+    {IDD_ENCRYPT_DIALOG, 0, 0, 336, 207, "Karsholm -- Veltrane(2014版) v" VELTRANE_VERSION, 9,
+     "宋体", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_VISIBLE,
      WS_EX_APPWINDOW, kEncryptItems, std::size(kEncryptItems)},
 };
 
@@ -82,6 +83,8 @@ const AFX_RESOURCE_TABLE kResources = {
         // F1.
         "Veltrane 帮助",
         kHelpText,
+        // veltrane --version.
+        "veltrane " VELTRANE_VERSION,
         // Started without a display, and with one that does not open.
         "veltrane: 没有图形显示，无法打开窗口 (no display: set DISPLAY or WAYLAND_DISPLAY "
         "and run it in a graphical session)",

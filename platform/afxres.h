@@ -85,6 +85,7 @@ struct AFX_PLATFORM_TEXTS {
     const char* closeItem;          // its Close item
     const char* helpTitle;          // F1 shows the program's help, where
     const char* helpText;           // Windows opens a help file
+    const char* version;            // the line --version prints
     const char* noDisplay;          // the line printed when there is no display
     const char* cannotOpenDisplay;  // ... and when the display does not open
 };

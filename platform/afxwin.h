@@ -303,9 +303,11 @@ class CWinApp : public CCmdTarget {
 
 CWinApp* AfxGetApp();
 
-// The program's start: makes the window system ready and calls the
-// application object's InitInstance. Without a display it prints the
-// resource table's noDisplay line on standard error and returns 1.
+// The program's start. With the one argument --version it prints the
+// resource table's version line on standard output and returns 0, without
+// touching the window system. Otherwise it makes the window system ready and
+// calls the application object's InitInstance; without a display it prints
+// the table's noDisplay line on standard error and returns 1.
 int AfxWinMain(int argc, char** argv);
 
 // Nothing to do here: the forms host no OLE controls, and every toolkit side

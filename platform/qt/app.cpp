@@ -6,6 +6,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "platform/qt/qt_app.h"
@@ -126,6 +127,10 @@ std::unique_ptr<QApplication> AfxWinInit(int& argc, char** argv) {
 }
 
 int AfxWinMain(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        PrintLine(stdout, &AFX_PLATFORM_TEXTS::version);
+        return 0;
+    }
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
         return 1;

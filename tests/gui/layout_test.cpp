@@ -14,6 +14,7 @@
 #include "app/about_dlg.h"
 #include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/qt/qt_app.h"
 #include "platform/qt/qt_dialog.h"
@@ -48,7 +49,7 @@ const Expected kMainControls[] = {
 
 const Expected kAboutControls[] = {
     {IDC_STATIC, kPicture, nullptr, 7, 13, 20, 20, 32, 32},
-    {IDC_STATIC, kText, "Veltrane(2014版) v1.1.2", 43, 14, 170, 8, 0, 0},
+    {IDC_STATIC, kText, "Veltrane(2014版) v" VELTRANE_VERSION, 43, 14, 170, 8, 0, 0},
     {IDC_STATIC, kText, nullptr, 43, 26, 119, 8, 0, 0},  // the legal notice
     {IDOK, kButton, "确定", 178, 34, 50, 14, 0, 0},
 };

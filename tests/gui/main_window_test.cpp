@@ -18,6 +18,7 @@
 
 #include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/afxdlgs.h"
 #include "platform/qt/qt_app.h"
@@ -56,7 +57,8 @@ const QString kSuccessFor(const std::string& container) {
 TEST(MainWindow, StartsEmptyCentredWithFocusOnBrowse) {
     CEncryptDlg dlg;
     const INT_PTR result = RunModal(dlg, [](QWidget* form) {
-        EXPECT_EQ(form->windowTitle(), QStringLiteral("Karsholm -- Veltrane(2014版) v1.1.2"));
+        EXPECT_EQ(form->windowTitle(),
+                  QStringLiteral("Karsholm -- Veltrane(2014版) v" VELTRANE_VERSION));
         EXPECT_EQ(FocusedId(form), IDOK);
         for (int id : {IDC_FILE_PATH, IDC_PASSWORD, IDC_CONFIRM, IDC_STATUS}) {
             EXPECT_TRUE(TextOf(Control(form, id)).isEmpty()) << id;
