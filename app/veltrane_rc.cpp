@@ -67,7 +67,9 @@ const char kHelpText[] =
     "4. 请将加密文件送交至我行。\n"
     "\n"
     "按 Tab 键在各栏之间移动；在输入栏中按回车键打开“浏  览”；"
-    "按 Esc 键退出。";
+    "按 Esc 键退出。\n"
+    "在窗口上单击右键、按菜单键或按 Shift+F10 打开窗口菜单，"
+    "其中有“关于Veltrane”。";
 
 const AFX_RESOURCE_TABLE kResources = {
     kDialogs,

@@ -213,8 +213,9 @@ class CWnd : public CCmdTarget {
     // processing when the map has no handler.
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
-    // Opens the system menu at a point of the screen (Alt+Space, or a right
-    // click on the form) and delivers the chosen item as WM_SYSCOMMAND.
+    // Opens the system menu at a point of the screen (a right click on the
+    // form, the Menu key, Shift+F10 or Alt+Space) and delivers the chosen
+    // item as WM_SYSCOMMAND.
     void TrackSystemMenu(int screenX, int screenY);
 
   protected:

@@ -72,7 +72,10 @@ bool AfxDialogWidget::DialogKey(QKeyEvent* event) {
         dialog_->SendMessage(WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED));
         return true;
     }
-    if (mods == Qt::AltModifier && key == Qt::Key_Space) {
+    // A window manager takes Alt+Space for its own menu; Shift+F10, the
+    // keyboard's context-menu key, reaches the window's menu there too.
+    if ((mods == Qt::AltModifier && key == Qt::Key_Space) ||
+        (mods == Qt::ShiftModifier && key == Qt::Key_F10)) {
         SystemMenuFromKeyboard();
         return true;
     }
