@@ -6,7 +6,8 @@
 
 #include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_dialog.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
