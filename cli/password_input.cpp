@@ -1,5 +1,7 @@
 #include "cli/password_input.h"
 
+#include "cli/nls.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
@@ -101,9 +103,9 @@ bool AskPasswordOnTerminal(std::string* password, std::string* confirm) {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     // TCSAFLUSH drops anything typed before the prompt, while echo was still on.
     tcsetattr(tty, TCSAFLUSH, &quiet);
-    Write(tty, "Password: ");
+    Write(tty, _("Password: "));
     *password = ReadLineFromFd(tty);
-    Write(tty, "\nConfirm password: ");
+    Write(tty, (std::string("\n") + _("Confirm password: ")).c_str());
     *confirm = ReadLineFromFd(tty);
     Write(tty, "\n");
     tcsetattr(tty, TCSAFLUSH, &saved);
