@@ -208,8 +208,8 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
     EncryptFields fields;
     fields.path.text = path;
     if (passwordFromStdin) {
-        fields.password.text = ReadPasswordLine(stdin);
-        fields.confirm.text = ReadPasswordLine(stdin);
+        fields.password.text = ReadPasswordLine(STDIN_FILENO);
+        fields.confirm.text = ReadPasswordLine(STDIN_FILENO);
     } else if (!AskPasswordOnTerminal(&fields.password.text, &fields.confirm.text)) {
         PrintErr(std::string("enn encrypt: ") +
                  _("no terminal to ask for the password on; use --password-stdin") + "\n");
