@@ -3,7 +3,6 @@
 #include <string>
 
 #include "codec/enn.h"
-#include "crypto/key_scramble.h"
 #include "crypto/wipe.h"
 
 const char* const kMsgNoPath = "请指定文件路径！";
@@ -50,14 +49,6 @@ struct PasswordCopy {
 
 }  // namespace
 
-BuiltInKey::BuiltInKey() : key_() {
-    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key_);
-}
-
-BuiltInKey::~BuiltInKey() {
-    SecureWipe(key_, sizeof key_);
-}
-
 std::string TrimWhiteSpace(const std::string& text) {
     size_t begin = 0;
     size_t end = text.size();
@@ -70,12 +61,16 @@ std::string TrimWhiteSpace(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-std::string ContainerPathFor(const std::string& trimmedPath) {
-    return trimmedPath + ".enn";
+std::string SuccessMessage(const std::string& containerPath) {
+    return std::string(kMsgSuccessLead) + '"' + containerPath + '"' + kMsgSuccessTail;
 }
 
-int RunEncryptCommand(EncryptFields& f) {
-    const std::string path = TrimWhiteSpace(f.path.text);
+std::string ContainerPathFor(const std::string& trimmedPath) {
+    return trimmedPath + ENN_EXTENSION;
+}
+
+int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault) {
+    const std::string path = pathText == kTrimPath ? TrimWhiteSpace(f.path.text) : f.path.text;
     const std::string& password = f.password.text;
     const std::string& confirm = f.confirm.text;
     if (path.empty()) {
@@ -99,10 +94,8 @@ int RunEncryptCommand(EncryptFields& f) {
     if (password != confirm) {
         return RejectPasswords(f, kMsgMismatch, true);
     }
-    for (char c : password) {
-        if (c < '0' || c > '9') {
-            return RejectPasswords(f, kMsgNotDigits, true);
-        }
+    if (!EnnIsPassword(password.c_str())) {
+        return RejectPasswords(f, kMsgNotDigits, true);
     }
 
     PasswordCopy passwordCopy;
@@ -110,10 +103,10 @@ int RunEncryptCommand(EncryptFields& f) {
     const BuiltInKey key;
     const std::string outputPath = ContainerPathFor(path);
     const int result =
-        EnnEncryptFile(passwordCopy.text, key.get(), path.c_str(), outputPath.c_str());
+        EnnEncryptFileEx(passwordCopy.text, key.get(), path.c_str(), outputPath.c_str(), fault);
     switch (result) {
         case ENN_OK:
-            f.status.text = std::string(kMsgSuccessLead) + '"' + outputPath + '"' + kMsgSuccessTail;
+            f.status.text = SuccessMessage(outputPath);
             break;
         case ENN_ERR_OPEN_INPUT:
             f.status.text = kMsgInputMissing;

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "crypto/key_scramble.h"
+
 // One control as the command sees it. Texts are byte strings (UTF-8 here).
 struct CommandField {
     std::string text;
@@ -21,11 +23,15 @@ struct EncryptFields {
     CommandField status;    // IDC_STATUS: receives exactly one message
 };
 
+// How the command takes the path text: the window trims its field, a command
+// line takes a file name as it is given.
+enum PathText { kTrimPath, kPathAsGiven };
+
 // Runs the command on fields. Clearing a field also empties its text. Returns
 // the encoder's result when the checks passed (ENN_OK once the container is
 // written), or kEncryptCheckFailed when a check stopped it before any file was
-// touched.
-int RunEncryptCommand(EncryptFields& fields);
+// touched; *fault (when given) receives the encoder's ENN_FAULT_.
+int RunEncryptCommand(EncryptFields& fields, PathText pathText = kTrimPath, int* fault = nullptr);
 
 constexpr int kEncryptCheckFailed = 1;
 
@@ -43,19 +49,8 @@ extern const char* const kMsgEncryptFailed;   // any other failure
 extern const char* const kMsgSuccessLead;     // before the quoted output path
 extern const char* const kMsgSuccessTail;     // after it
 
-// The built-in cipher key, unscrambled for as long as the object lives and
-// wiped when it goes, on every way out.
-class BuiltInKey {
-  public:
-    BuiltInKey();
-    ~BuiltInKey();
-    BuiltInKey(const BuiltInKey&) = delete;
-    BuiltInKey& operator=(const BuiltInKey&) = delete;
-    const char* get() const { return key_; }
-
-  private:
-    char key_[100];
-};
+// The status text after a container was written to containerPath.
+std::string SuccessMessage(const std::string& containerPath);
 
 // The container's path for an input path: the path with ".enn" appended.
 std::string ContainerPathFor(const std::string& trimmedPath);

@@ -1,15 +1,18 @@
 // The window's resources, language Chinese (PRC): both dialog templates, the
-// string table, the icon and the three bitmaps (embedded from res/).
+// string table, the icon and the three bitmaps (embedded from res/), and the
+// texts the platform shows for the program. Every text the window's user sees
+// is here, except the Encrypt command's messages.
 #include <iterator>
 
 #include "app/resource.h"
+#include "app/version.h"
 #include "platform/afxres.h"
 
 namespace {
 
 const DLGITEMTEMPLATE kAboutItems[] = {
     {IDC_STATIC, ControlClass::Static, nullptr, IDR_MAINFRAME, 7, 13, 20, 20, SS_ICON},
-    {IDC_STATIC, ControlClass::Static, "Veltrane(2014版) v1.1.2", 0, 43, 14, 170, 8,
+    {IDC_STATIC, ControlClass::Static, "Veltrane(2014版) v" VELTRANE_VERSION, 0, 43, 14, 170, 8,
      SS_LEFT | SS_NOPREFIX | WS_GROUP},
     {IDC_STATIC, ControlClass::Static, "Copyright (C) 2014 Karsholm", 0, 43, 26, 119, 8,
      SS_LEFT | WS_GROUP},
@@ -38,8 +41,8 @@ const DLGITEMTEMPLATE kEncryptItems[] = {
 const DLGTEMPLATE kDialogs[] = {
     {IDD_ABOUTBOX, 0, 0, 235, 55, "关于Veltrane", 9, "宋体",
      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, kAboutItems, std::size(kAboutItems)},
-    {IDD_ENCRYPT_DIALOG, 0, 0, 336, 207, "Karsholm -- Veltrane(2014版) v1.1.2", 9, "宋体",
-     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_VISIBLE,
+    {IDD_ENCRYPT_DIALOG, 0, 0, 336, 207, "Karsholm -- Veltrane(2014版) v" VELTRANE_VERSION, 9,
+     "宋体", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_VISIBLE,
      WS_EX_APPWINDOW, kEncryptItems, std::size(kEncryptItems)},
 };
 
@@ -64,11 +67,32 @@ const char kHelpText[] =
     "4. 请将加密文件送交至我行。\n"
     "\n"
     "按 Tab 键在各栏之间移动；在输入栏中按回车键打开“浏  览”；"
-    "按 Esc 键退出。";
+    "按 Esc 键退出。\n"
+    "在窗口上单击右键、按菜单键或按 Shift+F10 打开窗口菜单，"
+    "其中有“关于Veltrane”。";
 
 const AFX_RESOURCE_TABLE kResources = {
-    kDialogs, std::size(kDialogs), kStrings,        std::size(kStrings),
-    kImages,  std::size(kImages),  "Veltrane 帮助", kHelpText,
+    kDialogs,
+    std::size(kDialogs),
+    kStrings,
+    std::size(kStrings),
+    kImages,
+    std::size(kImages),
+    {
+        // The platform's items of the system menu: Minimise and Close.
+        "最小化(&N)",
+        "关闭(&C)\tAlt+F4",
+        // F1.
+        "Veltrane 帮助",
+        kHelpText,
+        // veltrane --version.
+        "veltrane " VELTRANE_VERSION,
+        // Started without a display, and with one that does not open.
+        "veltrane: 没有图形显示，无法打开窗口 (no display: set DISPLAY or WAYLAND_DISPLAY "
+        "and run it in a graphical session)",
+        "veltrane: 无法打开图形显示，无法打开窗口 (cannot open the display: is the X server "
+        "or Wayland compositor running and reachable?)",
+    },
 };
 
 const AFX_RESOURCE_REGISTRATION kRegistration(kResources);

@@ -4,10 +4,11 @@
 // windows.h first: shellapi.h needs its types.
 #include <shellapi.h>
 
-#include <cstdarg>
+#include <cstdio>
 
 #include "cli/console.h"
 #include "cli/console_win32.h"
+#include "cli/nls.h"
 
 std::string Utf8FromWide(const std::wstring& wide) {
     if (wide.empty()) {
@@ -50,27 +51,22 @@ std::vector<std::string> SplitCommandLine(const wchar_t* commandLine) {
     return args;
 }
 
-std::vector<std::string> StartConsole(int, char**) {
-    // Binary mode: "\n" stays one byte instead of becoming "\r\n".
+std::vector<std::string> CommandLineArguments() {
+    return SplitCommandLine(GetCommandLineW());
+}
+
+void StartTranslations() {
+    // Binary mode: "\n" stays one byte instead of becoming "\r\n", so that
+    // scripts read the same output as elsewhere. enn keeps no catalogue on
+    // Windows and speaks English there.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    std::vector<std::string> args = SplitCommandLine(GetCommandLineW());
-    if (!args.empty()) {
-        args.erase(args.begin());
-    }
-    return args;
 }
 
 namespace {
 
-// The console behind stream, or null when stream goes to a file or a pipe.
-HANDLE ConsoleOf(std::FILE* stream) {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (stream == stdout) {
-        handle = GetStdHandle(STD_OUTPUT_HANDLE);
-    } else if (stream == stderr) {
-        handle = GetStdHandle(STD_ERROR_HANDLE);
-    }
+// handle when it is a console, or null (a file, a pipe, none).
+HANDLE ConsoleOf(HANDLE handle) {
     DWORD mode;
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !GetConsoleMode(handle, &mode)) {
         return nullptr;
@@ -80,25 +76,11 @@ HANDLE ConsoleOf(std::FILE* stream) {
 
 }  // namespace
 
-void ConsolePrintf(std::FILE* stream, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    if (n < 0) {
-        va_end(again);
-        return;
-    }
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, again);
-    va_end(again);
-    text.pop_back();
-
-    HANDLE console = ConsoleOf(stream);
+void PrintTo(std::FILE* stream, HANDLE handle, const std::string& text) {
+    HANDLE console = ConsoleOf(handle);
     if (console == nullptr) {
         std::fwrite(text.data(), 1, text.size(), stream);
+        std::fflush(stream);  // keeps the order of lines on both streams
         return;
     }
     std::fflush(stream);
@@ -113,4 +95,12 @@ void ConsolePrintf(std::FILE* stream, const char* format, ...) {
         at += written;
         left -= written;
     }
+}
+
+void PrintOut(const std::string& text) {
+    PrintTo(stdout, GetStdHandle(STD_OUTPUT_HANDLE), text);
+}
+
+void PrintErr(const std::string& text) {
+    PrintTo(stderr, GetStdHandle(STD_ERROR_HANDLE), text);
 }

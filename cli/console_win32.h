@@ -1,7 +1,11 @@
-// The Windows side of cli/console.h, split out where it can be tested alone.
+// The Windows side of enn's console text (cli/console.h), and what only
+// Windows needs: the arguments as UTF-8.
 #ifndef VELTRANE_CLI_CONSOLE_WIN32_H
 #define VELTRANE_CLI_CONSOLE_WIN32_H
 
+#include <windows.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,5 +17,15 @@ std::wstring WideFromUtf8(const std::string& utf8);
 // Splits a command line by Windows' rules (CommandLineToArgvW) into UTF-8
 // arguments, the program name first.
 std::vector<std::string> SplitCommandLine(const wchar_t* commandLine);
+
+// The program's arguments, its name first, as UTF-8 from the wide command
+// line: argv on Windows is in the ANSI code page, which loses every character
+// it cannot spell.
+std::vector<std::string> CommandLineArguments();
+
+// Writes text, UTF-8, to stream, whose Windows handle is handle. A console gets it as UTF-16
+// (WriteConsoleW), so that every character shows whatever the console's code
+// page; a file or a pipe gets the UTF-8 bytes as they are.
+void PrintTo(std::FILE* stream, HANDLE handle, const std::string& text);
 
 #endif

@@ -1,10 +1,12 @@
 // The Windows side of cli/password_input.h: the console stands in for the
 // terminal, its input mode for the terminal's echo flag.
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
 
 #include "cli/console_win32.h"
+#include "cli/nls.h"
 #include "cli/password_input.h"
 
 namespace {
@@ -22,9 +24,10 @@ BOOL WINAPI RestoreConsole(DWORD) {
     return FALSE;  // the default handler then ends the process
 }
 
-void Write(HANDLE output, const wchar_t* text) {
+void Write(HANDLE output, const std::string& utf8) {
+    const std::wstring text = WideFromUtf8(utf8);
     DWORD written = 0;
-    WriteConsoleW(output, text, static_cast<DWORD>(wcslen(text)), &written, nullptr);
+    WriteConsoleW(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // One line as UTF-8, without its line end, cut at kMaxPasswordLine bytes.
@@ -48,13 +51,14 @@ std::string ReadConsoleLine(HANDLE input) {
 
 }  // namespace
 
-std::string ReadPasswordLine(std::FILE* in) {
+// One byte at a time, so that nothing after the line feed is consumed.
+std::string ReadPasswordLine(int fd) {
     std::string line;
     line.reserve(kMaxPasswordLine);  // no reallocation leaves a copy behind
-    int c;
-    while ((c = std::getc(in)) != EOF && c != '\n') {
+    char c;
+    while (_read(fd, &c, 1) == 1 && c != '\n') {
         if (line.size() < kMaxPasswordLine) {
-            line.push_back(static_cast<char>(c));
+            line.push_back(c);
         }
     }
     if (!line.empty() && line.back() == '\r') {
@@ -93,11 +97,11 @@ bool AskPasswordOnTerminal(std::string* password, std::string* confirm) {
     SetConsoleMode(input, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     // Drops anything typed before the prompt, while echo was still on.
     FlushConsoleInputBuffer(input);
-    Write(output, L"Password: ");
+    Write(output, _("Password: "));
     *password = ReadConsoleLine(input);
-    Write(output, L"\r\nConfirm password: ");
+    Write(output, std::string("\r\n") + _("Confirm password: "));
     *confirm = ReadConsoleLine(input);
-    Write(output, L"\r\n");
+    Write(output, "\r\n");
     SetConsoleMode(input, saved);
 
     SetConsoleCtrlHandler(RestoreConsole, FALSE);

@@ -27,6 +27,41 @@ enum {
     ENN_PAYLOAD_OFFSET = 48,
     ENN_CHUNK_PLAIN = 4000,
     ENN_CHUNK_CIPHER = 4008,
+    ENN_BLOCK_SIZE = 8,
+    ENN_PASSWORD_LENGTH = 6,
+};
+
+// A container is named after its file with this appended.
+#define ENN_EXTENSION ".enn"
+// How a chunk's length Block spells its plain length.
+#define ENN_LENGTH_FORMAT "%08d"
+// What follows the six digits in the password chunk.
+#define ENN_PASSWORD_FILLER "**"
+
+// True when text is a password the container can carry: exactly six ASCII
+// digits and the terminating NUL.
+bool EnnIsPassword(const char* text);
+
+// True when size is one the encoder writes: the header, the password chunk,
+// whole data chunks and a last one of 16 to 4008 bytes in Blocks of eight.
+bool EnnIsContainerSize(long long size);
+
+// Why an operation failed, more finely than its result: for callers that
+// explain a failure to a person (see the Ex operations below).
+enum EnnFault {
+    ENN_FAULT_NONE = 0,
+    ENN_FAULT_ARGUMENT,     // a bad password text or key
+    ENN_FAULT_NO_INPUT,     // the input is missing, unreadable or not a regular file
+    ENN_FAULT_READ,         // reading failed part-way
+    ENN_FAULT_CHANGED,      // the input changed while it was read
+    ENN_FAULT_DIGEST,       // the digest header does not match the content
+    ENN_FAULT_FOREIGN_KEY,  // the password chunk does not decode: another key wrote it
+    ENN_FAULT_LAYOUT,       // intact, but not laid out as the encoder writes
+    ENN_FAULT_NOT_REGULAR,  // the output names a folder, fifo, device or the like
+    ENN_FAULT_SAME_FILE,    // the output is the input itself
+    ENN_FAULT_EXISTS,       // the output exists and was to be kept
+    ENN_FAULT_NO_OUTPUT,    // no new file can be made where the output goes
+    ENN_FAULT_WRITE,        // writing failed (a full disk, say); nothing was put in place
 };
 
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds
@@ -36,14 +71,22 @@ int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned 
                     int* out_len);
 
 // Writes the container of in_path, carrying password (exactly six digits), to
-// out_path, which is created or replaced. Returns
-//   ENN_ERR_GENERIC        bad password or key (no file touched), or a read or
-//                          write failure part-way (the partial container removed)
-//   ENN_ERR_OPEN_INPUT     in_path is not a readable regular file (no output made)
-//   ENN_ERR_CREATE_OUTPUT  out_path cannot be created (an existing file kept)
-//   ENN_OK                 the whole container is written
+// out_path. The container is written aside and replaces whatever regular file
+// or link stood at out_path only once it is whole and on disk; on any failure
+// out_path stays as it was and nothing else is left behind. Returns
+//   ENN_ERR_GENERIC        bad password or key (no file touched), a read or
+//                          write failure, or an input that changed while it
+//                          was read
+//   ENN_ERR_OPEN_INPUT     in_path is not a readable regular file
+//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device or the input
+//                          itself, or its folder takes no new file
+//   ENN_OK                 the whole container is in place
 int EnnEncryptFile(const char* password, const char* key, const char* in_path,
                    const char* out_path);
+
+// EnnEncryptFile, also storing in *fault (when not null) why it failed.
+int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
+                     const char* out_path, int* fault);
 
 // Decrypts the chunk at data (data_len bytes available, the length Block
 // first) into out and stores its plain length n in out_len. out receives
@@ -56,27 +99,54 @@ int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, un
 
 // Reads the six password characters carried in the container at path into
 // password (7 bytes: the six and a NUL), without consulting the digest header.
-// Returns ENN_OK, ENN_ERR_OPEN_INPUT, or ENN_ERR_GENERIC (bad key, a short or
-// unreadable file, a password chunk that will not decode); password is
-// written only on success.
+// The password chunk must read as the encoder writes it: length 8, six digits
+// and "**". Returns ENN_OK, ENN_ERR_OPEN_INPUT, or ENN_ERR_GENERIC (bad key, a
+// short or unreadable file, a password chunk that does not read so, as under
+// another key); password is written only on success.
 int EnnReadPassword(const char* key, const char* path, char* password);
 
-// Checks the digest header of the container at path against the MD5 of every
-// byte after it, printing nothing and writing no file. Returns ENN_OK,
-// ENN_ERR_DIGEST (a file shorter than the header never matches),
-// ENN_ERR_OPEN_INPUT (not a readable regular file) or ENN_ERR_GENERIC (a read
-// failure).
-int EnnVerifyFile(const char* path);
-
-// Checks the digest header of the container at in_path and, when it matches,
-// writes the plain file to out_path. Returns
-//   ENN_ERR_GENERIC        bad key, a read or write failure, a chunk that will
-//                          not decode (what was written before stays)
+// Checks the container at in_path through and through under key, and when
+// everything holds writes the plain file to out_path. The container is read
+// once: what is decoded is what was hashed. The plain file is written aside
+// and put in place only once the digest has matched and every chunk decoded;
+// until then out_path is not touched. Returns
+//   ENN_ERR_DIGEST         the header does not match (a file shorter than the
+//                          header never does); prints "\n md5 error !" on
+//                          standard output
+//   ENN_ERR_GENERIC        bad key, a read or write failure, or a container
+//                          the encoder cannot have written under key: a
+//                          password chunk other than length 8, six digits and
+//                          "**" (another key wrote it), a length Block other
+//                          than eight digits, a data chunk but the last of
+//                          other than 4000 bytes, a last chunk that does not
+//                          end the file exactly, or non-zero fill
 //   ENN_ERR_OPEN_INPUT     in_path is not a readable regular file
-//   ENN_ERR_DIGEST         the header does not match; prints "\n md5 error !"
-//                          on standard output and touches no output file
-//   ENN_ERR_CREATE_OUTPUT  out_path cannot be created, or names the container
-//   ENN_OK                 the whole plain file is written
+//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device or the container
+//                          itself, or its folder takes no new file (reported
+//                          only when the digest matched)
+//   ENN_OK                 the whole plain file is in place, replacing a
+//                          regular file or link that stood at out_path
 int EnnDecryptFile(const char* key, const char* in_path, const char* out_path);
+
+// How EnnDecryptFileEx treats an existing out_path.
+enum {
+    ENN_REPLACE_EXISTING = 0,
+    ENN_KEEP_EXISTING = 1,  // fail with ENN_FAULT_EXISTS rather than replace
+};
+
+// EnnDecryptFile with a choice of placing, also storing in *fault (when not
+// null) why it failed. A null out_path checks everything and writes nothing;
+// the digest message is printed only when out_path is given.
+int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path, int placing,
+                     int* fault);
+
+// Checks everything that EnnDecryptFile checks and writes nothing, printing
+// nothing: EnnDecryptFileEx with a null out_path.
+int EnnVerifyFile(const char* key, const char* path);
+
+// Removes the temporary file of every container or plain file that this
+// process is writing under a temporary name, so that nothing of it stays. Safe
+// to call from a signal handler: a tool calls it before dying of a signal.
+void EnnDiscardAllAside();
 
 #endif

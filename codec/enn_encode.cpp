@@ -4,29 +4,56 @@
 
 #include "codec/enn.h"
 #include "codec/enn_internal.h"
-#include "crypto/md5.h"
 
-namespace {
-
-bool IsSixDigits(const char* password) {
-    for (int i = 0; i < 6; ++i) {
-        if (password[i] < '0' || password[i] > '9') {
+bool EnnIsPassword(const char* text) {
+    for (int i = 0; i < ENN_PASSWORD_LENGTH; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
             return false;
         }
     }
-    return password[6] == '\0';
+    return text[ENN_PASSWORD_LENGTH] == '\0';
 }
 
-}  // namespace
+bool EnnIsContainerSize(long long size) {
+    if (size < ENN_PAYLOAD_OFFSET) {
+        return false;
+    }
+    const long long last = (size - ENN_PAYLOAD_OFFSET) % ENN_CHUNK_CIPHER;
+    return last == 0 || (last >= 2 * ENN_BLOCK_SIZE && last % ENN_BLOCK_SIZE == 0);
+}
 
 int EnnKeyLength(const char* key) {
     const size_t len = std::strlen(key);
     return len < 4 || len > 56 ? -1 : static_cast<int>(len);
 }
 
+int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnReader* reader,
+                  int* fault) {
+    if (!EnnKeyCipher(key, cipher)) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+    }
+    if (!EnnOpenReader(in_path, reader)) {
+        return EnnFail(fault, ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT);
+    }
+    return ENN_OK;
+}
+
+int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
+    switch (EnnLookAtTarget(path, &source)) {
+        case ENN_TARGET_SAME_FILE:
+            return ENN_FAULT_SAME_FILE;
+        case ENN_TARGET_OTHER:
+            return ENN_FAULT_NOT_REGULAR;
+        case ENN_TARGET_FILE:
+            return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_NONE;
+        default:
+            return ENN_FAULT_NONE;  // creating the file aside tells what is wrong
+    }
+}
+
 int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out) {
     char length[9] = {};
-    std::snprintf(length, sizeof length, "%08d", n);
+    std::snprintf(length, sizeof length, ENN_LENGTH_FORMAT, n);
     BlowfishEncryptBlocks(ctx, reinterpret_cast<const unsigned char*>(length), out, 1);
     const int whole = n / 8 * 8;
     BlowfishEncryptBlocks(ctx, data, out + 8, static_cast<size_t>(whole / 8));
@@ -60,66 +87,74 @@ int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned 
 
 int EnnEncryptFile(const char* password, const char* key, const char* in_path,
                    const char* out_path) {
-    if (!IsSixDigits(password)) {
-        return ENN_ERR_GENERIC;
+    return EnnEncryptFileEx(password, key, in_path, out_path, nullptr);
+}
+
+int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
+                     const char* out_path, int* fault) {
+    if (!EnnIsPassword(password)) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
     }
-    char passwordText[9];
-    std::snprintf(passwordText, sizeof passwordText, "%s**", password);
     // One key schedule serves every chunk of the file: the same bytes as keying
     // each chunk afresh, at half the cipher work.
     EnnCipher cipher;
-    if (!EnnKeyCipher(key, &cipher)) {
-        return ENN_ERR_GENERIC;
+    EnnReaderGuard in;
+    if (const int opened = EnnOpenSource(key, in_path, &cipher, &in.reader, fault)) {
+        return opened;
     }
-
-    struct stat inStat;
-    std::FILE* in = EnnOpenInput(in_path, &inStat);
-    if (in == nullptr) {
-        return ENN_ERR_OPEN_INPUT;
+    if (const int why = EnnTargetFault(out_path, in.reader.id, false)) {
+        return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
     }
-    // Creating the output would truncate the input before it is read.
-    struct stat outStat;
-    std::FILE* out =
-        EnnIsSameFile(out_path, inStat) ? nullptr : EnnCreateOutput(out_path, &outStat);
-    if (out == nullptr) {
-        std::fclose(in);
-        return ENN_ERR_CREATE_OUTPUT;
+    EnnWriterGuard out;
+    if (!EnnCreateAside(out_path, &out.writer)) {
+        return EnnFail(fault, ENN_FAULT_NO_OUTPUT, ENN_ERR_CREATE_OUTPUT);
     }
 
     MD5_CTX md5;
     MD5Init(&md5);
-
     char header[ENN_HEADER_SIZE + 1];
     std::memset(header, ' ', ENN_HEADER_SIZE);
     unsigned char plain[kEnnBatchChunks * ENN_CHUNK_PLAIN];
     unsigned char sealed[kEnnBatchChunks * ENN_CHUNK_CIPHER];
-    int sealedLen =
+    {
+        char passwordText[9];
+        std::snprintf(passwordText, sizeof passwordText, "%s" ENN_PASSWORD_FILLER, password);
         EnnSealChunk(&cipher.ctx, reinterpret_cast<const unsigned char*>(passwordText), 8, sealed);
-    SecureWipe(passwordText, sizeof passwordText);
-    bool ok = EnnWrite(out, header, ENN_HEADER_SIZE);
-    bool more = true;
-    while (ok) {
-        ok = EnnWrite(out, sealed, sealedLen);
+        SecureWipe(passwordText, sizeof passwordText);
+    }
+    int sealedLen = 16;
+    if (!EnnWriteAll(&out.writer, header, ENN_HEADER_SIZE)) {
+        return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+    }
+    long long total = 0;
+    for (;;) {
+        if (!EnnWriteAll(&out.writer, sealed, sealedLen)) {
+            return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+        }
         MD5Update(&md5, sealed, static_cast<unsigned int>(sealedLen));
-        if (!ok || !more) {
+        const int got = EnnReadFull(&in.reader, plain, sizeof plain);
+        if (got < 0) {
+            return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
+        }
+        if (got == 0) {
             break;
         }
-        const int got = EnnRead(in, plain, sizeof plain);
-        ok = got >= 0;
-        // A short read is the end of the input, as for a single chunk.
-        more = got == static_cast<int>(sizeof plain);
+        total += got;
         sealedLen = 0;
         for (int at = 0; at < got; at += ENN_CHUNK_PLAIN) {
             sealedLen += EnnSealChunk(&cipher.ctx, plain + at,
                                       std::min<int>(ENN_CHUNK_PLAIN, got - at), sealed + sealedLen);
         }
     }
-    MD5FinalHex(&md5, header);
-    ok = ok && std::fseek(out, 0, SEEK_SET) == 0 && EnnWrite(out, header, ENN_HEADER_SIZE);
-    std::fclose(in);
-    if (!EnnCloseOutput(out) || !ok) {
-        EnnRemoveCreated(out_path, outStat);
-        return ENN_ERR_GENERIC;
+    // A file still being written gives a container of neither version.
+    if (total != in.reader.size || !EnnReaderUnchanged(&in.reader)) {
+        return EnnFail(fault, ENN_FAULT_CHANGED, ENN_ERR_GENERIC);
     }
-    return ENN_OK;
+    EnnCloseReader(&in.reader);
+    MD5FinalHex(&md5, header);
+    if (!EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE) ||
+        EnnPutInPlace(&out.writer, out_path, ENN_PLACE_REPLACE) != ENN_OK) {
+        return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+    }
+    return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
 }

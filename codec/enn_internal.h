@@ -2,16 +2,14 @@
 #ifndef VELTRANE_CODEC_ENN_INTERNAL_H
 #define VELTRANE_CODEC_ENN_INTERNAL_H
 
-#include <sys/stat.h>
-
-#include <cstdio>
-
+#include "codec/enn.h"
+#include "codec/enn_file.h"
 #include "crypto/blowfish.h"
+#include "crypto/md5.h"
 #include "crypto/wipe.h"
 
-// Chunks that the file operations read, code and write at a time. Reads and
-// writes this large go straight between the file and the caller's buffers,
-// past stdio's own small one.
+// Chunks that the file operations read, code and write at a time: large
+// reads and writes cost fewer system calls.
 constexpr int kEnnBatchChunks = 16;
 
 // The key's string length when it is 4 to 56, else -1.
@@ -29,39 +27,78 @@ struct EnnCipher {
 // Keys cipher with key; false (nothing keyed) when the key is not 4 to 56 bytes.
 bool EnnKeyCipher(const char* key, EnnCipher* cipher);
 
+// Keys cipher and opens in_path for reading: ENN_OK, or the result (and
+// *fault) to return when either fails.
+int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnReader* reader,
+                  int* fault);
+
+// Why path cannot receive a file written from source, looking only: ENN_FAULT_
+// SAME_FILE, NOT_REGULAR, EXISTS (an existing file or link, when it is to be
+// kept), or NONE.
+int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting);
+
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out under a keyed
 // ctx; returns the bytes written, 8 + 8 * ceil(n / 8).
 int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out);
 
 // Decrypts the chunk at data (data_len bytes) into out, which holds out_cap
-// bytes, and stores its plain length n. Fails with ENN_ERR_GENERIC, out
-// untouched, unless 0 <= n and 8 + 8 * ceil(n / 8) <= data_len and
-// 8 * ceil(n / 8) <= out_cap; n is stored in any case once decoded.
+// bytes, and stores its plain length n, read from the length Block as atoi
+// reads a text. Fails with ENN_ERR_GENERIC, out untouched, unless 0 <= n and
+// 8 + 8 * ceil(n / 8) <= data_len and 8 * ceil(n / 8) <= out_cap; n is stored
+// in any case once decoded.
 int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_len,
                  unsigned char* out, int out_cap, int* n);
 
-// Opens path for reading when it names a readable regular file; else null.
-std::FILE* EnnOpenInput(const char* path, struct stat* opened);
+// Decodes the 16-byte password chunk; true, with the six digits and a NUL in
+// password (7 bytes), only when it reads as the encoder writes it: length 8,
+// six digits, "**".
+bool EnnOpenPasswordChunk(const BLOWFISH_CTX* ctx, const unsigned char* sealed, char* password);
 
-// True when path names the very file that opened describes (through links too).
-bool EnnIsSameFile(const char* path, const struct stat& opened);
+// A container decoded from its bytes in order, checked as it goes: the digest
+// over exactly the bytes decoded, the password chunk, and every data chunk
+// against the layout the encoder writes. Once a fault is found nothing more
+// is decoded, but the digest still takes every byte, so that damage is told
+// as damage whatever else it broke.
+struct EnnDecoding {
+    const BLOWFISH_CTX* ctx;
+    MD5_CTX md5;
+    unsigned char prefix[ENN_PAYLOAD_OFFSET];  // header and password chunk
+    int prefixLen;
+    unsigned char piece[ENN_CHUNK_CIPHER];  // a data chunk split between feeds
+    int pieceLen;
+    bool ended;  // a chunk of fewer than 4000 bytes came: nothing may follow
+    int fault;   // ENN_FAULT_FOREIGN_KEY or ENN_FAULT_LAYOUT once found
+};
 
-// Creates or truncates path for writing; records what was opened.
-std::FILE* EnnCreateOutput(const char* path, struct stat* created);
+void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx);
 
-// Reads up to size bytes, as many as the file still has. Returns the count, or
-// -1 on a read error (which is never taken for the end of the file).
-int EnnRead(std::FILE* in, unsigned char* buf, int size);
+// Takes the next size bytes of the container. The plain bytes of every data
+// chunk they complete go to plain, which holds (size / 4008 + 1) * 4000 bytes;
+// returns their count.
+int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain);
 
-// Writes all size bytes, or returns false.
-bool EnnWrite(std::FILE* out, const void* buf, int size);
+// Ends the container: the plain bytes of a last short chunk go to plain (4000
+// bytes) and their count to *plain_len. Returns ENN_OK, ENN_ERR_DIGEST, or
+// ENN_ERR_GENERIC with *fault saying why (ENN_FAULT_FOREIGN_KEY or
+// ENN_FAULT_LAYOUT). A digest mismatch wins over any other fault.
+int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* fault);
 
-// Closes out; true when everything written has reached the file.
-bool EnnCloseOutput(std::FILE* out);
+// Files that close, and aside files that go, on every way out.
+struct EnnReaderGuard {
+    EnnReader reader;
+    ~EnnReaderGuard() { EnnCloseReader(&reader); }
+};
+struct EnnWriterGuard {
+    EnnWriter writer;
+    ~EnnWriterGuard() { EnnDiscard(&writer); }
+};
 
-// Removes path when it still is the regular file that was created there, so
-// that no partial result is left. A device, a link or any other file that has
-// taken its place is left alone.
-void EnnRemoveCreated(const char* path, const struct stat& created);
+// Stores why an operation failed where the caller asked for it.
+inline int EnnFail(int* fault, int why, int result) {
+    if (fault != nullptr) {
+        *fault = why;
+    }
+    return result;
+}
 
 #endif

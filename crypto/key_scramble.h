@@ -14,4 +14,18 @@ extern const unsigned char kScrambledKey[57];
 void KeyScramble(const char* in, char* out);
 void KeyUnscramble(const char* in, char* out);
 
+// The built-in cipher key, unscrambled for as long as the object lives and
+// wiped when it goes, on every way out.
+class BuiltInKey {
+  public:
+    BuiltInKey();
+    ~BuiltInKey();
+    BuiltInKey(const BuiltInKey&) = delete;
+    BuiltInKey& operator=(const BuiltInKey&) = delete;
+    const char* get() const { return key_; }
+
+  private:
+    char key_[100];
+};
+
 #endif

@@ -1,4 +1,4 @@
-// The common Open/Save file chooser.
+// The common Open-file chooser.
 #ifndef VELTRANE_PLATFORM_AFXDLGS_H
 #define VELTRANE_PLATFORM_AFXDLGS_H
 
@@ -9,14 +9,11 @@
 
 #include "platform/afxwin.h"
 
-constexpr DWORD OFN_READONLY = 0x1;
-constexpr DWORD OFN_OVERWRITEPROMPT = 0x2;
 constexpr DWORD OFN_HIDEREADONLY = 0x4;
 constexpr DWORD OFN_FILEMUSTEXIST = 0x1000;
 
 // What a chooser is asked to show.
 struct FileChooserRequest {
-    BOOL openFileDialog = TRUE;
     std::string defaultExt;
     std::string fileName;  // the initial file name
     DWORD flags = 0;
@@ -34,15 +31,20 @@ using FileChooser = std::function<INT_PTR(const FileChooserRequest&, std::string
 // an empty function restores the platform's own. Returns the one before.
 FileChooser AfxSetFileChooser(FileChooser chooser);
 
+// The platform's own chooser, modal over the request's owner, else over the
+// dialog running in front. Each toolkit side of the layer supplies it.
+INT_PTR AfxRunPlatformFileChooser(const FileChooserRequest& request, std::string* pathName);
+
 // Splits "label|pattern|label|pattern||" into pairs; the first empty label
 // ends the list.
 std::vector<std::pair<std::string, std::string>> AfxParseFilter(const char* filter);
 
 class CFileDialog {
   public:
+    // An Open chooser; bOpenFileDialog is there for the framework's
+    // signature and must be TRUE, as this layer has no Save chooser.
     CFileDialog(BOOL bOpenFileDialog, const char* lpszDefExt = nullptr,
-                const char* lpszFileName = nullptr,
-                DWORD dwFlags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                const char* lpszFileName = nullptr, DWORD dwFlags = OFN_HIDEREADONLY,
                 const char* lpszFilter = nullptr, CWnd* pParentWnd = nullptr);
     virtual ~CFileDialog() = default;
 

@@ -77,6 +77,19 @@ struct AFX_IMAGE_RESOURCE {
     const char* description;  // what assistive technology says for it
 };
 
+// What the platform says on the program's behalf, in the program's language.
+// Every text the user sees lives with the program's resources; the platform
+// only shows these.
+struct AFX_PLATFORM_TEXTS {
+    const char* minimizeItem;       // the system menu's Minimise item
+    const char* closeItem;          // its Close item
+    const char* helpTitle;          // F1 shows the program's help, where
+    const char* helpText;           // Windows opens a help file
+    const char* version;            // the line --version prints
+    const char* noDisplay;          // the line printed when there is no display
+    const char* cannotOpenDisplay;  // ... and when the display does not open
+};
+
 struct AFX_RESOURCE_TABLE {
     const DLGTEMPLATE* dialogs;
     std::size_t dialogCount;
@@ -84,10 +97,7 @@ struct AFX_RESOURCE_TABLE {
     std::size_t stringCount;
     const AFX_IMAGE_RESOURCE* images;
     std::size_t imageCount;
-    // What F1 shows: the program's help, where Windows would open a help
-    // file named after the executable.
-    const char* helpTitle;
-    const char* helpText;
+    AFX_PLATFORM_TEXTS texts;
 };
 
 // Registers the program's resource table during static initialisation.
@@ -99,5 +109,8 @@ struct AFX_RESOURCE_REGISTRATION {
 const AFX_RESOURCE_TABLE* AfxGetResourceTable();
 const DLGTEMPLATE* AfxFindDialogTemplate(int id);
 const AFX_IMAGE_RESOURCE* AfxFindImage(int id);
+// One of the platform's texts, e.g. AfxPlatformText(&AFX_PLATFORM_TEXTS::helpText);
+// empty when the program gives none.
+const char* AfxPlatformText(const char* AFX_PLATFORM_TEXTS::*text);
 
 #endif

@@ -1,8 +1,9 @@
 // The window classes the front end is written against: an application object,
 // windows and dialogs built from templates, message maps, system menus and
 // painting, with the names and the behaviour of the Windows framework they
-// stand in for, realised on Qt 6 Widgets. Only the platform layer's sources
-// see Qt; this header forward-declares the one Qt type a window handle is.
+// stand in for. This header and its neighbours name no window toolkit: the
+// handles are opaque, and each toolkit's side of the layer (platform/qt/)
+// gives them their meaning.
 #ifndef VELTRANE_PLATFORM_AFXWIN_H
 #define VELTRANE_PLATFORM_AFXWIN_H
 
@@ -14,8 +15,6 @@
 
 #include "platform/afxres.h"
 
-class QWidget;
-
 using BOOL = bool;
 constexpr BOOL TRUE = true;
 constexpr BOOL FALSE = false;
@@ -26,7 +25,9 @@ using UINT_PTR = std::uintptr_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
-using HWND = QWidget*;
+// A window; declared as the platform declares its own, so that the two agree.
+struct HWND__;
+using HWND = HWND__*;
 
 // An icon loaded from the program's resources; shared, never freed.
 struct AfxIcon;
@@ -192,7 +193,6 @@ class CWnd : public CCmdTarget {
     ~CWnd() override;
 
     HWND GetSafeHwnd() const { return m_hWnd; }
-    int GetDlgCtrlID() const;
 
     // The control with the id in this window, or null. The object belongs
     // to this window and lives as long as the control.
@@ -213,8 +213,9 @@ class CWnd : public CCmdTarget {
     // processing when the map has no handler.
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
-    // Opens the system menu at a point of the screen (Alt+Space, or a right
-    // click on the form) and delivers the chosen item as WM_SYSCOMMAND.
+    // Opens the system menu at a point of the screen (a right click on the
+    // form, the Menu key, Shift+F10 or Alt+Space) and delivers the chosen
+    // item as WM_SYSCOMMAND.
     void TrackSystemMenu(int screenX, int screenY);
 
   protected:
@@ -276,7 +277,6 @@ class CDialog : public CWnd {
     DECLARE_MESSAGE_MAP()
 
   private:
-    friend class AfxDialogWidget;
     BOOL CreateFromTemplate(const DLGTEMPLATE& tmpl);
 
     UINT m_nIDTemplate;
@@ -296,7 +296,7 @@ class CWinApp : public CCmdTarget {
     virtual BOOL InitInstance();
     // An icon resource at the large icon size, or null.
     HICON LoadIcon(UINT nIDResource) const;
-    // Shows the program's help (F1).
+    // Shows the program's help (F1): the resource table's help text.
     void OnHelp();
 
     CWnd* m_pMainWnd = nullptr;
@@ -304,13 +304,15 @@ class CWinApp : public CCmdTarget {
 
 CWinApp* AfxGetApp();
 
-// The program's start: makes the window system ready and calls the
-// application object's InitInstance. Without a display it says so in one
-// line on standard error and returns 1.
+// The program's start. With the one argument --version it prints the
+// resource table's version line on standard output and returns 0, without
+// touching the window system. Otherwise it makes the window system ready and
+// calls the application object's InitInstance; without a display it prints
+// the table's noDisplay line on standard error and returns 1.
 int AfxWinMain(int argc, char** argv);
 
-// Nothing to do on this platform: the forms host no OLE controls, and Qt
-// draws its controls with the platform's look already.
+// Nothing to do here: the forms host no OLE controls, and every toolkit side
+// draws its controls with the desktop's own look.
 inline void AfxEnableControlContainer() {}
 inline void Enable3dControlsStatic() {}
 

@@ -1,68 +1,18 @@
-#include <QDir>
-#include <QFileDialog>
-#include <QStringList>
-
+// CFileDialog: the request it makes, and which chooser runs it.
 #include "platform/afxdlgs.h"
-#include "platform/qt_bridge.h"
 
 namespace {
 
-FileChooser& CurrentChooser() {
+FileChooser& ReplacementChooser() {
     static FileChooser chooser;
     return chooser;
-}
-
-// A pattern list "*.txt;*.csv" as Qt's "*.txt *.csv". "*.*" is every file
-// on Windows; Qt's "*.*" would miss names without a dot.
-QString QtPatterns(const std::string& patterns) {
-    QStringList out;
-    for (const QString& p : QString::fromUtf8(patterns.c_str()).split(QLatin1Char(';'))) {
-        const QString t = p.trimmed();
-        if (!t.isEmpty()) {
-            out << (t == QLatin1String("*.*") ? QStringLiteral("*") : t);
-        }
-    }
-    return out.join(QLatin1Char(' '));
-}
-
-INT_PTR QtChooser(const FileChooserRequest& request, std::string* pathName) {
-    QFileDialog chooser(request.owner ? request.owner->GetSafeHwnd() : AfxFrontWindow());
-    // Qt's own chooser, so that its texts are the translated ones everywhere.
-    chooser.setOption(QFileDialog::DontUseNativeDialog);
-    chooser.setAcceptMode(request.openFileDialog ? QFileDialog::AcceptOpen
-                                                 : QFileDialog::AcceptSave);
-    chooser.setFileMode(request.flags & OFN_FILEMUSTEXIST ? QFileDialog::ExistingFile
-                                                          : QFileDialog::AnyFile);
-    // Qt shows a filter's label followed by its patterns in brackets; the
-    // labels here carry their own, so Qt's are hidden.
-    chooser.setOption(QFileDialog::HideNameFilterDetails);
-    QStringList filters;
-    for (const auto& [label, patterns] : request.filters) {
-        filters << QString::fromUtf8(label.c_str()) + QStringLiteral(" (") + QtPatterns(patterns) +
-                       QLatin1Char(')');
-    }
-    if (!filters.isEmpty()) {
-        chooser.setNameFilters(filters);
-        chooser.selectNameFilter(filters.value(request.filterIndex - 1, filters.first()));
-    }
-    if (!request.defaultExt.empty()) {
-        chooser.setDefaultSuffix(QString::fromUtf8(request.defaultExt.c_str()));
-    }
-    if (!request.fileName.empty()) {
-        chooser.selectFile(QString::fromUtf8(request.fileName.c_str()));
-    }
-    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
-        return IDCANCEL;
-    }
-    *pathName = QDir::toNativeSeparators(chooser.selectedFiles().first()).toUtf8().toStdString();
-    return IDOK;
 }
 
 }  // namespace
 
 FileChooser AfxSetFileChooser(FileChooser chooser) {
-    FileChooser previous = std::move(CurrentChooser());
-    CurrentChooser() = std::move(chooser);
+    FileChooser previous = std::move(ReplacementChooser());
+    ReplacementChooser() = std::move(chooser);
     return previous;
 }
 
@@ -88,9 +38,8 @@ std::vector<std::pair<std::string, std::string>> AfxParseFilter(const char* filt
     return pairs;
 }
 
-CFileDialog::CFileDialog(BOOL bOpenFileDialog, const char* lpszDefExt, const char* lpszFileName,
+CFileDialog::CFileDialog(BOOL /*bOpenFileDialog*/, const char* lpszDefExt, const char* lpszFileName,
                          DWORD dwFlags, const char* lpszFilter, CWnd* pParentWnd) {
-    m_request.openFileDialog = bOpenFileDialog;
     m_request.defaultExt = lpszDefExt ? lpszDefExt : "";
     m_request.fileName = lpszFileName ? lpszFileName : "";
     m_request.flags = dwFlags;
@@ -100,8 +49,9 @@ CFileDialog::CFileDialog(BOOL bOpenFileDialog, const char* lpszDefExt, const cha
 
 INT_PTR CFileDialog::DoModal() {
     std::string path;
-    const FileChooser& chooser = CurrentChooser();
-    const INT_PTR result = chooser ? chooser(m_request, &path) : QtChooser(m_request, &path);
+    const FileChooser& replacement = ReplacementChooser();
+    const INT_PTR result =
+        replacement ? replacement(m_request, &path) : AfxRunPlatformFileChooser(m_request, &path);
     if (result != IDOK || path.empty()) {
         return IDCANCEL;
     }

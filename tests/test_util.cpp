@@ -93,3 +93,11 @@ bool FileExists(const std::string& path) {
     std::error_code ignored;
     return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
 }
+
+std::set<std::string> Listing(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}

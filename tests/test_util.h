@@ -3,6 +3,7 @@
 #define VELTRANE_TESTS_TEST_UTIL_H
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,5 +41,8 @@ class TempDir {
 void WriteFile(const std::string& path, const Bytes& data);
 Bytes ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+
+// The names in folder dir, without "." and "..".
+std::set<std::string> Listing(const std::string& dir);
 
 #endif

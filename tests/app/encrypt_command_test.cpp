@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -16,10 +17,9 @@ namespace {
 const std::string kSuccessLead = "加密成功！ 加密文件保存在";
 const std::string kSuccessTail = "，请将加密文件送交至我行！";
 
-Bytes BuiltInKey() {
-    char key[57];
-    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key);
-    return Bytes(key, key + 56);
+Bytes BuiltInKeyBytes() {
+    const BuiltInKey key;
+    return Bytes(key.get(), key.get() + std::strlen(key.get()));
 }
 
 size_t EntriesIn(const std::string& dir) {
@@ -110,7 +110,7 @@ TEST_F(EncryptCommand, WritesTheContainerNextToTheInputAndSaysWhere) {
 
     // The container is the layout under the built-in key, byte for byte.
     const Bytes written = ReadFile(container);
-    EXPECT_EQ(written, ReferenceContainer("908172", BuiltInKey(), data));
+    EXPECT_EQ(written, ReferenceContainer("908172", BuiltInKeyBytes(), data));
 
     // The same inputs again replace it with an identical one.
     ASSERT_EQ(Run(input, "908172", "908172"), ENN_OK);

@@ -1,14 +1,17 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -16,12 +19,16 @@
 #include <vector>
 
 #include "app/encrypt_command.h"
+#include "app/version.h"
 #include "codec/enn.h"
 #include "crypto/key_scramble.h"
-#include "crypto/md5.h"
+#include "reference_container.h"
 #include "test_util.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 struct Result {
     int status = -1;
@@ -58,8 +65,9 @@ void Drain(int outFd, int errFd, std::string* out, std::string* err) {
 
 // Runs enn in dir with args, feeding input on standard input. The child has no
 // controlling terminal, as under a scheduler.
+// A file-size limit, when given, makes writes past it fail as on a full disk.
 Result Enn(const std::string& dir, const std::vector<std::string>& args,
-           const std::string& input = "") {
+           const std::string& input = "", rlim_t fileLimit = RLIM_INFINITY) {
     int in[2], out[2], err[2];
     if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) {
         ADD_FAILURE() << "pipe";
@@ -79,6 +87,9 @@ Result Enn(const std::string& dir, const std::vector<std::string>& args,
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
             close(fd);
         }
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {fileLimit, fileLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
         if (chdir(dir.c_str()) == 0) {
             execv(ENN_BINARY, argv.data());
         }
@@ -100,45 +111,19 @@ Result Enn(const std::string& dir, const std::vector<std::string>& args,
     return r;
 }
 
-std::set<std::string> Listing(const std::string& dir) {
-    std::set<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    while (dirent* e = d ? readdir(d) : nullptr) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-            names.insert(e->d_name);
-        }
-    }
-    if (d) {
-        closedir(d);
-    }
-    return names;
-}
-
 Bytes Text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
 // The pieces of a container under the built-in key, for damaged and forged ones.
 Bytes Chunk(const Bytes& plain) {
-    char key[57];
-    KeyUnscramble(reinterpret_cast<const char*>(kScrambledKey), key);
+    const BuiltInKey key;
     Bytes sealed(16 + plain.size());
     int len = 0;
-    EXPECT_EQ(ENN_OK, EnnEncryptChunk(key, plain.data(), static_cast<int>(plain.size()),
+    EXPECT_EQ(ENN_OK, EnnEncryptChunk(key.get(), plain.data(), static_cast<int>(plain.size()),
                                       sealed.data(), &len));
     sealed.resize(static_cast<size_t>(len));
     return sealed;
-}
-
-Bytes WithHeader(const Bytes& body) {
-    MD5_CTX md5;
-    MD5Init(&md5);
-    MD5Update(&md5, body.data(), static_cast<unsigned int>(body.size()));
-    char hex[33];
-    MD5FinalHex(&md5, hex);
-    Bytes container(hex, hex + 32);
-    container.insert(container.end(), body.begin(), body.end());
-    return container;
 }
 
 const char kDigestMessage[] = "\n md5 error !";
@@ -176,8 +161,8 @@ TEST_F(EnnTest, BadUsageExitsWithTwoAndOneLine) {
         const Result r = Enn(dir.path(), args);
         const std::string shown = args.empty() ? "(none)" : args[0];
         EXPECT_EQ(2, r.status) << shown;
-        EXPECT_EQ(0u, r.err.rfind("enn", 0)) << r.err;
-        EXPECT_NE(std::string::npos, r.err.find("--help")) << r.err;
+        EXPECT_THAT(r.err, StartsWith("enn")) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("--help")) << r.err;
         EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << "one line: " << r.err;
         EXPECT_EQ("", r.out);
     }
@@ -193,8 +178,8 @@ TEST_F(EnnTest, HelpForTheToolAndEachCommandListsExitStatuses) {
                                                {"encrypt", "--help"}}) {
         const Result r = Enn(dir.path(), args);
         EXPECT_EQ(0, r.status);
-        EXPECT_EQ(0u, r.out.rfind("Usage: enn", 0)) << r.out;
-        EXPECT_NE(std::string::npos, r.out.find("Exit status:")) << r.out;
+        EXPECT_THAT(r.out, StartsWith("Usage: enn")) << r.out;
+        EXPECT_THAT(r.out, HasSubstr("Exit status:")) << r.out;
         EXPECT_EQ("", r.err);
     }
 }
@@ -232,10 +217,20 @@ TEST_F(EnnTest, EncryptChecksGiveTheWindowsMessagesAndTouchNothing) {
         EXPECT_EQ(std::string("enn: a.txt: ") + message + "\n", r.err);
         EXPECT_EQ("", r.out);
     }
-    const Result r = Enn(dir.path(), {"encrypt", "--password-stdin", " "}, "123456\n123456\n");
+    const Result r = Enn(dir.path(), {"encrypt", "--password-stdin", ""}, "123456\n123456\n");
     EXPECT_EQ(1, r.status);
     EXPECT_EQ(std::string("enn: ") + kMsgNoPath + "\n", r.err);
     EXPECT_EQ(std::set<std::string>{"a.txt"}, Listing(dir.path()));
+}
+
+TEST_F(EnnTest, EncryptTakesTheFileNameExactlyAsGiven) {
+    WriteFile(dir.File(" padded.txt "), Text("data"));
+    Result r = Enn(dir.path(), {"encrypt", "--password-stdin", " padded.txt "}, "123456\n123456\n");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ((std::set<std::string>{" padded.txt ", " padded.txt .enn"}), Listing(dir.path()));
+    r = Enn(dir.path(), {"encrypt", "--password-stdin", "padded.txt"}, "123456\n123456\n");
+    EXPECT_EQ(1, r.status);
+    EXPECT_THAT(r.err, StartsWith(std::string("enn: padded.txt: ") + kMsgInputMissing));
 }
 
 TEST_F(EnnTest, EncryptNamesWhatIsWrongWithTheFiles) {
@@ -246,17 +241,17 @@ TEST_F(EnnTest, EncryptNamesWhatIsWrongWithTheFiles) {
 
     Result r = Enn(dir.path(), {"encrypt", "--password-stdin", "missing.txt"}, pw);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(0u, r.err.rfind(std::string("enn: missing.txt: ") + kMsgInputMissing, 0)) << r.err;
-    EXPECT_NE(std::string::npos, r.err.find("No such file")) << r.err;
+    EXPECT_THAT(r.err, StartsWith(std::string("enn: missing.txt: ") + kMsgInputMissing)) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("No such file")) << r.err;
 
     r = Enn(dir.path(), {"encrypt", "--password-stdin", "folder"}, pw);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(0u, r.err.rfind(std::string("enn: folder: ") + kMsgInputMissing, 0)) << r.err;
-    EXPECT_NE(std::string::npos, r.err.find("directory")) << r.err;
+    EXPECT_THAT(r.err, StartsWith(std::string("enn: folder: ") + kMsgInputMissing)) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("directory")) << r.err;
 
     r = Enn(dir.path(), {"encrypt", "--password-stdin", "a.txt"}, pw);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(0u, r.err.rfind(std::string("enn: a.txt: ") + kMsgCannotCreate, 0)) << r.err;
+    EXPECT_THAT(r.err, StartsWith(std::string("enn: a.txt: ") + kMsgCannotCreate)) << r.err;
     EXPECT_EQ((std::set<std::string>{"a.txt", "a.txt.enn", "folder"}), Listing(dir.path()));
 }
 
@@ -264,7 +259,7 @@ TEST_F(EnnTest, EncryptWithoutTerminalOrStdinRefuses) {
     WriteFile(dir.File("a.txt"), Text("data"));
     const Result r = Enn(dir.path(), {"encrypt", "a.txt"}, "123456\n123456\n");
     EXPECT_EQ(2, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("--password-stdin")) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("--password-stdin")) << r.err;
     EXPECT_FALSE(FileExists(dir.File("a.txt.enn")));
 }
 
@@ -333,10 +328,10 @@ TEST_F(EnnTest, VerifySaysALineAFile) {
         upper[i] = static_cast<unsigned char>(std::toupper(upper[i]));
     }
     WriteFile(dir.File("upper.enn"), upper);
-    WriteFile(dir.File("empty-digest.enn"), WithHeader({}));  // a digest but no password
+    WriteFile(dir.File("empty-digest.enn"), WithDigestHeader({}));  // a digest but no password
     const Bytes whole = ReadFile(good);
     // Digest renewed, but the last Block one byte short.
-    WriteFile(dir.File("cut.enn"), WithHeader(Bytes(whole.begin() + 32, whole.end() - 1)));
+    WriteFile(dir.File("cut.enn"), WithDigestHeader(Bytes(whole.begin() + 32, whole.end() - 1)));
     mkdir(dir.File("folder.enn").c_str(), 0755);
 
     Result r = Enn(dir.path(), {"verify", "good.enn"});
@@ -350,7 +345,7 @@ TEST_F(EnnTest, VerifySaysALineAFile) {
     EXPECT_EQ(
         "enn: flipped.enn: damaged: the digest header does not match the content\n"
         "enn: upper.enn: damaged: the digest header does not match the content\n"
-        "enn: empty-digest.enn: damaged: 32 bytes, too short for a container\n"
+        "enn: empty-digest.enn: damaged: its size does not fit the chunk layout\n"
         "enn: cut.enn: damaged: its size does not fit the chunk layout\n"
         "enn: missing.enn: cannot open: No such file or directory\n"
         "enn: folder.enn: is a directory, not a container\n",
@@ -408,14 +403,14 @@ TEST_F(EnnTest, DecryptRefusesDamagedAndForgedContainersLeavingNothing) {
     const Bytes sealedLength = Chunk(Text("99999999"));  // its second Block
     std::copy(sealedLength.begin() + 8, sealedLength.end(), lying.begin());
     body.insert(body.end(), lying.begin(), lying.end());
-    WriteFile(dir.File("forged.enn"), WithHeader(body));
+    WriteFile(dir.File("forged.enn"), WithDigestHeader(body));
     WriteFile(dir.File("a"), Text("kept"));
     const std::set<std::string> before = Listing(dir.path());
 
     Result r = Enn(dir.path(), {"decrypt", "damaged.enn"});
     EXPECT_EQ(1, r.status);
     EXPECT_EQ(std::string(kDigestMessage) + "\n", r.out);
-    EXPECT_EQ(0u, r.err.rfind("enn: damaged.enn: damaged: the digest header", 0)) << r.err;
+    EXPECT_THAT(r.err, StartsWith("enn: damaged.enn: damaged: the digest header")) << r.err;
 
     r = Enn(dir.path(), {"decrypt", "damaged.enn", "-o", "a", "--force"});
     EXPECT_EQ(1, r.status);
@@ -423,8 +418,8 @@ TEST_F(EnnTest, DecryptRefusesDamagedAndForgedContainersLeavingNothing) {
     r = Enn(dir.path(), {"decrypt", "forged.enn"});
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ(0u, r.err.rfind("enn: forged.enn: damaged: a chunk does not decode", 0)) << r.err;
-    EXPECT_NE(std::string::npos, r.err.find("partial plain file removed")) << r.err;
+    EXPECT_THAT(r.err, StartsWith("enn: forged.enn: damaged: a chunk is not laid out as the "
+                                  "encoder writes it; forged not written"));
 
     r = Enn(dir.path(), {"decrypt", "forged.enn", "-o", "a", "-f"});
     EXPECT_EQ(1, r.status);
@@ -452,7 +447,7 @@ TEST_F(EnnTest, DecryptRefusesFoldersTheContainerItselfAndMissingFiles) {
     for (const auto& [args, message] : cases) {
         const Result r = Enn(dir.path(), args);
         EXPECT_EQ(1, r.status) << message;
-        EXPECT_EQ(0u, r.err.rfind(message, 0)) << r.err;
+        EXPECT_THAT(r.err, StartsWith(message)) << r.err;
         EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << r.err;
     }
     EXPECT_EQ(original, ReadFile(container));
@@ -461,7 +456,7 @@ TEST_F(EnnTest, DecryptRefusesFoldersTheContainerItselfAndMissingFiles) {
 
 TEST_F(EnnTest, PasswordRefusesWhatDoesNotHoldSixDigits) {
     WriteFile(dir.File("short.enn"), Bytes(40, 'a'));
-    WriteFile(dir.File("letters.enn"), WithHeader(Chunk(Text("12ab56**"))));
+    WriteFile(dir.File("letters.enn"), WithDigestHeader(Chunk(Text("12ab56**"))));
     const std::string container = Encrypted("a", Text("plain"), "000123");
     Bytes damagedData = ReadFile(container);
     damagedData.back() ^= 0x01;  // the password itself is unharmed
@@ -469,14 +464,103 @@ TEST_F(EnnTest, PasswordRefusesWhatDoesNotHoldSixDigits) {
 
     Result r = Enn(dir.path(), {"password", "short.enn"});
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ("enn: short.enn: damaged: too short to hold a password, or unreadable\n", r.err);
+    EXPECT_EQ("enn: short.enn: damaged: too short to hold a password\n", r.err);
     r = Enn(dir.path(), {"password", "letters.enn"});
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
-    EXPECT_EQ("enn: letters.enn: damaged: the password inside is not six digits\n", r.err);
+    EXPECT_EQ("enn: letters.enn: written under another key: its password chunk does not decode\n",
+              r.err);
     r = Enn(dir.path(), {"password", "a.enn"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("000123\n", r.out);
+}
+
+TEST_F(EnnTest, FailuresOfTheDiskAreNotTakenForDamage) {
+    const std::string container = Encrypted("a", PseudoRandomBytes(200000, 5));
+    unlink(dir.File("a").c_str());
+    const Result r = Enn(dir.path(), {"decrypt", "a.enn"}, "", 50000);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("enn: a: cannot write (is the disk full?); nothing written\n", r.err);
+    EXPECT_EQ(std::set<std::string>{"a.enn"}, Listing(dir.path()));
+}
+
+TEST_F(EnnTest, VerifyTellsAForeignKeyAndBadLayoutFromDamage) {
+    const Bytes foreign = ReferenceContainer("123456", Text("another build's key"), Text("plain"));
+    WriteFile(dir.File("foreign.enn"), foreign);
+    const Bytes good = ReadFile(Encrypted("a", Text("plain")));
+    Bytes trailing(good.begin() + 32, good.end());
+    trailing.resize(trailing.size() + 8, 0);
+    WriteFile(dir.File("trailing.enn"), WithDigestHeader(trailing));
+    const Result r = Enn(dir.path(), {"verify", "foreign.enn", "trailing.enn", "a.enn"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("a.enn: intact\n", r.out);
+    EXPECT_EQ(
+        "enn: foreign.enn: written under another key: its password chunk does not decode\n"
+        "enn: trailing.enn: damaged: a chunk is not laid out as the encoder writes it\n",
+        r.err);
+}
+
+TEST_F(EnnTest, AnInterruptedDecryptLeavesNoPlainText) {
+    const std::string big = dir.File("big");
+    WriteFile(big, PseudoRandomBytes(48 << 20, 1));
+    {
+        BuiltInKey key;
+        ASSERT_EQ(ENN_OK, EnnEncryptFile("123456", key.get(), big.c_str(), (big + ".enn").c_str()));
+    }
+    unlink(big.c_str());
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.path().c_str()) == 0) {
+                execl(ENN_BINARY, ENN_BINARY, "decrypt", "big.enn", static_cast<char*>(nullptr));
+            }
+            _exit(127);
+        }
+        usleep(30000);
+        kill(pid, sig);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(std::set<std::string>{"big.enn"}, Listing(dir.path())) << "signal " << sig;
+        unlink(big.c_str());  // had enn finished before the signal
+    }
+}
+
+// Sets a locale for the enn started in this scope.
+class Locale {
+  public:
+    explicit Locale(const char* name) { setenv("LC_ALL", name, 1); }
+    ~Locale() { unsetenv("LC_ALL"); }
+};
+
+TEST_F(EnnTest, SpeaksChineseUnderAChineseLocaleAndEnglishOtherwise) {
+    if (std::setlocale(LC_ALL, "zh_CN.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no zh_CN.UTF-8 locale on this machine (tools/setup-debian.sh makes it)";
+    }
+    std::setlocale(LC_ALL, "C");
+    WriteFile(dir.File("a.txt"), Text("data"));
+    {
+        const Locale chinese("zh_CN.UTF-8");
+        Result r = Enn(dir.path(), {"--help"});
+        EXPECT_THAT(r.out, StartsWith("用法： enn COMMAND"));
+        EXPECT_THAT(r.out, HasSubstr("退出状态："));
+        r = Enn(dir.path(), {"verify", "missing.enn"});
+        EXPECT_THAT(r.err, StartsWith("enn: missing.enn: 无法打开："));
+        r = Enn(dir.path(), {"decrypt", "a.txt"});
+        EXPECT_THAT(r.err, HasSubstr("不以 .enn 结尾"));
+        // The Encrypt command's own messages are the product's in every locale.
+        r = Enn(dir.path(), {"encrypt", "--password-stdin", "a.txt"}, "12345\n12345\n");
+        EXPECT_EQ(std::string("enn: a.txt: ") + kMsgPasswordLength + "\n", r.err);
+    }
+    const Locale english("C.UTF-8");
+    EXPECT_THAT(Enn(dir.path(), {"--help"}).out, StartsWith("Usage: enn COMMAND"));
+    Result r = Enn(dir.path(), {"encrypt", "--password-stdin", "a.txt"}, "12345\n12345\n");
+    EXPECT_EQ(std::string("enn: a.txt: ") + kMsgPasswordLength + "\n", r.err);
+}
+
+TEST_F(EnnTest, VersionIsTheProjects) {
+    const Result r = Enn(dir.path(), {"--version"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(std::string("enn ") + VELTRANE_VERSION + "\n", r.out);
 }
 
 }  // namespace

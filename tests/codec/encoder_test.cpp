@@ -142,15 +142,23 @@ TEST_F(Encoder, RefusesToWriteOverItsOwnInput) {
     EXPECT_EQ(ReadFile(in), plain);
 }
 
-TEST_F(Encoder, FullDeviceIsAFailureAndIsLeftAlone) {
+TEST_F(Encoder, DevicesAreRefusedAndLinksReplacedNotFollowed) {
     WriteFile(in, PseudoRandomBytes(20000, 2));
-    EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), "/dev/full"), ENN_ERR_GENERIC);
-    ASSERT_EQ(symlink("/dev/full", out.c_str()), 0);
-    EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_ERR_GENERIC);
+    EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), "/dev/full"), ENN_ERR_CREATE_OUTPUT);
+    // A link is replaced by the container; what it leads to is never written.
+    const std::string target = dir.File("elsewhere");
+    WriteFile(target, {'k', 'e', 'p', 't'});
+    ASSERT_EQ(symlink(target.c_str(), out.c_str()), 0);
+    EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_OK);
     struct stat st;
+    ASSERT_EQ(lstat(out.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(target), Bytes({'k', 'e', 'p', 't'}));
+    ASSERT_EQ(unlink(out.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", out.c_str()), 0);
+    EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_OK);
     ASSERT_EQ(stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_TRUE(FileExists(out)) << "the link is not ours to remove";
 }
 
 TEST_F(Encoder, WriteThatFailsPartWayRemovesThePartialContainer) {

@@ -6,11 +6,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_dialog.h"
 
 namespace {
 
@@ -65,6 +67,39 @@ void WhenNextWindowOpens(const std::function<void(QWidget*)>& action) {
             action(nullptr);
         }
     });
+}
+
+void LookAtWindowOpenedBy(const std::function<void()>& open,
+                          const std::function<void(QWidget*)>& look) {
+    WhenNextWindowOpens([&look](QWidget* window) {
+        QPointer<QWidget> guard(window);
+        look(window);
+        if (guard && guard->isVisible()) {
+            QTest::keyClick(guard->focusWidget() ? guard->focusWidget() : guard.data(),
+                            Qt::Key_Escape);
+        }
+    });
+    open();
+    QApplication::processEvents();
+}
+
+QStringList PickFromSystemMenu(const std::function<void()>& open, Qt::Key accessKey,
+                               const std::function<void(QWidget*)>& then) {
+    QStringList items;
+    LookAtWindowOpenedBy(open, [&](QWidget* window) {
+        auto* menu = qobject_cast<QMenu*>(window);
+        if (menu == nullptr) {
+            return;
+        }
+        for (QAction* a : menu->actions()) {
+            items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        }
+        if (then) {
+            WhenNextWindowOpens(then);
+        }
+        QTest::keyClick(menu, accessKey);
+    });
+    return items;
 }
 
 QWidget* Control(QWidget* form, int id) {

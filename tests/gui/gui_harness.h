@@ -4,6 +4,7 @@
 #define VELTRANE_TESTS_GUI_GUI_HARNESS_H
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -21,6 +22,19 @@ INT_PTR RunModal(CDialog& dlg, const std::function<void(QWidget* form)>& script)
 // inside its own event loop; with null if none opened by the time the
 // current loop runs again.
 void WhenNextWindowOpens(const std::function<void(QWidget* window)>& action);
+
+// Calls open, which should open a modal window or popup menu, then look with
+// that window (null if none opened) from inside its event loop; a window
+// look leaves open is closed with Escape.
+void LookAtWindowOpenedBy(const std::function<void()>& open,
+                          const std::function<void(QWidget* window)>& look);
+
+// Calls open, which should open the system menu, and picks the item with the
+// access key. Returns the menu's items as shown ("-" for a separator), or
+// nothing if no menu opened. then, if given, is called with the window that
+// the chosen item opens, as WhenNextWindowOpens does.
+QStringList PickFromSystemMenu(const std::function<void()>& open, Qt::Key accessKey,
+                               const std::function<void(QWidget* window)>& then = nullptr);
 
 // The control with the id in a dialog's window (the first one for IDC_STATIC).
 QWidget* Control(QWidget* form, int id);

@@ -1,5 +1,7 @@
-// The forms as laid out: ids, kinds, rectangles and pictures of every
-// control, the font, what assistive technology reads, Qt's texts in Chinese.
+// The forms as laid out: every control of a template where the template puts
+// it, in dialog units at 1.5 pixels a unit, with its kind, text and picture;
+// the font, what assistive technology reads, Qt's texts in Chinese.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -14,44 +16,16 @@
 #include "app/about_dlg.h"
 #include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/version.h"
 #include "gui/gui_harness.h"
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_dialog.h"
 
 namespace {
 
 enum Kind { kButton, kEdit, kPassword, kText, kPicture };
 
-struct Expected {
-    int id;
-    Kind kind;
-    const char* text;
-    int x, y, cx, cy;  // dialog units
-    int imageWidth, imageHeight;
-};
-
-// The main window's controls in template order.
-const Expected kMainControls[] = {
-    {IDOK, kButton, "浏  览", 276, 54, 50, 14, 0, 0},
-    {IDC_FILE_PATH, kEdit, "", 126, 55, 143, 14, 0, 0},
-    {IDC_ENCRYPT, kButton, "加  密", 126, 138, 50, 14, 0, 0},
-    {IDC_STATUS, kText, "", 84, 157, 245, 24, 0, 0},
-    {IDC_STATIC, kText, "文件路径：", 84, 56, 41, 8, 0, 0},
-    {IDC_STATIC, kText, "输入密码：", 84, 84, 41, 8, 0, 0},
-    {IDC_PASSWORD, kPassword, "", 126, 82, 79, 14, 0, 0},
-    {IDC_STATIC, kText, "确认密码：", 84, 112, 41, 8, 0, 0},
-    {IDC_CONFIRM, kPassword, "", 126, 110, 80, 14, 0, 0},
-    {IDC_STATIC, kPicture, nullptr, 213, 182, 115, 18, 172, 27},
-    {IDC_STATIC, kPicture, nullptr, 89, 14, 233, 27, 350, 40},
-    {IDC_STATIC, kPicture, nullptr, 7, 7, 70, 194, 105, 291},
-};
-
-const Expected kAboutControls[] = {
-    {IDC_STATIC, kPicture, nullptr, 7, 13, 20, 20, 32, 32},
-    {IDC_STATIC, kText, "Veltrane(2014版) v1.1.2", 43, 14, 170, 8, 0, 0},
-    {IDC_STATIC, kText, nullptr, 43, 26, 119, 8, 0, 0},  // the legal notice
-    {IDOK, kButton, "确定", 178, 34, 50, 14, 0, 0},
-};
-
+// What the window shows.
 Kind KindOf(QWidget* w) {
     if (qobject_cast<QPushButton*>(w)) {
         return kButton;
@@ -63,43 +37,104 @@ Kind KindOf(QWidget* w) {
     return label && !label->pixmap().isNull() ? kPicture : kText;
 }
 
-int Px(int units) {
-    return (units * 3 + 1) / 2;
-}  // 1.5 pixels a unit, halves up
+// What the template asks for.
+Kind KindOf(const DLGITEMTEMPLATE& item) {
+    switch (item.controlClass) {
+        case ControlClass::Button:
+            return kButton;
+        case ControlClass::Edit:
+            return item.style & ES_PASSWORD ? kPassword : kEdit;
+        case ControlClass::Static:
+            break;
+    }
+    const DWORD type = item.style & SS_TYPEMASK;
+    return type == SS_BITMAP || type == SS_ICON ? kPicture : kText;
+}
 
-void CheckControls(QWidget* form, const Expected* expected, size_t count) {
+int Px(int units) {
+    return AfxDialogUnitsToPixels(units);
+}
+
+// The window against its template, control by control in template order.
+void ExpectLaidOutAsItsTemplate(QWidget* form, int templateId) {
+    const DLGTEMPLATE* tmpl = AfxFindDialogTemplate(templateId);
+    ASSERT_NE(tmpl, nullptr);
+    EXPECT_EQ(form->windowTitle(), QString::fromUtf8(tmpl->caption));
+    EXPECT_EQ(form->size(), QSize(Px(tmpl->cx), Px(tmpl->cy)));
+    // Fixed size, no maximise box.
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(bool(form->windowFlags() & Qt::WindowMinimizeButtonHint),
+              bool(tmpl->style & WS_MINIMIZEBOX));
+
     const QList<QWidget*> controls = form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(size_t(controls.size()), count);
-    for (size_t i = 0; i < count; ++i) {
-        const Expected& e = expected[i];
+    ASSERT_EQ(size_t(controls.size()), tmpl->itemCount);
+    for (size_t i = 0; i < tmpl->itemCount; ++i) {
+        const DLGITEMTEMPLATE& item = tmpl->items[i];
         QWidget* w = controls[int(i)];
         SCOPED_TRACE("control #" + std::to_string(i + 1));
-        EXPECT_EQ(w->property(kAfxCtrlIdProperty).toInt(), e.id);
-        EXPECT_EQ(KindOf(w), e.kind);
-        if (e.text) {
-            EXPECT_EQ(TextOf(w), QString::fromUtf8(e.text));
+        EXPECT_EQ(w->property(kAfxCtrlIdProperty).toInt(), item.id);
+        EXPECT_EQ(KindOf(w), KindOf(item));
+        EXPECT_EQ(w->pos(), QPoint(Px(item.x), Px(item.y)));
+        if (KindOf(item) != kPicture) {
+            EXPECT_EQ(TextOf(w), QString::fromUtf8(item.text));
+            EXPECT_EQ(w->size(), QSize(Px(item.cx), Px(item.cy)));
+            continue;
         }
-        EXPECT_EQ(w->pos(), QPoint(Px(e.x), Px(e.y)));
-        if (e.kind == kPicture) {
-            // Shown at its own pixel size, which is the control's size in units times 1.5.
-            EXPECT_EQ(w->size(), QSize(e.imageWidth, e.imageHeight));
-            EXPECT_EQ(qobject_cast<QLabel*>(w)->pixmap().size(),
-                      QSize(e.imageWidth, e.imageHeight));
+        // A picture shows at its own pixel size from the control's corner.
+        const QSize image = qobject_cast<QLabel*>(w)->pixmap().size();
+        EXPECT_EQ(w->size(), image);
+        if ((item.style & SS_TYPEMASK) == SS_ICON) {
+            EXPECT_EQ(image, QSize(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)));
         } else {
-            EXPECT_EQ(w->size(), QSize(Px(e.cx), Px(e.cy)));
+            // A bitmap is drawn to its control's size in units times 1.5,
+            // give or take the half pixel.
+            EXPECT_LE(std::abs(2 * image.width() - 3 * item.cx), 1) << image.width();
+            EXPECT_LE(std::abs(2 * image.height() - 3 * item.cy), 1) << image.height();
         }
     }
 }
 
-TEST(Layout, MainWindowControlsHaveTheirIdsKindsAndRectangles) {
+TEST(Layout, DialogUnitsAreOneAndAHalfPixelsHalvesRoundedAwayFromZero) {
+    EXPECT_EQ(AfxDialogUnitsToPixels(0), 0);
+    EXPECT_EQ(AfxDialogUnitsToPixels(1), 2);
+    EXPECT_EQ(AfxDialogUnitsToPixels(2), 3);
+    EXPECT_EQ(AfxDialogUnitsToPixels(7), 11);
+    EXPECT_EQ(AfxDialogUnitsToPixels(14), 21);
+    EXPECT_EQ(AfxDialogUnitsToPixels(336), 504);
+    EXPECT_EQ(AfxDialogUnitsToPixels(207), 311);
+    EXPECT_EQ(AfxDialogUnitsToPixels(-1), -2);
+    EXPECT_EQ(AfxDialogUnitsToPixels(-3), -5);
+}
+
+TEST(Layout, TheMainWindowIsLaidOutAsItsTemplate) {
     CEncryptDlg dlg;
     RunModal(dlg, [](QWidget* form) {
-        CheckControls(form, kMainControls, std::size(kMainControls));
-        EXPECT_EQ(form->size(), QSize(Px(336), Px(207)));
-        // Fixed size; a minimise box and no maximise box.
-        EXPECT_EQ(form->minimumSize(), form->maximumSize());
-        EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
-        EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+        ExpectLaidOutAsItsTemplate(form, IDD_ENCRYPT_DIALOG);
+        Press(form, Qt::Key_Escape);
+    });
+}
+
+TEST(Layout, TheAboutBoxIsLaidOutAsItsTemplate) {
+    CAboutDlg dlg;
+    const INT_PTR result = RunModal(dlg, [](QWidget* form) {
+        ExpectLaidOutAsItsTemplate(form, IDD_ABOUTBOX);
+        EXPECT_EQ(FocusedId(form), IDOK);
+        Press(form, Qt::Key_Return);
+    });
+    EXPECT_EQ(result, IDOK);
+}
+
+// What the Encrypt command and the user rely on, whatever the coordinates.
+TEST(Layout, TheMainWindowHasTheFieldsAndButtonsTheCommandUses) {
+    CEncryptDlg dlg;
+    RunModal(dlg, [](QWidget* form) {
+        EXPECT_EQ(KindOf(Control(form, IDC_FILE_PATH)), kEdit);
+        EXPECT_EQ(KindOf(Control(form, IDC_PASSWORD)), kPassword);
+        EXPECT_EQ(KindOf(Control(form, IDC_CONFIRM)), kPassword);
+        EXPECT_EQ(KindOf(Control(form, IDC_STATUS)), kText);
+        EXPECT_EQ(TextOf(Control(form, IDOK)), QStringLiteral("浏  览"));
+        EXPECT_EQ(TextOf(Control(form, IDC_ENCRYPT)), QStringLiteral("加  密"));
         // Only the Browse button is the default one.
         EXPECT_TRUE(qobject_cast<QPushButton*>(Control(form, IDOK))->isDefault());
         EXPECT_FALSE(qobject_cast<QPushButton*>(Control(form, IDC_ENCRYPT))->isDefault());
@@ -112,17 +147,26 @@ TEST(Layout, MainWindowControlsHaveTheirIdsKindsAndRectangles) {
     });
 }
 
-TEST(Layout, AboutBoxControlsHaveTheirIdsKindsAndRectangles) {
+TEST(Layout, TheCaptionAndTheAboutBoxCarryTheProjectVersion) {
+    {
+        CEncryptDlg dlg;
+        RunModal(dlg, [](QWidget* form) {
+            EXPECT_THAT(form->windowTitle().toStdString(),
+                        ::testing::EndsWith(" v" VELTRANE_VERSION));
+            Press(form, Qt::Key_Escape);
+        });
+    }
     CAboutDlg dlg;
-    const INT_PTR result = RunModal(dlg, [](QWidget* form) {
+    RunModal(dlg, [](QWidget* form) {
         EXPECT_EQ(form->windowTitle(), QStringLiteral("关于Veltrane"));
-        EXPECT_EQ(form->size(), QSize(Px(235), Px(55)));
-        EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
-        CheckControls(form, kAboutControls, std::size(kAboutControls));
-        EXPECT_EQ(FocusedId(form), IDOK);
+        QStringList texts;
+        for (auto* label : form->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+            texts << label->text();
+        }
+        EXPECT_TRUE(texts.contains(QStringLiteral("Veltrane(2014版) v" VELTRANE_VERSION)))
+            << texts.join('|').toStdString();
         Press(form, Qt::Key_Return);
     });
-    EXPECT_EQ(result, IDOK);
 }
 
 TEST(Layout, TheFormsUseASongFaceForSongTi) {
@@ -178,8 +222,8 @@ TEST(Translations, TheEditFieldsContextMenuIsInChinese) {
             }
         }
         ASSERT_FALSE(texts.isEmpty());
-        EXPECT_TRUE(texts.first().startsWith(QStringLiteral("撤消(&U)")));
-        EXPECT_TRUE(texts.filter(QStringLiteral("粘贴(&P)")).size() == 1)
+        EXPECT_THAT(texts.first().toStdString(), ::testing::StartsWith("撤消(&U)"));
+        EXPECT_EQ(texts.filter(QStringLiteral("粘贴(&P)")).size(), 1)
             << texts.join('|').toStdString();
         Press(form, Qt::Key_Escape);
     });

@@ -1,5 +1,6 @@
 // The main window driven as a user drives it: keys and mouse clicks on the
 // real dialog, a fake file chooser in place of the real one.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -18,12 +19,21 @@
 
 #include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/afxdlgs.h"
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_dialog.h"
 #include "test_util.h"
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+std::string Std(const QString& text) {
+    return text.toStdString();
+}
 
 // Stands in for the Open-file chooser: records what it was asked, answers
 // with a path or a cancel.
@@ -48,14 +58,14 @@ struct FakeChooser {
 };
 
 const QString kSuccessFor(const std::string& container) {
-    return QString::fromUtf8(
-        (std::string(kMsgSuccessLead) + '"' + container + '"' + kMsgSuccessTail).c_str());
+    return QString::fromUtf8(SuccessMessage(container).c_str());
 }
 
 TEST(MainWindow, StartsEmptyCentredWithFocusOnBrowse) {
     CEncryptDlg dlg;
     const INT_PTR result = RunModal(dlg, [](QWidget* form) {
-        EXPECT_EQ(form->windowTitle(), QStringLiteral("Karsholm -- Veltrane(2014版) v1.1.2"));
+        EXPECT_EQ(form->windowTitle(),
+                  QStringLiteral("Karsholm -- Veltrane(2014版) v" VELTRANE_VERSION));
         EXPECT_EQ(FocusedId(form), IDOK);
         for (int id : {IDC_FILE_PATH, IDC_PASSWORD, IDC_CONFIRM, IDC_STATUS}) {
             EXPECT_TRUE(TextOf(Control(form, id)).isEmpty()) << id;
@@ -108,7 +118,6 @@ TEST(MainWindow, EnterInEveryEditFieldOpensTheChooser) {
         Press(form, Qt::Key_Escape);
     });
     // What the chooser was asked for.
-    EXPECT_TRUE(chooser.last.openFileDialog);
     EXPECT_EQ(chooser.last.flags, OFN_HIDEREADONLY);
     EXPECT_EQ(chooser.last.filterIndex, 1);
     EXPECT_TRUE(chooser.last.fileName.empty());
@@ -172,19 +181,43 @@ TEST(MainWindow, EscapeCloseBoxAndAltF4EndTheToolWhateverTheFieldsHold) {
     }
 }
 
-// Sends the system command and reports the caption of the window it opened,
-// closing that window with Escape.
+// Sends the system command and reports the caption of the window it opened.
 QString WindowOpenedBySysCommand(QWidget* form, UINT command) {
     QString opened;
-    WhenNextWindowOpens([&opened](QWidget* window) {
-        if (window) {
-            opened = window->windowTitle();
-            QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Escape);
-        }
-    });
-    static_cast<AfxDialogWidget*>(form)->dialog()->SendMessage(WM_SYSCOMMAND, command, 0);
-    QApplication::processEvents();
+    LookAtWindowOpenedBy(
+        [form, command] {
+            static_cast<AfxDialogWidget*>(form)->dialog()->SendMessage(WM_SYSCOMMAND, command, 0);
+        },
+        [&opened](QWidget* window) { opened = window ? window->windowTitle() : QString(); });
     return opened;
+}
+
+// The system menu as it shows, with the about item last.
+const QStringList kSystemMenu = {QStringLiteral("最小化(&N)"), QStringLiteral("关闭(&C)\tAlt+F4"),
+                                 QStringLiteral("-"), QStringLiteral("关于Veltrane(&A)...")};
+
+// Opens the system menu with open, picks the about item and reports the
+// about box's caption, whether it sat centred over the main window, and
+// whether the main window took input again afterwards.
+void ExpectTheAboutBoxFromTheSystemMenu(QWidget* form, const std::function<void()>& open) {
+    QString caption;
+    bool centred = false;
+    const QStringList items =
+        PickFromSystemMenu(open, Qt::Key_A, [&](QWidget* about) {  // the item's access key
+            ASSERT_NE(about, nullptr);
+            caption = about->windowTitle();
+            centred =
+                (about->geometry().center() - form->geometry().center()).manhattanLength() <= 4;
+            // The about box's OK button has the focus; Enter presses it.
+            QTest::keyClick(about->focusWidget(), Qt::Key_Return);
+        });
+    EXPECT_EQ(items, kSystemMenu);
+    EXPECT_EQ(caption, QStringLiteral("关于Veltrane"));
+    EXPECT_TRUE(centred);
+    // The main window takes input again.
+    Control(form, IDOK)->setFocus();
+    Press(form, Qt::Key_Tab);
+    EXPECT_EQ(FocusedId(form), IDC_FILE_PATH);
 }
 
 TEST(MainWindow, SystemCommands0x10To0x1FOpenTheAboutBoxOthersDoNot) {
@@ -199,48 +232,56 @@ TEST(MainWindow, SystemCommands0x10To0x1FOpenTheAboutBoxOthersDoNot) {
 
 TEST(MainWindow, AltSpaceOpensTheSystemMenuWithTheAboutItem) {
     CEncryptDlg dlg;
-    QStringList items;
-    QString aboutCaption;
-    bool aboutCentred = false;
-    RunModal(dlg, [&](QWidget* form) {
-        WhenNextWindowOpens([&](QWidget* menu) {
-            ASSERT_NE(qobject_cast<QMenu*>(menu), nullptr);
-            for (QAction* a : menu->actions()) {
-                items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-            }
-            WhenNextWindowOpens([&](QWidget* about) {
-                ASSERT_NE(about, nullptr);
-                aboutCaption = about->windowTitle();
-                aboutCentred =
-                    (about->geometry().center() - form->geometry().center()).manhattanLength() <= 4;
-                // The about box's OK button has the focus; Enter presses it.
-                QTest::keyClick(about->focusWidget(), Qt::Key_Return);
-            });
-            QTest::keyClick(menu, Qt::Key_A);  // the item's access key
-        });
-        Press(form, Qt::Key_Space, Qt::AltModifier);
-        // The main window takes input again.
-        Press(form, Qt::Key_Tab);
-        EXPECT_EQ(FocusedId(form), IDC_FILE_PATH);
+    RunModal(dlg, [](QWidget* form) {
+        ExpectTheAboutBoxFromTheSystemMenu(form,
+                                           [form] { Press(form, Qt::Key_Space, Qt::AltModifier); });
     });
-    EXPECT_EQ(items, QStringList({QStringLiteral("最小化(&N)"), QStringLiteral("关闭(&C)\tAlt+F4"),
-                                  QStringLiteral("-"), QStringLiteral("关于Veltrane(&A)...")}));
-    EXPECT_EQ(aboutCaption, QStringLiteral("关于Veltrane"));
-    EXPECT_TRUE(aboutCentred);
+}
+
+// Where a window manager keeps Alt+Space for itself, Shift+F10 reaches the
+// window's own menu, whichever control has the focus; in an edit field too,
+// which would otherwise offer its own edit menu.
+TEST(MainWindow, ShiftF10OpensTheSystemMenuFromEveryControl) {
+    CEncryptDlg dlg;
+    RunModal(dlg, [](QWidget* form) {
+        for (int id : {IDOK, IDC_FILE_PATH, IDC_ENCRYPT, IDC_PASSWORD, IDC_CONFIRM}) {
+            SCOPED_TRACE(id);
+            Control(form, id)->setFocus();
+            ExpectTheAboutBoxFromTheSystemMenu(
+                form, [form] { Press(form, Qt::Key_F10, Qt::ShiftModifier); });
+        }
+    });
+}
+
+// The desktop's platform turns the Menu key into a keyboard context-menu
+// event for the focused control; the offscreen one does not, so the test
+// delivers that event itself.
+TEST(MainWindow, TheMenuKeyOnAButtonOpensTheSystemMenu) {
+    CEncryptDlg dlg;
+    RunModal(dlg, [](QWidget* form) {
+        QWidget* browse = Focused(form);
+        ASSERT_EQ(FocusedId(form), IDOK);
+        ExpectTheAboutBoxFromTheSystemMenu(form, [browse] {
+            const QPoint at = browse->rect().center();
+            QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, at, browse->mapToGlobal(at));
+            QApplication::sendEvent(browse, &menuKey);
+        });
+    });
 }
 
 TEST(MainWindow, RightClickOnTheFormOpensTheSystemMenuAndCloseEndsTheTool) {
     CEncryptDlg dlg;
     const INT_PTR result = RunModal(dlg, [](QWidget* form) {
-        WhenNextWindowOpens([](QWidget* menu) {
-            ASSERT_NE(qobject_cast<QMenu*>(menu), nullptr);
-            QTest::keyClick(menu, Qt::Key_C);  // 关闭(&C)
-        });
         // On the status field, which is part of the form.
         QWidget* status = Control(form, IDC_STATUS);
-        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                status->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(status, &click);
+        const QStringList items = PickFromSystemMenu(
+            [status] {
+                QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                        status->mapToGlobal(QPoint(5, 5)));
+                QApplication::sendEvent(status, &click);
+            },
+            Qt::Key_C);  // 关闭(&C)
+        EXPECT_EQ(items, kSystemMenu);
     });
     EXPECT_EQ(result, IDCANCEL);
 }
@@ -250,17 +291,21 @@ TEST(MainWindow, F1ShowsTheUsageHelpInChinese) {
     QString text;
     QString button;
     RunModal(dlg, [&](QWidget* form) {
-        WhenNextWindowOpens([&](QWidget* window) {
-            auto* box = qobject_cast<QMessageBox*>(window);
-            ASSERT_NE(box, nullptr);
-            text = box->text();
-            button = box->button(QMessageBox::Ok)->text();
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
-        Press(form, Qt::Key_F1);
+        LookAtWindowOpenedBy([form] { Press(form, Qt::Key_F1); },
+                             [&](QWidget* window) {
+                                 auto* box = qobject_cast<QMessageBox*>(window);
+                                 ASSERT_NE(box, nullptr);
+                                 text = box->text();
+                                 button = box->button(QMessageBox::Ok)->text();
+                             });
         EXPECT_TRUE(form->isVisible());
     });
-    EXPECT_TRUE(text.contains(QStringLiteral("6位数字密码"))) << text.toStdString();
+    EXPECT_THAT(Std(text), HasSubstr("6位数字密码"));
+    // How to reach the about box where Alt+Space belongs to the desktop.
+    EXPECT_THAT(Std(text), HasSubstr("关于Veltrane"));
+    EXPECT_THAT(Std(text), HasSubstr("右键"));
+    EXPECT_THAT(Std(text), HasSubstr("菜单键"));
+    EXPECT_THAT(Std(text), HasSubstr("Shift+F10"));
     EXPECT_EQ(button, QStringLiteral("确定"));  // Qt's own text, translated
 }
 
@@ -270,24 +315,23 @@ TEST(MainWindow, TheRealChooserOpensInChineseWithTheTextFilterSelected) {
     QStringList filters;
     QString selected;
     RunModal(dlg, [&](QWidget* form) {
-        WhenNextWindowOpens([&](QWidget* window) {
-            auto* chooser = qobject_cast<QFileDialog*>(window);
-            ASSERT_NE(chooser, nullptr);
-            title = chooser->windowTitle();
-            filters = chooser->nameFilters();
-            selected = chooser->selectedNameFilter();
-            QTest::keyClick(chooser->focusWidget(), Qt::Key_Escape);
-        });
-        Press(form, Qt::Key_Return);
+        LookAtWindowOpenedBy([form] { Press(form, Qt::Key_Return); },
+                             [&](QWidget* window) {
+                                 auto* chooser = qobject_cast<QFileDialog*>(window);
+                                 ASSERT_NE(chooser, nullptr);
+                                 title = chooser->windowTitle();
+                                 filters = chooser->nameFilters();
+                                 selected = chooser->selectedNameFilter();
+                             });
         EXPECT_TRUE(TextOf(Control(form, IDC_FILE_PATH)).isEmpty());
     });
     EXPECT_EQ(title, QStringLiteral("打开"));
     ASSERT_EQ(filters.size(), 2);
-    EXPECT_TRUE(selected.startsWith(QStringLiteral("文本文档 (*.txt)")));
-    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("文本文档 (*.txt)")));
-    EXPECT_TRUE(filters[1].startsWith(QStringLiteral("All Files (*.*)")));
+    EXPECT_THAT(Std(selected), StartsWith("文本文档 (*.txt)"));
+    EXPECT_THAT(Std(filters[0]), StartsWith("文本文档 (*.txt)"));
+    EXPECT_THAT(Std(filters[1]), StartsWith("All Files (*.*)"));
     // "*.*" means every file, names without a dot included.
-    EXPECT_TRUE(filters[1].endsWith(QStringLiteral("(*)")));
+    EXPECT_THAT(Std(filters[1]), ::testing::EndsWith("(*)"));
 }
 
 TEST(MainWindow, FromAnEmptyWindowToAWrittenContainerByKeyboard) {
@@ -364,11 +408,8 @@ TEST(MainWindow, ADroppedFileFillsThePathFieldOtherDropsDoNot) {
 TEST(MainWindow, MinimiseFromTheSystemMenuMinimisesAndTheToolStillEnds) {
     CEncryptDlg dlg;
     const INT_PTR result = RunModal(dlg, [](QWidget* form) {
-        WhenNextWindowOpens([](QWidget* menu) {
-            ASSERT_NE(qobject_cast<QMenu*>(menu), nullptr);
-            QTest::keyClick(menu, Qt::Key_N);  // 最小化(&N)
-        });
-        Press(form, Qt::Key_Space, Qt::AltModifier);
+        PickFromSystemMenu([form] { Press(form, Qt::Key_Space, Qt::AltModifier); },
+                           Qt::Key_N);  // 最小化(&N)
         EXPECT_TRUE(form->isMinimized());
         EXPECT_TRUE(form->isVisible());
         form->close();

@@ -1,6 +1,7 @@
 #include "cli/console.h"
 
 #include <gtest/gtest.h>
+#include <io.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -48,8 +49,9 @@ TEST(ConsoleOutput, RedirectedTextIsUtf8BytesWithBareLineFeeds) {
     const std::string path = dir.File("out.txt");
     std::FILE* out = _wfopen(std::filesystem::u8path(path).c_str(), L"wb");
     ASSERT_NE(out, nullptr);
-    ConsolePrintf(out, "%s: %s\n", "报表.txt.enn", "intact");
-    ConsolePrintf(out, "%d\n", 42);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
+    PrintTo(out, handle, "报表.txt.enn: intact\n");
+    PrintTo(out, handle, "42\n");
     std::fclose(out);
     const std::string expected = "报表.txt.enn: intact\n42\n";
     EXPECT_EQ(ReadFile(path), Bytes(expected.begin(), expected.end()));

@@ -1,70 +1,35 @@
+// CDialog on Qt: the window built from a template, its keyboard and mouse,
+// and the modal run.
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QMimeData>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
-#include <QTextOption>
-#include <climits>
 
-#include "platform/afxwin.h"
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_controls.h"
+#include "platform/qt/qt_dialog.h"
 
 namespace {
 
 // The dialogs running modally, innermost last.
 std::vector<CDialog*> g_modalDialogs;
 
-// Static text without SS_NOPREFIX: "&x" underlines x on Windows and "&&"
-// shows one ampersand. The marker is dropped here; the forms give no static
-// an access key.
-QString WithoutPrefix(const QString& text) {
-    QString out;
-    for (int i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('&') && i + 1 < text.size()) {
-            ++i;
-        }
-        out += text[i];
-    }
-    return out;
-}
-
 QRect PixelRect(int x, int y, int cx, int cy) {
     return QRect(AfxDialogUnitsToPixels(x), AfxDialogUnitsToPixels(y), AfxDialogUnitsToPixels(cx),
                  AfxDialogUnitsToPixels(cy));
 }
 
-// The label a screen reader names an edit field by: the text static that
-// ends nearest to the field's left on the field's row.
-void NameEditsByTheirLabels(QWidget* form) {
-    const auto labels = form->findChildren<AfxStaticText*>(Qt::FindDirectChildrenOnly);
-    for (QLineEdit* edit : form->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly)) {
-        AfxStaticText* best = nullptr;
-        for (AfxStaticText* label : labels) {
-            const QRect l = label->geometry();
-            const QRect e = edit->geometry();
-            const bool sameRow = l.top() <= e.bottom() && e.top() <= l.bottom();
-            if (sameRow && l.right() < e.left() &&
-                (best == nullptr || l.right() > best->geometry().right())) {
-                best = label;
-            }
-        }
-        if (best) {
-            best->setBuddy(edit);
-            edit->setAccessibleName(best->text());
-        }
-    }
-}
-
 }  // namespace
 
 QWidget* AfxFrontWindow() {
-    return g_modalDialogs.empty() ? nullptr : g_modalDialogs.back()->GetSafeHwnd();
+    return g_modalDialogs.empty() ? nullptr : AfxWidget(g_modalDialogs.back()->GetSafeHwnd());
 }
 
 // ---- the dialog's Qt window
@@ -86,6 +51,11 @@ void AfxDialogWidget::reject() {
     dialog_->SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
 }
 
+void AfxDialogWidget::SystemMenuFromKeyboard() {
+    const QPoint at = mapToGlobal(QPoint(0, 0));
+    dialog_->TrackSystemMenu(at.x(), at.y());
+}
+
 bool AfxDialogWidget::DialogKey(QKeyEvent* event) {
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const int key = event->key();
@@ -102,9 +72,11 @@ bool AfxDialogWidget::DialogKey(QKeyEvent* event) {
         dialog_->SendMessage(WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED));
         return true;
     }
-    if (mods == Qt::AltModifier && key == Qt::Key_Space) {
-        const QPoint at = mapToGlobal(QPoint(0, 0));
-        dialog_->TrackSystemMenu(at.x(), at.y());
+    // A window manager takes Alt+Space for its own menu; Shift+F10, the
+    // keyboard's context-menu key, reaches the window's menu there too.
+    if ((mods == Qt::AltModifier && key == Qt::Key_Space) ||
+        (mods == Qt::ShiftModifier && key == Qt::Key_F10)) {
+        SystemMenuFromKeyboard();
         return true;
     }
     if (mods == Qt::AltModifier && key == Qt::Key_F4) {
@@ -147,6 +119,7 @@ void AfxDialogWidget::closeEvent(QCloseEvent* event) {
 }
 
 void AfxDialogWidget::contextMenuEvent(QContextMenuEvent* event) {
+    // A right click on the form, or the Menu key where no control took it.
     dialog_->TrackSystemMenu(event->globalPos().x(), event->globalPos().y());
 }
 
@@ -175,22 +148,13 @@ void AfxDialogWidget::dropEvent(QDropEvent* event) {
     AfxDropFiles drop;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile()) {
-            drop.paths.push_back(
-                QDir::toNativeSeparators(url.toLocalFile()).toUtf8().toStdString());
+            drop.paths.push_back(AfxUtf8(QDir::toNativeSeparators(url.toLocalFile())));
         }
     }
     if (!drop.paths.empty()) {
         event->acceptProposedAction();
         dialog_->SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(&drop));
     }
-}
-
-void AfxStaticText::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    painter.setPen(palette().color(foregroundRole()));
-    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    painter.drawText(QRectF(contentsRect()), text(), option);
 }
 
 // ---- CDialog
@@ -222,7 +186,7 @@ void CDialog::DoDataExchange(CDataExchange* /*pDX*/) {}
 void CDialog::EndDialog(int nResult) {
     m_ending = true;
     m_nResult = nResult;
-    if (auto* widget = dynamic_cast<AfxDialogWidget*>(m_hWnd)) {
+    if (auto* widget = dynamic_cast<AfxDialogWidget*>(AfxWidget(m_hWnd))) {
         widget->EndModal(nResult);
     }
 }
@@ -233,13 +197,19 @@ LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
         return 0;
     }
+    if (message == WM_PAINT) {
+        if (auto* widget = dynamic_cast<AfxDialogWidget*>(AfxWidget(m_hWnd))) {
+            widget->DefaultPaint();
+        }
+        return 0;
+    }
     return CWnd::DefWindowProc(message, wParam, lParam);
 }
 
 BOOL CDialog::CreateFromTemplate(const DLGTEMPLATE& tmpl) {
-    QWidget* owner = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : AfxFrontWindow();
+    QWidget* owner = m_pParentWnd ? AfxWidget(m_pParentWnd->GetSafeHwnd()) : AfxFrontWindow();
     auto* form = new AfxDialogWidget(this, owner);
-    m_hWnd = form;
+    m_hWnd = AfxHwnd(form);
 
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (tmpl.style & WS_SYSMENU) {
@@ -256,85 +226,28 @@ BOOL CDialog::CreateFromTemplate(const DLGTEMPLATE& tmpl) {
     form->setFixedSize(AfxDialogUnitsToPixels(tmpl.cx), AfxDialogUnitsToPixels(tmpl.cy));
 
     if (tmpl.style & WS_SYSMENU) {
-        // The platform's items, in the program's language.
+        // The items the platform puts in every system menu.
         m_sysMenu = std::make_unique<CMenu>();
         if (tmpl.style & WS_MINIMIZEBOX) {
-            m_sysMenu->AppendMenu(MF_STRING, SC_MINIMIZE, "最小化(&N)");
+            m_sysMenu->AppendMenu(MF_STRING, SC_MINIMIZE,
+                                  AfxPlatformText(&AFX_PLATFORM_TEXTS::minimizeItem));
         }
-        m_sysMenu->AppendMenu(MF_STRING, SC_CLOSE, "关闭(&C)\tAlt+F4");
+        m_sysMenu->AppendMenu(MF_STRING, SC_CLOSE, AfxPlatformText(&AFX_PLATFORM_TEXTS::closeItem));
     }
 
     for (size_t i = 0; i < tmpl.itemCount; ++i) {
         const DLGITEMTEMPLATE& item = tmpl.items[i];
-        const QString text = QString::fromUtf8(item.text ? item.text : "");
-        QWidget* control = nullptr;
-        switch (item.controlClass) {
-            case ControlClass::Button: {
-                auto* button = new QPushButton(text, form);
-                button->setAutoDefault(false);  // the dialog handles Enter itself
-                if (item.style & BS_DEFPUSHBUTTON) {
-                    button->setDefault(true);
-                    form->SetDefaultButtonId(item.id);
-                }
-                const int id = item.id;
-                QObject::connect(button, &QPushButton::clicked, form, [this, id] {
-                    SendMessage(WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED));
-                });
-                control = button;
-                break;
-            }
-            case ControlClass::Edit: {
-                auto* edit = new QLineEdit(text, form);
-                edit->setMaxLength(INT_MAX);  // no limit but memory
-                edit->setFrame(item.style & WS_BORDER);
-                if (item.style & ES_PASSWORD) {
-                    edit->setEchoMode(QLineEdit::Password);
-                }
-                // Files dropped on a field go to the dialog, not into the text.
-                edit->setAcceptDrops(false);
-                control = edit;
-                break;
-            }
-            case ControlClass::Static: {
-                const DWORD type = item.style & SS_TYPEMASK;
-                if (type == SS_BITMAP || type == SS_ICON) {
-                    auto* picture = new QLabel(form);
-                    const AFX_IMAGE_RESOURCE* res = AfxFindImage(item.imageId);
-                    QImage image;
-                    if (res && type == SS_ICON) {
-                        if (HICON icon =
-                                AfxGetApp() ? AfxGetApp()->LoadIcon(item.imageId) : nullptr) {
-                            image = icon->image;
-                        }
-                    } else if (res) {
-                        image = QImage(QStringLiteral(":/") + QString::fromUtf8(res->file));
-                    }
-                    if (res) {
-                        picture->setAccessibleName(QString::fromUtf8(res->description));
-                    }
-                    picture->setPixmap(QPixmap::fromImage(image));
-                    control = picture;
-                } else {
-                    control = new AfxStaticText(
-                        item.style & SS_NOPREFIX ? text : WithoutPrefix(text), form);
-                }
-                break;
-            }
+        const int id = item.id;
+        QWidget* control = AfxCreateControl(
+            item, PixelRect(item.x, item.y, item.cx, item.cy), form,
+            [this, id] { SendMessage(WM_COMMAND, MAKEWPARAM(WORD(id), BN_CLICKED)); });
+        if (item.controlClass == ControlClass::Button && (item.style & BS_DEFPUSHBUTTON)) {
+            form->SetDefaultButtonId(id);
         }
-        control->setGeometry(PixelRect(item.x, item.y, item.cx, item.cy));
-        if (auto* picture = qobject_cast<QLabel*>(control);
-            picture && !picture->pixmap().isNull()) {
-            // A picture is shown at its own size from the control's corner.
-            picture->resize(picture->pixmap().size());
-        }
-        if (item.controlClass != ControlClass::Static) {
-            control->setFocusPolicy(item.style & WS_TABSTOP ? Qt::StrongFocus : Qt::ClickFocus);
-        }
-        control->setProperty(kAfxCtrlIdProperty, item.id);
         control->installEventFilter(form);
-        m_controls.emplace(item.id, std::make_unique<CWnd>(control));
+        m_controls.emplace(id, std::make_unique<CWnd>(AfxHwnd(control)));
     }
-    NameEditsByTheirLabels(form);
+    AfxNameEditsByTheirLabels(form);
     return TRUE;
 }
 
@@ -346,7 +259,7 @@ INT_PTR CDialog::DoModal() {
     m_ending = false;
     m_nResult = IDCANCEL;
     CreateFromTemplate(*tmpl);
-    auto* form = static_cast<AfxDialogWidget*>(m_hWnd);
+    auto* form = static_cast<AfxDialogWidget*>(AfxWidget(m_hWnd));
     QWidget* owner = form->parentWidget();
     g_modalDialogs.push_back(this);
 

@@ -1,21 +1,21 @@
+// The application object, the program's start and the Qt application.
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 
-#include "platform/afxwin.h"
-#include "platform/qt_bridge.h"
+#include "platform/qt/qt_app.h"
+#include "platform/qt/qt_dialog.h"
+#include "platform/qt/qt_handles.h"
 
 namespace {
 
-const char* const kNoDisplay =
-    "veltrane: 没有图形显示，无法打开窗口 (no display: set DISPLAY or WAYLAND_DISPLAY "
-    "and run it in a graphical session)\n";
-const char* const kCannotOpenDisplay =
-    "veltrane: 无法打开图形显示，无法打开窗口 (cannot open the display: is the X server "
-    "or Wayland compositor running and reachable?)\n";
+CWinApp* g_app = nullptr;
 
 bool HasDisplay() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -27,19 +27,76 @@ bool HasDisplay() {
     return false;
 }
 
+void PrintLine(std::FILE* stream, const char* AFX_PLATFORM_TEXTS::*text) {
+    std::fprintf(stream, "%s\n", AfxPlatformText(text));
+}
+
 // While the window system starts, Qt's complaints are held back: when it
 // cannot start at all, one line says why instead of Qt's abort.
 QStringList g_heldMessages;
 
 void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtFatalMsg) {
-        std::fputs(kCannotOpenDisplay, stderr);
+        PrintLine(stderr, &AFX_PLATFORM_TEXTS::cannotOpenDisplay);
         std::_Exit(1);
     }
     g_heldMessages << message;
 }
 
 }  // namespace
+
+CWinApp::CWinApp(const char* /*lpszAppName*/) {
+    g_app = this;
+}
+
+CWinApp::~CWinApp() {
+    if (g_app == this) {
+        g_app = nullptr;
+    }
+}
+
+CWinApp* AfxGetApp() {
+    return g_app;
+}
+
+BOOL CWinApp::InitInstance() {
+    return TRUE;
+}
+
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    // Loaded once and shared, as the platform shares icon resources.
+    static std::map<UINT, std::unique_ptr<AfxIcon>> loaded;
+    auto it = loaded.find(nIDResource);
+    if (it != loaded.end()) {
+        return it->second.get();
+    }
+    const AFX_IMAGE_RESOURCE* res = AfxFindImage(int(nIDResource));
+    if (res == nullptr || res->kind != ImageKind::Icon) {
+        return nullptr;
+    }
+    QImage image(QStringLiteral(":/") + QString::fromUtf8(res->file));
+    if (image.isNull()) {
+        return nullptr;
+    }
+    const int size = GetSystemMetrics(SM_CXICON);
+    if (image.size() != QSize(size, size)) {
+        image = image.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    auto icon = std::make_unique<AfxIcon>();
+    icon->image = image;
+    return (loaded[nIDResource] = std::move(icon)).get();
+}
+
+void CWinApp::OnHelp() {
+    const char* text = AfxPlatformText(&AFX_PLATFORM_TEXTS::helpText);
+    if (*text == '\0') {
+        return;
+    }
+    QMessageBox box(QMessageBox::Information,
+                    QString::fromUtf8(AfxPlatformText(&AFX_PLATFORM_TEXTS::helpTitle)),
+                    QString::fromUtf8(text), QMessageBox::Ok, AfxFrontWindow());
+    box.exec();
+}
 
 std::unique_ptr<QApplication> AfxWinInit(int& argc, char** argv) {
     QtMessageHandler previous = qInstallMessageHandler(StartupMessages);
@@ -70,12 +127,16 @@ std::unique_ptr<QApplication> AfxWinInit(int& argc, char** argv) {
 }
 
 int AfxWinMain(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        PrintLine(stdout, &AFX_PLATFORM_TEXTS::version);
+        return 0;
+    }
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
         return 1;
     }
     if (!HasDisplay()) {
-        std::fputs(kNoDisplay, stderr);
+        PrintLine(stderr, &AFX_PLATFORM_TEXTS::noDisplay);
         return 1;
     }
     std::unique_ptr<QApplication> qt = AfxWinInit(argc, argv);

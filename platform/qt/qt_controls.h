@@ -1,0 +1,30 @@
+// The controls of a dialog template, made as Qt widgets.
+#ifndef VELTRANE_PLATFORM_QT_QT_CONTROLS_H
+#define VELTRANE_PLATFORM_QT_QT_CONTROLS_H
+
+#include <QLabel>
+#include <functional>
+
+#include "platform/qt/qt_handles.h"
+
+// A static text control: left-aligned from the top, wrapping long text onto
+// further lines, between words where it can and anywhere where it must.
+class AfxStaticText : public QLabel {
+  public:
+    using QLabel::QLabel;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Makes the control of one template item on form, at its rectangle in
+// pixels, tagged with its id. A push button calls clicked when pressed; it
+// is never Qt's default button, as the dialog handles Enter itself.
+QWidget* AfxCreateControl(const DLGITEMTEMPLATE& item, const QRect& pixels, QWidget* form,
+                          const std::function<void()>& clicked);
+
+// Names every edit field of form, for a screen reader, after the text static
+// that ends nearest to the field's left on the field's row.
+void AfxNameEditsByTheirLabels(QWidget* form);
+
+#endif

@@ -1,0 +1,165 @@
+// CWnd on Qt: a window's text, focus, icons and the road of a message
+// through the message map to the default processing.
+#include <QAbstractButton>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+
+#include "platform/qt/qt_handles.h"
+#include "platform/qt/qt_paint.h"
+
+CWnd::~CWnd() = default;
+
+CWnd* CWnd::GetDlgItem(int nID) const {
+    auto it = m_controls.find(nID);
+    return it == m_controls.end() ? nullptr : it->second.get();
+}
+
+void CWnd::GetWindowText(std::string& text) const {
+    QWidget* w = AfxWidget(m_hWnd);
+    QString t;
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        t = edit->text();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        t = button->text();
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        t = label->text();
+    } else if (w) {
+        t = w->windowTitle();
+    }
+    text = AfxUtf8(t);
+}
+
+void CWnd::SetWindowText(const std::string& text) {
+    QWidget* w = AfxWidget(m_hWnd);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->setText(AfxQString(text));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setText(AfxQString(text));
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(AfxQString(text));
+    } else if (w) {
+        w->setWindowTitle(AfxQString(text));
+    }
+}
+
+void CWnd::SetFocus() {
+    if (QWidget* w = AfxWidget(m_hWnd)) {
+        w->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void CWnd::GetClientRect(CRect* rect) const {
+    *rect = CRect{};
+    if (QWidget* w = AfxWidget(m_hWnd)) {
+        rect->right = w->width();
+        rect->bottom = w->height();
+    }
+}
+
+BOOL CWnd::IsIconic() const {
+    QWidget* w = AfxWidget(m_hWnd);
+    return w && w->isMinimized();
+}
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+    HICON& slot = m_icons[bBigIcon ? ICON_BIG : ICON_SMALL];
+    HICON previous = slot;
+    slot = hIcon;
+    if (QWidget* w = AfxWidget(m_hWnd)) {
+        // Qt keeps one icon a window, in every size it needs.
+        QIcon icon;
+        for (HICON h : m_icons) {
+            if (h) {
+                icon.addPixmap(QPixmap::fromImage(h->image));
+            }
+        }
+        w->setWindowIcon(icon);
+    }
+    return previous;
+}
+
+CMenu* CWnd::GetSystemMenu(BOOL /*bRevert*/) {
+    return m_sysMenu.get();
+}
+
+void CWnd::DragAcceptFiles(BOOL bAccept) {
+    if (QWidget* w = AfxWidget(m_hWnd)) {
+        w->setAcceptDrops(bAccept);
+    }
+}
+
+UINT DragQueryFile(HDROP hDrop, UINT iFile, std::string* path) {
+    if (hDrop == nullptr) {
+        return 0;
+    }
+    if (iFile == 0xFFFFFFFF) {
+        return UINT(hDrop->paths.size());
+    }
+    if (iFile >= hDrop->paths.size()) {
+        if (path) {
+            path->clear();
+        }
+        return 0;
+    }
+    if (path) {
+        *path = hDrop->paths[iFile];
+    }
+    return UINT(hDrop->paths[iFile].size());
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    const CurrentMessage outer = m_current;
+    m_current = {message, wParam, lParam};
+    const LRESULT result = WindowProc(message, wParam, lParam);
+    m_current = outer;
+    return result;
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) {
+        // Commands the window does not handle go on to the application.
+        if (OnCmdMsg(LOWORD(wParam), HIWORD(wParam)) ||
+            (AfxGetApp() && AfxGetApp()->OnCmdMsg(LOWORD(wParam), HIWORD(wParam)))) {
+            return 0;
+        }
+        return DefWindowProc(message, wParam, lParam);
+    }
+    if (const AFX_MSGMAP_ENTRY* e = FindEntry(message, 0, 0)) {
+        return e->pfn(this, wParam, lParam);
+    }
+    return DefWindowProc(message, wParam, lParam);
+}
+
+LRESULT CWnd::Default() {
+    return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam);
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+    switch (message) {
+        case WM_ICONERASEBKGND:
+            AfxEraseIconBackground(reinterpret_cast<HDC>(wParam));
+            return 1;
+        case WM_SYSCOMMAND:
+            switch (wParam & 0xFFF0) {
+                case SC_MINIMIZE:
+                    if (QWidget* w = AfxWidget(m_hWnd)) {
+                        w->showMinimized();
+                    }
+                    break;
+                case SC_CLOSE:
+                    SendMessage(WM_CLOSE);
+                    break;
+                default:
+                    break;
+            }
+            return 0;
+        case WM_HELP:
+            SendMessage(WM_COMMAND, ID_HELP);
+            return 1;
+        default:
+            // WM_PAINT included: a plain window paints nothing of its own.
+            return 0;
+    }
+}

@@ -1,0 +1,348 @@
+// What the file operations promise whatever happens around them: a container
+// or plain file appears whole or not at all, an earlier one survives every
+// failure, nothing temporary stays behind, and what is decoded is exactly what
+// the encoder can have written.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "codec/enn.h"
+#include "codec/enn_file.h"
+#include "codec/enn_internal.h"
+#include "reference_container.h"
+#include "test_util.h"
+
+namespace {
+
+const char kKey[] = "Karsholm payment batch key";
+
+Bytes KeyBytes(const char* key) {
+    return Bytes(key, key + std::strlen(key));
+}
+
+// The Blocks of text (a multiple of 8 bytes) encrypted under kKey.
+Bytes Sealed(const std::string& text) {
+    return ReferenceEcb(KeyBytes(kKey), Bytes(text.begin(), text.end()));
+}
+
+// A data chunk with the given length text and body (filled up to Blocks).
+Bytes Chunk(const std::string& lengthText, std::string body) {
+    body.resize((body.size() + 7) / 8 * 8, '\0');
+    return Sealed(lengthText + body);
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+// Runs body in a child process and returns its exit status (-1 on a signal).
+template <typename F>
+int InChild(F body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Injected faults: the read hook runs a test's action before the n-th read.
+int g_reads = 0;
+int g_faultAt = 0;
+void (*g_action)() = nullptr;
+bool CountingHook(const EnnReader*) {
+    if (++g_reads != g_faultAt) {
+        return false;
+    }
+    if (g_action != nullptr) {
+        g_action();
+        return false;
+    }
+    return true;
+}
+
+class WholeOrNothing : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(in, PseudoRandomBytes(100000, 7));
+        ASSERT_EQ(EnnEncryptFile("111111", kKey, in.c_str(), out.c_str()), ENN_OK);
+        earlier = ReadFile(out);
+        files = Listing(dir.path());
+    }
+    void TearDown() override {
+        g_ennReadFault = nullptr;
+        g_action = nullptr;
+        // Nothing temporary is ever left beside the files.
+        EXPECT_EQ(Listing(dir.path()), files);
+    }
+    // Makes the n-th read from now fail, or run action before it.
+    void FaultAtRead(int n, void (*action)() = nullptr) {
+        g_reads = 0;
+        g_faultAt = n;
+        g_action = action;
+        g_ennReadFault = CountingHook;
+    }
+    int Decrypt(const Bytes& container, int* fault) {
+        WriteFile(out, container);
+        ::testing::internal::CaptureStdout();
+        const int result = EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), 0, fault);
+        printed = ::testing::internal::GetCapturedStdout();
+        return result;
+    }
+
+    TempDir dir;
+    std::string in = dir.File("batch.txt");
+    std::string out = dir.File("batch.txt.enn");
+    std::string plain = dir.File("batch.out");
+    Bytes earlier;
+    std::set<std::string> files;
+    std::string printed;
+};
+
+std::string g_input;
+
+TEST_F(WholeOrNothing, FailedEncryptKeepsTheEarlierContainer) {
+    // A full disk part-way.
+    EXPECT_EQ(0, InChild([&] {
+                  signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit = {50000, 50000};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  return EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) == ENN_ERR_GENERIC
+                             ? 0
+                             : 1;
+              }));
+    EXPECT_EQ(ReadFile(out), earlier);
+    // A read error part-way.
+    int fault = 0;
+    FaultAtRead(2);
+    EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(), &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_READ);
+    EXPECT_EQ(ReadFile(out), earlier);
+}
+
+TEST_F(WholeOrNothing, AnInputThatChangesWhileReadIsRefused) {
+    g_input = in;
+    const struct {
+        const char* what;
+        void (*change)();
+    } changes[] = {
+        {"grows", [] { WriteFile(g_input, PseudoRandomBytes(100001, 7)); }},
+        {"shrinks", [] { truncate(g_input.c_str(), 10); }},
+        {"is touched",
+         [] {
+             const timespec times[2] = {{0, UTIME_OMIT}, {1234567, 0}};
+             utimensat(AT_FDCWD, g_input.c_str(), times, 0);
+         }},
+    };
+    for (const auto& c : changes) {
+        WriteFile(in, PseudoRandomBytes(100000, 7));
+        int fault = 0;
+        FaultAtRead(1, c.change);
+        EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(), &fault),
+                  ENN_ERR_GENERIC)
+            << c.what;
+        EXPECT_EQ(fault, ENN_FAULT_CHANGED) << c.what;
+        EXPECT_EQ(ReadFile(out), earlier) << c.what;
+    }
+}
+
+TEST_F(WholeOrNothing, TargetsThatAreNotFilesAreRefusedAtOnce) {
+    const std::string fifo = dir.File("fifo.enn");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sameFile = dir.File("hard-link.enn");
+    ASSERT_EQ(link(in.c_str(), sameFile.c_str()), 0);
+    files = Listing(dir.path());
+    alarm(20);  // a wait on the fifo would hang here
+    int fault = 0;
+    EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), fifo.c_str(), &fault),
+              ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_NOT_REGULAR);
+    EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), dir.path().c_str(), &fault),
+              ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), sameFile.c_str(), &fault),
+              ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_SAME_FILE);
+    WriteFile(out, earlier);
+    EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), fifo.c_str(), 0, &fault), ENN_ERR_CREATE_OUTPUT);
+    alarm(0);
+    EXPECT_EQ(ReadFile(in), PseudoRandomBytes(100000, 7));
+}
+
+TEST_F(WholeOrNothing, ReplacingKeepsThePermissions) {
+    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+    ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(WholeOrNothing, KilledOrConcurrentWritersLeaveOneWholeContainer) {
+    WriteFile(in, PseudoRandomBytes(3 << 20, 9));
+    files = Listing(dir.path());
+    for (int round = 0; round < 4; ++round) {
+        pid_t writers[2];
+        for (int w = 0; w < 2; ++w) {
+            writers[w] = fork();
+            if (writers[w] == 0) {
+                _exit(EnnEncryptFile(w == 0 ? "222222" : "333333", kKey, in.c_str(), out.c_str()) ==
+                              ENN_OK
+                          ? 0
+                          : 1);
+            }
+        }
+        usleep(static_cast<useconds_t>(round * 3000));
+        if (round % 2 == 1) {
+            kill(writers[1], SIGKILL);
+        }
+        for (pid_t w : writers) {
+            waitpid(w, nullptr, 0);
+        }
+        char password[7] = {};
+        ASSERT_EQ(EnnVerifyFile(kKey, out.c_str()), ENN_OK) << "round " << round;
+        ASSERT_EQ(EnnReadPassword(kKey, out.c_str(), password), ENN_OK);
+        EXPECT_THAT(std::string(password), ::testing::AnyOf("111111", "222222", "333333"));
+    }
+}
+
+TEST_F(WholeOrNothing, EveryContainerTheEncoderWritesIsAccepted) {
+    for (size_t size : {0, 1, 7, 8, 9, 3992, 3993, 3999, 4000, 4001, 7999, 8000, 8001, 63999, 64000,
+                        64001, 67993, 67999, 68000}) {
+        const Bytes data = PseudoRandomBytes(size, static_cast<uint32_t>(size));
+        WriteFile(in, data);
+        ASSERT_EQ(EnnEncryptFile("042917", kKey, in.c_str(), out.c_str()), ENN_OK);
+        EXPECT_TRUE(EnnIsContainerSize(static_cast<long long>(ReadFile(out).size())));
+        EXPECT_EQ(EnnVerifyFile(kKey, out.c_str()), ENN_OK) << size;
+        ASSERT_EQ(EnnDecryptFile(kKey, out.c_str(), plain.c_str()), ENN_OK) << size;
+        EXPECT_EQ(ReadFile(plain), data) << size;
+    }
+    unlink(plain.c_str());
+}
+
+TEST_F(WholeOrNothing, ContainersNoEncoderWritesAreRefusedAndNothingIsPutInPlace) {
+    const Bytes password = Sealed("00000008123456**");
+    const Bytes full = Chunk("00004000", std::string(4000, 'x'));
+    const Bytes foreign = ReferenceContainer("123456", KeyBytes("another key"), Bytes(9000, 1));
+    const struct {
+        const char* what;
+        Bytes body;
+        int fault;
+    } cases[] = {
+        {"a length that is not eight digits", Concat({password, Chunk(" 0000003", "abc")}),
+         ENN_FAULT_LAYOUT},
+        {"a chunk of length zero", Concat({password, Chunk("00000000", "")}), ENN_FAULT_LAYOUT},
+        {"a short chunk in the middle",
+         Concat({password, Chunk("00003992", std::string(3992, 'y')), full}), ENN_FAULT_LAYOUT},
+        {"a whole chunk announcing less",
+         Concat({password, Chunk("00003000", std::string(4000, 'z'))}), ENN_FAULT_LAYOUT},
+        {"trailing bytes", Concat({password, full, Sealed("trailing")}), ENN_FAULT_LAYOUT},
+        {"eight bytes where a chunk should be",
+         Concat({Bytes(password.begin(), password.begin() + 8)}), ENN_FAULT_LAYOUT},
+        {"fill that is not zero", Concat({password, Sealed("00000003abcxxxxx")}), ENN_FAULT_LAYOUT},
+        {"letters in the password", Concat({Sealed("00000008abc456**"), full}),
+         ENN_FAULT_FOREIGN_KEY},
+        {"another filler", Concat({Sealed("00000008123456--"), full}), ENN_FAULT_FOREIGN_KEY},
+        {"a password chunk of nine", Concat({Sealed("00000009123456**"), full}),
+         ENN_FAULT_FOREIGN_KEY},
+        {"another key", Bytes(foreign.begin() + ENN_HEADER_SIZE, foreign.end()),
+         ENN_FAULT_FOREIGN_KEY},
+    };
+    WriteFile(plain, {'o', 'l', 'd'});
+    files = Listing(dir.path());
+    for (const auto& c : cases) {
+        int fault = 0;
+        EXPECT_EQ(Decrypt(WithDigestHeader(c.body), &fault), ENN_ERR_GENERIC) << c.what;
+        EXPECT_EQ(fault, c.fault) << c.what;
+        EXPECT_EQ(printed, "") << c.what;
+        EXPECT_EQ(EnnVerifyFile(kKey, out.c_str()), ENN_ERR_GENERIC) << c.what;
+        EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'})) << c.what;
+        // The same container with a stale header is told as damage first.
+        Bytes stale = WithDigestHeader(c.body);
+        stale[0] ^= 1;
+        EXPECT_EQ(Decrypt(stale, &fault), ENN_ERR_DIGEST) << c.what;
+    }
+}
+
+TEST_F(WholeOrNothing, WhatIsDecodedIsWhatWasHashed) {
+    // The container is rewritten after its first bytes are read: a decoder
+    // that read it twice would check the old bytes and decode the new.
+    g_input = out;
+    const Bytes original = ReadFile(out);
+    FaultAtRead(2, [] {
+        Bytes changed = ReadFile(g_input);
+        changed[5000] ^= 0x55;
+        WriteFile(g_input, changed);
+    });
+    int fault = 0;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), 0, &fault), ENN_ERR_DIGEST);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\n md5 error !");
+    EXPECT_FALSE(FileExists(plain));
+    // A read error is told as such, not as damage.
+    WriteFile(out, original);
+    FaultAtRead(3);
+    EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), 0, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_READ);
+    EXPECT_FALSE(FileExists(plain));
+}
+
+TEST_F(WholeOrNothing, AFullDiskWhileDecryptingIsAWriteFailure) {
+    WriteFile(plain, {'o', 'l', 'd'});
+    files = Listing(dir.path());
+    EXPECT_EQ(0, InChild([&] {
+                  signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit = {50000, 50000};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  int fault = 0;
+                  const int result = EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), 0, &fault);
+                  return result == ENN_ERR_GENERIC && fault == ENN_FAULT_WRITE ? 0 : 1;
+              }));
+    EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
+}
+
+TEST_F(WholeOrNothing, KeepingAnExistingOutputIsAtomic) {
+    WriteFile(plain, {'o', 'l', 'd'});
+    files = Listing(dir.path());
+    int fault = 0;
+    EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), ENN_KEEP_EXISTING, &fault),
+              ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_EXISTS);
+    EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
+}
+
+TEST_F(WholeOrNothing, TheDecoderTakesAContainerInAnyPieces) {
+    const Bytes container = ReadFile(out);
+    EnnCipher cipher;
+    ASSERT_TRUE(EnnKeyCipher(kKey, &cipher));
+    for (int step : {1, 7, 48, 4007, 4009, 65536}) {
+        EnnDecoding d;
+        EnnDecodeStart(&d, &cipher.ctx);
+        Bytes decoded;
+        Bytes buf(static_cast<size_t>(step / 4008 + 1) * 4000);
+        for (size_t at = 0; at < container.size(); at += static_cast<size_t>(step)) {
+            const int size = static_cast<int>(std::min<size_t>(step, container.size() - at));
+            const int got = EnnDecodeFeed(&d, container.data() + at, size, buf.data());
+            decoded.insert(decoded.end(), buf.begin(), buf.begin() + got);
+        }
+        int last = 0;
+        int fault = 0;
+        Bytes tail(4000);
+        ASSERT_EQ(EnnDecodeFinish(&d, tail.data(), &last, &fault), ENN_OK) << step;
+        decoded.insert(decoded.end(), tail.begin(), tail.begin() + last);
+        EXPECT_EQ(decoded, ReadFile(in)) << step;
+    }
+}
+
+}  // namespace
