@@ -1,13 +1,12 @@
 #include "cli/jobs.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/encrypt_command.h"
@@ -30,29 +29,40 @@ std::string Fill(const char* text, const std::string& value) {
     return at == std::string::npos ? out : out.replace(at, 2, value);
 }
 
+// Paths are UTF-8; u8path keeps them so on Windows, whose narrow calls would
+// take them in the ANSI code page.
+namespace fs = std::filesystem;
+
 // Why path cannot be read as a file, or "" when it can.
 std::string Unreadable(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        return Fill(_("cannot open: %s"), std::strerror(errno));
+    std::error_code error;
+    const fs::file_status st = fs::status(fs::u8path(path), error);
+    if (error) {
+        return Fill(_("cannot open: %s"), error.message());
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (fs::is_directory(st)) {
         return _("is a directory, not a file");
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!fs::is_regular_file(st)) {
         return _("is not a regular file");
     }
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    if (!in) {
         return Fill(_("cannot open: %s"), std::strerror(errno));
     }
-    close(fd);
     return "";
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code error;
+    return fs::is_directory(fs::u8path(path), error);
+}
+
+// The size of the file at path, or -1 when it has none.
+long long SizeOf(const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(fs::u8path(path), error);
+    return error ? -1 : static_cast<long long>(size);
 }
 
 // What is wrong with the container at path, by the codec's fault.
@@ -70,8 +80,8 @@ std::string ContainerProblem(const std::string& path, int fault) {
         case ENN_FAULT_FOREIGN_KEY:
             return _("written under another key: its password chunk does not decode");
         default: {
-            struct stat st;
-            if (stat(path.c_str(), &st) == 0 && !EnnIsContainerSize(st.st_size)) {
+            const long long size = SizeOf(path);
+            if (size >= 0 && !EnnIsContainerSize(size)) {
                 return _("damaged: its size does not fit the chunk layout");
             }
             return _("damaged: a chunk is not laid out as the encoder writes it");
@@ -102,6 +112,7 @@ bool IsOutputFault(int fault) {
            fault == ENN_FAULT_WRITE;
 }
 
+#ifndef _WIN32
 // A plain file being written aside must not outlive an interrupted enn.
 void DiscardAsideAndDie(int sig) {
     EnnDiscardAllAside();
@@ -131,6 +142,14 @@ class CleanUpOnSignals {
     static constexpr int kCount = 3;
     struct sigaction previous_[kCount];
 };
+#else
+// On Windows the codec marks its aside files for deletion until they are put
+// in place, so the system removes them however the process ends.
+class CleanUpOnSignals {
+  public:
+    CleanUpOnSignals() {}
+};
+#endif
 
 }  // namespace
 
@@ -193,10 +212,10 @@ int PrintPassword(const std::string& container) {
         SecureWipe(password, sizeof password);
         return kExitOk;
     }
-    struct stat st;
+    const long long size = SizeOf(container);
     if (result == ENN_ERR_OPEN_INPUT) {
         Fail(container, ContainerProblem(container, ENN_FAULT_NO_INPUT));
-    } else if (stat(container.c_str(), &st) == 0 && st.st_size < ENN_PAYLOAD_OFFSET) {
+    } else if (size >= 0 && size < ENN_PAYLOAD_OFFSET) {
         Fail(container, _("damaged: too short to hold a password"));
     } else {
         Fail(container, ContainerProblem(container, ENN_FAULT_FOREIGN_KEY));
@@ -208,8 +227,8 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
     EncryptFields fields;
     fields.path.text = path;
     if (passwordFromStdin) {
-        fields.password.text = ReadPasswordLine(STDIN_FILENO);
-        fields.confirm.text = ReadPasswordLine(STDIN_FILENO);
+        fields.password.text = ReadPasswordLine(fileno(stdin));
+        fields.confirm.text = ReadPasswordLine(fileno(stdin));
     } else if (!AskPasswordOnTerminal(&fields.password.text, &fields.confirm.text)) {
         PrintErr(std::string("enn encrypt: ") +
                  _("no terminal to ask for the password on; use --password-stdin") + "\n");
