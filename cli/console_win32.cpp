@@ -76,7 +76,7 @@ HANDLE ConsoleOf(HANDLE handle) {
 
 }  // namespace
 
-void PrintTo(std::FILE* stream, HANDLE handle, const std::string& text) {
+void PrintTo(std::FILE* stream, void* handle, const std::string& text) {
     HANDLE console = ConsoleOf(handle);
     if (console == nullptr) {
         std::fwrite(text.data(), 1, text.size(), stream);

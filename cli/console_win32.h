@@ -3,8 +3,6 @@
 #ifndef VELTRANE_CLI_CONSOLE_WIN32_H
 #define VELTRANE_CLI_CONSOLE_WIN32_H
 
-#include <windows.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,9 +21,9 @@ std::vector<std::string> SplitCommandLine(const wchar_t* commandLine);
 // it cannot spell.
 std::vector<std::string> CommandLineArguments();
 
-// Writes text, UTF-8, to stream, whose Windows handle is handle. A console gets it as UTF-16
-// (WriteConsoleW), so that every character shows whatever the console's code
-// page; a file or a pipe gets the UTF-8 bytes as they are.
-void PrintTo(std::FILE* stream, HANDLE handle, const std::string& text);
+// Writes text, UTF-8, to stream, whose Windows handle (a HANDLE) is handle. A console gets it as
+// UTF-16 (WriteConsoleW), so that every character shows whatever the console's code page; a file or
+// a pipe gets the UTF-8 bytes as they are.
+void PrintTo(std::FILE* stream, void* handle, const std::string& text);
 
 #endif

@@ -49,7 +49,7 @@ TEST(ConsoleOutput, RedirectedTextIsUtf8BytesWithBareLineFeeds) {
     const std::string path = dir.File("out.txt");
     std::FILE* out = _wfopen(std::filesystem::u8path(path).c_str(), L"wb");
     ASSERT_NE(out, nullptr);
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
+    void* handle = reinterpret_cast<void*>(_get_osfhandle(_fileno(out)));
     PrintTo(out, handle, "报表.txt.enn: intact\n");
     PrintTo(out, handle, "42\n");
     std::fclose(out);
