@@ -22,16 +22,22 @@ step() {
   echo "test-deb: $* ($((SECONDS - step_start)) s so far)"
 }
 
-cleanup() {
-  local status=$?
-  if mountpoint -q "$root/proc"; then
-    umount "$root/proc" || umount -l "$root/proc"
-  fi
-  # Only a chroot with nothing mounted in it is deleted, and never across
-  # into another file system.
+# Unmounts whatever is mounted inside the chroot, ours or what an
+# interrupted debootstrap left, the deepest first; then deletes it, but only
+# with nothing mounted in it, and never across into another file system.
+remove_root() {
+  local mount
+  for mount in $(awk -v r="$root/" 'index($2, r) == 1 { print $2 }' /proc/self/mounts | sort -r); do
+    umount "$mount" || umount -l "$mount"
+  done
   if [ -d "$root" ] && ! grep -q " $root/" /proc/self/mounts; then
     rm -rf --one-file-system "$root"
   fi
+}
+
+cleanup() {
+  local status=$?
+  remove_root
   exit "$status"
 }
 trap cleanup EXIT
@@ -55,7 +61,7 @@ fail() {
   exit 1
 }
 
-rm -rf --one-file-system "$root"
+remove_root
 mkdir -p "$work"
 step "debootstrap --variant=minbase bookworm from $mirror"
 debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
