@@ -12,10 +12,8 @@ root=$work/root
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 security=${DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 
-# The package's own tool answers here; the first line is the one to keep
-# once enn --version is on this branch (it is being added).
-#version_check=(enn --version)
-version_check=(enn --help)
+# The package's own tools answer here, in English and in Chinese.
+version_check=(enn --version)
 
 step_start=$SECONDS
 step() {
@@ -87,6 +85,7 @@ in_root dpkg -L veltrane | LC_ALL=C sort >"$work/package-files.txt"
 step "checking the installed programs"
 in_root "${version_check[@]}" >/dev/null || fail "${version_check[*]} did not run"
 echo "test-deb: ${version_check[*]} runs"
+in_root veltrane --version | grep -q '^veltrane [0-9]' || fail "veltrane --version did not answer"
 # The window starts and stays up until it is stopped.
 status=0
 in_root env QT_QPA_PLATFORM=offscreen timeout 5 veltrane || status=$?

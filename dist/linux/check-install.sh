@@ -24,6 +24,7 @@ share/icons/hicolor/256x256/apps/veltrane.png
 share/icons/hicolor/32x32/apps/veltrane.png
 share/icons/hicolor/48x48/apps/veltrane.png
 share/icons/hicolor/64x64/apps/veltrane.png
+share/locale/zh_CN/LC_MESSAGES/enn.mo
 share/man/man1/enn.1
 share/man/man1/veltrane.1
 share/metainfo/com.karsholm.veltrane.metainfo.xml"
