@@ -8,7 +8,12 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev
   clang libclang-rt-14-dev
   qt6-base-dev qt6-translations-l10n fonts-arphic-uming
+  # enn's catalogues, and the Chinese locale its tests run under
   gettext locales
+  # The .deb (CPack reads the binaries' dependencies with file and
+  # dpkg-shlibdeps), the checks of the desktop files and manual pages, and
+  # the package's test in a bare Debian system (tools/test-deb.sh)
+  file dpkg-dev desktop-file-utils appstream man-db debootstrap
 )
 
 missing=()
