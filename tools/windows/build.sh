@@ -19,7 +19,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release
+  -DCMAKE_BUILD_TYPE=Release -DVELTRANE_WERROR=ON
 cmake --build "$build" -j"$(nproc)"
 # The zip for Windows users: enn.exe and the README.
 (cd "$build" && cpack -G ZIP >/dev/null)

@@ -11,7 +11,7 @@ build=${BUILD_DIR:-build-windows}
 
 bash tools/windows/build.sh >/dev/null
 bash tools/setup-debian.sh
-cmake -S . -B build-interop -DCMAKE_BUILD_TYPE=Release -DVELTRANE_GUI=OFF \
+cmake -S . -B build-interop -DCMAKE_BUILD_TYPE=Release -DVELTRANE_WERROR=ON -DVELTRANE_GUI=OFF \
   -DVELTRANE_TESTS=OFF -DVELTRANE_BENCH=OFF >/dev/null
 cmake --build build-interop -j"$(nproc)" --target enn >/dev/null
 linux_enn=$root/build-interop/cli/enn
