@@ -21,7 +21,9 @@ BOOL WINAPI RestoreConsole(DWORD) {
     if (input != nullptr) {
         SetConsoleMode(input, g_savedMode);
     }
-    return FALSE;  // the default handler then ends the process
+    // Ends as the system's own handler would, but surely with a failure
+    // status: an interrupted encrypt must never look like a success.
+    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 
 void Write(HANDLE output, const std::string& utf8) {
