@@ -89,6 +89,7 @@ class WholeOrNothing : public ::testing::Test {
         files = Listing(dir.path());
     }
     void TearDown() override {
+        g_ennUnnamedFiles = true;
         g_ennReadFault = nullptr;
         g_action = nullptr;
         // Nothing temporary is ever left beside the files.
@@ -193,6 +194,27 @@ TEST_F(WholeOrNothing, TargetsThatAreNotFilesAreRefusedAtOnce) {
     alarm(0);
     EXPECT_EQ(ReadFile(in), PseudoRandomBytes(100000, 7));
 #endif
+}
+
+TEST_F(WholeOrNothing, WithoutUnnamedFilesHiddenOnesAreCleanedUpToo) {
+    g_ennUnnamedFiles = false;
+    int fault = 0;
+    FaultAtRead(2);
+    EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(), &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(ReadFile(out), earlier);
+    g_ennReadFault = nullptr;
+    ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
+    ASSERT_EQ(EnnDecryptFile(kKey, out.c_str(), plain.c_str()), ENN_OK);
+    EXPECT_EQ(ReadFile(plain), ReadFile(in));
+    ASSERT_EQ(unlink(plain.c_str()), 0);
+    // What a tool's signal handler calls removes a file still being written.
+    EnnWriter writer;
+    ASSERT_TRUE(EnnCreateAside(plain.c_str(), &writer));
+    ASSERT_TRUE(EnnWriteAll(&writer, "plain text", 10));
+    EXPECT_EQ(Listing(dir.path()).size(), files.size() + 1);
+    EnnDiscardAllAside();
+    EXPECT_EQ(Listing(dir.path()), files);
+    EnnDiscard(&writer);
 }
 
 TEST_F(WholeOrNothing, ReplacingKeepsThePermissions) {
