@@ -12,6 +12,7 @@
 #include "codec/enn_file.h"
 
 bool (*g_ennReadFault)(const EnnReader*) = nullptr;
+bool g_ennUnnamedFiles = true;  // Windows has none: aside files always have a name
 
 namespace {
 
@@ -97,6 +98,33 @@ bool MarkForDeletion(HANDLE file, bool deleteOnClose) {
 }
 
 std::atomic<unsigned> g_serial{0};
+
+// The handles of the aside files open in this process, for
+// EnnDiscardAllAside: closing one deletes its file. Whoever takes a handle
+// out of the table closes it, so it is closed once.
+constexpr int kAsideSlots = 64;
+std::atomic<HANDLE> g_asideHandles[kAsideSlots];
+
+bool RegisterAside(HANDLE file) {
+    for (auto& slot : g_asideHandles) {
+        HANDLE expected = nullptr;
+        if (slot.compare_exchange_strong(expected, file)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when file was still in the table: the caller closes it now.
+bool TakeAside(HANDLE file) {
+    for (auto& slot : g_asideHandles) {
+        HANDLE expected = file;
+        if (slot.compare_exchange_strong(expected, nullptr)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Writes "FOLDER\.NAME.partial-XXXXXXXXXX" for the full path into aside; false
 // when it has no folder part.
@@ -244,7 +272,8 @@ bool EnnCreateAside(const char* path, EnnWriter* writer) {
             return false;
         }
         const std::string name = Utf8(aside);
-        if (!MarkForDeletion(file, true) || name.empty() || name.size() >= sizeof writer->aside) {
+        if (!MarkForDeletion(file, true) || name.empty() || name.size() >= sizeof writer->aside ||
+            !RegisterAside(file)) {
             MarkForDeletion(file, true);
             CloseHandle(file);
             DeleteFileW(aside.c_str());
@@ -323,7 +352,9 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
                    : ENN_FAULT_WRITE;
     }
     writer->aside[0] = '\0';
-    CloseHandle(file);
+    if (TakeAside(file)) {
+        CloseHandle(file);
+    }
     writer->handle = -1;
     return ENN_OK;
 }
@@ -331,18 +362,17 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
 void EnnDiscard(EnnWriter* writer) {
     if (writer->handle != -1) {
         HANDLE file = Handle(writer->handle);
-        // The mark deletes the file when the handle closes, under whatever
-        // name it has by then.
-        if (!MarkForDeletion(file, true) && writer->aside[0] != '\0') {
+        writer->handle = -1;
+        // Not in the table: EnnDiscardAllAside has closed it already.
+        if (TakeAside(file)) {
+            // The mark deletes the file when the handle closes, under
+            // whatever name it has by then.
+            const bool marked = MarkForDeletion(file, true);
             CloseHandle(file);
-            writer->handle = -1;
             const std::wstring aside = LongPath(writer->aside);
-            if (!aside.empty()) {
+            if (!marked && !aside.empty()) {
                 DeleteFileW(aside.c_str());
             }
-        } else {
-            CloseHandle(file);
-            writer->handle = -1;
         }
     }
     writer->aside[0] = '\0';
@@ -351,5 +381,12 @@ void EnnDiscard(EnnWriter* writer) {
 
 void EnnDiscardAllAside() {
     // Every aside file is marked for deletion while it is written, so the
-    // system removes it when the process ends, however it ends.
+    // system removes it when the process ends, however it ends; closing the
+    // handles removes them at once.
+    for (auto& slot : g_asideHandles) {
+        HANDLE file = slot.exchange(nullptr);
+        if (file != nullptr) {
+            CloseHandle(file);
+        }
+    }
 }

@@ -206,7 +206,7 @@ TEST_F(WholeOrNothing, WithoutUnnamedFilesHiddenOnesAreCleanedUpToo) {
     ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
     ASSERT_EQ(EnnDecryptFile(kKey, out.c_str(), plain.c_str()), ENN_OK);
     EXPECT_EQ(ReadFile(plain), ReadFile(in));
-    ASSERT_EQ(unlink(plain.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(plain)));
     // What a tool's signal handler calls removes a file still being written.
     EnnWriter writer;
     ASSERT_TRUE(EnnCreateAside(plain.c_str(), &writer));
