@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "app/encrypt_command.h"
@@ -33,10 +34,20 @@ std::string Fill(const char* text, const std::string& value) {
 // take them in the ANSI code page.
 namespace fs = std::filesystem;
 
+// path as a file-system path; one that is not UTF-8 (which u8path refuses by
+// throwing on Windows) becomes an empty path, which names no file.
+fs::path PathOf(const std::string& path) {
+    try {
+        return fs::u8path(path);
+    } catch (const std::exception&) {
+        return fs::path();
+    }
+}
+
 // Why path cannot be read as a file, or "" when it can.
 std::string Unreadable(const std::string& path) {
     std::error_code error;
-    const fs::file_status st = fs::status(fs::u8path(path), error);
+    const fs::file_status st = fs::status(PathOf(path), error);
     if (error) {
         return Fill(_("cannot open: %s"), error.message());
     }
@@ -46,7 +57,7 @@ std::string Unreadable(const std::string& path) {
     if (!fs::is_regular_file(st)) {
         return _("is not a regular file");
     }
-    std::ifstream in(fs::u8path(path), std::ios::binary);
+    std::ifstream in(PathOf(path), std::ios::binary);
     if (!in) {
         return Fill(_("cannot open: %s"), std::strerror(errno));
     }
@@ -55,13 +66,13 @@ std::string Unreadable(const std::string& path) {
 
 bool IsDirectory(const std::string& path) {
     std::error_code error;
-    return fs::is_directory(fs::u8path(path), error);
+    return fs::is_directory(PathOf(path), error);
 }
 
 // The size of the file at path, or -1 when it has none.
 long long SizeOf(const std::string& path) {
     std::error_code error;
-    const uintmax_t size = fs::file_size(fs::u8path(path), error);
+    const uintmax_t size = fs::file_size(PathOf(path), error);
     return error ? -1 : static_cast<long long>(size);
 }
 

@@ -13,6 +13,9 @@
 #include "cli/jobs.h"
 #include "cli/nls.h"
 #include "codec/enn.h"
+#ifdef _WIN32
+#include "cli/console_win32.h"
+#endif
 
 namespace {
 
@@ -265,6 +268,18 @@ int RunCommand(const Command& c, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // argv is in the ANSI code page there, which cannot spell every file
+    // name; the wide command line can, and the rest of enn takes UTF-8.
+    std::vector<std::string> utf8 = CommandLineArguments();
+    std::vector<char*> utf8Argv;
+    for (std::string& arg : utf8) {
+        utf8Argv.push_back(&arg[0]);
+    }
+    utf8Argv.push_back(nullptr);
+    argc = static_cast<int>(utf8.size());
+    argv = utf8Argv.data();
+#endif
     StartTranslations();
     if (argc < 2) {
         return UsageError("enn", _("no command given"));
