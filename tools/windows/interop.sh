@@ -50,32 +50,37 @@ check() {  # check WHAT COMMAND...
 }
 
 password=493817
-for size in 0 1 7 8 3999 4000 4001 65536 1000003; do
+# Sizes around the chunk boundaries, and a Chinese name.
+cases=(0:batch.txt 1:batch.txt 7:batch.txt 8:batch.txt 3999:batch.txt 4000:batch.txt
+  4001:batch.txt 65536:batch.txt 1000003:batch.txt "5000:付款清单（十二月）.txt")
+for case in "${cases[@]}"; do
+  size=${case%%:*}
+  name=${case#*:}
   mkdir -p "$work/linux" "$work/windows"
-  head -c "$size" /dev/urandom >"$work/linux/batch.txt"
-  cp "$work/linux/batch.txt" "$work/windows/batch.txt"
+  head -c "$size" /dev/urandom >"$work/linux/$name"
+  cp "$work/linux/$name" "$work/windows/$name"
   (cd "$work/linux" && printf '%s\n%s\n' $password $password |
-    "$linux_enn" encrypt --password-stdin batch.txt >/dev/null)
+    "$linux_enn" encrypt --password-stdin "$name" >/dev/null)
   printf '%s\n%s\n' $password $password |
-    wenn "$work/windows" encrypt --password-stdin batch.txt >/dev/null
-  check "$size bytes: identical containers" \
-    cmp "$work/linux/batch.txt.enn" "$work/windows/batch.txt.enn"
+    wenn "$work/windows" encrypt --password-stdin "$name" >/dev/null
+  check "$name, $size bytes: identical containers" \
+    cmp "$work/linux/$name.enn" "$work/windows/$name.enn"
 
-  cp "$work/linux/batch.txt.enn" "$work/windows/from-linux.enn"
-  cp "$work/windows/batch.txt.enn" "$work/linux/from-windows.enn"
-  check "$size bytes: enn.exe verifies the Linux container" \
+  cp "$work/linux/$name.enn" "$work/windows/from-linux.enn"
+  cp "$work/windows/$name.enn" "$work/linux/from-windows.enn"
+  check "$name, $size bytes: enn.exe verifies the Linux container" \
     wenn "$work/windows" verify from-linux.enn
   wenn "$work/windows" decrypt from-linux.enn -o plain.txt >/dev/null || true
-  check "$size bytes: enn.exe decrypts the Linux container" \
-    cmp "$work/windows/batch.txt" "$work/windows/plain.txt"
-  check "$size bytes: enn.exe reads the Linux container's password" \
+  check "$name, $size bytes: enn.exe decrypts the Linux container" \
+    cmp "$work/windows/$name" "$work/windows/plain.txt"
+  check "$name, $size bytes: enn.exe reads the Linux container's password" \
     test "$(wenn "$work/windows" password from-linux.enn)" = $password
-  check "$size bytes: enn verifies the Windows container" \
+  check "$name, $size bytes: enn verifies the Windows container" \
     "$linux_enn" verify "$work/linux/from-windows.enn"
   "$linux_enn" decrypt "$work/linux/from-windows.enn" -o "$work/linux/plain.txt" >/dev/null || true
-  check "$size bytes: enn decrypts the Windows container" \
-    cmp "$work/linux/batch.txt" "$work/linux/plain.txt"
-  check "$size bytes: enn reads the Windows container's password" \
+  check "$name, $size bytes: enn decrypts the Windows container" \
+    cmp "$work/linux/$name" "$work/linux/plain.txt"
+  check "$name, $size bytes: enn reads the Windows container's password" \
     test "$("$linux_enn" password "$work/linux/from-windows.enn")" = $password
   rm -rf "$work/linux" "$work/windows"
 done
