@@ -41,29 +41,6 @@ void Write(int fd, const char* text) {
 
 }  // namespace
 
-// One byte at a time, so that nothing after the line feed is consumed.
-std::string ReadPasswordLine(int fd) {
-    std::string line;
-    line.reserve(kMaxPasswordLine);  // no reallocation leaves a copy behind
-    char c;
-    for (;;) {
-        const ssize_t n = read(fd, &c, 1);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0 || c == '\n') {
-            break;
-        }
-        if (line.size() < kMaxPasswordLine) {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
-}
-
 bool AskPasswordOnTerminal(std::string* password, std::string* confirm) {
     const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty < 0) {

@@ -1,6 +1,5 @@
 // The Windows side of cli/password_input.h: the console stands in for the
 // terminal, its input mode for the terminal's echo flag.
-#include <io.h>
 #include <windows.h>
 
 #include <atomic>
@@ -52,22 +51,6 @@ std::string ReadConsoleLine(HANDLE input) {
 }
 
 }  // namespace
-
-// One byte at a time, so that nothing after the line feed is consumed.
-std::string ReadPasswordLine(int fd) {
-    std::string line;
-    line.reserve(kMaxPasswordLine);  // no reallocation leaves a copy behind
-    char c;
-    while (_read(fd, &c, 1) == 1 && c != '\n') {
-        if (line.size() < kMaxPasswordLine) {
-            line.push_back(c);
-        }
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
-}
 
 bool AskPasswordOnTerminal(std::string* password, std::string* confirm) {
     // CONIN$ and CONOUT$ are the process's console whatever the standard

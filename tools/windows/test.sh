@@ -11,19 +11,8 @@ build=${BUILD_DIR:-build-windows}
 
 bash tools/windows/build.sh
 
-packages=(wine64 locales)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-if ! locale -a | grep -qix 'zh_CN.utf8'; then
-  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-fi
+bash tools/install-missing.sh wine64
+bash tools/chinese-locale.sh
 
 export WINEPREFIX=$PWD/$build/wine WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
