@@ -1,12 +1,10 @@
 #include "test_util.h"
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include "crypto/md5.h"
@@ -56,33 +54,44 @@ Bytes PseudoRandomBytes(size_t size, uint32_t seed) {
     return out;
 }
 
+// Paths are UTF-8 throughout the tests; u8path keeps them so on Windows too,
+// where a narrow path would mean the ANSI code page.
+namespace fs = std::filesystem;
+
 TempDir::TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/veltrane-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    const fs::path base = fs::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "veltrane-%08x", static_cast<unsigned>(random()));
+        // create_directory is false when the name is already taken.
+        if (fs::create_directory(base / name)) {
+            path_ = (base / name).u8string();
+            return;
+        }
     }
-    path_ = pattern;
+    throw std::runtime_error("no fresh temporary folder");
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    fs::remove_all(fs::u8path(path_), ignored);
 }
 
 void WriteFile(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary);
+    std::ofstream out(fs::u8path(path), std::ios::binary);
     out.write(reinterpret_cast<const char*>(data.data()),
               static_cast<std::streamsize>(data.size()));
 }
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
 }
 
 std::set<std::string> Listing(const std::string& dir) {
