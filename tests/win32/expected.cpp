@@ -38,3 +38,8 @@ std::string ExpectedFirstFilterLabel() {
     const auto pairs = AfxParseFilter(kFileFilter);
     return pairs.empty() ? std::string() : pairs.front().first;
 }
+
+std::pair<int, int> ExpectedIconOrigin(int clientWidth, int clientHeight, int cxIcon, int cyIcon) {
+    const CPoint at = IconOrigin(CRect{0, 0, clientWidth, clientHeight}, cxIcon, cyIcon);
+    return {at.x, at.y};
+}

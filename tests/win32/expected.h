@@ -6,6 +6,7 @@
 #define VELTRANE_TESTS_WIN32_EXPECTED_H
 
 #include <string>
+#include <utility>
 
 struct ExpectedTexts {
     std::string mainCaption;
@@ -28,5 +29,9 @@ std::string ExpectedSuccess(const std::string& typedPath);
 // The file chooser's first filter label, and whether the chooser is asked to
 // hide the read-only box.
 std::string ExpectedFirstFilterLabel();
+
+// Where the window draws its icon while minimised, for a client area and an
+// icon size.
+std::pair<int, int> ExpectedIconOrigin(int clientWidth, int clientHeight, int cxIcon, int cyIcon);
 
 #endif

@@ -19,7 +19,7 @@ screenshot=false
 [ "${1:-}" = --screenshot ] && screenshot=true
 
 packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-  wine64 xvfb fonts-arphic-uming locales)
+  wine64 fonts-wine xvfb fonts-arphic-uming locales)
 $screenshot && packages+=(imagemagick)
 missing=()
 for p in "${packages[@]}"; do
