@@ -1,16 +1,18 @@
 #include "cli/jobs.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "app/encrypt_command.h"
+#include "cli/console.h"
+#include "cli/nls.h"
 #include "cli/password_input.h"
 #include "codec/enn.h"
 #include "crypto/wipe.h"
@@ -18,32 +20,60 @@
 namespace {
 
 void Fail(const std::string& file, const std::string& what) {
-    std::fprintf(stderr, "enn: %s: %s\n", file.c_str(), what.c_str());
+    PrintErr("enn: " + file + ": " + what + "\n");
+}
+
+// text with its "%s" replaced by value: word order differs between languages.
+std::string Fill(const char* text, const std::string& value) {
+    std::string out = text;
+    const size_t at = out.find("%s");
+    return at == std::string::npos ? out : out.replace(at, 2, value);
+}
+
+// Paths are UTF-8; u8path keeps them so on Windows, whose narrow calls would
+// take them in the ANSI code page.
+namespace fs = std::filesystem;
+
+// path as a file-system path; one that is not UTF-8 (which u8path refuses by
+// throwing on Windows) becomes an empty path, which names no file.
+fs::path PathOf(const std::string& path) {
+    try {
+        return fs::u8path(path);
+    } catch (const std::exception&) {
+        return fs::path();
+    }
 }
 
 // Why path cannot be read as a file, or "" when it can.
 std::string Unreadable(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        return std::string("cannot open: ") + std::strerror(errno);
+    std::error_code error;
+    const fs::file_status st = fs::status(PathOf(path), error);
+    if (error) {
+        return Fill(_("cannot open: %s"), error.message());
     }
-    if (S_ISDIR(st.st_mode)) {
-        return "is a directory, not a file";
+    if (fs::is_directory(st)) {
+        return _("is a directory, not a file");
     }
-    if (!S_ISREG(st.st_mode)) {
-        return "is not a regular file";
+    if (!fs::is_regular_file(st)) {
+        return _("is not a regular file");
     }
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::string("cannot open: ") + std::strerror(errno);
+    std::ifstream in(PathOf(path), std::ios::binary);
+    if (!in) {
+        return Fill(_("cannot open: %s"), std::strerror(errno));
     }
-    close(fd);
     return "";
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code error;
+    return fs::is_directory(PathOf(path), error);
+}
+
+// The size of the file at path, or -1 when it has none.
+long long SizeOf(const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(PathOf(path), error);
+    return error ? -1 : static_cast<long long>(size);
 }
 
 // What is wrong with the container at path, by the codec's fault.
@@ -51,21 +81,21 @@ std::string ContainerProblem(const std::string& path, int fault) {
     switch (fault) {
         case ENN_FAULT_NO_INPUT: {
             const std::string why =
-                IsDirectory(path) ? "is a directory, not a container" : Unreadable(path);
-            return why.empty() ? "cannot open" : why;
+                IsDirectory(path) ? _("is a directory, not a container") : Unreadable(path);
+            return why.empty() ? _("cannot open") : why;
         }
         case ENN_FAULT_READ:
-            return "cannot read: a read failed part-way";
+            return _("cannot read: a read failed part-way");
         case ENN_FAULT_DIGEST:
-            return "damaged: the digest header does not match the content";
+            return _("damaged: the digest header does not match the content");
         case ENN_FAULT_FOREIGN_KEY:
-            return "written under another key: its password chunk does not decode";
+            return _("written under another key: its password chunk does not decode");
         default: {
-            struct stat st;
-            if (stat(path.c_str(), &st) == 0 && !EnnIsContainerSize(st.st_size)) {
-                return "damaged: its size does not fit the chunk layout";
+            const long long size = SizeOf(path);
+            if (size >= 0 && !EnnIsContainerSize(size)) {
+                return _("damaged: its size does not fit the chunk layout");
             }
-            return "damaged: a chunk is not laid out as the encoder writes it";
+            return _("damaged: a chunk is not laid out as the encoder writes it");
         }
     }
 }
@@ -74,16 +104,16 @@ std::string ContainerProblem(const std::string& path, int fault) {
 std::string OutputProblem(const std::string& output, int fault) {
     switch (fault) {
         case ENN_FAULT_EXISTS:
-            return "already exists; use --force to replace it";
+            return _("already exists; use --force to replace it");
         case ENN_FAULT_SAME_FILE:
-            return "is the container itself; not replaced";
+            return _("is the container itself; not replaced");
         case ENN_FAULT_NOT_REGULAR:
-            return IsDirectory(output) ? "is a directory; name the plain file with -o"
-                                       : "is not a regular file; not replaced";
+            return IsDirectory(output) ? _("is a directory; name the plain file with -o")
+                                       : _("is not a regular file; not replaced");
         case ENN_FAULT_WRITE:
-            return "cannot write (is the disk full?); nothing written";
+            return _("cannot write (is the disk full?); nothing written");
         default:
-            return "cannot create: its folder takes no new file";
+            return _("cannot create: its folder takes no new file");
     }
 }
 
@@ -93,6 +123,7 @@ bool IsOutputFault(int fault) {
            fault == ENN_FAULT_WRITE;
 }
 
+#ifndef _WIN32
 // A plain file being written aside must not outlive an interrupted enn.
 void DiscardAsideAndDie(int sig) {
     EnnDiscardAllAside();
@@ -122,6 +153,14 @@ class CleanUpOnSignals {
     static constexpr int kCount = 3;
     struct sigaction previous_[kCount];
 };
+#else
+// On Windows the codec marks its aside files for deletion until they are put
+// in place, so the system removes them however the process ends.
+class CleanUpOnSignals {
+  public:
+    CleanUpOnSignals() {}
+};
+#endif
 
 }  // namespace
 
@@ -134,9 +173,8 @@ int VerifyContainers(const std::vector<std::string>& paths) {
             EnnDecryptFileEx(key.get(), path.c_str(), nullptr, ENN_KEEP_EXISTING, &fault);
         }
         if (fault == ENN_FAULT_NONE) {
-            std::printf("%s: intact\n", path.c_str());
+            PrintOut(path + ": " + _("intact") + "\n");
         } else {
-            std::fflush(stdout);  // keep the lines in the order of the files
             Fail(path, ContainerProblem(path, fault));
             status = kExitFailed;
         }
@@ -146,7 +184,7 @@ int VerifyContainers(const std::vector<std::string>& paths) {
 
 int DecryptContainer(const std::string& container, const std::string& output, bool force) {
     if (output.empty() || output.back() == '/') {
-        Fail(output, "names a directory, not a file");
+        Fail(output, _("names a directory, not a file"));
         return kExitFailed;
     }
     int fault = ENN_FAULT_NONE;
@@ -158,17 +196,17 @@ int DecryptContainer(const std::string& container, const std::string& output, bo
                                   force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING, &fault);
     }
     if (result == ENN_OK) {
-        std::printf("%s: decrypted to %s\n", container.c_str(), output.c_str());
+        PrintOut(container + ": " + Fill(_("decrypted to %s"), output) + "\n");
         return kExitOk;
     }
     if (result == ENN_ERR_DIGEST) {
-        std::fputs("\n", stdout);  // ends the decoder's own diagnostic line
-        std::fflush(stdout);
+        PrintOut("\n");  // ends the decoder's own diagnostic line
     }
     if (IsOutputFault(fault)) {
         Fail(output, OutputProblem(output, fault));
     } else {
-        Fail(container, ContainerProblem(container, fault) + "; " + output + " not written");
+        Fail(container,
+             ContainerProblem(container, fault) + "; " + Fill(_("%s not written"), output));
     }
     return kExitFailed;
 }
@@ -181,15 +219,15 @@ int PrintPassword(const std::string& container) {
         result = EnnReadPassword(key.get(), container.c_str(), password);
     }
     if (result == ENN_OK) {
-        std::printf("%s\n", password);
+        PrintOut(std::string(password) + "\n");
         SecureWipe(password, sizeof password);
         return kExitOk;
     }
-    struct stat st;
+    const long long size = SizeOf(container);
     if (result == ENN_ERR_OPEN_INPUT) {
         Fail(container, ContainerProblem(container, ENN_FAULT_NO_INPUT));
-    } else if (stat(container.c_str(), &st) == 0 && st.st_size < ENN_PAYLOAD_OFFSET) {
-        Fail(container, "damaged: too short to hold a password");
+    } else if (size >= 0 && size < ENN_PAYLOAD_OFFSET) {
+        Fail(container, _("damaged: too short to hold a password"));
     } else {
         Fail(container, ContainerProblem(container, ENN_FAULT_FOREIGN_KEY));
     }
@@ -200,12 +238,11 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
     EncryptFields fields;
     fields.path.text = path;
     if (passwordFromStdin) {
-        fields.password.text = ReadPasswordLine(stdin);
-        fields.confirm.text = ReadPasswordLine(stdin);
+        fields.password.text = ReadPasswordLine(fileno(stdin));
+        fields.confirm.text = ReadPasswordLine(fileno(stdin));
     } else if (!AskPasswordOnTerminal(&fields.password.text, &fields.confirm.text)) {
-        std::fprintf(stderr,
-                     "enn: encrypt: no terminal to ask for the password on; use "
-                     "--password-stdin\n");
+        PrintErr(std::string("enn encrypt: ") +
+                 _("no terminal to ask for the password on; use --password-stdin") + "\n");
         return kExitUsage;
     }
     int fault = ENN_FAULT_NONE;
@@ -219,7 +256,7 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
     SecureWipe(fields.confirm.text.data(), fields.confirm.text.size());
 
     if (result == ENN_OK) {
-        std::printf("%s\n", fields.status.text.c_str());
+        PrintOut(fields.status.text + "\n");
         return kExitOk;
     }
     std::string message = fields.status.text;
@@ -228,7 +265,7 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
     switch (fault) {
         case ENN_FAULT_NO_INPUT: {
             const std::string why = Unreadable(path);
-            message += " (" + (why.empty() ? std::string("cannot be read") : why) + ")";
+            message += " (" + (why.empty() ? std::string(_("cannot be read")) : why) + ")";
             break;
         }
         case ENN_FAULT_NOT_REGULAR:
@@ -238,16 +275,17 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
             message += " (" + out + " " + OutputProblem(out, fault) + ")";
             break;
         case ENN_FAULT_READ:
-            message += " (a read failed part-way)";
+            message += std::string(" (") + _("a read failed part-way") + ")";
             break;
         case ENN_FAULT_CHANGED:
-            message += " (the file changed while it was read; try again once it is complete)";
+            message += std::string(" (") +
+                       _("the file changed while it was read; try again once it is complete") + ")";
             break;
         default:
             break;
     }
     if (path.empty()) {
-        std::fprintf(stderr, "enn: %s\n", message.c_str());
+        PrintErr("enn: " + message + "\n");
     } else {
         Fail(path, message);
     }

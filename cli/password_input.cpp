@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/nls.h"
+
 namespace {
 
 // What a signal handler needs to give the terminal its echo back.
@@ -37,8 +39,10 @@ void Write(int fd, const char* text) {
     }
 }
 
+}  // namespace
+
 // One byte at a time, so that nothing after the line feed is consumed.
-std::string ReadLineFromFd(int fd) {
+std::string ReadPasswordLine(int fd) {
     std::string line;
     line.reserve(kMaxPasswordLine);  // no reallocation leaves a copy behind
     char c;
@@ -52,23 +56,6 @@ std::string ReadLineFromFd(int fd) {
         }
         if (line.size() < kMaxPasswordLine) {
             line.push_back(c);
-        }
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
-}
-
-}  // namespace
-
-std::string ReadPasswordLine(std::FILE* in) {
-    std::string line;
-    line.reserve(kMaxPasswordLine);  // no reallocation leaves a copy behind
-    int c;
-    while ((c = std::getc(in)) != EOF && c != '\n') {
-        if (line.size() < kMaxPasswordLine) {
-            line.push_back(static_cast<char>(c));
         }
     }
     if (!line.empty() && line.back() == '\r') {
@@ -101,10 +88,10 @@ bool AskPasswordOnTerminal(std::string* password, std::string* confirm) {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     // TCSAFLUSH drops anything typed before the prompt, while echo was still on.
     tcsetattr(tty, TCSAFLUSH, &quiet);
-    Write(tty, "Password: ");
-    *password = ReadLineFromFd(tty);
-    Write(tty, "\nConfirm password: ");
-    *confirm = ReadLineFromFd(tty);
+    Write(tty, _("Password: "));
+    *password = ReadPasswordLine(tty);
+    Write(tty, (std::string("\n") + _("Confirm password: ")).c_str());
+    *confirm = ReadPasswordLine(tty);
     Write(tty, "\n");
     tcsetattr(tty, TCSAFLUSH, &saved);
 

@@ -10,9 +10,10 @@
 // six-digit check anyway, and the cut keeps a runaway input from filling memory.
 constexpr std::size_t kMaxPasswordLine = 256;
 
-// Reads one line from in without its line feed (and a carriage return before
-// it). At the end of input it yields what was there, possibly "".
-std::string ReadPasswordLine(std::FILE* in);
+// Reads one line from fd without its line feed (and a carriage return before
+// it), and nothing after it. At the end of input it yields what was there,
+// possibly "".
+std::string ReadPasswordLine(int fd);
 
 // Asks for the password and then its confirmation on the controlling terminal
 // with echo turned off, restoring the terminal afterwards, also when the

@@ -219,12 +219,9 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
 int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path, int placing,
                      int* fault) {
     EnnCipher cipher;
-    if (!EnnKeyCipher(key, &cipher)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
-    }
     EnnReaderGuard in;
-    if (!EnnOpenReader(in_path, &in.reader)) {
-        return EnnFail(fault, ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT);
+    if (const int opened = EnnOpenSource(key, in_path, &cipher, &in.reader, fault)) {
+        return opened;
     }
     // An output that cannot be had is reported only once the container has
     // been checked, so that damage is told first; meanwhile nothing is written.

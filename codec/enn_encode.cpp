@@ -27,6 +27,17 @@ int EnnKeyLength(const char* key) {
     return len < 4 || len > 56 ? -1 : static_cast<int>(len);
 }
 
+int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnReader* reader,
+                  int* fault) {
+    if (!EnnKeyCipher(key, cipher)) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+    }
+    if (!EnnOpenReader(in_path, reader)) {
+        return EnnFail(fault, ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT);
+    }
+    return ENN_OK;
+}
+
 int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
     switch (EnnLookAtTarget(path, &source)) {
         case ENN_TARGET_SAME_FILE:
@@ -87,12 +98,9 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
     // One key schedule serves every chunk of the file: the same bytes as keying
     // each chunk afresh, at half the cipher work.
     EnnCipher cipher;
-    if (!EnnKeyCipher(key, &cipher)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
-    }
     EnnReaderGuard in;
-    if (!EnnOpenReader(in_path, &in.reader)) {
-        return EnnFail(fault, ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT);
+    if (const int opened = EnnOpenSource(key, in_path, &cipher, &in.reader, fault)) {
+        return opened;
     }
     if (const int why = EnnTargetFault(out_path, in.reader.id, false)) {
         return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);

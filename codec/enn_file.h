@@ -40,6 +40,10 @@ bool EnnReaderUnchanged(const EnnReader* reader);
 
 void EnnCloseReader(EnnReader* reader);
 
+// For tests: false makes writers take hidden names, as on a file system that
+// has no unnamed files.
+extern bool g_ennUnnamedFiles;
+
 // For tests: when set, called before every read; true makes that read fail
 // as an I/O error would. The hook may also change the file meanwhile.
 extern bool (*g_ennReadFault)(const EnnReader* reader);

@@ -11,6 +11,7 @@
 #include "codec/enn_file.h"
 
 bool (*g_ennReadFault)(const EnnReader*) = nullptr;
+bool g_ennUnnamedFiles = true;
 
 namespace {
 
@@ -185,7 +186,8 @@ bool EnnCreateAside(const char* path, EnnWriter* writer) {
     writer->aside[0] = '\0';
     writer->unnamed = false;
     const size_t folder = FolderLength(path);
-    if (folder + 1 < sizeof writer->aside && access("/proc/self/fd", X_OK) == 0) {
+    if (g_ennUnnamedFiles && folder + 1 < sizeof writer->aside &&
+        access("/proc/self/fd", X_OK) == 0) {
         // An unnamed file needs no cleaning up, whatever ends the process.
         char dir[sizeof writer->aside] = ".";
         if (folder > 0) {

@@ -27,6 +27,11 @@ struct EnnCipher {
 // Keys cipher with key; false (nothing keyed) when the key is not 4 to 56 bytes.
 bool EnnKeyCipher(const char* key, EnnCipher* cipher);
 
+// Keys cipher and opens in_path for reading: ENN_OK, or the result (and
+// *fault) to return when either fails.
+int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnReader* reader,
+                  int* fault);
+
 // Why path cannot receive a file written from source, looking only: ENN_FAULT_
 // SAME_FILE, NOT_REGULAR, EXISTS (an existing file or link, when it is to be
 // kept), or NONE.

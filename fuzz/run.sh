@@ -16,7 +16,7 @@ else
 fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVELTRANE_FUZZ=ON -DVELTRANE_GUI=OFF -DVELTRANE_TESTS=OFF -DVELTRANE_BENCH=OFF
+  -DVELTRANE_FUZZ=ON -DVELTRANE_WERROR=ON -DVELTRANE_GUI=OFF -DVELTRANE_TESTS=OFF -DVELTRANE_BENCH=OFF
 cmake --build build-fuzz -j"$(nproc)" --target fuzz_chunk fuzz_container
 
 cd build-fuzz/fuzz

@@ -1,7 +1,6 @@
 #include "app/encrypt_command.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -132,7 +131,7 @@ TEST_F(EncryptCommand, ReportsFilesThatCannotBeReadOrWritten) {
 
     // A folder where the container's name should be: root can't be stopped
     // by permissions, but nobody can create a file over a folder.
-    ASSERT_EQ(mkdir((input + ".enn").c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(input + ".enn")));
     EXPECT_EQ(Run(input, "123456", "123456"), ENN_ERR_CREATE_OUTPUT);
     EXPECT_EQ(fields.status.text, "不能创建加密文件！");
 

@@ -10,7 +10,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/encrypt_command.h"
+#include "app/version.h"
 #include "codec/enn.h"
 #include "crypto/key_scramble.h"
 #include "reference_container.h"
@@ -159,8 +162,8 @@ TEST_F(EnnTest, BadUsageExitsWithTwoAndOneLine) {
         const Result r = Enn(dir.path(), args);
         const std::string shown = args.empty() ? "(none)" : args[0];
         EXPECT_EQ(2, r.status) << shown;
-        EXPECT_EQ(0u, r.err.rfind("enn", 0)) << r.err;
-        EXPECT_NE(std::string::npos, r.err.find("--help")) << r.err;
+        EXPECT_THAT(r.err, StartsWith("enn")) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("--help")) << r.err;
         EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << "one line: " << r.err;
         EXPECT_EQ("", r.out);
     }
@@ -176,8 +179,8 @@ TEST_F(EnnTest, HelpForTheToolAndEachCommandListsExitStatuses) {
                                                {"encrypt", "--help"}}) {
         const Result r = Enn(dir.path(), args);
         EXPECT_EQ(0, r.status);
-        EXPECT_EQ(0u, r.out.rfind("Usage: enn", 0)) << r.out;
-        EXPECT_NE(std::string::npos, r.out.find("Exit status:")) << r.out;
+        EXPECT_THAT(r.out, StartsWith("Usage: enn")) << r.out;
+        EXPECT_THAT(r.out, HasSubstr("Exit status:")) << r.out;
         EXPECT_EQ("", r.err);
     }
 }
@@ -239,17 +242,17 @@ TEST_F(EnnTest, EncryptNamesWhatIsWrongWithTheFiles) {
 
     Result r = Enn(dir.path(), {"encrypt", "--password-stdin", "missing.txt"}, pw);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(0u, r.err.rfind(std::string("enn: missing.txt: ") + kMsgInputMissing, 0)) << r.err;
-    EXPECT_NE(std::string::npos, r.err.find("No such file")) << r.err;
+    EXPECT_THAT(r.err, StartsWith(std::string("enn: missing.txt: ") + kMsgInputMissing)) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("No such file")) << r.err;
 
     r = Enn(dir.path(), {"encrypt", "--password-stdin", "folder"}, pw);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(0u, r.err.rfind(std::string("enn: folder: ") + kMsgInputMissing, 0)) << r.err;
-    EXPECT_NE(std::string::npos, r.err.find("directory")) << r.err;
+    EXPECT_THAT(r.err, StartsWith(std::string("enn: folder: ") + kMsgInputMissing)) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("directory")) << r.err;
 
     r = Enn(dir.path(), {"encrypt", "--password-stdin", "a.txt"}, pw);
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ(0u, r.err.rfind(std::string("enn: a.txt: ") + kMsgCannotCreate, 0)) << r.err;
+    EXPECT_THAT(r.err, StartsWith(std::string("enn: a.txt: ") + kMsgCannotCreate)) << r.err;
     EXPECT_EQ((std::set<std::string>{"a.txt", "a.txt.enn", "folder"}), Listing(dir.path()));
 }
 
@@ -257,7 +260,7 @@ TEST_F(EnnTest, EncryptWithoutTerminalOrStdinRefuses) {
     WriteFile(dir.File("a.txt"), Text("data"));
     const Result r = Enn(dir.path(), {"encrypt", "a.txt"}, "123456\n123456\n");
     EXPECT_EQ(2, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("--password-stdin")) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("--password-stdin")) << r.err;
     EXPECT_FALSE(FileExists(dir.File("a.txt.enn")));
 }
 
@@ -408,7 +411,7 @@ TEST_F(EnnTest, DecryptRefusesDamagedAndForgedContainersLeavingNothing) {
     Result r = Enn(dir.path(), {"decrypt", "damaged.enn"});
     EXPECT_EQ(1, r.status);
     EXPECT_EQ(std::string(kDigestMessage) + "\n", r.out);
-    EXPECT_EQ(0u, r.err.rfind("enn: damaged.enn: damaged: the digest header", 0)) << r.err;
+    EXPECT_THAT(r.err, StartsWith("enn: damaged.enn: damaged: the digest header")) << r.err;
 
     r = Enn(dir.path(), {"decrypt", "damaged.enn", "-o", "a", "--force"});
     EXPECT_EQ(1, r.status);
@@ -445,7 +448,7 @@ TEST_F(EnnTest, DecryptRefusesFoldersTheContainerItselfAndMissingFiles) {
     for (const auto& [args, message] : cases) {
         const Result r = Enn(dir.path(), args);
         EXPECT_EQ(1, r.status) << message;
-        EXPECT_EQ(0u, r.err.rfind(message, 0)) << r.err;
+        EXPECT_THAT(r.err, StartsWith(message)) << r.err;
         EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << r.err;
     }
     EXPECT_EQ(original, ReadFile(container));
@@ -521,6 +524,44 @@ TEST_F(EnnTest, AnInterruptedDecryptLeavesNoPlainText) {
         EXPECT_EQ(std::set<std::string>{"big.enn"}, Listing(dir.path())) << "signal " << sig;
         unlink(big.c_str());  // had enn finished before the signal
     }
+}
+
+// Sets a locale for the enn started in this scope.
+class Locale {
+  public:
+    explicit Locale(const char* name) { setenv("LC_ALL", name, 1); }
+    ~Locale() { unsetenv("LC_ALL"); }
+};
+
+TEST_F(EnnTest, SpeaksChineseUnderAChineseLocaleAndEnglishOtherwise) {
+    if (std::setlocale(LC_ALL, "zh_CN.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no zh_CN.UTF-8 locale on this machine (tools/setup-debian.sh makes it)";
+    }
+    std::setlocale(LC_ALL, "C");
+    WriteFile(dir.File("a.txt"), Text("data"));
+    {
+        const Locale chinese("zh_CN.UTF-8");
+        Result r = Enn(dir.path(), {"--help"});
+        EXPECT_THAT(r.out, StartsWith("用法： enn COMMAND"));
+        EXPECT_THAT(r.out, HasSubstr("退出状态："));
+        r = Enn(dir.path(), {"verify", "missing.enn"});
+        EXPECT_THAT(r.err, StartsWith("enn: missing.enn: 无法打开："));
+        r = Enn(dir.path(), {"decrypt", "a.txt"});
+        EXPECT_THAT(r.err, HasSubstr("不以 .enn 结尾"));
+        // The Encrypt command's own messages are the product's in every locale.
+        r = Enn(dir.path(), {"encrypt", "--password-stdin", "a.txt"}, "12345\n12345\n");
+        EXPECT_EQ(std::string("enn: a.txt: ") + kMsgPasswordLength + "\n", r.err);
+    }
+    const Locale english("C.UTF-8");
+    EXPECT_THAT(Enn(dir.path(), {"--help"}).out, StartsWith("Usage: enn COMMAND"));
+    Result r = Enn(dir.path(), {"encrypt", "--password-stdin", "a.txt"}, "12345\n12345\n");
+    EXPECT_EQ(std::string("enn: a.txt: ") + kMsgPasswordLength + "\n", r.err);
+}
+
+TEST_F(EnnTest, VersionIsTheProjects) {
+    const Result r = Enn(dir.path(), {"--version"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(std::string("enn ") + VELTRANE_VERSION + "\n", r.out);
 }
 
 }  // namespace

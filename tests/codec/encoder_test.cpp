@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "codec/enn.h"
@@ -121,11 +124,10 @@ TEST_F(Encoder, OutputThatCannotBeCreated) {
     WriteFile(in, {1, 2, 3});
     EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), dir.File("no/such/dir.enn").c_str()),
               ENN_ERR_CREATE_OUTPUT);
-    ASSERT_EQ(mkdir(out.c_str(), 0700), 0);  // a folder where the container should go
+    // A folder where the container should go.
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(out)));
     EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_ERR_CREATE_OUTPUT);
-    struct stat st;
-    ASSERT_EQ(stat(out.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::u8path(out)));
 }
 
 TEST_F(Encoder, ExistingContainerIsReplaced) {
@@ -137,13 +139,19 @@ TEST_F(Encoder, RefusesToWriteOverItsOwnInput) {
     const Bytes plain = PseudoRandomBytes(5000, 9);
     WriteFile(in, plain);
     EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), in.c_str()), ENN_ERR_CREATE_OUTPUT);
+#ifndef _WIN32  // Windows' other names for a file: windows_file_test
     ASSERT_EQ(symlink(in.c_str(), out.c_str()), 0);
     EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_ERR_CREATE_OUTPUT);
+#endif
     EXPECT_EQ(ReadFile(in), plain);
 }
 
 TEST_F(Encoder, DevicesAreRefusedAndLinksReplacedNotFollowed) {
     WriteFile(in, PseudoRandomBytes(20000, 2));
+#ifdef _WIN32
+    EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), "NUL"), ENN_ERR_CREATE_OUTPUT);
+    GTEST_SKIP() << "symbolic links need a privilege on Windows; devices: windows_file_test";
+#else
     EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), "/dev/full"), ENN_ERR_CREATE_OUTPUT);
     // A link is replaced by the container; what it leads to is never written.
     const std::string target = dir.File("elsewhere");
@@ -159,9 +167,14 @@ TEST_F(Encoder, DevicesAreRefusedAndLinksReplacedNotFollowed) {
     EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_OK);
     ASSERT_EQ(stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+#endif
 }
 
 TEST_F(Encoder, WriteThatFailsPartWayRemovesThePartialContainer) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs fork and a file-size limit; on Windows windows_file_test shows an "
+                    "aside file vanishing uncommitted";
+#else
     WriteFile(in, PseudoRandomBytes(200000, 3));
     // A file-size limit makes writes past 10000 bytes fail, as a full disk would.
     const pid_t child = fork();
@@ -177,6 +190,7 @@ TEST_F(Encoder, WriteThatFailsPartWayRemovesThePartialContainer) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was not reported";
     EXPECT_FALSE(FileExists(out));
+#endif
 }
 
 }  // namespace

@@ -2,16 +2,20 @@
 // or plain file appears whole or not at all, an earlier one survives every
 // failure, nothing temporary stays behind, and what is decoded is exactly what
 // the encoder can have written.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "codec/enn.h"
@@ -47,6 +51,7 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+#ifndef _WIN32
 // Runs body in a child process and returns its exit status (-1 on a signal).
 template <typename F>
 int InChild(F body) {
@@ -58,6 +63,7 @@ int InChild(F body) {
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 // Injected faults: the read hook runs a test's action before the n-th read.
 int g_reads = 0;
@@ -83,6 +89,7 @@ class WholeOrNothing : public ::testing::Test {
         files = Listing(dir.path());
     }
     void TearDown() override {
+        g_ennUnnamedFiles = true;
         g_ennReadFault = nullptr;
         g_action = nullptr;
         // Nothing temporary is ever left beside the files.
@@ -115,6 +122,7 @@ class WholeOrNothing : public ::testing::Test {
 std::string g_input;
 
 TEST_F(WholeOrNothing, FailedEncryptKeepsTheEarlierContainer) {
+#ifndef _WIN32  // needs fork and a file-size limit
     // A full disk part-way.
     EXPECT_EQ(0, InChild([&] {
                   signal(SIGXFSZ, SIG_IGN);
@@ -125,6 +133,7 @@ TEST_F(WholeOrNothing, FailedEncryptKeepsTheEarlierContainer) {
                              : 1;
               }));
     EXPECT_EQ(ReadFile(out), earlier);
+#endif
     // A read error part-way.
     int fault = 0;
     FaultAtRead(2);
@@ -140,11 +149,12 @@ TEST_F(WholeOrNothing, AnInputThatChangesWhileReadIsRefused) {
         void (*change)();
     } changes[] = {
         {"grows", [] { WriteFile(g_input, PseudoRandomBytes(100001, 7)); }},
-        {"shrinks", [] { truncate(g_input.c_str(), 10); }},
+        {"shrinks", [] { std::filesystem::resize_file(std::filesystem::u8path(g_input), 10); }},
         {"is touched",
          [] {
-             const timespec times[2] = {{0, UTIME_OMIT}, {1234567, 0}};
-             utimensat(AT_FDCWD, g_input.c_str(), times, 0);
+             const auto path = std::filesystem::u8path(g_input);
+             std::filesystem::last_write_time(
+                 path, std::filesystem::last_write_time(path) - std::chrono::hours(1000));
          }},
     };
     for (const auto& c : changes) {
@@ -160,6 +170,10 @@ TEST_F(WholeOrNothing, AnInputThatChangesWhileReadIsRefused) {
 }
 
 TEST_F(WholeOrNothing, TargetsThatAreNotFilesAreRefusedAtOnce) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no fifos; windows_file_test refuses folders, devices and other "
+                    "names of the input";
+#else
     const std::string fifo = dir.File("fifo.enn");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string sameFile = dir.File("hard-link.enn");
@@ -179,17 +193,47 @@ TEST_F(WholeOrNothing, TargetsThatAreNotFilesAreRefusedAtOnce) {
     EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), fifo.c_str(), 0, &fault), ENN_ERR_CREATE_OUTPUT);
     alarm(0);
     EXPECT_EQ(ReadFile(in), PseudoRandomBytes(100000, 7));
+#endif
+}
+
+TEST_F(WholeOrNothing, WithoutUnnamedFilesHiddenOnesAreCleanedUpToo) {
+    g_ennUnnamedFiles = false;
+    int fault = 0;
+    FaultAtRead(2);
+    EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(), &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(ReadFile(out), earlier);
+    g_ennReadFault = nullptr;
+    ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
+    ASSERT_EQ(EnnDecryptFile(kKey, out.c_str(), plain.c_str()), ENN_OK);
+    EXPECT_EQ(ReadFile(plain), ReadFile(in));
+    ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(plain)));
+    // What a tool's signal handler calls removes a file still being written.
+    EnnWriter writer;
+    ASSERT_TRUE(EnnCreateAside(plain.c_str(), &writer));
+    ASSERT_TRUE(EnnWriteAll(&writer, "plain text", 10));
+    EXPECT_EQ(Listing(dir.path()).size(), files.size() + 1);
+    EnnDiscardAllAside();
+    EXPECT_EQ(Listing(dir.path()), files);
+    EnnDiscard(&writer);
 }
 
 TEST_F(WholeOrNothing, ReplacingKeepsThePermissions) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits; on Windows a file takes its folder's access rules";
+#else
     ASSERT_EQ(chmod(out.c_str(), 0640), 0);
     ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
     struct stat st;
     ASSERT_EQ(stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
 }
 
 TEST_F(WholeOrNothing, KilledOrConcurrentWritersLeaveOneWholeContainer) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs fork; on Windows windows_file_test shows an aside file vanishing when "
+                    "its handle closes";
+#else
     WriteFile(in, PseudoRandomBytes(3 << 20, 9));
     files = Listing(dir.path());
     for (int round = 0; round < 4; ++round) {
@@ -215,6 +259,7 @@ TEST_F(WholeOrNothing, KilledOrConcurrentWritersLeaveOneWholeContainer) {
         ASSERT_EQ(EnnReadPassword(kKey, out.c_str(), password), ENN_OK);
         EXPECT_THAT(std::string(password), ::testing::AnyOf("111111", "222222", "333333"));
     }
+#endif
 }
 
 TEST_F(WholeOrNothing, EveryContainerTheEncoderWritesIsAccepted) {
@@ -299,6 +344,9 @@ TEST_F(WholeOrNothing, WhatIsDecodedIsWhatWasHashed) {
 }
 
 TEST_F(WholeOrNothing, AFullDiskWhileDecryptingIsAWriteFailure) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs fork and a file-size limit";
+#else
     WriteFile(plain, {'o', 'l', 'd'});
     files = Listing(dir.path());
     EXPECT_EQ(0, InChild([&] {
@@ -310,6 +358,7 @@ TEST_F(WholeOrNothing, AFullDiskWhileDecryptingIsAWriteFailure) {
                   return result == ENN_ERR_GENERIC && fault == ENN_FAULT_WRITE ? 0 : 1;
               }));
     EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
+#endif
 }
 
 TEST_F(WholeOrNothing, KeepingAnExistingOutputIsAtomic) {

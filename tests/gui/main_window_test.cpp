@@ -58,8 +58,7 @@ struct FakeChooser {
 };
 
 const QString kSuccessFor(const std::string& container) {
-    return QString::fromUtf8(
-        (std::string(kMsgSuccessLead) + '"' + container + '"' + kMsgSuccessTail).c_str());
+    return QString::fromUtf8(SuccessMessage(container).c_str());
 }
 
 TEST(MainWindow, StartsEmptyCentredWithFocusOnBrowse) {

@@ -26,8 +26,7 @@ int main(int argc, char** argv) {
         d->GetDlgItem(IDC_FILE_PATH)->SetWindowText(path);
         d->GetDlgItem(IDC_PASSWORD)->SetWindowText("123456");
         d->GetDlgItem(IDC_CONFIRM)->SetWindowText("123456");
-        d->GetDlgItem(IDC_STATUS)
-            ->SetWindowText(std::string(kMsgSuccessLead) + '"' + path + ".enn\"" + kMsgSuccessTail);
+        d->GetDlgItem(IDC_STATUS)->SetWindowText(SuccessMessage(ContainerPathFor(path)));
         d->GetDlgItem(IDC_ENCRYPT)->SetFocus();
         saved = form->grab().save(output, "PNG");
         d->EndDialog(IDCANCEL);

@@ -1,0 +1,106 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// windows.h first: shellapi.h needs its types.
+#include <shellapi.h>
+
+#include <cstdio>
+
+#include "cli/console.h"
+#include "cli/console_win32.h"
+#include "cli/nls.h"
+
+std::string Utf8FromWide(const std::wstring& wide) {
+    if (wide.empty()) {
+        return std::string();
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+                        nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring WideFromUtf8(const std::string& utf8) {
+    if (utf8.empty()) {
+        return std::wstring();
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::vector<std::string> SplitCommandLine(const wchar_t* commandLine) {
+    std::vector<std::string> args;
+    // CommandLineToArgvW answers an empty line with the program's own path.
+    if (commandLine == nullptr || *commandLine == L'\0') {
+        return args;
+    }
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(commandLine, &count);
+    if (wide == nullptr) {
+        return args;
+    }
+    for (int i = 0; i < count; ++i) {
+        args.push_back(Utf8FromWide(wide[i]));
+    }
+    LocalFree(wide);
+    return args;
+}
+
+std::vector<std::string> CommandLineArguments() {
+    return SplitCommandLine(GetCommandLineW());
+}
+
+void StartTranslations() {
+    // Binary mode: "\n" stays one byte instead of becoming "\r\n", so that
+    // scripts read the same output as elsewhere. enn keeps no catalogue on
+    // Windows and speaks English there.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
+namespace {
+
+// handle when it is a console, or null (a file, a pipe, none).
+HANDLE ConsoleOf(HANDLE handle) {
+    DWORD mode;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr || !GetConsoleMode(handle, &mode)) {
+        return nullptr;
+    }
+    return handle;
+}
+
+}  // namespace
+
+void PrintTo(std::FILE* stream, void* handle, const std::string& text) {
+    HANDLE console = ConsoleOf(handle);
+    if (console == nullptr) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        std::fflush(stream);  // keeps the order of lines on both streams
+        return;
+    }
+    std::fflush(stream);
+    const std::wstring wide = WideFromUtf8(text);
+    const wchar_t* at = wide.data();
+    DWORD left = static_cast<DWORD>(wide.size());
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteConsoleW(console, at, left, &written, nullptr) || written == 0) {
+            return;
+        }
+        at += written;
+        left -= written;
+    }
+}
+
+void PrintOut(const std::string& text) {
+    PrintTo(stdout, GetStdHandle(STD_OUTPUT_HANDLE), text);
+}
+
+void PrintErr(const std::string& text) {
+    PrintTo(stderr, GetStdHandle(STD_ERROR_HANDLE), text);
+}

@@ -1,0 +1,29 @@
+// The Windows side of enn's console text (cli/console.h), and what only
+// Windows needs: the arguments as UTF-8.
+#ifndef VELTRANE_CLI_CONSOLE_WIN32_H
+#define VELTRANE_CLI_CONSOLE_WIN32_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// UTF-16 to UTF-8 and back; characters that cannot be converted (a lone
+// surrogate, a broken UTF-8 sequence) become U+FFFD.
+std::string Utf8FromWide(const std::wstring& wide);
+std::wstring WideFromUtf8(const std::string& utf8);
+
+// Splits a command line by Windows' rules (CommandLineToArgvW) into UTF-8
+// arguments, the program name first.
+std::vector<std::string> SplitCommandLine(const wchar_t* commandLine);
+
+// The program's arguments, its name first, as UTF-8 from the wide command
+// line: argv on Windows is in the ANSI code page, which loses every character
+// it cannot spell.
+std::vector<std::string> CommandLineArguments();
+
+// Writes text, UTF-8, to stream, whose Windows handle (a HANDLE) is handle. A console gets it as
+// UTF-16 (WriteConsoleW), so that every character shows whatever the console's code page; a file or
+// a pipe gets the UTF-8 bytes as they are.
+void PrintTo(std::FILE* stream, void* handle, const std::string& text);
+
+#endif

@@ -1,0 +1,392 @@
+// The Win32 side of the codec's file layer. Paths arrive as UTF-8 and go to the
+// wide calls as full paths in the \\?\ form, so that neither the ANSI code
+// page nor the 260-character limit applies; \ and / both separate folders.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "codec/enn.h"
+#include "codec/enn_file.h"
+
+bool (*g_ennReadFault)(const EnnReader*) = nullptr;
+bool g_ennUnnamedFiles = true;  // Windows has none: aside files always have a name
+
+namespace {
+
+HANDLE Handle(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
+    return s.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// The \\?\ form of the full path of a UTF-8 path; "" when it is not valid
+// UTF-8 or has no full path. Names of devices (CON, NUL, COM1, ...) come out
+// as \\.\ paths, which open the device: the callers refuse what is not a disk
+// file.
+std::wstring LongPath(const char* path) {
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (n <= 1) {
+        return std::wstring();
+    }
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], n);
+    wide.resize(static_cast<size_t>(n) - 1);
+    if (StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\")) {
+        return wide;
+    }
+    const DWORD need = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (need == 0) {
+        return std::wstring();
+    }
+    std::wstring full(need, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), need, &full[0], nullptr);
+    if (got == 0 || got >= need) {
+        return std::wstring();
+    }
+    full.resize(got);
+    if (StartsWith(full, L"\\\\.\\") || StartsWith(full, L"\\\\?\\")) {
+        return full;
+    }
+    if (StartsWith(full, L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
+    }
+    return L"\\\\?\\" + full;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) {
+        return std::string();
+    }
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], n, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(n) - 1);
+    return utf8;
+}
+
+long long Join(DWORD high, DWORD low) {
+    return static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
+}
+
+EnnFileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    EnnFileId id;
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = static_cast<uint64_t>(Join(info.nFileIndexHigh, info.nFileIndexLow));
+    return id;
+}
+
+bool SameId(const EnnFileId& a, const EnnFileId& b) {
+    return a.volume == b.volume && a.index == b.index;
+}
+
+long long ModifiedOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+}
+
+// Marks the open file for deletion when its last handle closes, or takes the
+// mark back. Marked, an aside file goes whatever ends the process.
+bool MarkForDeletion(HANDLE file, bool deleteOnClose) {
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = deleteOnClose ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+std::atomic<unsigned> g_serial{0};
+
+// The handles of the aside files open in this process, for
+// EnnDiscardAllAside: closing one deletes its file. Whoever takes a handle
+// out of the table closes it, so it is closed once.
+constexpr int kAsideSlots = 64;
+std::atomic<HANDLE> g_asideHandles[kAsideSlots];
+
+bool RegisterAside(HANDLE file) {
+    for (auto& slot : g_asideHandles) {
+        HANDLE expected = nullptr;
+        if (slot.compare_exchange_strong(expected, file)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when file was still in the table: the caller closes it now.
+bool TakeAside(HANDLE file) {
+    for (auto& slot : g_asideHandles) {
+        HANDLE expected = file;
+        if (slot.compare_exchange_strong(expected, nullptr)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writes "FOLDER\.NAME.partial-XXXXXXXXXX" for the full path into aside; false
+// when it has no folder part.
+bool AsideName(const std::wstring& full, unsigned serial, std::wstring* aside) {
+    const size_t slash = full.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash + 1 >= full.size()) {
+        return false;
+    }
+    wchar_t tail[32];
+    std::swprintf(tail, sizeof tail / sizeof tail[0], L".partial-%06x%04x", serial & 0xFFFFFFu,
+                  static_cast<unsigned>(GetCurrentProcessId()) & 0xFFFFu);
+    *aside = full.substr(0, slash + 1) + L"." + full.substr(slash + 1) + tail;
+    return true;
+}
+
+}  // namespace
+
+bool EnnOpenReader(const char* path, EnnReader* reader) {
+    const std::wstring wide = LongPath(path);
+    if (wide.empty()) {
+        return false;
+    }
+    // Others may go on reading, writing, renaming or deleting, as on POSIX;
+    // EnnReaderUnchanged catches a change. Folders do not open without
+    // FILE_FLAG_BACKUP_SEMANTICS.
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(file);
+        return false;
+    }
+    reader->handle = reinterpret_cast<intptr_t>(file);
+    reader->size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+    reader->modified = ModifiedOf(info);
+    reader->id = IdOf(info);
+    return true;
+}
+
+int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
+    if (g_ennReadFault != nullptr && g_ennReadFault(reader)) {
+        return -1;
+    }
+    int done = 0;
+    while (done < size) {
+        DWORD got = 0;
+        if (!ReadFile(Handle(reader->handle), buf + done, static_cast<DWORD>(size - done), &got,
+                      nullptr)) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<int>(got);
+    }
+    return done;
+}
+
+bool EnnReaderUnchanged(const EnnReader* reader) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(Handle(reader->handle), &info) &&
+           Join(info.nFileSizeHigh, info.nFileSizeLow) == reader->size &&
+           ModifiedOf(info) == reader->modified;
+}
+
+void EnnCloseReader(EnnReader* reader) {
+    if (reader->handle != -1) {
+        CloseHandle(Handle(reader->handle));
+        reader->handle = -1;
+    }
+}
+
+EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
+    const std::wstring wide = LongPath(path);
+    if (wide.empty()) {
+        return ENN_TARGET_UNKNOWN;
+    }
+    // Reading attributes is allowed whatever others share; the name itself is
+    // looked at, not what a reparse point (a symbolic link, a junction) leads to.
+    HANDLE file = CreateFileW(
+        wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENN_TARGET_FREE
+                                                                              : ENN_TARGET_UNKNOWN;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known =
+        GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!known) {
+        return ENN_TARGET_OTHER;  // a device, a pipe, the console
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return ENN_TARGET_OTHER;  // a folder, or a link or junction to one
+    }
+    if (source == nullptr) {
+        return ENN_TARGET_FILE;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return SameId(IdOf(info), *source) ? ENN_TARGET_SAME_FILE : ENN_TARGET_FILE;
+    }
+    // A link to a file: the same file when it leads to the source.
+    HANDLE followed = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (followed == INVALID_HANDLE_VALUE) {
+        return ENN_TARGET_FILE;
+    }
+    BY_HANDLE_FILE_INFORMATION end;
+    const bool same = GetFileInformationByHandle(followed, &end) && SameId(IdOf(end), *source);
+    CloseHandle(followed);
+    return same ? ENN_TARGET_SAME_FILE : ENN_TARGET_FILE;
+}
+
+bool EnnCreateAside(const char* path, EnnWriter* writer) {
+    writer->aside[0] = '\0';
+    writer->unnamed = false;
+    writer->written = 0;
+    writer->flushing = 0;
+    const std::wstring full = LongPath(path);
+    if (full.empty()) {
+        return false;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::wstring aside;
+        if (!AsideName(full, g_serial.fetch_add(1) * 2654435761u, &aside)) {
+            return false;
+        }
+        // DELETE access for the deletion mark; FILE_SHARE_DELETE so that
+        // MoveFileExW can open it to put it in place while it is open here.
+        HANDLE file = CreateFileW(aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) {
+                continue;
+            }
+            return false;
+        }
+        const std::string name = Utf8(aside);
+        if (!MarkForDeletion(file, true) || name.empty() || name.size() >= sizeof writer->aside ||
+            !RegisterAside(file)) {
+            MarkForDeletion(file, true);
+            CloseHandle(file);
+            DeleteFileW(aside.c_str());
+            return false;
+        }
+        std::memcpy(writer->aside, name.c_str(), name.size() + 1);
+        writer->handle = reinterpret_cast<intptr_t>(file);
+        return true;
+    }
+    return false;
+}
+
+bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
+    const unsigned char* at = static_cast<const unsigned char*>(buf);
+    while (size > 0) {
+        DWORD put = 0;
+        if (!WriteFile(Handle(writer->handle), at, static_cast<DWORD>(size), &put, nullptr) ||
+            put == 0) {
+            return false;
+        }
+        at += put;
+        size -= static_cast<int>(put);
+        writer->written += put;
+    }
+    return true;
+}
+
+bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
+    // A positioned write moves the file pointer of a synchronous handle too;
+    // appending goes on from where it was.
+    HANDLE file = Handle(writer->handle);
+    LARGE_INTEGER zero = {};
+    LARGE_INTEGER end;
+    if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
+        return false;
+    }
+    const unsigned char* at = static_cast<const unsigned char*>(buf);
+    bool ok = true;
+    while (ok && size > 0) {
+        OVERLAPPED where = {};
+        where.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset));
+        where.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
+        DWORD put = 0;
+        ok = WriteFile(file, at, static_cast<DWORD>(size), &put, &where) && put > 0;
+        at += put;
+        offset += put;
+        size -= static_cast<int>(put);
+    }
+    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ok;
+}
+
+int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
+    HANDLE file = Handle(writer->handle);
+    const std::wstring target = LongPath(path);
+    const std::wstring aside = LongPath(writer->aside);
+    if (target.empty() || aside.empty() || !FlushFileBuffers(file)) {
+        EnnDiscard(writer);
+        return ENN_FAULT_WRITE;
+    }
+    // A file marked for deletion cannot be opened, not even by MoveFileExW:
+    // the mark comes off just before the move and back on if it fails.
+    if (!MarkForDeletion(file, false)) {
+        EnnDiscard(writer);
+        return ENN_FAULT_WRITE;
+    }
+    // Without MOVEFILE_REPLACE_EXISTING the move fails rather than replace a
+    // file that appeared meanwhile, as link() does on POSIX.
+    const DWORD flags =
+        MOVEFILE_WRITE_THROUGH | (placing == ENN_PLACE_REPLACE ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(aside.c_str(), target.c_str(), flags)) {
+        const DWORD error = GetLastError();
+        EnnDiscard(writer);
+        return placing == ENN_PLACE_NEW &&
+                       (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                   ? ENN_FAULT_EXISTS
+                   : ENN_FAULT_WRITE;
+    }
+    writer->aside[0] = '\0';
+    if (TakeAside(file)) {
+        CloseHandle(file);
+    }
+    writer->handle = -1;
+    return ENN_OK;
+}
+
+void EnnDiscard(EnnWriter* writer) {
+    if (writer->handle != -1) {
+        HANDLE file = Handle(writer->handle);
+        writer->handle = -1;
+        // Not in the table: EnnDiscardAllAside has closed it already.
+        if (TakeAside(file)) {
+            // The mark deletes the file when the handle closes, under
+            // whatever name it has by then.
+            const bool marked = MarkForDeletion(file, true);
+            CloseHandle(file);
+            const std::wstring aside = LongPath(writer->aside);
+            if (!marked && !aside.empty()) {
+                DeleteFileW(aside.c_str());
+            }
+        }
+    }
+    writer->aside[0] = '\0';
+    writer->unnamed = false;
+}
+
+void EnnDiscardAllAside() {
+    // Every aside file is marked for deletion while it is written, so the
+    // system removes it when the process ends, however it ends; closing the
+    // handles removes them at once.
+    for (auto& slot : g_asideHandles) {
+        HANDLE file = slot.exchange(nullptr);
+        if (file != nullptr) {
+            CloseHandle(file);
+        }
+    }
+}

@@ -1,0 +1,69 @@
+#!/bin/sh
+# check-install.sh ROOT PREFIX: checks an installation of Veltrane under
+# ROOT (empty for the running system) with the given prefix (/usr for the
+# package): exactly the files listed below are there, the programs run as
+# programs, the desktop entry's Exec is an installed program and its Icon an
+# installed hicolor icon at every size, each picture as large as its folder
+# says. Needs only a POSIX shell and coreutils, so that it also runs inside
+# a bare Debian system.
+set -eu
+root=$1
+prefix=$2
+dir=$root$prefix
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+expected="bin/enn
+bin/veltrane
+share/applications/veltrane.desktop
+share/icons/hicolor/128x128/apps/veltrane.png
+share/icons/hicolor/16x16/apps/veltrane.png
+share/icons/hicolor/256x256/apps/veltrane.png
+share/icons/hicolor/32x32/apps/veltrane.png
+share/icons/hicolor/48x48/apps/veltrane.png
+share/icons/hicolor/64x64/apps/veltrane.png
+share/locale/zh_CN/LC_MESSAGES/enn.mo
+share/man/man1/enn.1
+share/man/man1/veltrane.1
+share/metainfo/com.karsholm.veltrane.metainfo.xml"
+
+if [ -z "$root" ]; then
+  # The running system holds other packages' files too: just ours.
+  for f in $expected; do
+    [ -f "$dir/$f" ] || fail "$dir/$f is missing"
+  done
+else
+  found=$(cd "$dir" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
+  if [ "$found" != "$expected" ]; then
+    printf 'expected:\n%s\nfound:\n%s\n' "$expected" "$found"
+    fail "the installed files under $dir differ from the list"
+  fi
+fi
+
+for program in enn veltrane; do
+  [ -x "$dir/bin/$program" ] || fail "$dir/bin/$program is not executable"
+done
+
+entry=$dir/share/applications/veltrane.desktop
+value() { sed -n "s/^$1=//p" "$entry"; }
+exec_program=$(value Exec | cut -d' ' -f1)
+case $exec_program in
+  /*) [ -x "$root$exec_program" ] || fail "Exec=$exec_program is not installed" ;;
+  *) [ -x "$dir/bin/$exec_program" ] || fail "Exec=$exec_program is not in $prefix/bin" ;;
+esac
+icon=$(value Icon)
+[ -n "$icon" ] || fail "the desktop entry names no icon"
+for size in 16 32 48 64 128 256; do
+  png=$dir/share/icons/hicolor/${size}x${size}/apps/$icon.png
+  [ -f "$png" ] || fail "Icon=$icon: no $png"
+  # A PNG's width and height are the 32-bit big-endian numbers at byte 16.
+  dims=$(od -An -tu1 -j16 -N8 "$png" | awk '{print $3*256+$4 "x" $7*256+$8}')
+  [ "$dims" = "${size}x${size}" ] || fail "$png is $dims"
+done
+
+grep -q '<launchable type="desktop-id">veltrane.desktop</launchable>' \
+  "$dir/share/metainfo/com.karsholm.veltrane.metainfo.xml" ||
+  fail "the AppStream metadata does not launch veltrane.desktop"
+echo "installation under $dir is complete"

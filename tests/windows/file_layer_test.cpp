@@ -1,0 +1,227 @@
+// What only Windows can get wrong in the codec's file handling: other
+// spellings of one file, Chinese and long names, devices, sizes past 4 GiB,
+// and aside files that must vanish whatever happens.
+#include <windows.h>
+// windows.h first: winioctl.h needs its types.
+#include <gtest/gtest.h>
+#include <winioctl.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "codec/enn.h"
+#include "codec/enn_file.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kKey[] = "Karsholm payment batch key";
+
+std::wstring Wide(const std::string& utf8) {
+    return fs::u8path(utf8).wstring();
+}
+
+// The names in folder, as UTF-8, listed through the \\?\ form so that long
+// paths are listed too.
+std::set<std::string> Names(const std::string& folder) {
+    std::wstring pattern = L"\\\\?\\" + fs::absolute(fs::u8path(folder)).wstring() + L"\\*";
+    for (wchar_t& c : pattern) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    std::set<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot list " << folder;
+        return names;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") {
+            names.insert(fs::path(name).u8string());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+class WindowsFiles : public ::testing::Test {
+  protected:
+    int Encrypt(const std::string& in, const std::string& out) {
+        int fault = ENN_FAULT_NONE;
+        const int result = EnnEncryptFileEx("246810", kKey, in.c_str(), out.c_str(), &fault);
+        return result == ENN_OK ? ENN_OK : fault;
+    }
+    int Decrypt(const std::string& in, const std::string& out, int placing) {
+        int fault = ENN_FAULT_NONE;
+        const int result = EnnDecryptFileEx(kKey, in.c_str(), out.c_str(), placing, &fault);
+        return result == ENN_OK ? ENN_OK : fault;
+    }
+
+    TempDir dir;
+    const Bytes plain = PseudoRandomBytes(9001, 77);
+};
+
+TEST_F(WindowsFiles, ChineseNamesRoundTrip) {
+    const std::string in = dir.File("付款清单（十二月）.txt");
+    WriteFile(in, plain);
+    ASSERT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
+    ASSERT_EQ(Decrypt(in + ".enn", dir.File("明细.txt"), ENN_KEEP_EXISTING), ENN_OK);
+    EXPECT_EQ(ReadFile(dir.File("明细.txt")), plain);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"付款清单（十二月）.txt",
+                                                        "付款清单（十二月）.txt.enn", "明细.txt"}));
+}
+
+TEST_F(WindowsFiles, PathsLongerThan260CharactersWork) {
+    std::string folder = dir.path();
+    for (int i = 0; i < 6; ++i) {
+        folder += "/" + std::string(50, static_cast<char>('a' + i));
+        ASSERT_TRUE(fs::create_directory(fs::u8path(folder)));
+    }
+    const std::string in = folder + "/批次.txt";
+    ASSERT_GT(in.size(), 300u);
+    WriteFile(in, plain);
+    ASSERT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
+    ASSERT_EQ(Decrypt(in + ".enn", folder + "/back.txt", ENN_KEEP_EXISTING), ENN_OK);
+    EXPECT_EQ(ReadFile(folder + "/back.txt"), plain);
+    EXPECT_EQ(Names(folder), (std::set<std::string>{"批次.txt", "批次.txt.enn", "back.txt"}));
+}
+
+TEST_F(WindowsFiles, BackslashesAndSlashesBothSeparate) {
+    std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    for (char& c : in) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    ASSERT_EQ(Encrypt(in, dir.path() + "\\sub/../batch.txt.enn"), ENN_OK);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"batch.txt", "batch.txt.enn"}));
+}
+
+TEST_F(WindowsFiles, EncryptingOntoItsOwnInputByAnotherSpellingIsRefused) {
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    ASSERT_TRUE(CreateHardLinkW(Wide(dir.File("link.txt")).c_str(), Wide(in).c_str(), nullptr));
+    for (const std::string& out : {dir.File("BATCH.TXT"), dir.path() + "\\.\\batch.txt",
+                                   dir.File("./Batch.txt"), dir.File("link.txt")}) {
+        EXPECT_EQ(Encrypt(in, out), ENN_FAULT_SAME_FILE) << out;
+    }
+    EXPECT_EQ(ReadFile(in), plain);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"batch.txt", "link.txt"}));
+}
+
+TEST_F(WindowsFiles, DecryptingOntoTheContainerIsRefused) {
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    ASSERT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
+    const Bytes container = ReadFile(in + ".enn");
+    for (const std::string& out :
+         {in + ".enn", dir.File("BATCH.TXT.ENN"), dir.File(".\\batch.txt.enn")}) {
+        EXPECT_EQ(Decrypt(in + ".enn", out, ENN_REPLACE_EXISTING), ENN_FAULT_SAME_FILE) << out;
+    }
+    EXPECT_EQ(ReadFile(in + ".enn"), container);
+}
+
+TEST_F(WindowsFiles, FoldersAndDevicesAreNeverWritten) {
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    ASSERT_TRUE(fs::create_directory(fs::u8path(dir.File("folder"))));
+    EXPECT_EQ(Encrypt(in, dir.File("folder")), ENN_FAULT_NOT_REGULAR);
+    // NUL is Windows' /dev/null: a device in every folder.
+    EXPECT_EQ(Encrypt(in, "NUL"), ENN_FAULT_NOT_REGULAR);
+    EXPECT_EQ(EnnLookAtTarget("NUL", nullptr), ENN_TARGET_OTHER);
+    EnnReader reader;
+    EXPECT_FALSE(EnnOpenReader("NUL", &reader));
+    EXPECT_FALSE(EnnOpenReader(dir.File("folder").c_str(), &reader));
+}
+
+TEST_F(WindowsFiles, ReplacingAndKeepingAnExistingOutput) {
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    ASSERT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
+    const std::string out = dir.File("out.txt");
+    WriteFile(out, {1, 2, 3});
+    EXPECT_EQ(Decrypt(in + ".enn", dir.File("OUT.TXT"), ENN_KEEP_EXISTING), ENN_FAULT_EXISTS);
+    EXPECT_EQ(ReadFile(out), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Decrypt(in + ".enn", out, ENN_REPLACE_EXISTING), ENN_OK);
+    EXPECT_EQ(ReadFile(out), plain);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"batch.txt", "batch.txt.enn", "out.txt"}));
+}
+
+TEST_F(WindowsFiles, AsideFileVanishesWhenItsHandleClosesUncommitted) {
+    const std::string out = dir.File("plain.txt");
+    EnnWriter writer;
+    ASSERT_TRUE(EnnCreateAside(out.c_str(), &writer));
+    ASSERT_TRUE(EnnWriteAll(&writer, plain.data(), static_cast<int>(plain.size())));
+    EXPECT_EQ(Names(dir.path()).size(), 1u);  // the aside file, under a name of its own
+    // What the system does to every handle of a process that dies.
+    CloseHandle(reinterpret_cast<HANDLE>(writer.handle));
+    EXPECT_TRUE(Names(dir.path()).empty());
+}
+
+TEST_F(WindowsFiles, DiscardLeavesNothingAndPlacingLeavesOnlyTheFile) {
+    const std::string out = dir.File("plain.txt");
+    EnnWriter discarded;
+    ASSERT_TRUE(EnnCreateAside(out.c_str(), &discarded));
+    ASSERT_TRUE(EnnWriteAll(&discarded, plain.data(), 100));
+    EnnDiscard(&discarded);
+    EXPECT_TRUE(Names(dir.path()).empty());
+
+    EnnWriter placed;
+    ASSERT_TRUE(EnnCreateAside(out.c_str(), &placed));
+    ASSERT_TRUE(EnnWriteAll(&placed, plain.data(), 100));
+    ASSERT_TRUE(EnnWriteAt(&placed, 0, "head", 4));
+    ASSERT_TRUE(EnnWriteAll(&placed, plain.data() + 100, 50));
+    ASSERT_EQ(EnnPutInPlace(&placed, out.c_str(), ENN_PLACE_NEW), ENN_OK);
+    Bytes expected(plain.begin(), plain.begin() + 150);
+    std::copy_n("head", 4, expected.begin());
+    EXPECT_EQ(ReadFile(out), expected);
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"plain.txt"}));
+}
+
+TEST_F(WindowsFiles, SizesPast4GiBAreReportedWhole) {
+    const std::string path = dir.File("big.bin");
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD ignored = 0;
+    // Sparse, so that the test writes nothing like 4 GiB (where the file
+    // system cannot, SetEndOfFile still gives the size).
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    const long long size = (4LL << 30) + 8 * 4008 + 48 + 5;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    ASSERT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+
+    EnnReader reader;
+    ASSERT_TRUE(EnnOpenReader(path.c_str(), &reader));
+    EXPECT_EQ(reader.size, size);
+    EXPECT_TRUE(EnnReaderUnchanged(&reader));
+    EnnCloseReader(&reader);
+    EXPECT_FALSE(EnnIsContainerSize(size));
+    EXPECT_EQ(EnnLookAtTarget(path.c_str(), nullptr), ENN_TARGET_FILE);
+}
+
+TEST_F(WindowsFiles, SameFileIdentityThroughAHardLink) {
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    ASSERT_TRUE(CreateHardLinkW(Wide(dir.File("other.txt")).c_str(), Wide(in).c_str(), nullptr));
+    EnnReader reader;
+    ASSERT_TRUE(EnnOpenReader(in.c_str(), &reader));
+    EXPECT_EQ(EnnLookAtTarget(dir.File("other.txt").c_str(), &reader.id), ENN_TARGET_SAME_FILE);
+    EXPECT_EQ(EnnLookAtTarget(dir.File("nothing.txt").c_str(), &reader.id), ENN_TARGET_FREE);
+    EXPECT_EQ(EnnLookAtTarget(dir.File("no/such/folder.txt").c_str(), &reader.id), ENN_TARGET_FREE);
+    WriteFile(dir.File("third.txt"), plain);
+    EXPECT_EQ(EnnLookAtTarget(dir.File("third.txt").c_str(), &reader.id), ENN_TARGET_FILE);
+    EnnCloseReader(&reader);
+}
+
+}  // namespace
