@@ -47,7 +47,12 @@ struct AfxDialogAccess {
     }
     static std::intptr_t Proc(void* target, unsigned message, std::uintptr_t wParam,
                               std::intptr_t lParam) {
-        return static_cast<CDialog*>(target)->SendMessage(message, wParam, lParam);
+        const LRESULT result = static_cast<CDialog*>(target)->SendMessage(message, wParam, lParam);
+        if (message == WM_DROPFILES) {
+            // The drop's memory goes once the window has seen it.
+            native::FinishDrop(reinterpret_cast<void*>(wParam));
+        }
+        return result;
     }
 };
 

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <deque>
 #include <map>
 
 #include "platform/win32/win32_native.h"
@@ -53,27 +54,32 @@ INT_PTR CALLBACK LayerDialogProc(HWND hWnd, UINT message, WPARAM /*wParam*/, LPA
     return run->init(run->target, hWnd) ? TRUE : FALSE;
 }
 
-// F1 and Shift+F10 belong to the dialog, whichever control has the focus:
-// F1 asks for help (WM_HELP), Shift+F10 for the window's menu, as a right
-// click on the form does.
+// Shift+F10 opens the window's menu from whichever control has the focus, as
+// a right click on the form does; an edit field would otherwise show its own.
+// (F1 needs nothing here: Windows turns it into WM_HELP for the focused
+// control, which passes it up to the dialog.)
 LRESULT CALLBACK DialogKeys(int code, WPARAM wParam, LPARAM lParam) {
     auto* msg = reinterpret_cast<MSG*>(lParam);
-    if (code == MSGF_DIALOGBOX && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN)) {
+    if (code == MSGF_DIALOGBOX && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) &&
+        msg->wParam == VK_F10 && GetKeyState(VK_SHIFT) < 0 && GetKeyState(VK_CONTROL) >= 0 &&
+        GetKeyState(VK_MENU) >= 0) {
         HWND root = GetAncestor(msg->hwnd, GA_ROOT);
-        const bool shift = GetKeyState(VK_SHIFT) < 0;
-        const bool ctrl = GetKeyState(VK_CONTROL) < 0;
-        const bool alt = GetKeyState(VK_MENU) < 0;
-        if (root && RunOf(root) && !ctrl && !alt) {
-            if (msg->wParam == VK_F1 && !shift) {
-                HELPINFO info = {sizeof info, HELPINFO_WINDOW, GetDlgCtrlID(msg->hwnd), msg->hwnd,
-                                 0,           {0, 0}};
-                SendMessageW(root, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-                return 1;
+        if (root && RunOf(root)) {
+            // The dialog loop and IsDialogMessage may both offer a key, the
+            // second time after a nested loop has run: each press acts once.
+            static std::deque<MSG> handled;
+            for (const MSG& h : handled) {
+                if (h.hwnd == msg->hwnd && h.message == msg->message && h.lParam == msg->lParam &&
+                    h.time == msg->time) {
+                    return 1;
+                }
             }
-            if (msg->wParam == VK_F10 && shift) {
-                SendMessageW(root, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(root), -1);
-                return 1;
+            handled.push_back(*msg);
+            if (handled.size() > 16) {
+                handled.pop_front();
             }
+            SendMessageW(root, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(root), -1);
+            return 1;
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -252,6 +258,10 @@ unsigned DroppedFile(void* drop, unsigned index, std::string* path) {
         *path = Utf8(wide.data(), int(n));
     }
     return n ? UINT(Utf8(wide.data(), int(n)).size()) : 0;
+}
+
+void FinishDrop(void* drop) {
+    DragFinish(static_cast<HDROP>(drop));
 }
 
 bool RunOpenChooser(const OpenRequest& request, std::string* path) {

@@ -67,6 +67,7 @@ bool DrawIcon(void* dc, int x, int y, void* icon);
 void DragAcceptFiles(HWND hWnd, bool accept);
 // The number of files for index 0xFFFFFFFF, else the UTF-8 path of one.
 unsigned DroppedFile(void* drop, unsigned index, std::string* path);
+void FinishDrop(void* drop);
 
 // The common Open chooser, Explorer style, with a buffer of 260 characters.
 // filters holds label and pattern pairs. Returns true with the chosen path.
@@ -82,9 +83,8 @@ bool RunOpenChooser(const OpenRequest& request, std::string* path);
 
 void ShowMessageBox(HWND owner, const std::string& text, const std::string& title);
 
-// Makes the process ready for windows: DPI awareness as the manifest says,
-// the common controls, and the keys that reach a dialog before its controls
-// (F1, Shift+F10) while one runs modally.
+// Makes the process ready for windows: the common controls, and Shift+F10
+// reaching a dialog before its controls while one runs modally.
 void Start();
 // Runs the thread's message loop until WM_QUIT; its exit code.
 int RunMessageLoop();

@@ -657,6 +657,23 @@ void AContainerIsWritten() {
     CheckText(app.text(IDC_PASSWORD), "135790", "the password field after success");
 }
 
+// A popup menu on the screen, or null; menus are windows of class #32768.
+HWND VisibleMenu() {
+    HWND found = nullptr;
+    EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            wchar_t name[16] = {};
+            GetClassNameW(hWnd, name, 16);
+            if (IsWindowVisible(hWnd) && std::wstring(name) == L"#32768") {
+                *reinterpret_cast<HWND*>(lParam) = hWnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 HWND WaitAbout(const App& app) {
     HWND about = nullptr;
     WaitFor([&] { return (about = TopWindow(app.pid(), Expected().aboutCaption)) != nullptr; },
@@ -690,8 +707,9 @@ void ClosesAbout(const App& app, HWND about, const std::string& how,
     Check(WaitFor([&] { return !IsWindow(about); }), how + " does not close the about box");
     Check(WaitFor([&] { return IsWindowEnabled(app.main()) != 0; }),
           "after " + how + " the main window stays disabled");
-    Check(IsWindow(app.main()) && WaitForSingleObject(GetCurrentProcess(), 0) == WAIT_TIMEOUT,
-          how + " ended the tool");
+    Check(IsWindow(app.main()), how + " ended the tool");
+    Check(WaitFor([&] { return OtherWindows(app.pid(), app.main()) == 0; }, 5000),
+          "after " + how + " another window is open");
 }
 
 void TheAboutBoxFromTheSystemMenu() {
@@ -724,8 +742,7 @@ void TheAboutBoxFromTheSystemMenu() {
     App::Foreground(app.main());
     Press(VK_SPACE, {VK_MENU});
     HWND menu = nullptr;
-    WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); },
-            10000);
+    WaitFor([&] { return (menu = VisibleMenu()) != nullptr; }, 10000);
     Check(menu != nullptr, "Alt+Space opens no menu");
     // The about item is the menu's last: Up from the top wraps to it.
     Press(VK_UP);
@@ -739,8 +756,7 @@ void TheAboutBoxFromTheSystemMenu() {
 // Waits for a popup menu and chooses its last item, the about item.
 HWND ChooseLastMenuItem(const App& app) {
     HWND menu = nullptr;
-    WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); },
-            10000);
+    WaitFor([&] { return (menu = VisibleMenu()) != nullptr; }, 10000);
     if (!menu) {
         return nullptr;
     }
@@ -812,6 +828,8 @@ void F1ShowsTheHelp() {
         Click(ok);
     }
     Check(WaitFor([&] { return !IsWindow(help); }), "OK does not close the help");
+    Check(WaitFor([&] { return OtherWindows(app.pid(), app.main()) == 0; }, 5000),
+          "F1 opened more than one window");
     Check(WaitFor([&] { return IsWindowEnabled(app.main()) != 0; }),
           "the main window stays disabled after the help");
 }

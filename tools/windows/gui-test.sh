@@ -37,7 +37,7 @@ fi
 # The same configuration as tools/windows/build.sh; only the window and the
 # driver are built here.
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DVELTRANE_WERROR=ON >/dev/null
 cmake --build "$build" --target veltrane veltrane_gui_driver -j2
 
 # The Linux enn that decrypts what the Windows window wrote.
