@@ -60,10 +60,15 @@ INT_PTR CALLBACK LayerDialogProc(HWND hWnd, UINT message, WPARAM /*wParam*/, LPA
 // control, which passes it up to the dialog.)
 LRESULT CALLBACK DialogKeys(int code, WPARAM wParam, LPARAM lParam) {
     auto* msg = reinterpret_cast<MSG*>(lParam);
-    if (code == MSGF_DIALOGBOX && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) &&
-        msg->wParam == VK_F10 && GetKeyState(VK_SHIFT) < 0 && GetKeyState(VK_CONTROL) >= 0 &&
-        GetKeyState(VK_MENU) >= 0) {
+    const bool down = msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN;
+    const bool up = msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP;
+    if (code == MSGF_DIALOGBOX && (down || up) && msg->wParam == VK_F10 &&
+        GetKeyState(VK_SHIFT) < 0 && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
         HWND root = GetAncestor(msg->hwnd, GA_ROOT);
+        if (root && RunOf(root) && up) {
+            // Its release too, or the field's own menu opens after ours.
+            return 1;
+        }
         if (root && RunOf(root)) {
             // The dialog loop and IsDialogMessage may both offer a key, the
             // second time after a nested loop has run: each press acts once.
@@ -217,6 +222,9 @@ bool AppendMenuItem(void* menu, unsigned flags, std::uintptr_t id, const std::st
 }
 
 std::uintptr_t TrackMenu(void* menu, HWND owner, int screenX, int screenY) {
+    // A popup menu tracks only for the foreground window; a click elsewhere
+    // would not close it otherwise.
+    SetForegroundWindow(owner);
     return TrackPopupMenu(static_cast<HMENU>(menu), TPM_RETURNCMD | TPM_RIGHTBUTTON, screenX,
                           screenY, 0, owner, nullptr);
 }
