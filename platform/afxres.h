@@ -16,6 +16,7 @@ constexpr int IDCANCEL = 2;
 
 // Window styles.
 constexpr DWORD WS_POPUP = 0x80000000;
+constexpr DWORD WS_CHILD = 0x40000000;  // every control, implied by the template
 constexpr DWORD WS_VISIBLE = 0x10000000;
 constexpr DWORD WS_CAPTION = 0x00C00000;
 constexpr DWORD WS_BORDER = 0x00800000;
@@ -24,6 +25,7 @@ constexpr DWORD WS_GROUP = 0x00020000;
 constexpr DWORD WS_MINIMIZEBOX = 0x00020000;  // on a window, not a control
 constexpr DWORD WS_TABSTOP = 0x00010000;
 constexpr DWORD WS_EX_APPWINDOW = 0x00040000;
+constexpr DWORD DS_SETFONT = 0x40;  // the template names a font; implied when it does
 constexpr DWORD DS_MODALFRAME = 0x80;
 // Button, edit and static control styles.
 constexpr DWORD BS_PUSHBUTTON = 0x0;

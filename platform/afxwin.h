@@ -28,6 +28,9 @@ using LRESULT = std::intptr_t;
 // A window; declared as the platform declares its own, so that the two agree.
 struct HWND__;
 using HWND = HWND__*;
+// A menu; the platform's own where it has one.
+struct HMENU__;
+using HMENU = HMENU__*;
 
 // An icon loaded from the program's resources; shared, never freed.
 struct AfxIcon;
@@ -182,6 +185,8 @@ class CMenu {
     BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, const std::string& text = {});
     const std::vector<Item>& Items() const { return items_; }
 
+    HMENU m_hMenu = nullptr;  // the platform's menu this object adds to, if any
+
   private:
     std::vector<Item> items_;
 };
@@ -277,6 +282,8 @@ class CDialog : public CWnd {
     DECLARE_MESSAGE_MAP()
 
   private:
+    // The toolkit side's way into a dialog it runs.
+    friend struct AfxDialogAccess;
     BOOL CreateFromTemplate(const DLGTEMPLATE& tmpl);
 
     UINT m_nIDTemplate;

@@ -15,8 +15,6 @@
 
 namespace {
 
-CWinApp* g_app = nullptr;
-
 bool HasDisplay() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* value = std::getenv(name);
@@ -44,24 +42,6 @@ void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }
 
 }  // namespace
-
-CWinApp::CWinApp(const char* /*lpszAppName*/) {
-    g_app = this;
-}
-
-CWinApp::~CWinApp() {
-    if (g_app == this) {
-        g_app = nullptr;
-    }
-}
-
-CWinApp* AfxGetApp() {
-    return g_app;
-}
-
-BOOL CWinApp::InitInstance() {
-    return TRUE;
-}
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
     // Loaded once and shared, as the platform shares icon resources.

@@ -159,30 +159,6 @@ void AfxDialogWidget::dropEvent(QDropEvent* event) {
 
 // ---- CDialog
 
-BEGIN_MESSAGE_MAP(CDialog, CWnd)
-ON_COMMAND(IDOK, OnOK)
-ON_COMMAND(IDCANCEL, OnCancel)
-END_MESSAGE_MAP()
-
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
-
-CDialog::~CDialog() = default;
-
-BOOL CDialog::OnInitDialog() {
-    return TRUE;
-}
-
-void CDialog::OnOK() {
-    EndDialog(IDOK);
-}
-
-void CDialog::OnCancel() {
-    EndDialog(IDCANCEL);
-}
-
-void CDialog::DoDataExchange(CDataExchange* /*pDX*/) {}
-
 void CDialog::EndDialog(int nResult) {
     m_ending = true;
     m_nResult = nResult;

@@ -1,5 +1,5 @@
-// CWnd on Qt: a window's text, focus, icons and the road of a message
-// through the message map to the default processing.
+// CWnd on Qt: a window's text, focus and icons, and the default processing
+// of a message that the message map leaves.
 #include <QAbstractButton>
 #include <QIcon>
 #include <QLabel>
@@ -10,11 +10,6 @@
 #include "platform/qt/qt_paint.h"
 
 CWnd::~CWnd() = default;
-
-CWnd* CWnd::GetDlgItem(int nID) const {
-    auto it = m_controls.find(nID);
-    return it == m_controls.end() ? nullptr : it->second.get();
-}
 
 void CWnd::GetWindowText(std::string& text) const {
     QWidget* w = AfxWidget(m_hWnd);
@@ -107,33 +102,6 @@ UINT DragQueryFile(HDROP hDrop, UINT iFile, std::string* path) {
         *path = hDrop->paths[iFile];
     }
     return UINT(hDrop->paths[iFile].size());
-}
-
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    const CurrentMessage outer = m_current;
-    m_current = {message, wParam, lParam};
-    const LRESULT result = WindowProc(message, wParam, lParam);
-    m_current = outer;
-    return result;
-}
-
-LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND) {
-        // Commands the window does not handle go on to the application.
-        if (OnCmdMsg(LOWORD(wParam), HIWORD(wParam)) ||
-            (AfxGetApp() && AfxGetApp()->OnCmdMsg(LOWORD(wParam), HIWORD(wParam)))) {
-            return 0;
-        }
-        return DefWindowProc(message, wParam, lParam);
-    }
-    if (const AFX_MSGMAP_ENTRY* e = FindEntry(message, 0, 0)) {
-        return e->pfn(this, wParam, lParam);
-    }
-    return DefWindowProc(message, wParam, lParam);
-}
-
-LRESULT CWnd::Default() {
-    return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam);
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/) {

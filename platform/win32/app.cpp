@@ -1,0 +1,44 @@
+// The program's start, its icons, its help and the Open chooser on Win32.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/afxdlgs.h"
+#include "platform/afxwin.h"
+#include "platform/win32/win32_native.h"
+#include "platform/win32/win32_side.h"
+
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    return static_cast<HICON>(native::LoadProgramIcon(nIDResource));
+}
+
+void CWinApp::OnHelp() {
+    const char* text = AfxPlatformText(&AFX_PLATFORM_TEXTS::helpText);
+    if (*text != '\0') {
+        native::ShowMessageBox(AfxFrontWindow(), text,
+                               AfxPlatformText(&AFX_PLATFORM_TEXTS::helpTitle));
+    }
+}
+
+INT_PTR AfxRunPlatformFileChooser(const FileChooserRequest& request, std::string* pathName) {
+    native::OpenRequest open;
+    open.owner = request.owner ? request.owner->GetSafeHwnd() : AfxFrontWindow();
+    open.filters = request.filters;
+    open.filterIndex = request.filterIndex;
+    open.flags = request.flags;
+    open.defaultExt = request.defaultExt;
+    open.fileName = request.fileName;
+    return native::RunOpenChooser(open, pathName) ? IDOK : IDCANCEL;
+}
+
+int AfxWinMain(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s\n", AfxPlatformText(&AFX_PLATFORM_TEXTS::version));
+        return 0;
+    }
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr) {
+        return 1;
+    }
+    native::Start();
+    return app->InitInstance() ? native::RunMessageLoop() : 0;
+}

@@ -1,0 +1,326 @@
+// The Win32 side's calls into Windows: the only source of the layer that
+// includes <windows.h> (see win32_native.h).
+#define NOMINMAX
+#include <windows.h>
+// After windows.h, whose types these need.
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <deque>
+#include <map>
+
+#include "platform/win32/win32_native.h"
+
+namespace {
+
+// What a dialog run by RunDialog keeps on its window.
+struct DialogRun {
+    native::InitProc init;
+    native::WindowProc proc;
+    void* target;
+    WNDPROC dialogManager;  // the class's procedure, which the layer's wraps
+};
+
+const wchar_t kRunProperty[] = L"VeltraneDialogRun";
+
+DialogRun* RunOf(HWND hWnd) {
+    return static_cast<DialogRun*>(GetPropW(hWnd, kRunProperty));
+}
+
+// Everything the dialog's window receives goes to the window classes first;
+// what they leave goes on to the dialog manager (native::DefaultProc).
+LRESULT CALLBACK LayerWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DialogRun* run = RunOf(hWnd);
+    if (message == WM_NCDESTROY) {
+        RemovePropW(hWnd, kRunProperty);
+        SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(run->dialogManager));
+        return CallWindowProcW(run->dialogManager, hWnd, message, wParam, lParam);
+    }
+    return run->proc(run->target, message, wParam, lParam);
+}
+
+// The dialog procedure handles nothing but the start: the window classes see
+// every message through LayerWindowProc before the dialog manager calls this.
+INT_PTR CALLBACK LayerDialogProc(HWND hWnd, UINT message, WPARAM /*wParam*/, LPARAM lParam) {
+    if (message != WM_INITDIALOG) {
+        return FALSE;
+    }
+    auto* run = reinterpret_cast<DialogRun*>(lParam);
+    SetPropW(hWnd, kRunProperty, run);
+    run->dialogManager = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LayerWindowProc)));
+    return run->init(run->target, hWnd) ? TRUE : FALSE;
+}
+
+// Shift+F10 opens the window's menu from whichever control has the focus, as
+// a right click on the form does; an edit field would otherwise show its own.
+// (F1 needs nothing here: Windows turns it into WM_HELP for the focused
+// control, which passes it up to the dialog.)
+LRESULT CALLBACK DialogKeys(int code, WPARAM wParam, LPARAM lParam) {
+    auto* msg = reinterpret_cast<MSG*>(lParam);
+    const bool down = msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN;
+    const bool up = msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP;
+    if (code == MSGF_DIALOGBOX && (down || up) && msg->wParam == VK_F10 &&
+        GetKeyState(VK_SHIFT) < 0 && GetKeyState(VK_CONTROL) >= 0 && GetKeyState(VK_MENU) >= 0) {
+        HWND root = GetAncestor(msg->hwnd, GA_ROOT);
+        if (root && RunOf(root) && up) {
+            // Its release too, or the field's own menu opens after ours.
+            return 1;
+        }
+        if (root && RunOf(root)) {
+            // The dialog loop and IsDialogMessage may both offer a key, the
+            // second time after a nested loop has run: each press acts once.
+            static std::deque<MSG> handled;
+            for (const MSG& h : handled) {
+                if (h.hwnd == msg->hwnd && h.message == msg->message && h.lParam == msg->lParam &&
+                    h.time == msg->time) {
+                    return 1;
+                }
+            }
+            handled.push_back(*msg);
+            if (handled.size() > 16) {
+                handled.pop_front();
+            }
+            SendMessageW(root, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(root), -1);
+            return 1;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The PAINTSTRUCT of each paint under way, by its device context.
+std::map<HDC, PAINTSTRUCT>& Paints() {
+    static std::map<HDC, PAINTSTRUCT> paints;
+    return paints;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::string Utf8(const wchar_t* wide, int length) {
+    if (length <= 0) {
+        return {};
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+}  // namespace
+
+namespace native {
+
+std::intptr_t RunDialog(const void* dialogTemplate, HWND owner, InitProc init, WindowProc proc,
+                        void* target) {
+    DialogRun run = {init, proc, target, nullptr};
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                   static_cast<LPCDLGTEMPLATEW>(dialogTemplate), owner,
+                                   &LayerDialogProc, reinterpret_cast<LPARAM>(&run));
+}
+
+void EndDialog(HWND hWnd, int result) {
+    ::EndDialog(hWnd, result);
+}
+
+std::intptr_t DefaultProc(HWND hWnd, unsigned message, std::uintptr_t wParam,
+                          std::intptr_t lParam) {
+    DialogRun* run = RunOf(hWnd);
+    return run ? CallWindowProcW(run->dialogManager, hWnd, message, wParam, lParam)
+               : DefWindowProcW(hWnd, message, wParam, lParam);
+}
+
+std::intptr_t Send(HWND hWnd, unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+    return SendMessageW(hWnd, message, wParam, lParam);
+}
+
+void CentreDialog(HWND hWnd) {
+    HWND owner = GetWindow(hWnd, GW_OWNER);
+    RECT window;
+    GetWindowRect(hWnd, &window);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(owner ? owner : hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT area = monitor.rcWork;
+    RECT around = area;
+    if (owner && IsWindowVisible(owner) && !::IsIconic(owner)) {
+        GetWindowRect(owner, &around);
+    }
+    const LONG width = window.right - window.left;
+    const LONG height = window.bottom - window.top;
+    LONG x = (around.left + around.right) / 2 - width / 2;
+    LONG y = (around.top + around.bottom) / 2 - height / 2;
+    x = std::max(area.left, std::min(x, area.right - width));
+    y = std::max(area.top, std::min(y, area.bottom - height));
+    SetWindowPos(hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+Rect WindowRect(HWND hWnd) {
+    RECT r = {};
+    GetWindowRect(hWnd, &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+Rect ClientRect(HWND hWnd) {
+    RECT r = {};
+    GetClientRect(hWnd, &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+bool IsIconic(HWND hWnd) {
+    return ::IsIconic(hWnd);
+}
+
+HWND DialogItem(HWND dialog, int id) {
+    return GetDlgItem(dialog, id);
+}
+
+std::string WindowText(HWND hWnd) {
+    std::wstring text(GetWindowTextLengthW(hWnd) + 1, L'\0');
+    const int n = GetWindowTextW(hWnd, text.data(), int(text.size()));
+    return Utf8(text.data(), n);
+}
+
+void SetText(HWND hWnd, const std::string& text) {
+    SetWindowTextW(hWnd, Wide(text).c_str());
+}
+
+void SetFocus(HWND hWnd) {
+    ::SetFocus(hWnd);
+}
+
+void* LoadProgramIcon(unsigned id) {
+    return LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON,
+                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED);
+}
+
+void* SetIcon(HWND hWnd, void* icon, bool big) {
+    return reinterpret_cast<void*>(SendMessageW(hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
+                                                reinterpret_cast<LPARAM>(icon)));
+}
+
+int SystemMetrics(int index) {
+    return GetSystemMetrics(index);
+}
+
+void* SystemMenu(HWND hWnd) {
+    return GetSystemMenu(hWnd, FALSE);
+}
+
+bool AppendMenuItem(void* menu, unsigned flags, std::uintptr_t id, const std::string& text) {
+    return AppendMenuW(static_cast<HMENU>(menu), flags, id,
+                       (flags & MF_SEPARATOR) ? nullptr : Wide(text).c_str());
+}
+
+std::uintptr_t TrackMenu(void* menu, HWND owner, int screenX, int screenY) {
+    // A popup menu tracks only for the foreground window; a click elsewhere
+    // would not close it otherwise.
+    SetForegroundWindow(owner);
+    return TrackPopupMenu(static_cast<HMENU>(menu), TPM_RETURNCMD | TPM_RIGHTBUTTON, screenX,
+                          screenY, 0, owner, nullptr);
+}
+
+void* BeginPaint(HWND hWnd) {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(hWnd, &ps);
+    if (dc) {
+        Paints()[dc] = ps;
+    }
+    return dc;
+}
+
+void EndPaint(void* dc) {
+    auto it = Paints().find(static_cast<HDC>(dc));
+    if (it != Paints().end()) {
+        ::EndPaint(WindowFromDC(it->first), &it->second);
+        Paints().erase(it);
+    }
+}
+
+bool DrawIcon(void* dc, int x, int y, void* icon) {
+    return ::DrawIcon(static_cast<HDC>(dc), x, y, static_cast<HICON>(icon));
+}
+
+void DragAcceptFiles(HWND hWnd, bool accept) {
+    ::DragAcceptFiles(hWnd, accept);
+}
+
+unsigned DroppedFile(void* drop, unsigned index, std::string* path) {
+    auto hDrop = static_cast<HDROP>(drop);
+    if (index == 0xFFFFFFFF) {
+        return DragQueryFileW(hDrop, index, nullptr, 0);
+    }
+    const UINT length = DragQueryFileW(hDrop, index, nullptr, 0);
+    std::wstring wide(length + 1, L'\0');
+    const UINT n = length ? DragQueryFileW(hDrop, index, wide.data(), length + 1) : 0;
+    if (path) {
+        *path = Utf8(wide.data(), int(n));
+    }
+    return n ? UINT(Utf8(wide.data(), int(n)).size()) : 0;
+}
+
+void FinishDrop(void* drop) {
+    DragFinish(static_cast<HDROP>(drop));
+}
+
+bool RunOpenChooser(const OpenRequest& request, std::string* path) {
+    // Label and pattern, each ended by a NUL, and one more NUL at the end.
+    std::wstring filter;
+    for (const auto& [label, pattern] : request.filters) {
+        filter += Wide(label) + L'\0' + Wide(pattern) + L'\0';
+    }
+    filter += L'\0';
+    const std::wstring defaultExt = Wide(request.defaultExt);
+    wchar_t file[MAX_PATH] = {};
+    lstrcpynW(file, Wide(request.fileName).c_str(), MAX_PATH);
+
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = request.owner;
+    ofn.lpstrFilter = request.filters.empty() ? nullptr : filter.c_str();
+    ofn.nFilterIndex = DWORD(request.filterIndex);
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
+    ofn.Flags = request.flags | OFN_EXPLORER;
+    if (!GetOpenFileNameW(&ofn)) {
+        return false;
+    }
+    *path = Utf8(file, lstrlenW(file));
+    return true;
+}
+
+void ShowMessageBox(HWND owner, const std::string& text, const std::string& title) {
+    MessageBoxW(owner, Wide(text).c_str(), Wide(title).c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+void Start() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    SetWindowsHookExW(WH_MSGFILTER, &DialogKeys, nullptr, GetCurrentThreadId());
+}
+
+int RunMessageLoop() {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return int(msg.wParam);
+}
+
+std::u16string Utf16(const std::string& utf8) {
+    const std::wstring wide = Wide(utf8);
+    return std::u16string(wide.begin(), wide.end());
+}
+
+}  // namespace native

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The Windows window's GUI suite: cross-builds veltrane.exe and the driver
+# (configured as tools/windows/build.sh does), then runs tests/win32's driver under wine64 on a private Xvfb display against the
+# real veltrane.exe, in a Wine virtual desktop so that Wine draws the frames,
+# system menus and minimised windows itself. The container the driver writes
+# is decrypted by the Linux enn (build/cli/enn, built into BUILD_DIR/linux-enn
+# when missing) and compared with the file it came from. Ends on the line
+# "N passed, N failed"; exit status 0 only when nothing failed.
+#
+#   tools/windows/gui-test.sh [--screenshot]
+#
+# --screenshot also renders the window after a successful run into
+# docs/screenshot-windows.png. Installs what is missing; run as root.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=${BUILD_DIR:-build-windows}
+screenshot=false
+[ "${1:-}" = --screenshot ] && screenshot=true
+
+packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+  wine64 fonts-wine xvfb fonts-arphic-uming locales)
+$screenshot && packages+=(imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if ! locale -a | grep -qix 'zh_CN.utf8'; then
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
+
+# The same configuration as tools/windows/build.sh; only the window and the
+# driver are built here.
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DVELTRANE_WERROR=ON >/dev/null
+cmake --build "$build" --target veltrane veltrane_gui_driver -j2
+
+# The Linux enn that decrypts what the Windows window wrote.
+enn=$root/build/cli/enn
+if [ ! -x "$enn" ]; then
+  cmake -S . -B "$build/linux-enn" -DCMAKE_BUILD_TYPE=Release -DVELTRANE_GUI=OFF \
+    -DVELTRANE_TESTS=OFF -DVELTRANE_BENCH=OFF >/dev/null
+  cmake --build "$build/linux-enn" --target enn -j2 >/dev/null
+  enn=$root/$build/linux-enn/cli/enn
+fi
+
+start=$(date +%s)
+work=$root/$build/gui-test
+rm -rf "$work"
+mkdir -p "$work"
+
+# A display of our own; Xvfb picks a free number and tells it on fd 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+export WINEPREFIX=$root/$build/wine-gui WINEDEBUG=-all
+cleanup() {
+  /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
+
+mkdir -p "$WINEPREFIX"
+# Wine's servers outlive the programs they serve: they get no pipe of ours
+# to hold open.
+/usr/lib/wine/wineserver64 -p >/dev/null 2>&1
+run() { timeout 300 tools/windows/wine-run.sh "$@"; }
+if [ ! -f "$WINEPREFIX/.veltrane-gui" ]; then
+  run wineboot --init >"$work/wineboot.log" 2>&1
+  # One virtual desktop the size of the screen; 宋体 drawn with a Song face.
+  run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
+  run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null
+  for face in 宋体 SimSun; do
+    run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'AR PL UMing CN' /f >/dev/null
+  done
+  touch "$WINEPREFIX/.veltrane-gui"
+fi
+
+# A Unix path as Wine's drive Z: sees it.
+windows_path() { echo "Z:${1//\//\\}"; }
+exe=$(windows_path "$root/$build/app/veltrane.exe")
+workw=$(windows_path "$work")
+driver=$build/tests/win32/veltrane_gui_driver.exe
+
+passed=0
+failed=0
+run "$driver" "$exe" "$workw" >"$work/driver.log" 2>&1 || true
+cat "$work/driver.log"
+summary=$(grep -E '^driver: [0-9]+ passed, [0-9]+ failed' "$work/driver.log" | tail -1 || true)
+if [ -n "$summary" ]; then
+  passed=$(echo "$summary" | awk '{print $2}')
+  failed=$(echo "$summary" | awk '{print $4}')
+else
+  echo "FAILED the driver did not finish"
+  failed=$((failed + 1))
+fi
+
+# The container the window wrote, decrypted on Linux, is the file again.
+plain=$work/付款清单.txt
+if [ -f "$plain.enn" ] && "$enn" verify "$plain.enn" >/dev/null &&
+  "$enn" decrypt "$plain.enn" -o "$work/decrypted" >/dev/null &&
+  cmp -s "$plain" "$work/decrypted" && [ "$("$enn" password "$plain.enn")" = 135790 ]; then
+  echo "ok     the Linux enn decrypts the window's container to the same bytes"
+  passed=$((passed + 1))
+else
+  echo "FAILED the Linux enn decrypts the window's container to the same bytes"
+  failed=$((failed + 1))
+fi
+
+if $screenshot; then
+  run "$driver" "$exe" "$workw" --leave-open >"$work/picture.log" 2>&1 || true
+  rect=$(grep '^rect ' "$work/picture.log" || true)
+  if [ -n "$rect" ]; then
+    read -r _ x y w h <<<"$rect"
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$root/docs/screenshot-windows.png"
+    echo "wrote docs/screenshot-windows.png"
+  fi
+fi
+
+echo "GUI suite under Wine: $(($(date +%s) - start)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
