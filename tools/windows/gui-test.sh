@@ -19,20 +19,10 @@ screenshot=false
 [ "${1:-}" = --screenshot ] && screenshot=true
 
 packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-  wine64 fonts-wine xvfb fonts-arphic-uming locales)
+  wine64 fonts-wine xvfb fonts-arphic-uming)
 $screenshot && packages+=(imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-if ! locale -a | grep -qix 'zh_CN.utf8'; then
-  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-fi
+bash tools/install-missing.sh "${packages[@]}"
+bash tools/chinese-locale.sh
 
 # The same configuration as tools/windows/build.sh; only the window and the
 # driver are built here.
