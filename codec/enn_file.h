@@ -10,6 +10,8 @@
 #ifndef VELTRANE_CODEC_ENN_FILE_H
 #define VELTRANE_CODEC_ENN_FILE_H
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 // What makes two names one file: a device or volume and a file number on it.
@@ -96,6 +98,18 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
 // Closes the writer and removes the aside file: nothing of it stays.
 void EnnDiscard(EnnWriter* writer);
 
-// EnnDiscardAllAside (codec/enn.h) belongs to this layer too.
+// EnnDiscardAllAside (codec/enn.h) belongs to this layer too. Each side keeps
+// its aside files in a fixed table that a signal or console handler can walk;
+// this puts to into the first slot holding from, false when none does.
+template <typename T, std::size_t N>
+bool EnnSwapSlot(std::atomic<T> (&table)[N], T from, T to) {
+    for (auto& slot : table) {
+        T expected = from;
+        if (slot.compare_exchange_strong(expected, to)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 #endif

@@ -40,21 +40,11 @@ constexpr int kAsideSlots = 16;
 std::atomic<const char*> g_asideNames[kAsideSlots];
 
 void RegisterAside(const char* name) {
-    for (auto& slot : g_asideNames) {
-        const char* expected = nullptr;
-        if (slot.compare_exchange_strong(expected, name)) {
-            return;
-        }
-    }
+    EnnSwapSlot(g_asideNames, static_cast<const char*>(nullptr), name);
 }
 
 void UnregisterAside(const char* name) {
-    for (auto& slot : g_asideNames) {
-        const char* expected = name;
-        if (slot.compare_exchange_strong(expected, nullptr)) {
-            return;
-        }
-    }
+    EnnSwapSlot(g_asideNames, name, static_cast<const char*>(nullptr));
 }
 
 // The folder part of path with its slash ("" for a bare name).

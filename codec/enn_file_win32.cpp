@@ -106,24 +106,12 @@ constexpr int kAsideSlots = 64;
 std::atomic<HANDLE> g_asideHandles[kAsideSlots];
 
 bool RegisterAside(HANDLE file) {
-    for (auto& slot : g_asideHandles) {
-        HANDLE expected = nullptr;
-        if (slot.compare_exchange_strong(expected, file)) {
-            return true;
-        }
-    }
-    return false;
+    return EnnSwapSlot(g_asideHandles, static_cast<HANDLE>(nullptr), file);
 }
 
 // True when file was still in the table: the caller closes it now.
 bool TakeAside(HANDLE file) {
-    for (auto& slot : g_asideHandles) {
-        HANDLE expected = file;
-        if (slot.compare_exchange_strong(expected, nullptr)) {
-            return true;
-        }
-    }
-    return false;
+    return EnnSwapSlot(g_asideHandles, file, static_cast<HANDLE>(nullptr));
 }
 
 // Writes "FOLDER\.NAME.partial-XXXXXXXXXX" for the full path into aside; false
