@@ -47,21 +47,31 @@ bool EnnIsPassword(const char* text);
 bool EnnIsContainerSize(long long size);
 
 // Why an operation failed, more finely than its result: for callers that
-// explain a failure to a person (see the Ex operations below).
+// explain a failure to a person (see the Ex operations below). Values are
+// only ever added, at the end.
 enum EnnFault {
     ENN_FAULT_NONE = 0,
     ENN_FAULT_ARGUMENT,     // a bad password text or key
-    ENN_FAULT_NO_INPUT,     // the input is missing, unreadable or not a regular file
+    ENN_FAULT_NO_INPUT,     // the input does not exist
     ENN_FAULT_READ,         // reading failed part-way
     ENN_FAULT_CHANGED,      // the input changed while it was read
     ENN_FAULT_DIGEST,       // the digest header does not match the content
     ENN_FAULT_FOREIGN_KEY,  // the password chunk does not decode: another key wrote it
     ENN_FAULT_LAYOUT,       // intact, but not laid out as the encoder writes
-    ENN_FAULT_NOT_REGULAR,  // the output names a folder, fifo, device or the like
+    ENN_FAULT_NOT_REGULAR,  // the output names a fifo, device or the like, or a link to one
     ENN_FAULT_SAME_FILE,    // the output is the input itself
     ENN_FAULT_EXISTS,       // the output exists and was to be kept
-    ENN_FAULT_NO_OUTPUT,    // no new file can be made where the output goes
-    ENN_FAULT_WRITE,        // writing failed (a full disk, say); nothing was put in place
+    ENN_FAULT_NO_OUTPUT,    // no new file can be made where the output goes, for another cause
+    ENN_FAULT_WRITE,        // writing failed; nothing was put in place
+    ENN_FAULT_INPUT_DENIED,       // the input may not be read
+    ENN_FAULT_INPUT_FOLDER,       // the input is a folder
+    ENN_FAULT_INPUT_NOT_REGULAR,  // the input is a fifo, device or the like
+    ENN_FAULT_OUTPUT_FOLDER,      // the output names a folder
+    ENN_FAULT_NAME_TOO_LONG,      // the output's name is longer than its folder accepts
+    ENN_FAULT_DENIED,             // the folder may not be written in, or the output not replaced
+    ENN_FAULT_READ_ONLY,          // the output is a file the caller may not write
+    ENN_FAULT_NO_FOLDER,          // the output's folder does not exist
+    ENN_FAULT_DISK_FULL,          // the disk or the caller's quota is full; nothing was put in place
 };
 
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds
@@ -132,6 +142,7 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path);
 enum {
     ENN_REPLACE_EXISTING = 0,
     ENN_KEEP_EXISTING = 1,  // fail with ENN_FAULT_EXISTS rather than replace
+    ENN_NO_DIAGNOSTIC = 2,  // added to either: print nothing on a digest mismatch
 };
 
 // EnnDecryptFile with a choice of placing, also storing in *fault (when not

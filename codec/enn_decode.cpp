@@ -218,6 +218,8 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
 
 int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path, int placing,
                      int* fault) {
+    const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
+    const bool diagnose = (placing & ENN_NO_DIAGNOSTIC) == 0;
     EnnCipher cipher;
     EnnReaderGuard in;
     if (const int opened = EnnOpenSource(key, in_path, &cipher, &in.reader, fault)) {
@@ -228,7 +230,7 @@ int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
     int outFault = ENN_FAULT_NONE;
     EnnWriterGuard out;
     if (out_path != nullptr) {
-        outFault = EnnTargetFault(out_path, in.reader.id, placing == ENN_KEEP_EXISTING);
+        outFault = EnnTargetFault(out_path, in.reader.id, keepExisting);
         if (outFault == ENN_FAULT_NONE && !EnnCreateAside(out_path, &out.writer)) {
             outFault = ENN_FAULT_NO_OUTPUT;
         }
@@ -261,7 +263,7 @@ int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
     int decodeFault = ENN_FAULT_NONE;
     const int decoded = EnnDecodeFinish(&d, plain, &plainLen, &decodeFault);
     EnnCloseReader(&in.reader);
-    if (decoded == ENN_ERR_DIGEST && out_path != nullptr) {
+    if (decoded == ENN_ERR_DIGEST && out_path != nullptr && diagnose) {
         std::fputs("\n md5 error !", stdout);
         std::fflush(stdout);
     }
@@ -278,7 +280,7 @@ int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
         return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
     }
     const int placed = EnnPutInPlace(
-        &out.writer, out_path, placing == ENN_KEEP_EXISTING ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
+        &out.writer, out_path, keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
     if (placed == ENN_FAULT_EXISTS) {
         return EnnFail(fault, placed, ENN_ERR_CREATE_OUTPUT);
     }

@@ -77,6 +77,16 @@ struct EnnWriter {
 // under path would be. False when the folder does not take a new file.
 bool EnnCreateAside(const char* path, EnnWriter* writer);
 
+// Creates an empty file aside in the system's temporary folder ($TMPDIR or
+// /tmp; GetTempPathW on Windows), for a file that is built there whole
+// before it goes elsewhere. False when none can be made.
+bool EnnCreateTemporary(EnnWriter* writer);
+
+// Reads up to size bytes at offset of what the writer has written, stopping
+// short only at its end: an aside file can serve as a store. Returns the
+// count, or -1 on a read error.
+int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size);
+
 // Appends size bytes; false on any failure (a full disk included).
 bool EnnWriteAll(EnnWriter* writer, const void* buf, int size);
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/enn.h"
@@ -73,7 +74,7 @@ int CreateNamed(const char* path, char* name, size_t size) {
             return -1;
         }
         RegisterAside(name);
-        const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             return fd;
         }
@@ -183,7 +184,7 @@ bool EnnCreateAside(const char* path, EnnWriter* writer) {
         if (folder > 0) {
             std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(folder), path);
         }
-        const int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        const int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (fd >= 0) {
             writer->handle = fd;
             writer->unnamed = true;
@@ -214,6 +215,35 @@ void StartWriteBack(EnnWriter* writer) {
 #else
     (void)writer;
 #endif
+}
+
+bool EnnCreateTemporary(EnnWriter* writer) {
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || folder[0] == '\0') {
+        folder = "/tmp";
+    }
+    char path[4096];
+    const int n = std::snprintf(path, sizeof path, "%s/enn", folder);
+    return n > 0 && static_cast<size_t>(n) < sizeof path && EnnCreateAside(path, writer);
+}
+
+int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
+    int done = 0;
+    while (done < size) {
+        const ssize_t got =
+            pread(Fd(writer->handle), buf + done, static_cast<size_t>(size - done), offset + done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<int>(got);
+    }
+    return done;
 }
 
 bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {

@@ -274,6 +274,45 @@ bool EnnCreateAside(const char* path, EnnWriter* writer) {
     return false;
 }
 
+bool EnnCreateTemporary(EnnWriter* writer) {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+    if (n == 0 || n > MAX_PATH) {
+        return false;
+    }
+    const std::string path = Utf8(std::wstring(folder, n) + L"enn");
+    return !path.empty() && EnnCreateAside(path.c_str(), writer);
+}
+
+int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
+    // A positioned read moves the file pointer of a synchronous handle too;
+    // appending goes on from where it was.
+    HANDLE file = Handle(writer->handle);
+    LARGE_INTEGER zero = {};
+    LARGE_INTEGER end;
+    if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
+        return -1;
+    }
+    int done = 0;
+    bool ok = true;
+    while (ok && done < size) {
+        OVERLAPPED where = {};
+        const unsigned long long at = static_cast<unsigned long long>(offset + done);
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!ReadFile(file, buf + done, static_cast<DWORD>(size - done), &got, &where)) {
+            ok = GetLastError() == ERROR_HANDLE_EOF;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<int>(got);
+    }
+    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ok ? done : -1;
+}
+
 bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
     const unsigned char* at = static_cast<const unsigned char*>(buf);
     while (size > 0) {
