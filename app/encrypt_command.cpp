@@ -30,6 +30,21 @@ void Clear(CommandField& field) {
     field.cleared = true;
 }
 
+// The length of a UTF-8 text in bytes of the Chinese code page the window
+// speaks (GBK): one for an ASCII character, two for any other.
+size_t CodePageLength(const std::string& text) {
+    size_t length = 0;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            length += 1;
+        } else if ((byte & 0xC0) != 0x80) {
+            length += 2;  // the lead byte of a character; continuation bytes add nothing
+        }
+    }
+    return length;
+}
+
 // Stops the command with a message about the password fields.
 int RejectPasswords(EncryptFields& f, const char* message, bool clearPassword) {
     if (clearPassword) {
@@ -85,10 +100,10 @@ int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault) {
         f.status.text = kMsgNoConfirm;
         return kEncryptCheckFailed;
     }
-    if (password.size() != 6) {
+    if (CodePageLength(password) != ENN_PASSWORD_LENGTH) {
         return RejectPasswords(f, kMsgPasswordLength, true);
     }
-    if (confirm.size() != 6) {
+    if (CodePageLength(confirm) != ENN_PASSWORD_LENGTH) {
         return RejectPasswords(f, kMsgConfirmLength, false);
     }
     if (password != confirm) {

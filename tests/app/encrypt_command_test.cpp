@@ -89,10 +89,20 @@ TEST_F(EncryptCommand, ChecksInOrderAndReportsTheFirstProblem) {
     ExpectRejected("两次输入的密码不一致！", "pc", "p");
 }
 
-TEST_F(EncryptCommand, LengthsAreBytesOfTheEncoding) {
-    Run(input, "密码", "密码");  // two characters, six bytes
+// Lengths count as the Chinese code page (GBK) counts them: one byte for
+// ASCII, two for any other character, whatever the text's own encoding.
+TEST_F(EncryptCommand, LengthsAreBytesOfTheChineseCodePage) {
+    Run(input, "1234中", "1234中");  // six bytes in GBK, seven in UTF-8
     ExpectRejected("密码必须是数字！", "pc", "p");
-    Run(input, "１２３４５６", "１２３４５６");  // full-width digits, 18 bytes
+    Run(input, "123中", "123中");  // five bytes in GBK, six in UTF-8
+    ExpectRejected("请输入一个6位的密码！", "pc", "p");
+    Run(input, "123456", "123中");
+    ExpectRejected("请输入一个6位的确认密码！", "c", "c");
+    Run(input, "中文字", "中文字");  // three characters, six bytes
+    ExpectRejected("密码必须是数字！", "pc", "p");
+    Run(input, "１２３４５６", "１２３４５６");  // full-width digits, 12 bytes
+    ExpectRejected("请输入一个6位的密码！", "pc", "p");
+    Run(input, "12345é", "12345é");  // Latin letters beyond ASCII are two bytes too
     ExpectRejected("请输入一个6位的密码！", "pc", "p");
     Run(input, " 12345", " 12345");  // passwords are not trimmed
     ExpectRejected("密码必须是数字！", "pc", "p");
