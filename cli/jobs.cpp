@@ -79,7 +79,10 @@ long long SizeOf(const std::string& path) {
 // What is wrong with the container at path, by the codec's fault.
 std::string ContainerProblem(const std::string& path, int fault) {
     switch (fault) {
-        case ENN_FAULT_NO_INPUT: {
+        case ENN_FAULT_NO_INPUT:
+        case ENN_FAULT_INPUT_DENIED:
+        case ENN_FAULT_INPUT_FOLDER:
+        case ENN_FAULT_INPUT_NOT_REGULAR: {
             const std::string why =
                 IsDirectory(path) ? _("is a directory, not a container") : Unreadable(path);
             return why.empty() ? _("cannot open") : why;
@@ -107,9 +110,11 @@ std::string OutputProblem(const std::string& output, int fault) {
             return _("already exists; use --force to replace it");
         case ENN_FAULT_SAME_FILE:
             return _("is the container itself; not replaced");
+        case ENN_FAULT_OUTPUT_FOLDER:
         case ENN_FAULT_NOT_REGULAR:
             return IsDirectory(output) ? _("is a directory; name the plain file with -o")
                                        : _("is not a regular file; not replaced");
+        case ENN_FAULT_DISK_FULL:
         case ENN_FAULT_WRITE:
             return _("cannot write (is the disk full?); nothing written");
         default:
@@ -120,7 +125,7 @@ std::string OutputProblem(const std::string& output, int fault) {
 bool IsOutputFault(int fault) {
     return fault == ENN_FAULT_EXISTS || fault == ENN_FAULT_SAME_FILE ||
            fault == ENN_FAULT_NOT_REGULAR || fault == ENN_FAULT_NO_OUTPUT ||
-           fault == ENN_FAULT_WRITE;
+           fault == ENN_FAULT_WRITE || fault >= ENN_FAULT_OUTPUT_FOLDER;
 }
 
 #ifndef _WIN32
@@ -263,7 +268,10 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
     // The command's message is the window's; the reason after it is for the shell.
     const std::string out = ContainerPathFor(path);
     switch (fault) {
-        case ENN_FAULT_NO_INPUT: {
+        case ENN_FAULT_NO_INPUT:
+        case ENN_FAULT_INPUT_DENIED:
+        case ENN_FAULT_INPUT_FOLDER:
+        case ENN_FAULT_INPUT_NOT_REGULAR: {
             const std::string why = Unreadable(path);
             message += " (" + (why.empty() ? std::string(_("cannot be read")) : why) + ")";
             break;
@@ -272,6 +280,12 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
         case ENN_FAULT_SAME_FILE:
         case ENN_FAULT_NO_OUTPUT:
         case ENN_FAULT_WRITE:
+        case ENN_FAULT_OUTPUT_FOLDER:
+        case ENN_FAULT_NAME_TOO_LONG:
+        case ENN_FAULT_DENIED:
+        case ENN_FAULT_READ_ONLY:
+        case ENN_FAULT_NO_FOLDER:
+        case ENN_FAULT_DISK_FULL:
             message += " (" + out + " " + OutputProblem(out, fault) + ")";
             break;
         case ENN_FAULT_READ:

@@ -43,7 +43,8 @@ enum {
 bool EnnIsPassword(const char* text);
 
 // True when size is one the encoder writes: the header, the password chunk,
-// whole data chunks and a last one of 16 to 4008 bytes in Blocks of eight.
+// whole data chunks and a last one of 16 to 4008 bytes in Blocks of eight; or
+// the header alone, which decodes to nothing.
 bool EnnIsContainerSize(long long size);
 
 // Why an operation failed, more finely than its result: for callers that
@@ -82,14 +83,18 @@ int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned 
 
 // Writes the container of in_path, carrying password (exactly six digits), to
 // out_path. The container is written aside and replaces whatever regular file
-// or link stood at out_path only once it is whole and on disk; on any failure
-// out_path stays as it was and nothing else is left behind. Returns
+// (or link to one) stood at out_path only once it is whole and on disk, with
+// that file's owner, group and permission bits as far as the caller may set
+// them (never setuid, setgid or sticky); on any failure out_path stays as it
+// was and nothing else is left behind. Returns
 //   ENN_ERR_GENERIC        bad password or key (no file touched), a read or
 //                          write failure, or an input that changed while it
 //                          was read
 //   ENN_ERR_OPEN_INPUT     in_path is not a readable regular file
-//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device or the input
-//                          itself, or its folder takes no new file
+//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device (or a link to
+//                          one), the input itself, or a file the caller may
+//                          not write, all refused before anything is read; or
+//                          its folder takes no file the caller may make
 //   ENN_OK                 the whole container is in place
 int EnnEncryptFile(const char* password, const char* key, const char* in_path,
                    const char* out_path);
@@ -115,6 +120,11 @@ int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, un
 // another key); password is written only on success.
 int EnnReadPassword(const char* key, const char* path, char* password);
 
+// EnnReadPassword, also storing in *fault (when not null) why it failed: a
+// read error (ENN_FAULT_READ), a file too short for the password chunk
+// (ENN_FAULT_LAYOUT) and one that does not decode (ENN_FAULT_FOREIGN_KEY) apart.
+int EnnReadPasswordEx(const char* key, const char* path, char* password, int* fault);
+
 // Checks the container at in_path through and through under key, and when
 // everything holds writes the plain file to out_path. The container is read
 // once: what is decoded is what was hashed. The plain file is written aside
@@ -131,11 +141,15 @@ int EnnReadPassword(const char* key, const char* path, char* password);
 //                          other than 4000 bytes, a last chunk that does not
 //                          end the file exactly, or non-zero fill
 //   ENN_ERR_OPEN_INPUT     in_path is not a readable regular file
-//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device or the container
-//                          itself, or its folder takes no new file (reported
-//                          only when the digest matched)
+//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device (or a link to
+//                          one), the container itself or a file the caller
+//                          may not write, or its folder takes no file the
+//                          caller may make (reported only when the digest
+//                          matched)
 //   ENN_OK                 the whole plain file is in place, replacing a
-//                          regular file or link that stood at out_path
+//                          regular file (or link to one) that stood at
+//                          out_path as EnnEncryptFile replaces one
+// A 32-byte file holding only the digest of nothing decodes to an empty file.
 int EnnDecryptFile(const char* key, const char* in_path, const char* out_path);
 
 // How EnnDecryptFileEx treats an existing out_path.

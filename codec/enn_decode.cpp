@@ -161,6 +161,11 @@ int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* f
     if (d->prefixLen < ENN_HEADER_SIZE || std::memcmp(d->prefix, computed, ENN_HEADER_SIZE) != 0) {
         return EnnFail(fault, ENN_FAULT_DIGEST, ENN_ERR_DIGEST);
     }
+    if (d->prefixLen == ENN_HEADER_SIZE) {
+        // The header alone, matching: a container of nothing. It carries no
+        // password, but nothing in it is wrong either.
+        return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+    }
     if (d->prefixLen < ENN_PAYLOAD_OFFSET) {
         return EnnFail(fault, ENN_FAULT_LAYOUT, ENN_ERR_GENERIC);
     }
@@ -194,18 +199,27 @@ int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, un
 }
 
 int EnnReadPassword(const char* key, const char* path, char* password) {
+    return EnnReadPasswordEx(key, path, password, nullptr);
+}
+
+int EnnReadPasswordEx(const char* key, const char* path, char* password, int* fault) {
     EnnCipher cipher;
-    if (!EnnKeyCipher(key, &cipher)) {
-        return ENN_ERR_GENERIC;
-    }
     EnnReaderGuard in;
-    if (!EnnOpenReader(path, &in.reader)) {
-        return ENN_ERR_OPEN_INPUT;
+    if (const int opened = EnnOpenSource(key, path, &cipher, &in.reader, fault)) {
+        return opened;
     }
     unsigned char prefix[ENN_PAYLOAD_OFFSET];
-    const bool ok = EnnReadFull(&in.reader, prefix, sizeof prefix) == sizeof prefix &&
-                    EnnOpenPasswordChunk(&cipher.ctx, prefix + ENN_HEADER_SIZE, password);
-    return ok ? ENN_OK : ENN_ERR_GENERIC;
+    const int got = EnnReadFull(&in.reader, prefix, sizeof prefix);
+    if (got < 0) {
+        return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
+    }
+    if (got < static_cast<int>(sizeof prefix)) {
+        return EnnFail(fault, ENN_FAULT_LAYOUT, ENN_ERR_GENERIC);
+    }
+    if (!EnnOpenPasswordChunk(&cipher.ctx, prefix + ENN_HEADER_SIZE, password)) {
+        return EnnFail(fault, ENN_FAULT_FOREIGN_KEY, ENN_ERR_GENERIC);
+    }
+    return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
 }
 
 int EnnVerifyFile(const char* key, const char* path) {
@@ -231,8 +245,8 @@ int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
     EnnWriterGuard out;
     if (out_path != nullptr) {
         outFault = EnnTargetFault(out_path, in.reader.id, keepExisting);
-        if (outFault == ENN_FAULT_NONE && !EnnCreateAside(out_path, &out.writer)) {
-            outFault = ENN_FAULT_NO_OUTPUT;
+        if (outFault == ENN_FAULT_NONE) {
+            EnnCreateAside(out_path, &out.writer, &outFault);
         }
     }
     const bool writing = out_path != nullptr && outFault == ENN_FAULT_NONE;
@@ -277,15 +291,9 @@ int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
         return EnnFail(fault, outFault, ENN_ERR_CREATE_OUTPUT);
     }
     if (!written || (plainLen > 0 && !EnnWriteAll(&out.writer, plain, plainLen))) {
-        return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
-    const int placed = EnnPutInPlace(
-        &out.writer, out_path, keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
-    if (placed == ENN_FAULT_EXISTS) {
-        return EnnFail(fault, placed, ENN_ERR_CREATE_OUTPUT);
-    }
-    if (placed != ENN_OK) {
-        return EnnFail(fault, placed, ENN_ERR_GENERIC);
-    }
-    return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+    const int placed =
+        EnnPutInPlace(&out.writer, out_path, keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
+    return EnnFail(fault, placed, EnnPlacedResult(placed));
 }

@@ -15,6 +15,9 @@ bool EnnIsPassword(const char* text) {
 }
 
 bool EnnIsContainerSize(long long size) {
+    if (size == ENN_HEADER_SIZE) {
+        return true;  // the header alone: a container of nothing
+    }
     if (size < ENN_PAYLOAD_OFFSET) {
         return false;
     }
@@ -32,8 +35,9 @@ int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnRe
     if (!EnnKeyCipher(key, cipher)) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
     }
-    if (!EnnOpenReader(in_path, reader)) {
-        return EnnFail(fault, ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT);
+    int why = ENN_FAULT_NONE;
+    if (!EnnOpenReader(in_path, reader, &why)) {
+        return EnnFail(fault, why, ENN_ERR_OPEN_INPUT);
     }
     return ENN_OK;
 }
@@ -42,12 +46,32 @@ int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting)
     switch (EnnLookAtTarget(path, &source)) {
         case ENN_TARGET_SAME_FILE:
             return ENN_FAULT_SAME_FILE;
+        case ENN_TARGET_FOLDER:
+            return ENN_FAULT_OUTPUT_FOLDER;
         case ENN_TARGET_OTHER:
             return ENN_FAULT_NOT_REGULAR;
+        case ENN_TARGET_NO_FOLDER:
+            return ENN_FAULT_NO_FOLDER;
+        case ENN_TARGET_NAME_TOO_LONG:
+            return ENN_FAULT_NAME_TOO_LONG;
+        case ENN_TARGET_READ_ONLY:
+            return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_READ_ONLY;
         case ENN_TARGET_FILE:
             return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_NONE;
         default:
             return ENN_FAULT_NONE;  // creating the file aside tells what is wrong
+    }
+}
+
+int EnnPlacedResult(int fault) {
+    switch (fault) {
+        case ENN_FAULT_NONE:
+            return ENN_OK;
+        case ENN_FAULT_WRITE:
+        case ENN_FAULT_DISK_FULL:
+            return ENN_ERR_GENERIC;
+        default:
+            return ENN_ERR_CREATE_OUTPUT;
     }
 }
 
@@ -106,8 +130,9 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
         return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
     }
     EnnWriterGuard out;
-    if (!EnnCreateAside(out_path, &out.writer)) {
-        return EnnFail(fault, ENN_FAULT_NO_OUTPUT, ENN_ERR_CREATE_OUTPUT);
+    int why = ENN_FAULT_NONE;
+    if (!EnnCreateAside(out_path, &out.writer, &why)) {
+        return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
     }
 
     MD5_CTX md5;
@@ -124,12 +149,12 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
     }
     int sealedLen = 16;
     if (!EnnWriteAll(&out.writer, header, ENN_HEADER_SIZE)) {
-        return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
     long long total = 0;
     for (;;) {
         if (!EnnWriteAll(&out.writer, sealed, sealedLen)) {
-            return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+            return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
         }
         MD5Update(&md5, sealed, static_cast<unsigned int>(sealedLen));
         const int got = EnnReadFull(&in.reader, plain, sizeof plain);
@@ -152,9 +177,9 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
     }
     EnnCloseReader(&in.reader);
     MD5FinalHex(&md5, header);
-    if (!EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE) ||
-        EnnPutInPlace(&out.writer, out_path, ENN_PLACE_REPLACE) != ENN_OK) {
-        return EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+    if (!EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE)) {
+        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
-    return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+    const int placed = EnnPutInPlace(&out.writer, out_path, ENN_PLACE_REPLACE);
+    return EnnFail(fault, placed, EnnPlacedResult(placed));
 }

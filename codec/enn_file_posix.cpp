@@ -1,5 +1,8 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,9 +13,35 @@
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
+#include "codec/enn_syscalls.h"
 
-bool (*g_ennReadFault)(const EnnReader*) = nullptr;
-bool g_ennUnnamedFiles = true;
+namespace {
+
+int RealOpen(const char* path, int flags, mode_t mode) {
+    return open(path, flags, mode);
+}
+int RealStat(const char* path, struct stat* st) {
+    return stat(path, st);
+}
+int RealLstat(const char* path, struct stat* st) {
+    return lstat(path, st);
+}
+int RealFstat(int fd, struct stat* st) {
+    return fstat(fd, st);
+}
+
+constexpr EnnSystemCalls kRealCalls = {
+    RealOpen, close,     read,      pread,  write, pwrite, fsync,  ftruncate, RealFstat,
+    RealStat, RealLstat, faccessat, fchmod, fchown, link,  linkat, rename,    unlink,
+};
+
+}  // namespace
+
+EnnSystemCalls g_ennSys = kRealCalls;
+
+void EnnRestoreSystemCalls() {
+    g_ennSys = kRealCalls;
+}
 
 namespace {
 
@@ -35,6 +64,39 @@ long long ModifiedOf(const struct stat& st) {
     return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
+// Why writing failed, by errno: a full disk or quota (or a file-size limit)
+// apart from any other failure.
+int WriteFault(int err) {
+    return err == ENOSPC || err == EDQUOT || err == EFBIG ? ENN_FAULT_DISK_FULL : ENN_FAULT_WRITE;
+}
+
+// Why a new file cannot be made in a folder, by errno.
+int CreateFault(int err) {
+    switch (err) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ENN_FAULT_DENIED;
+        case ENOENT:
+        case ENOTDIR:
+            return ENN_FAULT_NO_FOLDER;
+        case ENAMETOOLONG:
+            return ENN_FAULT_NAME_TOO_LONG;
+        case ENOSPC:
+        case EDQUOT:
+            return ENN_FAULT_DISK_FULL;
+        default:
+            return ENN_FAULT_NO_OUTPUT;
+    }
+}
+
+bool Report(int* fault, int why) {
+    if (fault != nullptr) {
+        *fault = why;
+    }
+    return false;
+}
+
 // The names of aside files open in this process, for EnnDiscardAllAside: a
 // fixed table of pointers into the writers, which a signal handler can walk.
 constexpr int kAsideSlots = 16;
@@ -54,32 +116,87 @@ size_t FolderLength(const char* path) {
     return slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
 }
 
-// Writes "FOLDER.NAME.partial-XXXXXX" into out, the X from a counter and the
-// process id; false when it does not fit.
-bool AsideName(const char* path, unsigned serial, char* out, size_t size) {
-    const size_t folder = FolderLength(path);
-    const int n =
-        std::snprintf(out, size, "%.*s.%s.partial-%06x%04x", static_cast<int>(folder), path,
-                      path + folder, serial & 0xFFFFFFu, static_cast<unsigned>(getpid()) & 0xFFFFu);
+// The folder of path, "." for a bare name; false when it does not fit.
+bool FolderOf(const char* path, char* out, size_t size) {
+    const size_t len = FolderLength(path);
+    const int n = len == 0 ? std::snprintf(out, size, ".")
+                           : std::snprintf(out, size, "%.*s", static_cast<int>(len), path);
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
+// Aside names carry the mark, the writer's process id and a random part, and
+// nothing of the name they stand in for, so that they fit wherever it does.
+constexpr char kAsideMark[] = ".enn-aside-";
+
 std::atomic<unsigned> g_serial{0};
 
-// Creates a new file under a fresh aside name for path; -1 when none can be made.
+unsigned RandomPart() {
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned x = g_serial.fetch_add(1) * 2654435761u ^ static_cast<unsigned>(now.tv_nsec) ^
+                 static_cast<unsigned>(getpid()) << 16;
+    x ^= x >> 15;
+    x *= 2246822519u;
+    return x ^ (x >> 13);
+}
+
+// Writes "FOLDER/.enn-aside-PID-XXXXXXXX" for path into out; false when it
+// does not fit.
+bool AsideName(const char* path, char* out, size_t size) {
+    const size_t folder = FolderLength(path);
+    const int n = std::snprintf(out, size, "%.*s%s%ld-%08x", static_cast<int>(folder), path,
+                                kAsideMark, static_cast<long>(getpid()), RandomPart());
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+// Removes from folder the aside files of processes that are gone: what a
+// kill left. Only the caller's own regular files; never another user's, and
+// never one of a process still running.
+void RemoveLeftovers(const char* folder) {
+    DIR* dir = opendir(folder);
+    if (dir == nullptr) {
+        return;
+    }
+    const int fd = dirfd(dir);
+    const size_t markLen = sizeof kAsideMark - 1;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strncmp(entry->d_name, kAsideMark, markLen) != 0) {
+            continue;
+        }
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name + markLen, &end, 10);
+        if (pid <= 0 || end == nullptr || *end != '-' || pid == static_cast<long>(getpid())) {
+            continue;
+        }
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
+            continue;  // running, or another user's process that is running
+        }
+        struct stat st;
+        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == geteuid()) {
+            unlinkat(fd, entry->d_name, 0);
+        }
+    }
+    closedir(dir);
+}
+
+// Creates a new file under a fresh aside name for path; -1 (errno set) when
+// none can be made.
 int CreateNamed(const char* path, char* name, size_t size) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!AsideName(path, g_serial.fetch_add(1) * 2654435761u, name, size)) {
+        if (!AsideName(path, name, size)) {
             errno = ENAMETOOLONG;
             return -1;
         }
         RegisterAside(name);
-        const int fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = g_ennSys.open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             return fd;
         }
+        const int err = errno;
         UnregisterAside(name);
-        if (errno != EEXIST) {
+        if (err != EEXIST) {
+            errno = err;
             return -1;
         }
     }
@@ -88,34 +205,119 @@ int CreateNamed(const char* path, char* name, size_t size) {
 
 void SyncFolderOf(const char* path) {
     char folder[4096];
-    const size_t len = FolderLength(path);
-    if (len == 0) {
-        std::strcpy(folder, ".");
-    } else if (len < sizeof folder) {
-        std::memcpy(folder, path, len);
-        folder[len] = '\0';
-    } else {
+    if (!FolderOf(path, folder, sizeof folder)) {
         return;
     }
-    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = g_ennSys.open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd >= 0) {
-        fsync(fd);  // the new name reaches the disk too; a failure loses nothing written
-        close(fd);
+        g_ennSys.fsync(fd);  // the new name reaches the disk too; a failure loses nothing written
+        g_ennSys.close(fd);
     }
+}
+
+// True when the caller may write the file path leads to, as opening it for
+// writing would find.
+bool Writable(const char* path) {
+    return g_ennSys.faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
+}
+
+bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace);
+
+// Where the folder takes no new file: a target the caller may write is
+// replaced in place, from a copy made whole in the temporary folder.
+bool CreateForCopyInPlace(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
+    struct stat st;
+    if (!mayCopyInPlace || g_ennSys.stat(path, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !Writable(path) || !EnnCreateTemporary(writer)) {
+        return Report(fault, ENN_FAULT_DENIED);
+    }
+    writer->inPlace = true;
+    return true;
+}
+
+// Copies what the writer holds over the file at path, in place, and flushes
+// it: the file keeps its owner, mode and links. Space is reserved first, so
+// that a full disk is found before the old content is touched.
+int CopyInPlace(EnnWriter* writer, const char* path) {
+    const int fd = g_ennSys.open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return errno == EACCES || errno == EPERM || errno == EROFS ? ENN_FAULT_READ_ONLY
+                                                                   : ENN_FAULT_WRITE;
+    }
+    struct stat st;
+    if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        g_ennSys.close(fd);
+        return ENN_FAULT_NOT_REGULAR;
+    }
+    const long long size = writer->written;
+    if (size > st.st_size && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT)) {
+        g_ennSys.close(fd);
+        return ENN_FAULT_DISK_FULL;
+    }
+    unsigned char buf[1 << 16];
+    long long at = 0;
+    int result = ENN_OK;
+    while (result == ENN_OK && at < size) {
+        const int got = EnnReadBack(writer, at, buf, sizeof buf);
+        if (got <= 0) {
+            result = ENN_FAULT_WRITE;
+            break;
+        }
+        for (int done = 0; done < got && result == ENN_OK;) {
+            const ssize_t put = g_ennSys.pwrite(fd, buf + done, static_cast<size_t>(got - done),
+                                                static_cast<off_t>(at + done));
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                result = WriteFault(errno);
+            } else {
+                done += static_cast<int>(put);
+            }
+        }
+        at += got;
+    }
+    if (result == ENN_OK && (g_ennSys.ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+                             g_ennSys.fsync(fd) != 0)) {
+        result = WriteFault(errno);
+    }
+    g_ennSys.close(fd);
+    return result;
+}
+
+// Gives the finished file the owner, group and permission bits of the file
+// it replaces, as far as the caller may; never setuid, setgid or sticky.
+void CarryOwnerAndMode(int fd, const char* path) {
+    struct stat old;
+    if (g_ennSys.stat(path, &old) != 0 || !S_ISREG(old.st_mode)) {
+        return;
+    }
+    struct stat mine;
+    if (g_ennSys.fstat(fd, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+        // Only root may give a file away; anyone may pass it to a group of
+        // their own. Otherwise the new file is the caller's, as a new file is.
+        if (g_ennSys.fchown(fd, old.st_uid, old.st_gid) != 0) {
+            g_ennSys.fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        }
+    }
+    g_ennSys.fchmod(fd, old.st_mode & 0777);
 }
 
 }  // namespace
 
-bool EnnOpenReader(const char* path, EnnReader* reader) {
+bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
     // Non-blocking, so that a fifo swapped in for the file cannot hold the open.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = g_ennSys.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) {
-        return false;
+        return Report(fault, errno == EACCES || errno == EPERM ? ENN_FAULT_INPUT_DENIED
+                                                               : ENN_FAULT_NO_INPUT);
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return false;
+    if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        g_ennSys.close(fd);
+        return Report(fault, S_ISDIR(st.st_mode) ? ENN_FAULT_INPUT_FOLDER
+                                                 : ENN_FAULT_INPUT_NOT_REGULAR);
     }
     reader->handle = fd;
     reader->size = st.st_size;
@@ -125,12 +327,10 @@ bool EnnOpenReader(const char* path, EnnReader* reader) {
 }
 
 int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
-    if (g_ennReadFault != nullptr && g_ennReadFault(reader)) {
-        return -1;
-    }
     int done = 0;
     while (done < size) {
-        const ssize_t got = read(Fd(reader->handle), buf + done, static_cast<size_t>(size - done));
+        const ssize_t got =
+            g_ennSys.read(Fd(reader->handle), buf + done, static_cast<size_t>(size - done));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -147,58 +347,135 @@ int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
 
 bool EnnReaderUnchanged(const EnnReader* reader) {
     struct stat st;
-    return fstat(Fd(reader->handle), &st) == 0 && st.st_size == reader->size &&
+    return g_ennSys.fstat(Fd(reader->handle), &st) == 0 && st.st_size == reader->size &&
            ModifiedOf(st) == reader->modified;
 }
 
 void EnnCloseReader(EnnReader* reader) {
     if (reader->handle >= 0) {
-        close(Fd(reader->handle));
+        g_ennSys.close(Fd(reader->handle));
         reader->handle = -1;
     }
 }
 
 EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
     struct stat st;
-    if (lstat(path, &st) != 0) {
-        return errno == ENOENT ? ENN_TARGET_FREE : ENN_TARGET_UNKNOWN;
+    if (g_ennSys.lstat(path, &st) != 0) {
+        if (errno == ENAMETOOLONG) {
+            return ENN_TARGET_NAME_TOO_LONG;
+        }
+        if (errno == ENOTDIR) {
+            return ENN_TARGET_NO_FOLDER;
+        }
+        if (errno != ENOENT) {
+            return ENN_TARGET_UNKNOWN;
+        }
+        char folder[4096];
+        struct stat dir;
+        if (FolderOf(path, folder, sizeof folder) && g_ennSys.stat(folder, &dir) != 0 &&
+            (errno == ENOENT || errno == ENOTDIR)) {
+            return ENN_TARGET_NO_FOLDER;
+        }
+        return ENN_TARGET_FREE;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return ENN_TARGET_FOLDER;
     }
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
         return ENN_TARGET_OTHER;
     }
     struct stat followed;
-    if (source != nullptr && stat(path, &followed) == 0 && SameId(IdOf(followed), *source)) {
+    if (g_ennSys.stat(path, &followed) != 0) {
+        return ENN_TARGET_FILE;  // a link that leads nowhere is only a name
+    }
+    if (S_ISDIR(followed.st_mode)) {
+        return ENN_TARGET_FOLDER;
+    }
+    if (!S_ISREG(followed.st_mode)) {
+        return ENN_TARGET_OTHER;  // /dev/stdout, a descriptor under /proc, ...
+    }
+    if (source != nullptr && SameId(IdOf(followed), *source)) {
         return ENN_TARGET_SAME_FILE;
     }
-    return ENN_TARGET_FILE;
+    return Writable(path) ? ENN_TARGET_FILE : ENN_TARGET_READ_ONLY;
 }
 
-bool EnnCreateAside(const char* path, EnnWriter* writer) {
+bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault) {
+    return CreateAside(path, writer, fault, true);
+}
+
+namespace {
+
+bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
     writer->aside[0] = '\0';
     writer->unnamed = false;
-    const size_t folder = FolderLength(path);
-    if (g_ennUnnamedFiles && folder + 1 < sizeof writer->aside &&
-        access("/proc/self/fd", X_OK) == 0) {
+    writer->inPlace = false;
+    writer->written = 0;
+    writer->flushing = 0;
+    writer->fault = ENN_FAULT_NONE;
+    char folder[sizeof writer->aside];
+    if (!FolderOf(path, folder, sizeof folder)) {
+        return Report(fault, ENN_FAULT_NAME_TOO_LONG);
+    }
+    RemoveLeftovers(folder);
+    if (access("/proc/self/fd", X_OK) == 0) {
         // An unnamed file needs no cleaning up, whatever ends the process.
-        char dir[sizeof writer->aside] = ".";
-        if (folder > 0) {
-            std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(folder), path);
-        }
-        const int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        const int fd = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (fd >= 0) {
             writer->handle = fd;
             writer->unnamed = true;
             return true;
         }
         // Not every file system has unnamed files; fall back to a hidden name.
+        if (errno == EACCES || errno == EPERM || errno == EROFS) {
+            return CreateForCopyInPlace(path, writer, fault, mayCopyInPlace);
+        }
     }
     const int fd = CreateNamed(path, writer->aside, sizeof writer->aside);
     if (fd < 0) {
+        const int why = CreateFault(errno);
         writer->aside[0] = '\0';
-        return false;
+        if (why == ENN_FAULT_DENIED) {
+            return CreateForCopyInPlace(path, writer, fault, mayCopyInPlace);
+        }
+        return Report(fault, why);
     }
     writer->handle = fd;
     return true;
+}
+
+}  // namespace
+
+bool EnnCreateTemporary(EnnWriter* writer) {
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || folder[0] == '\0') {
+        folder = "/tmp";
+    }
+    char path[4096];
+    const int n = std::snprintf(path, sizeof path, "%s/enn", folder);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof path) {
+        return false;
+    }
+    return CreateAside(path, writer, nullptr, false);
+}
+
+int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
+    int done = 0;
+    while (done < size) {
+        const ssize_t got = g_ennSys.pread(Fd(writer->handle), buf + done,
+                                           static_cast<size_t>(size - done), offset + done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<int>(got);
+    }
+    return done;
 }
 
 // Starts writing back what has been appended every few MiB, so that the disk
@@ -217,43 +494,15 @@ void StartWriteBack(EnnWriter* writer) {
 #endif
 }
 
-bool EnnCreateTemporary(EnnWriter* writer) {
-    const char* folder = std::getenv("TMPDIR");
-    if (folder == nullptr || folder[0] == '\0') {
-        folder = "/tmp";
-    }
-    char path[4096];
-    const int n = std::snprintf(path, sizeof path, "%s/enn", folder);
-    return n > 0 && static_cast<size_t>(n) < sizeof path && EnnCreateAside(path, writer);
-}
-
-int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
-    int done = 0;
-    while (done < size) {
-        const ssize_t got =
-            pread(Fd(writer->handle), buf + done, static_cast<size_t>(size - done), offset + done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<int>(got);
-    }
-    return done;
-}
-
 bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
     const unsigned char* at = static_cast<const unsigned char*>(buf);
     while (size > 0) {
-        const ssize_t put = write(Fd(writer->handle), at, static_cast<size_t>(size));
+        const ssize_t put = g_ennSys.write(Fd(writer->handle), at, static_cast<size_t>(size));
         if (put < 0 && errno == EINTR) {
             continue;
         }
         if (put <= 0) {
+            writer->fault = put < 0 ? WriteFault(errno) : ENN_FAULT_WRITE;
             return false;
         }
         at += put;
@@ -267,11 +516,13 @@ bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
 bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
     const unsigned char* at = static_cast<const unsigned char*>(buf);
     while (size > 0) {
-        const ssize_t put = pwrite(Fd(writer->handle), at, static_cast<size_t>(size), offset);
+        const ssize_t put = g_ennSys.pwrite(Fd(writer->handle), at, static_cast<size_t>(size),
+                                            static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) {
             continue;
         }
         if (put <= 0) {
+            writer->fault = put < 0 ? WriteFault(errno) : ENN_FAULT_WRITE;
             return false;
         }
         at += put;
@@ -281,71 +532,107 @@ bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) 
     return true;
 }
 
-int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
-    const int fd = Fd(writer->handle);
-    if (fsync(fd) != 0) {
-        EnnDiscard(writer);
-        return ENN_FAULT_WRITE;
+namespace {
+
+// Gives the unnamed file of writer a hidden aside name in path's folder, so
+// that rename() can put it in place; false when it cannot.
+bool NameUnnamed(EnnWriter* writer, const char* self, const char* path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!AsideName(path, writer->aside, sizeof writer->aside)) {
+            break;
+        }
+        RegisterAside(writer->aside);
+        if (g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, writer->aside, AT_SYMLINK_FOLLOW) == 0) {
+            writer->unnamed = false;
+            return true;
+        }
+        const int err = errno;
+        UnregisterAside(writer->aside);
+        if (err != EEXIST) {
+            errno = err;
+            break;
+        }
     }
-    struct stat old;
-    if (placing == ENN_PLACE_REPLACE && lstat(path, &old) == 0 && S_ISREG(old.st_mode)) {
-        fchmod(fd, old.st_mode & 07777);  // at worst the new file keeps the default mode
+    writer->aside[0] = '\0';
+    return false;
+}
+
+// The fault of a rename or link into path's folder that failed with err.
+int PlaceFault(int err) {
+    if (err == EACCES || err == EPERM || err == EROFS) {
+        return ENN_FAULT_DENIED;
     }
+    return err == EISDIR ? ENN_FAULT_OUTPUT_FOLDER : WriteFault(err);
+}
+
+// Puts the finished aside file under path only while the name is free.
+int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
     if (writer->unnamed) {
-        // Linking through /proc names the open file; link() never replaces,
-        // so replacing goes through a hidden name and rename().
-        char self[64];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-        if (placing == ENN_PLACE_NEW) {
-            const bool linked = linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
-            const int err = errno;
-            EnnDiscard(writer);
-            if (!linked) {
-                return err == EEXIST ? ENN_FAULT_EXISTS : ENN_FAULT_WRITE;
-            }
-            SyncFolderOf(path);
-            return ENN_OK;
+        const bool linked =
+            g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+        const int err = errno;
+        EnnDiscard(writer);
+        if (!linked) {
+            return err == EEXIST ? ENN_FAULT_EXISTS : PlaceFault(err);
         }
-        bool named = false;
-        for (int attempt = 0; attempt < 100 && !named; ++attempt) {
-            if (!AsideName(path, g_serial.fetch_add(1) * 2654435761u, writer->aside,
-                           sizeof writer->aside)) {
-                break;
-            }
-            RegisterAside(writer->aside);
-            named = linkat(AT_FDCWD, self, AT_FDCWD, writer->aside, AT_SYMLINK_FOLLOW) == 0;
-            if (!named) {
-                UnregisterAside(writer->aside);
-                if (errno != EEXIST) {
-                    break;
-                }
-            }
-        }
-        writer->unnamed = false;
-        if (!named) {
-            writer->aside[0] = '\0';
-            EnnDiscard(writer);
-            return ENN_FAULT_WRITE;
-        }
-    }
-    if (placing == ENN_PLACE_NEW) {
-        // link() fails rather than replace a file that appeared meanwhile.
-        if (link(writer->aside, path) != 0) {
-            const int err = errno;
-            struct stat there;
-            const bool taken = err == EEXIST || lstat(path, &there) == 0;
-            if (taken || rename(writer->aside, path) != 0) {
-                EnnDiscard(writer);
-                return taken ? ENN_FAULT_EXISTS : ENN_FAULT_WRITE;
-            }
-        }
-        EnnDiscard(writer);  // drops the aside name; the file stays under path
         SyncFolderOf(path);
         return ENN_OK;
     }
-    if (rename(writer->aside, path) != 0) {
+    // link() fails rather than replace a file that appeared meanwhile.
+    if (g_ennSys.link(writer->aside, path) != 0) {
+        const int err = errno;
+        struct stat there;
+        const bool taken = err == EEXIST || g_ennSys.lstat(path, &there) == 0;
+        if (taken || g_ennSys.rename(writer->aside, path) != 0) {
+            const int why = taken ? ENN_FAULT_EXISTS : PlaceFault(errno);
+            EnnDiscard(writer);
+            return why;
+        }
+    }
+    EnnDiscard(writer);  // drops the aside name; the file stays under path
+    SyncFolderOf(path);
+    return ENN_OK;
+}
+
+}  // namespace
+
+int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
+    const int fd = Fd(writer->handle);
+    if (g_ennSys.fsync(fd) != 0) {
+        const int why = WriteFault(errno);
         EnnDiscard(writer);
-        return ENN_FAULT_WRITE;
+        return why;
+    }
+    if (writer->inPlace) {
+        const int why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, path);
+        EnnDiscard(writer);
+        return why;
+    }
+    // Linking through /proc names the open file; link() never replaces, so
+    // replacing goes through a hidden name and rename().
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (placing == ENN_PLACE_NEW) {
+        return PlaceNew(writer, path, self);
+    }
+    CarryOwnerAndMode(fd, path);
+    if (writer->unnamed && !NameUnnamed(writer, self, path)) {
+        const int why = PlaceFault(errno);
+        EnnDiscard(writer);
+        return why;
+    }
+    if (g_ennSys.rename(writer->aside, path) != 0) {
+        const int err = errno;
+        // A sticky folder keeps others from replacing a file there, though
+        // they may write it: the old file takes the new content in place.
+        int why = PlaceFault(err);
+        struct stat there;
+        if (why == ENN_FAULT_DENIED && g_ennSys.stat(path, &there) == 0 &&
+            S_ISREG(there.st_mode) && Writable(path)) {
+            why = CopyInPlace(writer, path);
+        }
+        EnnDiscard(writer);
+        return why;
     }
     UnregisterAside(writer->aside);
     writer->aside[0] = '\0';
@@ -356,15 +643,16 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
 
 void EnnDiscard(EnnWriter* writer) {
     if (writer->aside[0] != '\0') {
-        unlink(writer->aside);
+        g_ennSys.unlink(writer->aside);
         UnregisterAside(writer->aside);
         writer->aside[0] = '\0';
     }
     if (writer->handle >= 0) {
-        close(Fd(writer->handle));
+        g_ennSys.close(Fd(writer->handle));
         writer->handle = -1;
     }
     writer->unnamed = false;
+    writer->inPlace = false;
 }
 
 void EnnDiscardAllAside() {

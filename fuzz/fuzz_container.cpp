@@ -63,7 +63,11 @@ int Decode(const BLOWFISH_CTX* ctx, const uint8_t* data, size_t size, size_t ste
     const int result = EnnDecodeFinish(&d, tail.data(), &last, &fault);
     plain.insert(plain.end(), tail.begin(), tail.begin() + last);
 
-    if (result == ENN_OK) {
+    if (result == ENN_OK && size == ENN_HEADER_SIZE) {
+        if (!plain.empty()) {
+            std::abort();  // the header alone holds nothing
+        }
+    } else if (result == ENN_OK) {
         char password[7];
         if (!EnnOpenPasswordChunk(ctx, data + ENN_HEADER_SIZE, password) ||
             Encode(ctx, password, plain) != Bytes(data, data + size)) {

@@ -329,7 +329,7 @@ TEST_F(EnnTest, VerifySaysALineAFile) {
         upper[i] = static_cast<unsigned char>(std::toupper(upper[i]));
     }
     WriteFile(dir.File("upper.enn"), upper);
-    WriteFile(dir.File("empty-digest.enn"), WithDigestHeader({}));  // a digest but no password
+    WriteFile(dir.File("empty-digest.enn"), WithDigestHeader({}));  // the header alone
     const Bytes whole = ReadFile(good);
     // Digest renewed, but the last Block one byte short.
     WriteFile(dir.File("cut.enn"), WithDigestHeader(Bytes(whole.begin() + 32, whole.end() - 1)));
@@ -342,11 +342,10 @@ TEST_F(EnnTest, VerifySaysALineAFile) {
     r = Enn(dir.path(), {"verify", "flipped.enn", "good.enn", "upper.enn", "empty-digest.enn",
                          "cut.enn", "missing.enn", "folder.enn"});
     EXPECT_EQ(1, r.status);
-    EXPECT_EQ("good.enn: intact\n", r.out);
+    EXPECT_EQ("good.enn: intact\nempty-digest.enn: intact\n", r.out);
     EXPECT_EQ(
         "enn: flipped.enn: damaged: the digest header does not match the content\n"
         "enn: upper.enn: damaged: the digest header does not match the content\n"
-        "enn: empty-digest.enn: damaged: its size does not fit the chunk layout\n"
         "enn: cut.enn: damaged: its size does not fit the chunk layout\n"
         "enn: missing.enn: cannot open: No such file or directory\n"
         "enn: folder.enn: is a directory, not a container\n",

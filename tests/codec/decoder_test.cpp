@@ -104,12 +104,15 @@ TEST_F(Decoder, UppercaseHeaderShortFilesAndTheEmptyDigest) {
     EXPECT_EQ(Decrypt(Bytes(31, '0')), ENN_ERR_DIGEST);
     EXPECT_FALSE(FileExists(plain));
 
-    // The digest of nothing matches, but no encoder writes a container
-    // without a password chunk.
+    // The header alone, holding the digest of nothing, decodes to nothing.
     const std::string empty = "d41d8cd98f00b204e9800998ecf8427e";
-    EXPECT_EQ(Decrypt(Bytes(empty.begin(), empty.end())), ENN_ERR_GENERIC);
+    EXPECT_EQ(Decrypt(Bytes(empty.begin(), empty.end())), ENN_OK);
     EXPECT_EQ(printed, "");
-    EXPECT_FALSE(FileExists(plain));
+    EXPECT_EQ(ReadFile(plain), Bytes());
+    EXPECT_EQ(EnnVerifyFile(kKey, enn.c_str()), ENN_OK);
+    EXPECT_TRUE(EnnIsContainerSize(32));
+    char password[7] = "xxxxxx";
+    EXPECT_EQ(EnnReadPassword(kKey, enn.c_str(), password), ENN_ERR_GENERIC);
 }
 
 TEST_F(Decoder, FilesThatCannotBeOpenedOrCreated) {

@@ -146,7 +146,7 @@ TEST_F(Encoder, RefusesToWriteOverItsOwnInput) {
     EXPECT_EQ(ReadFile(in), plain);
 }
 
-TEST_F(Encoder, DevicesAreRefusedAndLinksReplacedNotFollowed) {
+TEST_F(Encoder, DevicesAreRefusedAndLinksToFilesReplacedNotFollowed) {
     WriteFile(in, PseudoRandomBytes(20000, 2));
 #ifdef _WIN32
     EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), "NUL"), ENN_ERR_CREATE_OUTPUT);
@@ -162,11 +162,19 @@ TEST_F(Encoder, DevicesAreRefusedAndLinksReplacedNotFollowed) {
     ASSERT_EQ(lstat(out.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(ReadFile(target), Bytes({'k', 'e', 'p', 't'}));
-    ASSERT_EQ(unlink(out.c_str()), 0);
-    ASSERT_EQ(symlink("/dev/full", out.c_str()), 0);
-    EXPECT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_OK);
-    ASSERT_EQ(stat("/dev/full", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    // A link to anything but a file is refused, and stays: standard output
+    // is not reached through /dev/stdout.
+    for (const char* device : {"/dev/full", "/dev/stdout", "/proc/self/fd/1"}) {
+        ASSERT_EQ(unlink(out.c_str()), 0);
+        ASSERT_EQ(symlink(device, out.c_str()), 0);
+        int fault = 0;
+        EXPECT_EQ(EnnEncryptFileEx("123456", kKey, in.c_str(), out.c_str(), &fault),
+                  ENN_ERR_CREATE_OUTPUT)
+            << device;
+        EXPECT_EQ(fault, ENN_FAULT_NOT_REGULAR) << device;
+        ASSERT_EQ(lstat(out.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << device;
+    }
 #endif
 }
 

@@ -21,6 +21,7 @@
 #include "codec/enn.h"
 #include "codec/enn_file.h"
 #include "codec/enn_internal.h"
+#include "codec/enn_syscalls.h"
 #include "reference_container.h"
 #include "test_util.h"
 
@@ -65,11 +66,14 @@ int InChild(F body) {
 }
 #endif
 
-// Injected faults: the read hook runs a test's action before the n-th read.
+// Injected faults, through the layer's table of system calls: the n-th read
+// from now runs a test's action first, or fails as an I/O error would.
 int g_reads = 0;
 int g_faultAt = 0;
 void (*g_action)() = nullptr;
-bool CountingHook(const EnnReader*) {
+
+// True when this read is to fail.
+bool CountRead() {
     if (++g_reads != g_faultAt) {
         return false;
     }
@@ -80,6 +84,43 @@ bool CountingHook(const EnnReader*) {
     return true;
 }
 
+#ifdef _WIN32
+BOOL WINAPI CountingRead(HANDLE file, LPVOID buf, DWORD size, LPDWORD got, LPOVERLAPPED at) {
+    if (CountRead()) {
+        SetLastError(ERROR_READ_FAULT);
+        return FALSE;
+    }
+    return ReadFile(file, buf, size, got, at);
+}
+void CountReads() {
+    g_ennSys.readFile = CountingRead;
+}
+// Windows has no unnamed files: aside files always have a name.
+void WithoutUnnamedFiles() {}
+#else
+ssize_t CountingRead(int fd, void* buf, size_t size) {
+    if (CountRead()) {
+        errno = EIO;
+        return -1;
+    }
+    return read(fd, buf, size);
+}
+void CountReads() {
+    g_ennSys.read = CountingRead;
+}
+// A file system without unnamed files, as a vfat stick or many network shares.
+int OpenWithoutUnnamedFiles(const char* path, int flags, mode_t mode) {
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return open(path, flags, mode);
+}
+void WithoutUnnamedFiles() {
+    g_ennSys.open = OpenWithoutUnnamedFiles;
+}
+#endif
+
 class WholeOrNothing : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -89,8 +130,7 @@ class WholeOrNothing : public ::testing::Test {
         files = Listing(dir.path());
     }
     void TearDown() override {
-        g_ennUnnamedFiles = true;
-        g_ennReadFault = nullptr;
+        EnnRestoreSystemCalls();
         g_action = nullptr;
         // Nothing temporary is ever left beside the files.
         EXPECT_EQ(Listing(dir.path()), files);
@@ -100,7 +140,7 @@ class WholeOrNothing : public ::testing::Test {
         g_reads = 0;
         g_faultAt = n;
         g_action = action;
-        g_ennReadFault = CountingHook;
+        CountReads();
     }
     int Decrypt(const Bytes& container, int* fault) {
         WriteFile(out, container);
@@ -197,12 +237,12 @@ TEST_F(WholeOrNothing, TargetsThatAreNotFilesAreRefusedAtOnce) {
 }
 
 TEST_F(WholeOrNothing, WithoutUnnamedFilesHiddenOnesAreCleanedUpToo) {
-    g_ennUnnamedFiles = false;
+    WithoutUnnamedFiles();
     int fault = 0;
     FaultAtRead(2);
     EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(), &fault), ENN_ERR_GENERIC);
     EXPECT_EQ(ReadFile(out), earlier);
-    g_ennReadFault = nullptr;
+    g_faultAt = 0;
     ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
     ASSERT_EQ(EnnDecryptFile(kKey, out.c_str(), plain.c_str()), ENN_OK);
     EXPECT_EQ(ReadFile(plain), ReadFile(in));
@@ -355,7 +395,7 @@ TEST_F(WholeOrNothing, AFullDiskWhileDecryptingIsAWriteFailure) {
                   setrlimit(RLIMIT_FSIZE, &limit);
                   int fault = 0;
                   const int result = EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), 0, &fault);
-                  return result == ENN_ERR_GENERIC && fault == ENN_FAULT_WRITE ? 0 : 1;
+                  return result == ENN_ERR_GENERIC && fault == ENN_FAULT_DISK_FULL ? 0 : 1;
               }));
     EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
 #endif
