@@ -10,9 +10,22 @@
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
+#include "codec/enn_syscalls.h"
 
-bool (*g_ennReadFault)(const EnnReader*) = nullptr;
-bool g_ennUnnamedFiles = true;  // Windows has none: aside files always have a name
+namespace {
+
+constexpr EnnSystemCalls kRealCalls = {
+    CreateFileW, ReadFile, WriteFile, FlushFileBuffers, MoveFileExW, GetFileAttributesW,
+    GetTempPathW,
+};
+
+}  // namespace
+
+EnnSystemCalls g_ennSys = kRealCalls;
+
+void EnnRestoreSystemCalls() {
+    g_ennSys = kRealCalls;
+}
 
 namespace {
 
@@ -114,41 +127,101 @@ bool TakeAside(HANDLE file) {
     return EnnSwapSlot(g_asideHandles, file, static_cast<HANDLE>(nullptr));
 }
 
-// Writes "FOLDER\.NAME.partial-XXXXXXXXXX" for the full path into aside; false
-// when it has no folder part.
+// Writes "FOLDER\.enn-aside-PID-XXXXXXXX" for the full path into aside: the
+// mark, the process id and a random part, and nothing of the name it stands
+// in for, so that it fits wherever that name does. False when the path has no
+// folder part.
 bool AsideName(const std::wstring& full, unsigned serial, std::wstring* aside) {
     const size_t slash = full.find_last_of(L"\\/");
     if (slash == std::wstring::npos || slash + 1 >= full.size()) {
         return false;
     }
-    wchar_t tail[32];
-    std::swprintf(tail, sizeof tail / sizeof tail[0], L".partial-%06x%04x", serial & 0xFFFFFFu,
-                  static_cast<unsigned>(GetCurrentProcessId()) & 0xFFFFu);
-    *aside = full.substr(0, slash + 1) + L"." + full.substr(slash + 1) + tail;
+    wchar_t tail[48];
+    std::swprintf(tail, sizeof tail / sizeof tail[0], L".enn-aside-%lu-%08x",
+                  static_cast<unsigned long>(GetCurrentProcessId()),
+                  serial ^ static_cast<unsigned>(GetTickCount()));
+    *aside = full.substr(0, slash + 1) + tail;
+    return true;
+}
+
+bool Report(int* fault, int why) {
+    if (fault != nullptr) {
+        *fault = why;
+    }
+    return false;
+}
+
+// Why writing failed, by the system's error: a full disk apart.
+int WriteFault(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENN_FAULT_DISK_FULL
+                                                                       : ENN_FAULT_WRITE;
+}
+
+// Why a new file cannot be made in a folder, by the system's error.
+int CreateFault(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+            return ENN_FAULT_DENIED;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DIRECTORY:
+            return ENN_FAULT_NO_FOLDER;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENN_FAULT_NAME_TOO_LONG;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENN_FAULT_DISK_FULL;
+        default:
+            return ENN_FAULT_NO_OUTPUT;
+    }
+}
+
+// True when the file at the full path wide is one the caller may write: not
+// read-only, and opened for writing when asked (others may have it open).
+bool Writable(const std::wstring& wide) {
+    const DWORD attributes = g_ennSys.getFileAttributes(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
+    HANDLE file = g_ennSys.createFile(wide.c_str(), FILE_WRITE_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+    CloseHandle(file);
     return true;
 }
 
 }  // namespace
 
-bool EnnOpenReader(const char* path, EnnReader* reader) {
+bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
     const std::wstring wide = LongPath(path);
     if (wide.empty()) {
-        return false;
+        return Report(fault, ENN_FAULT_NO_INPUT);
     }
     // Others may go on reading, writing, renaming or deleting, as on POSIX;
     // EnnReaderUnchanged catches a change. Folders do not open without
     // FILE_FLAG_BACKUP_SEMANTICS.
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = g_ennSys.createFile(wide.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return false;
+        const DWORD error = GetLastError();
+        const DWORD attributes = g_ennSys.getFileAttributes(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return Report(fault, ENN_FAULT_INPUT_FOLDER);
+        }
+        return Report(fault, error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                                 ? ENN_FAULT_INPUT_DENIED
+                                 : ENN_FAULT_NO_INPUT);
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         CloseHandle(file);
-        return false;
+        return Report(fault, ENN_FAULT_INPUT_NOT_REGULAR);
     }
     reader->handle = reinterpret_cast<intptr_t>(file);
     reader->size = Join(info.nFileSizeHigh, info.nFileSizeLow);
@@ -158,14 +231,11 @@ bool EnnOpenReader(const char* path, EnnReader* reader) {
 }
 
 int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
-    if (g_ennReadFault != nullptr && g_ennReadFault(reader)) {
-        return -1;
-    }
     int done = 0;
     while (done < size) {
         DWORD got = 0;
-        if (!ReadFile(Handle(reader->handle), buf + done, static_cast<DWORD>(size - done), &got,
-                      nullptr)) {
+        if (!g_ennSys.readFile(Handle(reader->handle), buf + done, static_cast<DWORD>(size - done),
+                               &got, nullptr)) {
             return -1;
         }
         if (got == 0) {
@@ -197,13 +267,20 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
     }
     // Reading attributes is allowed whatever others share; the name itself is
     // looked at, not what a reparse point (a symbolic link, a junction) leads to.
-    HANDLE file = CreateFileW(
+    HANDLE file = g_ennSys.createFile(
         wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENN_TARGET_FREE
-                                                                              : ENN_TARGET_UNKNOWN;
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+                return ENN_TARGET_FREE;
+            case ERROR_PATH_NOT_FOUND:
+                return ENN_TARGET_NO_FOLDER;
+            case ERROR_FILENAME_EXCED_RANGE:
+                return ENN_TARGET_NAME_TOO_LONG;
+            default:
+                return ENN_TARGET_UNKNOWN;
+        }
     }
     BY_HANDLE_FILE_INFORMATION info;
     const bool known =
@@ -213,48 +290,56 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
         return ENN_TARGET_OTHER;  // a device, a pipe, the console
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return ENN_TARGET_OTHER;  // a folder, or a link or junction to one
+        return ENN_TARGET_FOLDER;  // a folder, or a link or junction to one
     }
-    if (source == nullptr) {
-        return ENN_TARGET_FILE;
+    EnnFileId id = IdOf(info);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A link: what it leads to decides.
+        HANDLE followed = g_ennSys.createFile(
+            wide.c_str(), FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (followed == INVALID_HANDLE_VALUE) {
+            return ENN_TARGET_FILE;  // a link that leads nowhere is only a name
+        }
+        BY_HANDLE_FILE_INFORMATION end;
+        const bool disk = GetFileType(followed) == FILE_TYPE_DISK &&
+                          GetFileInformationByHandle(followed, &end);
+        CloseHandle(followed);
+        if (!disk) {
+            return ENN_TARGET_OTHER;
+        }
+        if ((end.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return ENN_TARGET_FOLDER;
+        }
+        id = IdOf(end);
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        return SameId(IdOf(info), *source) ? ENN_TARGET_SAME_FILE : ENN_TARGET_FILE;
+    if (source != nullptr && SameId(id, *source)) {
+        return ENN_TARGET_SAME_FILE;
     }
-    // A link to a file: the same file when it leads to the source.
-    HANDLE followed = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (followed == INVALID_HANDLE_VALUE) {
-        return ENN_TARGET_FILE;
-    }
-    BY_HANDLE_FILE_INFORMATION end;
-    const bool same = GetFileInformationByHandle(followed, &end) && SameId(IdOf(end), *source);
-    CloseHandle(followed);
-    return same ? ENN_TARGET_SAME_FILE : ENN_TARGET_FILE;
+    return Writable(wide) ? ENN_TARGET_FILE : ENN_TARGET_READ_ONLY;
 }
 
-bool EnnCreateAside(const char* path, EnnWriter* writer) {
-    writer->aside[0] = '\0';
-    writer->unnamed = false;
-    writer->written = 0;
-    writer->flushing = 0;
-    const std::wstring full = LongPath(path);
-    if (full.empty()) {
-        return false;
-    }
+namespace {
+
+// Creates the aside file for the full path full; false, with *error set, when
+// the folder takes none.
+bool CreateNamed(const std::wstring& full, EnnWriter* writer, DWORD* error) {
+    *error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring aside;
         if (!AsideName(full, g_serial.fetch_add(1) * 2654435761u, &aside)) {
+            *error = ERROR_PATH_NOT_FOUND;
             return false;
         }
         // DELETE access for the deletion mark; FILE_SHARE_DELETE so that
         // MoveFileExW can open it to put it in place while it is open here.
-        HANDLE file = CreateFileW(aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = g_ennSys.createFile(aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) {
+            *error = GetLastError();
+            if (*error == ERROR_FILE_EXISTS || *error == ERROR_ALREADY_EXISTS) {
                 continue;
             }
             return false;
@@ -265,6 +350,7 @@ bool EnnCreateAside(const char* path, EnnWriter* writer) {
             MarkForDeletion(file, true);
             CloseHandle(file);
             DeleteFileW(aside.c_str());
+            *error = ERROR_GEN_FAILURE;
             return false;
         }
         std::memcpy(writer->aside, name.c_str(), name.size() + 1);
@@ -274,14 +360,51 @@ bool EnnCreateAside(const char* path, EnnWriter* writer) {
     return false;
 }
 
+bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
+    writer->aside[0] = '\0';
+    writer->unnamed = false;
+    writer->inPlace = false;
+    writer->written = 0;
+    writer->flushing = 0;
+    writer->fault = ENN_FAULT_NONE;
+    const std::wstring full = LongPath(path);
+    if (full.empty()) {
+        return Report(fault, ENN_FAULT_NO_OUTPUT);
+    }
+    DWORD error = 0;
+    if (CreateNamed(full, writer, &error)) {
+        return true;
+    }
+    const int why = CreateFault(error);
+    // Where the folder takes no new file (a share that lets its users change
+    // files but not create them), a file the caller may write is replaced in
+    // place from a copy made whole in the temporary folder.
+    if (why == ENN_FAULT_DENIED && mayCopyInPlace) {
+        const DWORD attributes = g_ennSys.getFileAttributes(full.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && Writable(full) &&
+            EnnCreateTemporary(writer)) {
+            writer->inPlace = true;
+            return true;
+        }
+    }
+    return Report(fault, why);
+}
+
+}  // namespace
+
+bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault) {
+    return CreateAside(path, writer, fault, true);
+}
+
 bool EnnCreateTemporary(EnnWriter* writer) {
     wchar_t folder[MAX_PATH + 1];
-    const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+    const DWORD n = g_ennSys.getTempPath(MAX_PATH + 1, folder);
     if (n == 0 || n > MAX_PATH) {
         return false;
     }
     const std::string path = Utf8(std::wstring(folder, n) + L"enn");
-    return !path.empty() && EnnCreateAside(path.c_str(), writer);
+    return !path.empty() && CreateAside(path.c_str(), writer, nullptr, false);
 }
 
 int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
@@ -301,7 +424,7 @@ int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int siz
         where.Offset = static_cast<DWORD>(at);
         where.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD got = 0;
-        if (!ReadFile(file, buf + done, static_cast<DWORD>(size - done), &got, &where)) {
+        if (!g_ennSys.readFile(file, buf + done, static_cast<DWORD>(size - done), &got, &where)) {
             ok = GetLastError() == ERROR_HANDLE_EOF;
             break;
         }
@@ -317,8 +440,10 @@ bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
     const unsigned char* at = static_cast<const unsigned char*>(buf);
     while (size > 0) {
         DWORD put = 0;
-        if (!WriteFile(Handle(writer->handle), at, static_cast<DWORD>(size), &put, nullptr) ||
+        if (!g_ennSys.writeFile(Handle(writer->handle), at, static_cast<DWORD>(size), &put,
+                                nullptr) ||
             put == 0) {
+            writer->fault = WriteFault(GetLastError());
             return false;
         }
         at += put;
@@ -335,6 +460,7 @@ bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) 
     LARGE_INTEGER zero = {};
     LARGE_INTEGER end;
     if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
+        writer->fault = ENN_FAULT_WRITE;
         return false;
     }
     const unsigned char* at = static_cast<const unsigned char*>(buf);
@@ -344,7 +470,10 @@ bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) 
         where.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset));
         where.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
         DWORD put = 0;
-        ok = WriteFile(file, at, static_cast<DWORD>(size), &put, &where) && put > 0;
+        ok = g_ennSys.writeFile(file, at, static_cast<DWORD>(size), &put, &where) && put > 0;
+        if (!ok) {
+            writer->fault = WriteFault(GetLastError());
+        }
         at += put;
         offset += put;
         size -= static_cast<int>(put);
@@ -352,13 +481,83 @@ bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) 
     return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ok;
 }
 
+namespace {
+
+// Copies what the writer holds over the file at the full path target, in
+// place, and flushes it: the file keeps its attributes, owner and access
+// rules. Space is reserved first, so that a full disk is found before the old
+// content is touched.
+int CopyInPlace(EnnWriter* writer, const std::wstring& target) {
+    HANDLE file = g_ennSys.createFile(target.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_ACCESS_DENIED ? ENN_FAULT_READ_ONLY : ENN_FAULT_WRITE;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return ENN_FAULT_NOT_REGULAR;
+    }
+    const long long size = writer->written;
+    LARGE_INTEGER old = {};
+    GetFileSizeEx(file, &old);
+    if (size > old.QuadPart) {
+        FILE_ALLOCATION_INFO reserve;
+        reserve.AllocationSize.QuadPart = size;
+        if (!SetFileInformationByHandle(file, FileAllocationInfo, &reserve, sizeof reserve) &&
+            WriteFault(GetLastError()) == ENN_FAULT_DISK_FULL) {
+            CloseHandle(file);
+            return ENN_FAULT_DISK_FULL;
+        }
+    }
+    static unsigned char buf[1 << 16];
+    int result = ENN_OK;
+    for (long long at = 0; result == ENN_OK && at < size;) {
+        const int got = EnnReadBack(writer, at, buf, sizeof buf);
+        if (got <= 0) {
+            result = ENN_FAULT_WRITE;
+            break;
+        }
+        OVERLAPPED where = {};
+        where.Offset = static_cast<DWORD>(static_cast<unsigned long long>(at));
+        where.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(at) >> 32);
+        DWORD put = 0;
+        if (!g_ennSys.writeFile(file, buf, static_cast<DWORD>(got), &put, &where) ||
+            put != static_cast<DWORD>(got)) {
+            result = WriteFault(GetLastError());
+        }
+        at += got;
+    }
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    if (result == ENN_OK &&
+        (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file) ||
+         !g_ennSys.flushFileBuffers(file))) {
+        result = WriteFault(GetLastError());
+    }
+    CloseHandle(file);
+    return result;
+}
+
+}  // namespace
+
 int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
     HANDLE file = Handle(writer->handle);
     const std::wstring target = LongPath(path);
     const std::wstring aside = LongPath(writer->aside);
-    if (target.empty() || aside.empty() || !FlushFileBuffers(file)) {
+    if (target.empty() || aside.empty()) {
         EnnDiscard(writer);
         return ENN_FAULT_WRITE;
+    }
+    if (!g_ennSys.flushFileBuffers(file)) {
+        const int why = WriteFault(GetLastError());
+        EnnDiscard(writer);
+        return why;
+    }
+    if (writer->inPlace) {
+        const int why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, target);
+        EnnDiscard(writer);
+        return why;
     }
     // A file marked for deletion cannot be opened, not even by MoveFileExW:
     // the mark comes off just before the move and back on if it fails.
@@ -370,13 +569,19 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
     // file that appeared meanwhile, as link() does on POSIX.
     const DWORD flags =
         MOVEFILE_WRITE_THROUGH | (placing == ENN_PLACE_REPLACE ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!MoveFileExW(aside.c_str(), target.c_str(), flags)) {
+    if (!g_ennSys.moveFileEx(aside.c_str(), target.c_str(), flags)) {
         const DWORD error = GetLastError();
+        int why = ENN_FAULT_WRITE;
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+            why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : ENN_FAULT_WRITE;
+        } else if (error == ERROR_ACCESS_DENIED) {
+            why = placing == ENN_PLACE_REPLACE && Writable(target) ? CopyInPlace(writer, target)
+                                                                    : ENN_FAULT_DENIED;
+        } else {
+            why = WriteFault(error);
+        }
         EnnDiscard(writer);
-        return placing == ENN_PLACE_NEW &&
-                       (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
-                   ? ENN_FAULT_EXISTS
-                   : ENN_FAULT_WRITE;
+        return why;
     }
     writer->aside[0] = '\0';
     if (TakeAside(file)) {
@@ -404,6 +609,7 @@ void EnnDiscard(EnnWriter* writer) {
     }
     writer->aside[0] = '\0';
     writer->unnamed = false;
+    writer->inPlace = false;
 }
 
 void EnnDiscardAllAside() {

@@ -12,6 +12,7 @@
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
+#include "codec/enn_syscalls.h"
 #include "test_util.h"
 
 namespace {
@@ -132,7 +133,7 @@ TEST_F(WindowsFiles, FoldersAndDevicesAreNeverWritten) {
     const std::string in = dir.File("batch.txt");
     WriteFile(in, plain);
     ASSERT_TRUE(fs::create_directory(fs::u8path(dir.File("folder"))));
-    EXPECT_EQ(Encrypt(in, dir.File("folder")), ENN_FAULT_NOT_REGULAR);
+    EXPECT_EQ(Encrypt(in, dir.File("folder")), ENN_FAULT_OUTPUT_FOLDER);
     // NUL is Windows' /dev/null: a device in every folder.
     EXPECT_EQ(Encrypt(in, "NUL"), ENN_FAULT_NOT_REGULAR);
     EXPECT_EQ(EnnLookAtTarget("NUL", nullptr), ENN_TARGET_OTHER);
@@ -218,10 +219,77 @@ TEST_F(WindowsFiles, SameFileIdentityThroughAHardLink) {
     ASSERT_TRUE(EnnOpenReader(in.c_str(), &reader));
     EXPECT_EQ(EnnLookAtTarget(dir.File("other.txt").c_str(), &reader.id), ENN_TARGET_SAME_FILE);
     EXPECT_EQ(EnnLookAtTarget(dir.File("nothing.txt").c_str(), &reader.id), ENN_TARGET_FREE);
-    EXPECT_EQ(EnnLookAtTarget(dir.File("no/such/folder.txt").c_str(), &reader.id), ENN_TARGET_FREE);
+    EXPECT_EQ(EnnLookAtTarget(dir.File("no/such/folder.txt").c_str(), &reader.id),
+              ENN_TARGET_NO_FOLDER);
     WriteFile(dir.File("third.txt"), plain);
     EXPECT_EQ(EnnLookAtTarget(dir.File("third.txt").c_str(), &reader.id), ENN_TARGET_FILE);
     EnnCloseReader(&reader);
+}
+
+// The read-only attribute refuses a replacement before anything is read,
+// and leaves the file as it was.
+TEST_F(WindowsFiles, AReadOnlyTargetIsRefusedAtOnce) {
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    ASSERT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
+    const Bytes container = ReadFile(in + ".enn");
+    ASSERT_TRUE(SetFileAttributesW(Wide(in + ".enn").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(EnnLookAtTarget((in + ".enn").c_str(), nullptr), ENN_TARGET_READ_ONLY);
+    EXPECT_EQ(Encrypt(in, in + ".enn"), ENN_FAULT_READ_ONLY);
+    const std::string out = dir.File("out.txt");
+    WriteFile(out, {1, 2, 3});
+    ASSERT_TRUE(SetFileAttributesW(Wide(out).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Decrypt(in + ".enn", out, ENN_REPLACE_EXISTING), ENN_FAULT_READ_ONLY);
+    EXPECT_EQ(ReadFile(in + ".enn"), container);
+    EXPECT_EQ(ReadFile(out), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Names(dir.path()), (std::set<std::string>{"batch.txt", "batch.txt.enn", "out.txt"}));
+    SetFileAttributesW(Wide(in + ".enn").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(Wide(out).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Aside files take short names of their own, so every name the folder
+// accepts works, up to 255 characters.
+TEST_F(WindowsFiles, NamesUpToTheLongestTheFolderAcceptsWork) {
+    for (size_t length : {232u, 240u, 251u}) {
+        const std::string in = dir.File(std::string(length, 'f'));
+        WriteFile(in, plain);
+        EXPECT_EQ(Encrypt(in, in + ".enn"), ENN_OK) << length;
+        EXPECT_EQ(Encrypt(in, in + ".enn"), ENN_OK) << length << ", replacing";
+        const std::string out = dir.File(std::string(255, 'o'));
+        EXPECT_EQ(Decrypt(in + ".enn", out, ENN_REPLACE_EXISTING), ENN_OK) << length;
+        EXPECT_EQ(ReadFile(out), plain);
+        fs::remove(fs::u8path(in));
+        fs::remove(fs::u8path(in + ".enn"));
+        fs::remove(fs::u8path(out));
+    }
+    EXPECT_TRUE(Names(dir.path()).empty());
+}
+
+// A share that lets its users change files but not create them: creating
+// anything in the folder is refused, as the system would.
+HANDLE WINAPI CreateNoNewFile(LPCWSTR name, DWORD access, DWORD share,
+                              LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
+                              HANDLE templateFile) {
+    if (creation == CREATE_NEW && std::wstring(name).find(L"\\shared\\") != std::wstring::npos) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(name, access, share, security, creation, flags, templateFile);
+}
+
+TEST_F(WindowsFiles, AFolderThatTakesNoNewFileHasItsFilesReplacedInPlace) {
+    ASSERT_TRUE(fs::create_directory(fs::u8path(dir.File("shared"))));
+    const std::string in = dir.File("shared/batch.txt");
+    WriteFile(in, plain);
+    WriteFile(in + ".enn", Bytes(100000, 'x'));  // longer than the new container
+    g_ennSys.createFile = CreateNoNewFile;
+    EXPECT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
+    EXPECT_EQ(Decrypt(in + ".enn", dir.File("shared/new.txt"), ENN_REPLACE_EXISTING),
+              ENN_FAULT_DENIED);
+    EnnRestoreSystemCalls();
+    EXPECT_EQ(Decrypt(in + ".enn", dir.File("plain.txt"), ENN_REPLACE_EXISTING), ENN_OK);
+    EXPECT_EQ(ReadFile(dir.File("plain.txt")), plain);
+    EXPECT_EQ(Names(dir.File("shared")), (std::set<std::string>{"batch.txt", "batch.txt.enn"}));
 }
 
 }  // namespace
