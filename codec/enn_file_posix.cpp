@@ -31,8 +31,8 @@ int RealFstat(int fd, struct stat* st) {
 }
 
 constexpr EnnSystemCalls kRealCalls = {
-    RealOpen, close,     read,      pread,  write, pwrite, fsync,  ftruncate, RealFstat,
-    RealStat, RealLstat, faccessat, fchmod, fchown, link,  linkat, rename,    unlink,
+    RealOpen, close,     read,      pread,  write,  pwrite, fsync,  ftruncate, RealFstat,
+    RealStat, RealLstat, faccessat, fchmod, fchown, link,   linkat, rename,    unlink,
 };
 
 }  // namespace
@@ -278,8 +278,8 @@ int CopyInPlace(EnnWriter* writer, const char* path) {
         }
         at += got;
     }
-    if (result == ENN_OK && (g_ennSys.ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-                             g_ennSys.fsync(fd) != 0)) {
+    if (result == ENN_OK &&
+        (g_ennSys.ftruncate(fd, static_cast<off_t>(size)) != 0 || g_ennSys.fsync(fd) != 0)) {
         result = WriteFault(errno);
     }
     g_ennSys.close(fd);
@@ -294,7 +294,8 @@ void CarryOwnerAndMode(int fd, const char* path) {
         return;
     }
     struct stat mine;
-    if (g_ennSys.fstat(fd, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
+    if (g_ennSys.fstat(fd, &mine) == 0 &&
+        (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
         // Only root may give a file away; anyone may pass it to a group of
         // their own. Otherwise the new file is the caller's, as a new file is.
         if (g_ennSys.fchown(fd, old.st_uid, old.st_gid) != 0) {
@@ -310,14 +311,14 @@ bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
     // Non-blocking, so that a fifo swapped in for the file cannot hold the open.
     const int fd = g_ennSys.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) {
-        return Report(fault, errno == EACCES || errno == EPERM ? ENN_FAULT_INPUT_DENIED
-                                                               : ENN_FAULT_NO_INPUT);
+        return Report(
+            fault, errno == EACCES || errno == EPERM ? ENN_FAULT_INPUT_DENIED : ENN_FAULT_NO_INPUT);
     }
     struct stat st;
     if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         g_ennSys.close(fd);
-        return Report(fault, S_ISDIR(st.st_mode) ? ENN_FAULT_INPUT_FOLDER
-                                                 : ENN_FAULT_INPUT_NOT_REGULAR);
+        return Report(fault,
+                      S_ISDIR(st.st_mode) ? ENN_FAULT_INPUT_FOLDER : ENN_FAULT_INPUT_NOT_REGULAR);
     }
     reader->handle = fd;
     reader->size = st.st_size;
@@ -568,8 +569,7 @@ int PlaceFault(int err) {
 // Puts the finished aside file under path only while the name is free.
 int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
     if (writer->unnamed) {
-        const bool linked =
-            g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+        const bool linked = g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
         const int err = errno;
         EnnDiscard(writer);
         if (!linked) {
@@ -627,8 +627,8 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
         // they may write it: the old file takes the new content in place.
         int why = PlaceFault(err);
         struct stat there;
-        if (why == ENN_FAULT_DENIED && g_ennSys.stat(path, &there) == 0 &&
-            S_ISREG(there.st_mode) && Writable(path)) {
+        if (why == ENN_FAULT_DENIED && g_ennSys.stat(path, &there) == 0 && S_ISREG(there.st_mode) &&
+            Writable(path)) {
             why = CopyInPlace(writer, path);
         }
         EnnDiscard(writer);

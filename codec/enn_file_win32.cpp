@@ -15,8 +15,8 @@
 namespace {
 
 constexpr EnnSystemCalls kRealCalls = {
-    CreateFileW, ReadFile, WriteFile, FlushFileBuffers, MoveFileExW, GetFileAttributesW,
-    GetTempPathW,
+    CreateFileW, ReadFile,           WriteFile,    FlushFileBuffers,
+    MoveFileExW, GetFileAttributesW, GetTempPathW,
 };
 
 }  // namespace
@@ -209,8 +209,7 @@ bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         const DWORD attributes = g_ennSys.getFileAttributes(wide.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             return Report(fault, ENN_FAULT_INPUT_FOLDER);
         }
         return Report(fault, error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
@@ -295,16 +294,16 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
     EnnFileId id = IdOf(info);
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         // A link: what it leads to decides.
-        HANDLE followed = g_ennSys.createFile(
-            wide.c_str(), FILE_READ_ATTRIBUTES,
-            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE followed =
+            g_ennSys.createFile(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (followed == INVALID_HANDLE_VALUE) {
             return ENN_TARGET_FILE;  // a link that leads nowhere is only a name
         }
         BY_HANDLE_FILE_INFORMATION end;
-        const bool disk = GetFileType(followed) == FILE_TYPE_DISK &&
-                          GetFileInformationByHandle(followed, &end);
+        const bool disk =
+            GetFileType(followed) == FILE_TYPE_DISK && GetFileInformationByHandle(followed, &end);
         CloseHandle(followed);
         if (!disk) {
             return ENN_TARGET_OTHER;
@@ -335,8 +334,8 @@ bool CreateNamed(const std::wstring& full, EnnWriter* writer, DWORD* error) {
         // DELETE access for the deletion mark; FILE_SHARE_DELETE so that
         // MoveFileExW can open it to put it in place while it is open here.
         HANDLE file = g_ennSys.createFile(aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             *error = GetLastError();
             if (*error == ERROR_FILE_EXISTS || *error == ERROR_ALREADY_EXISTS) {
@@ -381,9 +380,8 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyIn
     // place from a copy made whole in the temporary folder.
     if (why == ENN_FAULT_DENIED && mayCopyInPlace) {
         const DWORD attributes = g_ennSys.getFileAttributes(full.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && Writable(full) &&
-            EnnCreateTemporary(writer)) {
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            Writable(full) && EnnCreateTemporary(writer)) {
             writer->inPlace = true;
             return true;
         }
@@ -530,9 +528,8 @@ int CopyInPlace(EnnWriter* writer, const std::wstring& target) {
     }
     LARGE_INTEGER end;
     end.QuadPart = size;
-    if (result == ENN_OK &&
-        (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file) ||
-         !g_ennSys.flushFileBuffers(file))) {
+    if (result == ENN_OK && (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ||
+                             !SetEndOfFile(file) || !g_ennSys.flushFileBuffers(file))) {
         result = WriteFault(GetLastError());
     }
     CloseHandle(file);
@@ -576,7 +573,7 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
             why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : ENN_FAULT_WRITE;
         } else if (error == ERROR_ACCESS_DENIED) {
             why = placing == ENN_PLACE_REPLACE && Writable(target) ? CopyInPlace(writer, target)
-                                                                    : ENN_FAULT_DENIED;
+                                                                   : ENN_FAULT_DENIED;
         } else {
             why = WriteFault(error);
         }

@@ -160,37 +160,40 @@ TEST_F(Replacing, AFolderThatTakesNoNewFileStillHasItsFilesReplacedInPlace) {
     const ino_t container = StatOf(out).st_ino;
     ASSERT_EQ(chmod(home.c_str(), 0555), 0);
     for (bool unnamed : {true, false}) {
-        EXPECT_EQ(0, AsUser(kUser, [&] {
-                      if (!unnamed) {
-                          g_ennSys.open = OpenWithoutUnnamedFiles;
-                      }
-                      if (EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) != ENN_OK) {
-                          return 1;
-                      }
-                      char password[7] = {};
-                      if (EnnReadPassword(kKey, out.c_str(), password) != ENN_OK ||
-                          std::string(password) != "222222") {
-                          return 2;
-                      }
-                      if (EnnDecryptFile(kKey, out.c_str(), plain.c_str()) != ENN_OK) {
-                          return 3;
-                      }
-                      // Nothing new can be made there, and an existing file
-                      // that is to be kept is kept.
-                      int fault = 0;
-                      if (EnnDecryptFileEx(kKey, out.c_str(), (home + "/new").c_str(),
-                                           ENN_REPLACE_EXISTING, &fault) != ENN_ERR_CREATE_OUTPUT ||
-                          fault != ENN_FAULT_DENIED) {
-                          return 4;
-                      }
-                      if (EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), ENN_KEEP_EXISTING,
-                                           &fault) != ENN_ERR_CREATE_OUTPUT ||
-                          fault != ENN_FAULT_EXISTS) {
-                          return 5;
-                      }
-                      return 0;
-                  })) << (unnamed ? "with" : "without")
-                      << " unnamed files";
+        EXPECT_EQ(
+            0, AsUser(kUser,
+                      [&] {
+                          if (!unnamed) {
+                              g_ennSys.open = OpenWithoutUnnamedFiles;
+                          }
+                          if (EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) != ENN_OK) {
+                              return 1;
+                          }
+                          char password[7] = {};
+                          if (EnnReadPassword(kKey, out.c_str(), password) != ENN_OK ||
+                              std::string(password) != "222222") {
+                              return 2;
+                          }
+                          if (EnnDecryptFile(kKey, out.c_str(), plain.c_str()) != ENN_OK) {
+                              return 3;
+                          }
+                          // Nothing new can be made there, and an existing file
+                          // that is to be kept is kept.
+                          int fault = 0;
+                          if (EnnDecryptFileEx(kKey, out.c_str(), (home + "/new").c_str(),
+                                               ENN_REPLACE_EXISTING,
+                                               &fault) != ENN_ERR_CREATE_OUTPUT ||
+                              fault != ENN_FAULT_DENIED) {
+                              return 4;
+                          }
+                          if (EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), ENN_KEEP_EXISTING,
+                                               &fault) != ENN_ERR_CREATE_OUTPUT ||
+                              fault != ENN_FAULT_EXISTS) {
+                              return 5;
+                          }
+                          return 0;
+                      }))
+            << (unnamed ? "with" : "without") << " unnamed files";
     }
     EXPECT_EQ(StatOf(out).st_ino, container);  // the same file, new content
     EXPECT_EQ(ReadFile(plain), ReadFile(in));
@@ -238,9 +241,9 @@ TEST_F(Replacing, EachCauseOfAFailedOutputHasItsOwnFault) {
                   ENN_ERR_CREATE_OUTPUT)
             << c.output;
         EXPECT_EQ(fault, c.fault) << c.output;
-        EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), c.output.c_str(), ENN_REPLACE_EXISTING,
-                                   &fault),
-                  ENN_ERR_CREATE_OUTPUT)
+        EXPECT_EQ(
+            EnnDecryptFileEx(kKey, out.c_str(), c.output.c_str(), ENN_REPLACE_EXISTING, &fault),
+            ENN_ERR_CREATE_OUTPUT)
             << c.output;
         EXPECT_EQ(fault, c.fault) << c.output;
     }
@@ -348,9 +351,8 @@ TEST_F(Replacing, LeftoversOfKilledWritersGoWithTheNextWrite) {
     Own(out, kUser, 0644);
     std::set<std::string> left = Listing(home);
     EXPECT_EQ(left.size(), 4u);  // the user's leftover and the running one stay
-    EXPECT_EQ(left.count(".enn-aside-" + std::to_string(static_cast<long>(getppid())) +
-                         "-00000000"),
-              1u);
+    EXPECT_EQ(
+        left.count(".enn-aside-" + std::to_string(static_cast<long>(getppid())) + "-00000000"), 1u);
     EXPECT_EQ(0, AsUser(kUser, [&] {
                   return EnnEncryptFile("333333", kKey, in.c_str(), out.c_str()) == ENN_OK ? 0 : 1;
               }));
