@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "codec/enn.h"
 #include "codec/enn_internal.h"
@@ -119,6 +120,7 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
     if (!EnnIsPassword(password)) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
     }
+    char header[ENN_HEADER_SIZE + 1];
     // One key schedule serves every chunk of the file: the same bytes as keying
     // each chunk afresh, at half the cipher work.
     EnnCipher cipher;
@@ -135,48 +137,36 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
         return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
     }
 
-    MD5_CTX md5;
-    MD5Init(&md5);
-    char header[ENN_HEADER_SIZE + 1];
-    std::memset(header, ' ', ENN_HEADER_SIZE);
-    unsigned char plain[kEnnBatchChunks * ENN_CHUNK_PLAIN];
-    unsigned char sealed[kEnnBatchChunks * ENN_CHUNK_CIPHER];
-    {
-        char passwordText[9];
-        std::snprintf(passwordText, sizeof passwordText, "%s" ENN_PASSWORD_FILLER, password);
-        EnnSealChunk(&cipher.ctx, reinterpret_cast<const unsigned char*>(passwordText), 8, sealed);
-        SecureWipe(passwordText, sizeof passwordText);
-    }
-    int sealedLen = 16;
-    if (!EnnWriteAll(&out.writer, header, ENN_HEADER_SIZE)) {
+    EnnEncoding e;
+    std::unique_ptr<unsigned char[]> plain(new unsigned char[kEnnBatchChunks * ENN_CHUNK_PLAIN]);
+    std::unique_ptr<unsigned char[]> sealed(
+        new unsigned char[(kEnnBatchChunks + 1) * ENN_CHUNK_CIPHER]);
+    EnnEncodeStart(&e, &cipher.ctx, password, sealed.get());
+    if (!EnnWriteAll(&out.writer, sealed.get(), ENN_PAYLOAD_OFFSET)) {
         return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
     long long total = 0;
     for (;;) {
-        if (!EnnWriteAll(&out.writer, sealed, sealedLen)) {
-            return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
-        }
-        MD5Update(&md5, sealed, static_cast<unsigned int>(sealedLen));
-        const int got = EnnReadFull(&in.reader, plain, sizeof plain);
+        const int got = EnnReadFull(&in.reader, plain.get(), kEnnBatchChunks * ENN_CHUNK_PLAIN);
         if (got < 0) {
             return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
+        }
+        total += got;
+        const int sealedLen = got > 0 ? EnnEncodeFeed(&e, plain.get(), got, sealed.get())
+                                      : EnnEncodeFinish(&e, sealed.get(), header);
+        if (sealedLen > 0 && !EnnWriteAll(&out.writer, sealed.get(), sealedLen)) {
+            return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
         }
         if (got == 0) {
             break;
         }
-        total += got;
-        sealedLen = 0;
-        for (int at = 0; at < got; at += ENN_CHUNK_PLAIN) {
-            sealedLen += EnnSealChunk(&cipher.ctx, plain + at,
-                                      std::min<int>(ENN_CHUNK_PLAIN, got - at), sealed + sealedLen);
-        }
     }
+    SecureWipe(plain.get(), kEnnBatchChunks * ENN_CHUNK_PLAIN);
     // A file still being written gives a container of neither version.
     if (total != in.reader.size || !EnnReaderUnchanged(&in.reader)) {
         return EnnFail(fault, ENN_FAULT_CHANGED, ENN_ERR_GENERIC);
     }
     EnnCloseReader(&in.reader);
-    MD5FinalHex(&md5, header);
     if (!EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE)) {
         return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }

@@ -2,15 +2,24 @@
 #ifndef VELTRANE_CODEC_ENN_INTERNAL_H
 #define VELTRANE_CODEC_ENN_INTERNAL_H
 
+#include <memory>
+#include <vector>
+
 #include "codec/enn.h"
 #include "codec/enn_file.h"
+#include "codec/enn_workers.h"
 #include "crypto/blowfish.h"
 #include "crypto/md5.h"
 #include "crypto/wipe.h"
 
 // Chunks that the file operations read, code and write at a time: large
-// reads and writes cost fewer system calls.
-constexpr int kEnnBatchChunks = 16;
+// reads and writes cost fewer system calls, and give the threads enough to
+// share. 1 MiB each way.
+constexpr int kEnnBatchChunks = 256;
+
+// The fewest whole chunks a feed holds for threads to be worth waking: a
+// small file stays on the caller's thread.
+constexpr int kEnnParallelChunks = 32;
 
 // The key's string length when it is 4 to 56, else -1.
 int EnnKeyLength(const char* key);
@@ -54,6 +63,10 @@ int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsi
 int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_len,
                  unsigned char* out, int out_cap, int* n);
 
+// The plain length in a decrypted length Block, when it is eight decimal
+// digits as the encoder prints them; else -1.
+int EnnStrictLength(const unsigned char* text);
+
 // Decodes the 16-byte password chunk; true, with the six digits and a NUL in
 // password (7 bytes), only when it reads as the encoder writes it: length 8,
 // six digits, "**".
@@ -73,8 +86,14 @@ struct EnnDecoding {
     int pieceLen;
     bool ended;  // a chunk of fewer than 4000 bytes came: nothing may follow
     int fault;   // ENN_FAULT_FOREIGN_KEY or ENN_FAULT_LAYOUT once found
+    int threads;
+    std::unique_ptr<EnnWorkers> workers;
+    EnnChunkQueue queue;
+    std::vector<int> lengths;  // of the chunks of one feed, as decoded
 };
 
+// Starts decoding a container under a keyed ctx, on EnnThreadCount() threads
+// for large feeds.
 void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx);
 
 // Takes the next size bytes of the container. The plain bytes of every data
@@ -87,6 +106,34 @@ int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned 
 // ENN_ERR_GENERIC with *fault saying why (ENN_FAULT_FOREIGN_KEY or
 // ENN_FAULT_LAYOUT). A digest mismatch wins over any other fault.
 int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* fault);
+
+// A container encoded from plain bytes in order: the streaming counterpart of
+// EnnDecoding. Large feeds share the cipher work among EnnThreadCount()
+// threads; the bytes are the same whatever the count.
+struct EnnEncoding {
+    const BLOWFISH_CTX* ctx;
+    MD5_CTX md5;
+    unsigned char pending[ENN_CHUNK_PLAIN];  // plain bytes of a chunk not yet whole
+    int pendingLen;
+    int threads;
+    std::unique_ptr<EnnWorkers> workers;
+    EnnChunkQueue queue;
+};
+
+// Starts a container carrying password (six digits) under a keyed ctx; out
+// receives its first 48 bytes: a placeholder header of spaces and the
+// password chunk.
+void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* password,
+                    unsigned char* out);
+
+// Takes the next size plain bytes. The chunks they complete go to out, which
+// holds (size / 4000 + 1) * 4008 bytes; returns their count.
+int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out);
+
+// Ends the container: a last short chunk goes to out (4008 bytes), its count
+// returned, and header (33 bytes) receives the digest text that replaces the
+// placeholder at offset 0.
+int EnnEncodeFinish(EnnEncoding* e, unsigned char* out, char* header);
 
 // Files that close, and aside files that go, on every way out.
 struct EnnReaderGuard {

@@ -23,27 +23,18 @@ using Bytes = std::vector<unsigned char>;
 
 const FuzzKeys keys;
 
+// The container the encoder's core writes for plain, fed in one piece.
 Bytes Encode(const BLOWFISH_CTX* ctx, const char* password, const Bytes& plain) {
-    Bytes container(ENN_HEADER_SIZE + 16 + plain.size() / ENN_CHUNK_PLAIN * ENN_CHUNK_CIPHER +
-                    ENN_CHUNK_CIPHER);
-    char text[9];
-    std::memcpy(text, password, 6);
-    std::memcpy(text + 6, ENN_PASSWORD_FILLER, 3);
-    size_t at = ENN_HEADER_SIZE;
+    EnnEncoding e;
+    Bytes container(ENN_PAYLOAD_OFFSET + (plain.size() / ENN_CHUNK_PLAIN + 2) * ENN_CHUNK_CIPHER);
+    EnnEncodeStart(&e, ctx, password, container.data());
+    size_t at = ENN_PAYLOAD_OFFSET;
     at += static_cast<size_t>(
-        EnnSealChunk(ctx, reinterpret_cast<const unsigned char*>(text), 8, &container[at]));
-    for (size_t done = 0; done < plain.size(); done += ENN_CHUNK_PLAIN) {
-        const int n = static_cast<int>(std::min<size_t>(ENN_CHUNK_PLAIN, plain.size() - done));
-        at += static_cast<size_t>(EnnSealChunk(ctx, plain.data() + done, n, &container[at]));
-    }
+        EnnEncodeFeed(&e, plain.data(), static_cast<int>(plain.size()), &container[at]));
+    char header[ENN_HEADER_SIZE + 1];
+    at += static_cast<size_t>(EnnEncodeFinish(&e, &container[at], header));
+    std::memcpy(container.data(), header, ENN_HEADER_SIZE);
     container.resize(at);
-    MD5_CTX md5;
-    MD5Init(&md5);
-    MD5Update(&md5, container.data() + ENN_HEADER_SIZE,
-              static_cast<unsigned int>(at - ENN_HEADER_SIZE));
-    char hex[ENN_HEADER_SIZE + 1];
-    MD5FinalHex(&md5, hex);
-    std::memcpy(container.data(), hex, ENN_HEADER_SIZE);
     return container;
 }
 

@@ -1,0 +1,86 @@
+#include "codec/enn_workers.h"
+
+#include <algorithm>
+
+namespace {
+
+std::atomic<int> g_pinnedThreads{0};
+
+}  // namespace
+
+int EnnThreadCount() {
+    const int pinned = g_pinnedThreads.load();
+    if (pinned > 0) {
+        return pinned;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(cores), 1, 8);
+}
+
+void EnnPinThreadCount(int threads) {
+    g_pinnedThreads.store(std::max(threads, 0));
+}
+
+EnnWorkers::~EnnWorkers() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) {
+        t.join();
+    }
+}
+
+void EnnWorkers::Run(const std::function<void()>& job, const std::function<void()>& mine) {
+    if (threads_.empty()) {
+        for (int i = 0; i < helpers_; ++i) {
+            threads_.emplace_back(&EnnWorkers::Loop, this);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = &job;
+        running_ = helpers_;
+        ++generation_;
+    }
+    wake_.notify_all();
+    mine();
+    // The job lives in the caller's frame: no helper may still be in it.
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return running_ == 0; });
+    job_ = nullptr;
+}
+
+void EnnWorkers::Loop() {
+    unsigned long seen = 0;
+    for (;;) {
+        const std::function<void()>* job = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            if (stopping_) {
+                return;
+            }
+            seen = generation_;
+            job = job_;
+        }
+        (*job)();
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (--running_ == 0) {
+            done_.notify_one();
+        }
+    }
+}
+
+void EnnChunkQueue::Reset(int chunks) {
+    if (chunks > capacity) {
+        done.reset(new std::atomic<bool>[static_cast<size_t>(chunks)]);
+        capacity = chunks;
+    }
+    for (int i = 0; i < chunks; ++i) {
+        done[i].store(false, std::memory_order_relaxed);
+    }
+    count = chunks;
+    next.store(0, std::memory_order_relaxed);
+}

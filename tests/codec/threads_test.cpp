@@ -1,0 +1,217 @@
+// The codec on several threads writes and reads exactly what it does on one:
+// the same bytes at every size around the boundaries of chunks, of the
+// batches the file operations read and of the feeds worth sharing out; the
+// same refusals of damaged and forged containers; and nothing left behind
+// when a coding fails half-way.
+#include <gtest/gtest.h>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <cstring>
+#include <string>
+
+#include "codec/enn.h"
+#include "codec/enn_internal.h"
+#include "codec/enn_syscalls.h"
+#include "reference_container.h"
+#include "test_util.h"
+
+namespace {
+
+const char kKey[] = "Karsholm payment batch key";
+constexpr int kBatch = kEnnBatchChunks * ENN_CHUNK_PLAIN;
+constexpr int kShared = kEnnParallelChunks * ENN_CHUNK_PLAIN;
+
+Bytes KeyBytes() {
+    return Bytes(kKey, kKey + std::strlen(kKey));
+}
+
+class Threads : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        EnnPinThreadCount(0);
+        EnnRestoreSystemCalls();
+    }
+
+    TempDir dir;
+    std::string in = dir.File("batch.txt");
+    std::string out = dir.File("batch.txt.enn");
+    std::string plain = dir.File("batch.out");
+};
+
+// Encodes data in memory through the core, in feeds of the given size.
+Bytes EncodeInMemory(const Bytes& data, int feed) {
+    EnnCipher cipher;
+    EXPECT_TRUE(EnnKeyCipher(kKey, &cipher));
+    EnnEncoding e;
+    Bytes container(ENN_PAYLOAD_OFFSET);
+    EnnEncodeStart(&e, &cipher.ctx, "123456", container.data());
+    Bytes sealed(static_cast<size_t>(feed / ENN_CHUNK_PLAIN + 1) * ENN_CHUNK_CIPHER);
+    for (size_t at = 0; at < data.size(); at += static_cast<size_t>(feed)) {
+        const int piece =
+            static_cast<int>(std::min<size_t>(static_cast<size_t>(feed), data.size() - at));
+        const int n = EnnEncodeFeed(&e, data.data() + at, piece, sealed.data());
+        container.insert(container.end(), sealed.begin(), sealed.begin() + n);
+    }
+    char header[ENN_HEADER_SIZE + 1];
+    const int n = EnnEncodeFinish(&e, sealed.data(), header);
+    container.insert(container.end(), sealed.begin(), sealed.begin() + n);
+    std::memcpy(container.data(), header, ENN_HEADER_SIZE);
+    return container;
+}
+
+TEST_F(Threads, EverySizeAroundTheBoundariesGivesTheSameBytesOnAnyCount) {
+    const int sizes[] = {0,
+                         1,
+                         3999,
+                         4000,
+                         4001,
+                         kShared - 1,
+                         kShared,
+                         kShared + 1,
+                         kBatch - 1,
+                         kBatch,
+                         kBatch + 1,
+                         2 * kBatch + ENN_CHUNK_PLAIN,
+                         3 * kBatch - 7};
+    for (const int size : sizes) {
+        const Bytes data =
+            PseudoRandomBytes(static_cast<size_t>(size), static_cast<uint32_t>(size));
+        WriteFile(in, data);
+        const Bytes expected = ReferenceContainer("123456", KeyBytes(), data);
+        for (int threads : {1, 2, 3, 5}) {
+            EnnPinThreadCount(threads);
+            ASSERT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_OK);
+            EXPECT_EQ(ReadFile(out), expected) << size << " bytes on " << threads << " threads";
+            ASSERT_EQ(EnnDecryptFile(kKey, out.c_str(), plain.c_str()), ENN_OK);
+            EXPECT_EQ(ReadFile(plain), data) << size << " bytes on " << threads << " threads";
+        }
+    }
+}
+
+TEST_F(Threads, TheInMemoryCoreTakesFeedsOfAnySize) {
+    const Bytes data = PseudoRandomBytes(kBatch + kShared + 123, 5);
+    const Bytes expected = ReferenceContainer("123456", KeyBytes(), data);
+    for (int threads : {1, 2}) {
+        EnnPinThreadCount(threads);
+        for (int feed : {1, 3999, 4001, kShared, kShared + 4000, 3 * kShared - 1, kBatch * 2}) {
+            EXPECT_EQ(EncodeInMemory(data, feed), expected) << feed << " on " << threads;
+        }
+    }
+}
+
+TEST_F(Threads, DamageAndForgeriesAreRefusedAsOnOneThread) {
+    const Bytes data = PseudoRandomBytes(kBatch + 5 * ENN_CHUNK_PLAIN + 17, 8);
+    const Bytes good = ReferenceContainer("123456", KeyBytes(), data);
+    // A byte flipped deep inside a shared-out batch; a chunk cut short in the
+    // middle with the digest renewed, so that every chunk after it is out of
+    // step; a short chunk moved before the end.
+    Bytes flipped = good;
+    flipped[ENN_PAYLOAD_OFFSET + 100 * ENN_CHUNK_CIPHER + 9] ^= 1;
+    Bytes cut(good.begin() + ENN_HEADER_SIZE, good.end());
+    cut.erase(cut.begin() + 16 + 50 * ENN_CHUNK_CIPHER + 8,
+              cut.begin() + 16 + 50 * ENN_CHUNK_CIPHER + 16);
+    const Bytes shortInside = WithDigestHeader([&] {
+        const Bytes small = ReferenceContainer("123456", KeyBytes(), Bytes(100, 'x'));
+        Bytes body(good.begin() + ENN_HEADER_SIZE, good.end());
+        // The 100-byte chunk (16 + 8 + 104 bytes) put before the data chunks.
+        body.insert(body.begin() + 16, small.begin() + ENN_PAYLOAD_OFFSET, small.end());
+        return body;
+    }());
+    const struct {
+        const char* what;
+        Bytes container;
+        int result;
+        int fault;
+    } cases[] = {
+        {"a flipped byte", flipped, ENN_ERR_DIGEST, ENN_FAULT_DIGEST},
+        {"a chunk cut short", WithDigestHeader(cut), ENN_ERR_GENERIC, ENN_FAULT_LAYOUT},
+        {"a short chunk first", shortInside, ENN_ERR_GENERIC, ENN_FAULT_LAYOUT},
+    };
+    for (const auto& c : cases) {
+        WriteFile(out, c.container);
+        for (int threads : {1, 2, 3}) {
+            EnnPinThreadCount(threads);
+            int fault = 0;
+            EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(),
+                                       ENN_REPLACE_EXISTING | ENN_NO_DIAGNOSTIC, &fault),
+                      c.result)
+                << c.what << " on " << threads;
+            EXPECT_EQ(fault, c.fault) << c.what << " on " << threads;
+            EXPECT_FALSE(FileExists(plain)) << c.what;
+        }
+    }
+}
+
+#ifndef _WIN32
+int g_reads = 0;
+ssize_t FailingThirdRead(int fd, void* buf, size_t size) {
+    if (++g_reads == 3) {
+        errno = EIO;
+        return -1;
+    }
+    return read(fd, buf, size);
+}
+
+TEST_F(Threads, FailuresHalfWayLeaveNothingBehind) {
+    const Bytes data = PseudoRandomBytes(4 * kBatch, 3);
+    WriteFile(in, data);
+    EnnPinThreadCount(1);
+    ASSERT_EQ(EnnEncryptFile("111111", kKey, in.c_str(), out.c_str()), ENN_OK);
+    const Bytes earlier = ReadFile(out);
+    const std::set<std::string> files = Listing(dir.path());
+    EnnPinThreadCount(2);
+
+    // A read error, in either direction.
+    g_reads = 0;
+    g_ennSys.read = FailingThirdRead;
+    int fault = 0;
+    EXPECT_EQ(EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(), &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_READ);
+    g_reads = 0;
+    EXPECT_EQ(EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), 0, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_READ);
+    EnnRestoreSystemCalls();
+
+    // A full disk, and a kill, in a child.
+    const auto inChild = [&](auto body) {
+        const pid_t child = fork();
+        if (child == 0) {
+            _exit(body());
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return status;
+    };
+    const int full = inChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {2 * kBatch, 2 * kBatch};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        int why = 0;
+        return EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(), &why) == ENN_ERR_GENERIC &&
+                       why == ENN_FAULT_DISK_FULL
+                   ? 0
+                   : 1;
+    });
+    EXPECT_TRUE(WIFEXITED(full) && WEXITSTATUS(full) == 0);
+    const int killed = inChild([&] {
+        alarm(1);  // SIGALRM ends the child part-way, threads and all
+        for (;;) {
+            EnnEncryptFile("222222", kKey, in.c_str(), out.c_str());
+        }
+        return 0;
+    });
+    EXPECT_TRUE(WIFSIGNALED(killed));
+    EXPECT_EQ(Listing(dir.path()), files);
+    EXPECT_EQ(EnnVerifyFile(kKey, out.c_str()), ENN_OK);
+    EnnPinThreadCount(1);
+    ASSERT_EQ(EnnEncryptFile("111111", kKey, in.c_str(), out.c_str()), ENN_OK);
+    EXPECT_EQ(ReadFile(out), earlier);
+}
+#endif
+
+}  // namespace
