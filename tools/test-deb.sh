@@ -111,7 +111,7 @@ in_root env QT_QPA_PLATFORM=offscreen timeout 5 veltrane || status=$?
 echo "test-deb: veltrane was still running after 5 s"
 # Each program links the shared library from libenn1.
 for program in enn veltrane; do
-  in_root ldd "/usr/bin/$program" | grep -q 'libenn\.so\.1 => /usr/lib/' ||
+  in_root ldd "/usr/bin/$program" | grep -Eq 'libenn\.so\.1 => /(usr/)?lib/' ||
     fail "$program does not link libenn.so.1 from /usr/lib"
 done
 cp "$repo/dist/linux/check-install.sh" "$root/tmp/"
