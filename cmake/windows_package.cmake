@@ -1,7 +1,6 @@
-# The Windows package: a zip holding enn.exe (installed into bin/ with the
-# other programs) and the README at its top. The repository has no licence
-# file to add yet.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+# The Windows package: a zip holding the programs (installed into bin/) and
+# the README and the licence at its top.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME veltrane)
 set(CPACK_PACKAGE_VENDOR Karsholm)

@@ -11,8 +11,23 @@
 // A Block is two words, most significant byte first, encrypted on its own.
 //
 // The cipher key is a NUL-terminated byte string of 4 to 56 bytes.
+//
+// The header is C (C99 and later) as well as C++. Every function is declared
+// with ENN_API: C linkage, and part of the shared library's interface;
+// nothing else in the library is visible outside it.
 #ifndef VELTRANE_CODEC_ENN_H
 #define VELTRANE_CODEC_ENN_H
+
+#ifdef __cplusplus
+#define ENN_LINKAGE extern "C"
+#else
+#define ENN_LINKAGE extern
+#endif
+#if defined(__GNUC__) && !defined(_WIN32)
+#define ENN_API ENN_LINKAGE __attribute__((visibility("default")))
+#else
+#define ENN_API ENN_LINKAGE
+#endif
 
 enum {
     ENN_OK = 0,
@@ -38,14 +53,20 @@ enum {
 // What follows the six digits in the password chunk.
 #define ENN_PASSWORD_FILLER "**"
 
-// True when text is a password the container can carry: exactly six ASCII
-// digits and the terminating NUL.
-bool EnnIsPassword(const char* text);
+// 1 when text is a password the container can carry: exactly six ASCII
+// digits and the terminating NUL; else 0.
+ENN_API int EnnIsPassword(const char* text);
 
-// True when size is one the encoder writes: the header, the password chunk,
+// 1 when size is one the encoder writes: the header, the password chunk,
 // whole data chunks and a last one of 16 to 4008 bytes in Blocks of eight; or
-// the header alone, which decodes to nothing.
-bool EnnIsContainerSize(long long size);
+// the header alone, which decodes to nothing; else 0.
+ENN_API int EnnIsContainerSize(long long size);
+
+// Writes the cipher key built into this tool, under which every container it
+// makes is written, to key: 56 bytes and a NUL. Returns ENN_OK, or
+// ENN_ERR_GENERIC (nothing written) when key is null. A caller that keeps the
+// key no longer than it needs it overwrites the buffer when done.
+ENN_API int EnnBuiltInKey(char key[57]);
 
 // Why an operation failed, more finely than its result: for callers that
 // explain a failure to a person (see the Ex operations below). Values are
@@ -78,8 +99,8 @@ enum EnnFault {
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds
 // at least 8 + 8 * ceil(n / 8) bytes, and stores that count in out_len.
 // Returns ENN_OK, or ENN_ERR_GENERIC (nothing written) for a bad key or n.
-int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned char* out,
-                    int* out_len);
+ENN_API int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned char* out,
+                            int* out_len);
 
 // Writes the container of in_path, carrying password (exactly six digits), to
 // out_path. The container is written aside and replaces whatever regular file
@@ -96,12 +117,12 @@ int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned 
 //                          not write, all refused before anything is read; or
 //                          its folder takes no file the caller may make
 //   ENN_OK                 the whole container is in place
-int EnnEncryptFile(const char* password, const char* key, const char* in_path,
-                   const char* out_path);
+ENN_API int EnnEncryptFile(const char* password, const char* key, const char* in_path,
+                           const char* out_path);
 
 // EnnEncryptFile, also storing in *fault (when not null) why it failed.
-int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
-                     const char* out_path, int* fault);
+ENN_API int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
+                             const char* out_path, int* fault);
 
 // Decrypts the chunk at data (data_len bytes available, the length Block
 // first) into out and stores its plain length n in out_len. out receives
@@ -109,8 +130,8 @@ int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
 // ENN_ERR_GENERIC for a bad key, data_len below 8, or a length Block that is
 // negative or announces more Blocks than data_len holds (out untouched then).
 // A length Block reading 0 gives ENN_OK with out untouched.
-int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, unsigned char* out,
-                    int* out_len);
+ENN_API int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len,
+                            unsigned char* out, int* out_len);
 
 // Reads the six password characters carried in the container at path into
 // password (7 bytes: the six and a NUL), without consulting the digest header.
@@ -118,12 +139,12 @@ int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, un
 // and "**". Returns ENN_OK, ENN_ERR_OPEN_INPUT, or ENN_ERR_GENERIC (bad key, a
 // short or unreadable file, a password chunk that does not read so, as under
 // another key); password is written only on success.
-int EnnReadPassword(const char* key, const char* path, char* password);
+ENN_API int EnnReadPassword(const char* key, const char* path, char* password);
 
 // EnnReadPassword, also storing in *fault (when not null) why it failed: a
 // read error (ENN_FAULT_READ), a file too short for the password chunk
 // (ENN_FAULT_LAYOUT) and one that does not decode (ENN_FAULT_FOREIGN_KEY) apart.
-int EnnReadPasswordEx(const char* key, const char* path, char* password, int* fault);
+ENN_API int EnnReadPasswordEx(const char* key, const char* path, char* password, int* fault);
 
 // Checks the container at in_path through and through under key, and when
 // everything holds writes the plain file to out_path. The container is read
@@ -150,7 +171,7 @@ int EnnReadPasswordEx(const char* key, const char* path, char* password, int* fa
 //                          regular file (or link to one) that stood at
 //                          out_path as EnnEncryptFile replaces one
 // A 32-byte file holding only the digest of nothing decodes to an empty file.
-int EnnDecryptFile(const char* key, const char* in_path, const char* out_path);
+ENN_API int EnnDecryptFile(const char* key, const char* in_path, const char* out_path);
 
 // How EnnDecryptFileEx treats an existing out_path.
 enum {
@@ -162,16 +183,16 @@ enum {
 // EnnDecryptFile with a choice of placing, also storing in *fault (when not
 // null) why it failed. A null out_path checks everything and writes nothing;
 // the digest message is printed only when out_path is given.
-int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path, int placing,
-                     int* fault);
+ENN_API int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
+                             int placing, int* fault);
 
 // Checks everything that EnnDecryptFile checks and writes nothing, printing
 // nothing: EnnDecryptFileEx with a null out_path.
-int EnnVerifyFile(const char* key, const char* path);
+ENN_API int EnnVerifyFile(const char* key, const char* path);
 
 // Removes the temporary file of every container or plain file that this
 // process is writing under a temporary name, so that nothing of it stays. Safe
 // to call from a signal handler: a tool calls it before dying of a signal.
-void EnnDiscardAllAside();
+ENN_API void EnnDiscardAllAside(void);
 
 #endif

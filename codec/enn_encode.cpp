@@ -6,7 +6,7 @@
 #include "codec/enn.h"
 #include "codec/enn_internal.h"
 
-bool EnnIsPassword(const char* text) {
+int EnnIsPassword(const char* text) {
     for (int i = 0; i < ENN_PASSWORD_LENGTH; ++i) {
         if (text[i] < '0' || text[i] > '9') {
             return false;
@@ -15,9 +15,9 @@ bool EnnIsPassword(const char* text) {
     return text[ENN_PASSWORD_LENGTH] == '\0';
 }
 
-bool EnnIsContainerSize(long long size) {
+int EnnIsContainerSize(long long size) {
     if (size == ENN_HEADER_SIZE) {
-        return true;  // the header alone: a container of nothing
+        return 1;  // the header alone: a container of nothing
     }
     if (size < ENN_PAYLOAD_OFFSET) {
         return false;

@@ -10,10 +10,10 @@ packages=(
   qt6-base-dev qt6-translations-l10n fonts-arphic-uming
   # enn's catalogues
   gettext
-  # The .deb (CPack reads the binaries' dependencies with file and
-  # dpkg-shlibdeps), the checks of the desktop files and manual pages, and
-  # the package's test in a bare Debian system (tools/test-deb.sh)
-  file dpkg-dev desktop-file-utils appstream man-db debootstrap
+  # The Debian packages (tools/build-deb.sh), the checks of the desktop files
+  # and manual pages, and the packages' test in a bare Debian system
+  # (tools/test-deb.sh)
+  dpkg-dev debhelper fakeroot lintian desktop-file-utils appstream man-db debootstrap
 )
 
 bash "$(dirname "$0")/install-missing.sh" "${packages[@]}"

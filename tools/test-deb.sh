@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
-# tools/test-deb.sh PACKAGE.deb [FOLDER]: installs the package with apt into a
-# bare Debian 12 (debootstrap --variant=minbase bookworm, in FOLDER, by
-# default build-debroot/), checks that it runs there, then that dpkg -r takes
-# away everything it put there. Run as root; needs the network to reach
-# Debian's mirror. The chroot is unmounted and deleted on every way out.
+# tools/test-deb.sh [FOLDER]: installs the four packages that
+# tools/build-deb.sh left in build-deb/ (veltrane, enn, libenn1, libenn-dev)
+# with apt into a bare Debian 12 (debootstrap --variant=minbase bookworm, in
+# FOLDER, by default build-debroot/) and checks there that the programs run,
+# that a C program built with pkg-config and a CMake project built with
+# find_package(Enn) decrypt a container of the packaged enn, and that
+# removing the four takes away everything they put there. Run as root; needs
+# the network to reach Debian's mirror. The chroot is unmounted and deleted
+# on every way out.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-deb=$(realpath "$1")
-work=$(realpath -m "${2:-$repo/build-debroot}")
+packages=(veltrane enn libenn1 libenn-dev)
+debs=()
+for p in "${packages[@]}"; do
+  found=("$repo"/build-deb/"${p}"_*.deb)
+  [ -f "${found[0]}" ] || { echo "test-deb: no build-deb/${p}_*.deb: run tools/build-deb.sh first" >&2; exit 1; }
+  debs+=("${found[0]}")
+done
+work=$(realpath -m "${1:-$repo/build-debroot}")
 root=$work/root
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 security=${DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
-
-# The package's own tools answer here, in English and in Chinese.
-version_check=(enn --version)
 
 step_start=$SECONDS
 step() {
@@ -74,42 +81,63 @@ deb $security bookworm-security main
 EOF
 in_root apt-get update -qq
 
+# What the receiver's programs are built with; not ours, so installed before
+# the snapshot of the bare system.
+step "apt-get install the C compiler, make, cmake and pkg-config"
+in_root apt-get install -y -qq --no-install-recommends gcc libc6-dev make cmake pkg-config \
+  >"$work/tools.log" 2>&1 || { tail -20 "$work/tools.log"; fail "installing the build tools"; }
+
 snapshot "$work/bare.txt"
-cp "$deb" "$root/tmp/"
-name=$(basename "$deb")
-step "apt-get install ./$name"
-in_root sh -c "cd /tmp && apt-get install -y -qq --no-install-recommends ./$name" >"$work/install.log" 2>&1 ||
-  { tail -20 "$work/install.log"; fail "apt-get install ./$name"; }
-in_root dpkg -L veltrane | LC_ALL=C sort >"$work/package-files.txt"
+names=()
+for deb in "${debs[@]}"; do
+  cp "$deb" "$root/tmp/"
+  names+=("./$(basename "$deb")")
+done
+step "apt-get install ${names[*]}"
+in_root sh -c "cd /tmp && apt-get install -y -qq --no-install-recommends ${names[*]}" >"$work/install.log" 2>&1 ||
+  { tail -20 "$work/install.log"; fail "apt-get install ${names[*]}"; }
+for p in "${packages[@]}"; do
+  in_root dpkg -L "$p"
+done | LC_ALL=C sort -u >"$work/package-files.txt"
 
 step "checking the installed programs"
-in_root "${version_check[@]}" >/dev/null || fail "${version_check[*]} did not run"
-echo "test-deb: ${version_check[*]} runs"
+in_root enn --version | grep -q '^enn [0-9]' || fail "enn --version did not answer"
 in_root veltrane --version | grep -q '^veltrane [0-9]' || fail "veltrane --version did not answer"
+echo "test-deb: enn --version and veltrane --version answer"
 # The window starts and stays up until it is stopped.
 status=0
 in_root env QT_QPA_PLATFORM=offscreen timeout 5 veltrane || status=$?
 [ "$status" -eq 124 ] || fail "veltrane ended by itself with status $status within 5 s"
 echo "test-deb: veltrane was still running after 5 s"
+# Each program links the shared library from libenn1.
+for program in enn veltrane; do
+  in_root ldd "/usr/bin/$program" | grep -Eq 'libenn\.so\.1 => /(usr/)?lib/' ||
+    fail "$program does not link libenn.so.1 from /usr/lib"
+done
 cp "$repo/dist/linux/check-install.sh" "$root/tmp/"
 in_root sh /tmp/check-install.sh "" /usr
 
-step "dpkg -r veltrane"
-in_root dpkg -r veltrane >/dev/null
+step "a C program with pkg-config and a CMake project with find_package(Enn)"
+mkdir -p "$root/tmp/library"
+cp -r "$repo/tests/library/consumers.sh" "$repo/tests/library/consumer" "$root/tmp/library/"
+in_root sh /tmp/library/consumers.sh "" /usr enn /tmp/library/work
+
+step "dpkg -r ${packages[*]}"
+in_root dpkg -r "${packages[@]}" >/dev/null
 snapshot "$work/removed.txt"
 # Nothing of ours stays behind...
-left=$(LC_ALL=C comm -13 "$work/bare.txt" "$work/removed.txt" | grep -E 'veltrane|/enn\b' || true)
+left=$(LC_ALL=C comm -13 "$work/bare.txt" "$work/removed.txt" | grep -E 'veltrane|/enn\b|libenn|/Enn\b|enn\.(h|pc)' || true)
 [ -z "$left" ] || fail "left behind after dpkg -r: $left"
 while read -r path; do
   if [ -e "$root$path" ] && [ ! -d "$root$path" ]; then
     fail "$path is still there after dpkg -r"
   fi
 done <"$work/package-files.txt"
-# ... and installing the package again and removing it brings the system
-# back to the same files, the package's files being exactly those between.
-in_root dpkg -i "/tmp/$name" >/dev/null
+# ... and installing the packages again and removing them brings the system
+# back to the same files, the packages' files being exactly those between.
+in_root sh -c "cd /tmp && dpkg -i ${names[*]}" >/dev/null
 snapshot "$work/reinstalled.txt"
-in_root dpkg -r veltrane >/dev/null
+in_root dpkg -r "${packages[@]}" >/dev/null
 snapshot "$work/removed-again.txt"
 cmp -s "$work/removed.txt" "$work/removed-again.txt" ||
   fail "a second install and dpkg -r changed the system: $(diff "$work/removed.txt" "$work/removed-again.txt")"
@@ -119,11 +147,10 @@ paths() { sed 's/^. \.//' "$@" | LC_ALL=C sort; }
 added=$(LC_ALL=C comm -13 <(paths "$work/removed.txt") <(paths "$work/reinstalled.txt") |
   grep -vx /usr/share/icons/hicolor/icon-theme.cache || true)
 expected=$(LC_ALL=C comm -23 "$work/package-files.txt" <(paths "$work/removed.txt"))
-[ "$added" = "$expected" ] || fail "the files the package added are not its list:
+[ "$added" = "$expected" ] || fail "the files the packages added are not their lists:
 $added
---- its list:
+--- their lists:
 $expected"
-echo "test-deb: dpkg -r removed all $(echo "$added" | wc -l) paths the package added"
+echo "test-deb: dpkg -r removed all $(echo "$added" | wc -l) paths the packages added"
 
-rm -f "$root/tmp/$name"
-step "done: installed, ran and removed cleanly"
+step "done: installed, ran, built against and removed cleanly"

@@ -4,8 +4,9 @@
 # package): exactly the files listed below are there, the programs run as
 # programs, the desktop entry's Exec is an installed program and its Icon an
 # installed hicolor icon at every size, each picture as large as its folder
-# says. Needs only a POSIX shell and coreutils, so that it also runs inside
-# a bare Debian system.
+# says. The library's files are listed under lib/; they may lie one folder
+# deeper, in lib/ARCHITECTURE-TRIPLET/, as in Debian. Needs only a POSIX
+# shell and coreutils, so that it also runs inside a bare Debian system.
 set -eu
 root=$1
 prefix=$2
@@ -17,6 +18,15 @@ fail() {
 
 expected="bin/enn
 bin/veltrane
+include/enn.h
+lib/cmake/Enn/EnnConfig.cmake
+lib/cmake/Enn/EnnConfigVersion.cmake
+lib/cmake/Enn/EnnTargets-BUILDTYPE.cmake
+lib/cmake/Enn/EnnTargets.cmake
+lib/libenn.so
+lib/libenn.so.1
+lib/libenn.so.1.0.0
+lib/pkgconfig/enn.pc
 share/applications/veltrane.desktop
 share/icons/hicolor/128x128/apps/veltrane.png
 share/icons/hicolor/16x16/apps/veltrane.png
@@ -30,12 +40,26 @@ share/man/man1/veltrane.1
 share/metainfo/com.karsholm.veltrane.metainfo.xml"
 
 if [ -z "$root" ]; then
-  # The running system holds other packages' files too: just ours.
+  # The running system holds other packages' files too: just ours. The
+  # file of the build type's imported target is named after the build type.
   for f in $expected; do
-    [ -f "$dir/$f" ] || fail "$dir/$f is missing"
+    case $f in
+      lib/cmake/Enn/EnnTargets-*) ;;
+      lib/*)
+        there=
+        for candidate in "$dir/$f" "$dir"/lib/*/"${f#lib/}"; do
+          [ -e "$candidate" ] && there=$candidate
+        done
+        [ -n "$there" ] || fail "$dir/$f is missing"
+        ;;
+      # The packages gzip the manual pages.
+      share/man/*) [ -f "$dir/$f" ] || [ -f "$dir/$f.gz" ] || fail "$dir/$f is missing" ;;
+      *) [ -f "$dir/$f" ] || fail "$dir/$f is missing" ;;
+    esac
   done
 else
-  found=$(cd "$dir" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
+  found=$(cd "$dir" && find . -type f -o -type l | sed 's|^\./||; s|^lib/[^/]*-linux-[^/]*/|lib/|' |
+    sed 's|^lib/cmake/Enn/EnnTargets-[a-z]*\.cmake$|lib/cmake/Enn/EnnTargets-BUILDTYPE.cmake|' | LC_ALL=C sort)
   if [ "$found" != "$expected" ]; then
     printf 'expected:\n%s\nfound:\n%s\n' "$expected" "$found"
     fail "the installed files under $dir differ from the list"

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# tools/build-deb.sh [--twice]: builds the Debian packages (veltrane, enn,
+# libenn1, libenn-dev) with `dpkg-buildpackage -us -uc -b` from a copy of the
+# tree in build-deb/one/ and checks them with lintian, failing on any error or
+# warning. The packages and their .changes end up in build-deb/.
+# With --twice it builds them again in build-deb/two/ and fails unless both
+# builds give byte-identical packages.
+# Installs what is missing; run as root.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+out=$repo/build-deb
+cd "$repo"
+
+bash tools/install-missing.sh build-essential debhelper dpkg-dev fakeroot lintian cmake gettext qt6-base-dev
+
+# The files of the tree as git sees them, checked in or not, less what git
+# ignores: no build folders.
+build_copy() {
+  local dir=$out/$1
+  rm -rf "$dir"
+  mkdir -p "$dir/veltrane"
+  git ls-files -z --cached --others --exclude-standard | xargs -0 stat -c '%n' 2>/dev/null |
+    tar -cf - -T - | tar -xf - -C "$dir/veltrane"
+  echo "build-deb: building in $dir"
+  (cd "$dir/veltrane" && dpkg-buildpackage -us -uc -b -j"$(nproc)") >"$dir/build.log" 2>&1 ||
+    { tail -40 "$dir/build.log"; echo "build-deb: FAIL: dpkg-buildpackage" >&2; exit 1; }
+}
+
+build_copy one
+changes=$(ls "$out"/one/*.changes)
+echo "build-deb: lintian $(basename "$changes")"
+lintian --fail-on error,warning --info "$changes"
+
+if [ "${1:-}" = --twice ]; then
+  build_copy two
+  for deb in "$out"/one/*.deb; do
+    other=$out/two/$(basename "$deb")
+    cmp "$deb" "$other" || { echo "build-deb: FAIL: $(basename "$deb") differs between two builds" >&2; exit 1; }
+  done
+  echo "build-deb: two builds gave byte-identical packages: $(cd "$out/one" && ls *.deb | tr '\n' ' ')"
+fi
+cp "$out"/one/*.deb "$out"/one/*.changes "$out"/one/*.buildinfo "$out"/
