@@ -18,6 +18,7 @@ fail() {
 expected="bin/enn
 bin/veltrane
 share/applications/veltrane.desktop
+share/bash-completion/completions/enn
 share/icons/hicolor/128x128/apps/veltrane.png
 share/icons/hicolor/16x16/apps/veltrane.png
 share/icons/hicolor/256x256/apps/veltrane.png
