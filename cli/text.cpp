@@ -1,6 +1,5 @@
 #include "cli/text.h"
 
-#include <cstdlib>
 
 std::string Fill(const char* text, const std::vector<std::string>& values) {
     std::string out;
