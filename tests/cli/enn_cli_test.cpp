@@ -366,7 +366,7 @@ TEST_F(EnnTest, EncryptAsksOnTheTerminalWithoutEchoAndRestoresIt) {
     ASSERT_EQ(7, write(master, "135790\n", 7));
     EXPECT_TRUE(AwaitOutput(master, &seen, "Confirm password: ")) << seen;
     ASSERT_EQ(7, write(master, "135790\n", 7));
-    AwaitOutput(master, &seen, kMsgSuccessTail);
+    EXPECT_TRUE(AwaitOutput(master, &seen, "please deliver it to the bank.")) << seen;
     termios after;
     ASSERT_EQ(0, tcgetattr(master, &after));
     int status = 0;
