@@ -1,6 +1,5 @@
 #include "cli/text.h"
 
-
 std::string Fill(const char* text, const std::vector<std::string>& values) {
     std::string out;
     size_t next = 0;
