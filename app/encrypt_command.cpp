@@ -84,7 +84,8 @@ std::string ContainerPathFor(const std::string& trimmedPath) {
     return trimmedPath + ENN_EXTENSION;
 }
 
-int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault) {
+int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault,
+                      const ContainerWriter* writer) {
     const std::string path = pathText == kTrimPath ? TrimWhiteSpace(f.path.text) : f.path.text;
     const std::string& password = f.password.text;
     const std::string& confirm = f.confirm.text;
@@ -116,9 +117,11 @@ int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault) {
     PasswordCopy passwordCopy;
     password.copy(passwordCopy.text, 6);
     const BuiltInKey key;
-    const std::string outputPath = ContainerPathFor(path);
-    const int result =
-        EnnEncryptFileEx(passwordCopy.text, key.get(), path.c_str(), outputPath.c_str(), fault);
+    const std::string outputPath = writer != nullptr ? writer->output : ContainerPathFor(path);
+    const int result = writer != nullptr
+                           ? writer->write(passwordCopy.text, key.get(), fault)
+                           : EnnEncryptFileEx(passwordCopy.text, key.get(), path.c_str(),
+                                              outputPath.c_str(), fault);
     switch (result) {
         case ENN_OK:
             f.status.text = SuccessMessage(outputPath);

@@ -5,6 +5,7 @@
 #ifndef VELTRANE_APP_ENCRYPT_COMMAND_H
 #define VELTRANE_APP_ENCRYPT_COMMAND_H
 
+#include <functional>
 #include <string>
 
 #include "crypto/key_scramble.h"
@@ -27,11 +28,21 @@ struct EncryptFields {
 // line takes a file name as it is given.
 enum PathText { kTrimPath, kPathAsGiven };
 
+// What writes the container once every check has passed, in place of the
+// window's EnnEncryptFileEx beside the file: a command line may name another
+// output, or standard input and output. write returns a codec result and
+// stores its ENN_FAULT_ in *fault.
+struct ContainerWriter {
+    std::string output;  // the container's name, as the success message gives it
+    std::function<int(const char* password, const char* key, int* fault)> write;
+};
+
 // Runs the command on fields. Clearing a field also empties its text. Returns
 // the encoder's result when the checks passed (ENN_OK once the container is
 // written), or kEncryptCheckFailed when a check stopped it before any file was
 // touched; *fault (when given) receives the encoder's ENN_FAULT_.
-int RunEncryptCommand(EncryptFields& fields, PathText pathText = kTrimPath, int* fault = nullptr);
+int RunEncryptCommand(EncryptFields& fields, PathText pathText = kTrimPath, int* fault = nullptr,
+                      const ContainerWriter* writer = nullptr);
 
 constexpr int kEncryptCheckFailed = 1;
 

@@ -1,21 +1,95 @@
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cli/console.h"
 #include "cli/nls.h"
 
+namespace {
+
+int g_outError = 0;    // the first errno of a failed write to standard output
+bool g_wrote = false;  // anything was given to standard output
+
+void NoteOutputError() {
+    if (g_outError == 0) {
+        g_outError = errno != 0 ? errno : EIO;
+    }
+}
+
+}  // namespace
+
+void GuardStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // Opened the other way round, so that using it fails with EBADF
+            // as the closed descriptor would have.
+            const int filler = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+            if (filler >= 0 && filler != fd) {
+                close(filler);  // cannot happen: the lowest free number is taken
+            }
+        }
+    }
+}
+
 void PrintOut(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);  // keeps the order of lines on both streams
+    g_wrote = true;
+    errno = 0;
+    // Flushed at once: keeps the order of lines on both streams.
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+        NoteOutputError();
+    }
 }
 
 void PrintErr(const std::string& text) {
     std::fputs(text.c_str(), stderr);
+}
+
+bool WriteOut(const unsigned char* data, std::size_t size) {
+    g_wrote = true;
+    errno = 0;
+    if (std::fwrite(data, 1, size, stdout) != size) {
+        NoteOutputError();
+        return false;
+    }
+    return true;
+}
+
+int ReadIn(unsigned char* buf, int size) {
+    for (;;) {
+        const ssize_t got = read(0, buf, static_cast<size_t>(size));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<int>(got);
+    }
+}
+
+std::string TakeOutputError() {
+    const int error = g_outError;
+    g_outError = 0;
+    return error == 0 ? std::string() : std::string(std::strerror(error));
+}
+
+std::string FinishOutput() {
+    errno = 0;
+    if (std::fclose(stdout) != 0 && g_outError == 0) {
+        // A descriptor closed from the start loses nothing when nothing was written.
+        if (errno != EBADF || g_wrote) {
+            NoteOutputError();
+        }
+    }
+    return TakeOutputError();
+}
+
+bool ErrorIsTerminal() {
+    return isatty(2) == 1;
 }
 
 void StartTranslations() {

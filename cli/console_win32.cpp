@@ -4,7 +4,9 @@
 // windows.h first: shellapi.h needs its types.
 #include <shellapi.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/console.h"
 #include "cli/console_win32.h"
@@ -57,8 +59,9 @@ std::vector<std::string> CommandLineArguments() {
 
 void StartTranslations() {
     // Binary mode: "\n" stays one byte instead of becoming "\r\n", so that
-    // scripts read the same output as elsewhere. enn keeps no catalogue on
-    // Windows and speaks English there.
+    // scripts read the same output as elsewhere, and data passes unchanged.
+    // enn keeps no catalogue on Windows and speaks English there.
+    _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 }
@@ -76,12 +79,11 @@ HANDLE ConsoleOf(HANDLE handle) {
 
 }  // namespace
 
-void PrintTo(std::FILE* stream, void* handle, const std::string& text) {
+bool PrintTo(std::FILE* stream, void* handle, const std::string& text) {
     HANDLE console = ConsoleOf(handle);
     if (console == nullptr) {
-        std::fwrite(text.data(), 1, text.size(), stream);
-        std::fflush(stream);  // keeps the order of lines on both streams
-        return;
+        const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+        return std::fflush(stream) == 0 && written;  // keeps the order of lines on both streams
     }
     std::fflush(stream);
     const std::wstring wide = WideFromUtf8(text);
@@ -90,15 +92,66 @@ void PrintTo(std::FILE* stream, void* handle, const std::string& text) {
     while (left > 0) {
         DWORD written = 0;
         if (!WriteConsoleW(console, at, left, &written, nullptr) || written == 0) {
-            return;
+            return false;
         }
         at += written;
         left -= written;
     }
+    return true;
+}
+
+namespace {
+
+int g_outError = 0;  // the first errno of a failed write to standard output
+
+void NoteOutputError() {
+    if (g_outError == 0) {
+        g_outError = errno != 0 ? errno : EIO;
+    }
+}
+
+}  // namespace
+
+void GuardStandardStreams() {
+    // The C runtime keeps descriptors 0 to 2 for the standard handles, open or not.
 }
 
 void PrintOut(const std::string& text) {
-    PrintTo(stdout, GetStdHandle(STD_OUTPUT_HANDLE), text);
+    errno = 0;
+    if (!PrintTo(stdout, GetStdHandle(STD_OUTPUT_HANDLE), text)) {
+        NoteOutputError();
+    }
+}
+
+bool WriteOut(const unsigned char* data, std::size_t size) {
+    errno = 0;
+    if (std::fwrite(data, 1, size, stdout) != size) {
+        NoteOutputError();
+        return false;
+    }
+    return true;
+}
+
+int ReadIn(unsigned char* buf, int size) {
+    return _read(0, buf, static_cast<unsigned>(size));
+}
+
+std::string TakeOutputError() {
+    const int error = g_outError;
+    g_outError = 0;
+    return error == 0 ? std::string() : std::string(std::strerror(error));
+}
+
+std::string FinishOutput() {
+    errno = 0;
+    if (std::fclose(stdout) != 0 && errno != EBADF) {
+        NoteOutputError();
+    }
+    return TakeOutputError();
+}
+
+bool ErrorIsTerminal() {
+    return ConsoleOf(GetStdHandle(STD_ERROR_HANDLE)) != nullptr;
 }
 
 void PrintErr(const std::string& text) {

@@ -23,7 +23,7 @@ std::vector<std::string> CommandLineArguments();
 
 // Writes text, UTF-8, to stream, whose Windows handle (a HANDLE) is handle. A console gets it as
 // UTF-16 (WriteConsoleW), so that every character shows whatever the console's code page; a file or
-// a pipe gets the UTF-8 bytes as they are.
-void PrintTo(std::FILE* stream, void* handle, const std::string& text);
+// a pipe gets the UTF-8 bytes as they are. False when the text could not be written.
+bool PrintTo(std::FILE* stream, void* handle, const std::string& text);
 
 #endif

@@ -2,134 +2,156 @@
 
 #include <signal.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 
 #include "app/encrypt_command.h"
 #include "cli/console.h"
 #include "cli/nls.h"
 #include "cli/password_input.h"
+#include "cli/progress.h"
+#include "cli/text.h"
 #include "codec/enn.h"
 #include "crypto/wipe.h"
 
 namespace {
 
-void Fail(const std::string& file, const std::string& what) {
-    PrintErr("enn: " + file + ": " + what + "\n");
+bool IsStream(const std::string& path) {
+    return path == kStandardStream;
 }
 
-// text with its "%s" replaced by value: word order differs between languages.
-std::string Fill(const char* text, const std::string& value) {
-    std::string out = text;
-    const size_t at = out.find("%s");
-    return at == std::string::npos ? out : out.replace(at, 2, value);
-}
-
-// Paths are UTF-8; u8path keeps them so on Windows, whose narrow calls would
-// take them in the ANSI code page.
-namespace fs = std::filesystem;
-
-// path as a file-system path; one that is not UTF-8 (which u8path refuses by
-// throwing on Windows) becomes an empty path, which names no file.
-fs::path PathOf(const std::string& path) {
-    try {
-        return fs::u8path(path);
-    } catch (const std::exception&) {
-        return fs::path();
+// The name a message gives a file: standard input and output by their names.
+std::string Shown(const std::string& path, bool output) {
+    if (!IsStream(path)) {
+        return path;
     }
+    return output ? _("standard output") : _("standard input");
 }
 
-// Why path cannot be read as a file, or "" when it can.
-std::string Unreadable(const std::string& path) {
-    std::error_code error;
-    const fs::file_status st = fs::status(PathOf(path), error);
-    if (error) {
-        return Fill(_("cannot open: %s"), error.message());
-    }
-    if (fs::is_directory(st)) {
-        return _("is a directory, not a file");
-    }
-    if (!fs::is_regular_file(st)) {
-        return _("is not a regular file");
-    }
-    std::ifstream in(PathOf(path), std::ios::binary);
-    if (!in) {
-        return Fill(_("cannot open: %s"), std::strerror(errno));
-    }
-    return "";
+void Fail(const std::string& name, const std::string& what) {
+    PrintErr("enn: " + name + ": " + what + "\n");
 }
 
-bool IsDirectory(const std::string& path) {
-    std::error_code error;
-    return fs::is_directory(PathOf(path), error);
-}
-
-// The size of the file at path, or -1 when it has none.
-long long SizeOf(const std::string& path) {
-    std::error_code error;
-    const uintmax_t size = fs::file_size(PathOf(path), error);
-    return error ? -1 : static_cast<long long>(size);
-}
-
-// What is wrong with the container at path, by the codec's fault.
-std::string ContainerProblem(const std::string& path, int fault) {
+// What is wrong with a file that was to be read, by the codec's fault.
+std::string InputProblem(int fault) {
     switch (fault) {
         case ENN_FAULT_NO_INPUT:
+            return _("cannot be opened: it does not exist");
         case ENN_FAULT_INPUT_DENIED:
+            return _("cannot be opened: permission denied");
         case ENN_FAULT_INPUT_FOLDER:
-        case ENN_FAULT_INPUT_NOT_REGULAR: {
-            const std::string why =
-                IsDirectory(path) ? _("is a directory, not a container") : Unreadable(path);
-            return why.empty() ? _("cannot open") : why;
-        }
+            return _("is a folder, not a file");
+        case ENN_FAULT_INPUT_NOT_REGULAR:
+            return _("is not a regular file; to read a pipe or a device, give - and redirect it");
         case ENN_FAULT_READ:
-            return _("cannot read: a read failed part-way");
+            return _("cannot be read: a read failed part-way");
+        case ENN_FAULT_CHANGED:
+            return _("changed while it was read; try again once it is complete");
         case ENN_FAULT_DIGEST:
             return _("damaged: the digest header does not match the content");
         case ENN_FAULT_FOREIGN_KEY:
             return _("written under another key: its password chunk does not decode");
-        default: {
-            const long long size = SizeOf(path);
-            if (size >= 0 && !EnnIsContainerSize(size)) {
-                return _("damaged: its size does not fit the chunk layout");
-            }
+        case ENN_FAULT_LAYOUT:
             return _("damaged: a chunk is not laid out as the encoder writes it");
-        }
+        default:
+            return _("cannot be used: the built-in key was refused");
     }
 }
 
-// What keeps output from receiving the plain file, by the codec's fault.
-std::string OutputProblem(const std::string& output, int fault) {
+// What keeps output from receiving its file, by the codec's fault.
+std::string OutputProblem(const std::string& output, int fault, const JobOptions& options) {
+    if (IsStream(output)) {
+        if (fault == ENN_FAULT_NO_OUTPUT) {
+            return _("cannot be written: no temporary file can be made in the temporary folder");
+        }
+        const std::string why = TakeOutputError();
+        return Fill(_("cannot be written: %s"), {why.empty() ? _("a write failed") : why});
+    }
     switch (fault) {
         case ENN_FAULT_EXISTS:
             return _("already exists; use --force to replace it");
         case ENN_FAULT_SAME_FILE:
-            return _("is the container itself; not replaced");
-        case ENN_FAULT_OUTPUT_FOLDER:
+            return _("is the file being read; not replaced");
         case ENN_FAULT_NOT_REGULAR:
-            return IsDirectory(output) ? _("is a directory; name the plain file with -o")
-                                       : _("is not a regular file; not replaced");
+            return _("is not a regular file; not replaced (-o - writes to standard output)");
+        case ENN_FAULT_OUTPUT_FOLDER:
+            return options.outputGiven ? _("is a folder; name a file in it")
+                                       : _("is a folder; name the output file with -o");
+        case ENN_FAULT_NAME_TOO_LONG:
+            return _("cannot be created: the name is too long");
+        case ENN_FAULT_DENIED:
+            return _("cannot be written: permission denied");
+        case ENN_FAULT_READ_ONLY:
+            return _("is read-only; not replaced");
+        case ENN_FAULT_NO_FOLDER:
+            return _("cannot be created: its folder does not exist");
         case ENN_FAULT_DISK_FULL:
+            return _("cannot be written: the disk is full; nothing written");
         case ENN_FAULT_WRITE:
-            return _("cannot write (is the disk full?); nothing written");
+            return _("cannot be written: a write failed; nothing written");
         default:
-            return _("cannot create: its folder takes no new file");
+            return _("cannot be created: its folder takes no new file");
     }
 }
 
 bool IsOutputFault(int fault) {
-    return fault == ENN_FAULT_EXISTS || fault == ENN_FAULT_SAME_FILE ||
-           fault == ENN_FAULT_NOT_REGULAR || fault == ENN_FAULT_NO_OUTPUT ||
-           fault == ENN_FAULT_WRITE || fault >= ENN_FAULT_OUTPUT_FOLDER;
+    switch (fault) {
+        case ENN_FAULT_EXISTS:
+        case ENN_FAULT_SAME_FILE:
+        case ENN_FAULT_NOT_REGULAR:
+        case ENN_FAULT_NO_OUTPUT:
+        case ENN_FAULT_WRITE:
+        case ENN_FAULT_OUTPUT_FOLDER:
+        case ENN_FAULT_NAME_TOO_LONG:
+        case ENN_FAULT_DENIED:
+        case ENN_FAULT_READ_ONLY:
+        case ENN_FAULT_NO_FOLDER:
+        case ENN_FAULT_DISK_FULL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Tells of a failed job: the output's problem under the output's name, any
+// other under the input's.
+void FailJob(const std::string& input, const std::string& output, int fault,
+             const JobOptions& options) {
+    if (IsOutputFault(fault)) {
+        Fail(Shown(output, true), OutputProblem(output, fault, options));
+    } else {
+        Fail(Shown(input, false), InputProblem(fault));
+    }
+}
+
+// The codec's ends of standard input and output, and the progress line.
+int ReadStandardInput(void*, unsigned char* buf, int size) {
+    return ReadIn(buf, size);
+}
+
+int WriteStandardOutput(void*, const unsigned char* buf, int size) {
+    return WriteOut(buf, static_cast<size_t>(size)) ? 0 : -1;
+}
+
+void ShowProgress(void* progress, long long done, long long total) {
+    static_cast<Progress*>(progress)->Update(done, total);
+}
+
+// The path the codec takes for a file: none for a stream.
+const char* PathFor(const std::string& path) {
+    return IsStream(path) ? nullptr : path.c_str();
+}
+
+EnnReadFunc ReaderFor(const std::string& path) {
+    return IsStream(path) ? ReadStandardInput : nullptr;
+}
+
+EnnWriteFunc WriterFor(const std::string& path) {
+    return IsStream(path) ? WriteStandardOutput : nullptr;
 }
 
 #ifndef _WIN32
-// A plain file being written aside must not outlive an interrupted enn.
+// A file being written aside must not outlive an interrupted enn.
 void DiscardAsideAndDie(int sig) {
     EnnDiscardAllAside();
     signal(sig, SIG_DFL);
@@ -167,84 +189,113 @@ class CleanUpOnSignals {
 };
 #endif
 
+// The Encrypt command's messages in enn's language: under zh_CN they are the
+// window's own texts.
+struct Outcome {
+    const char* const* shown;  // the command's message
+    const char* text;          // enn's
+};
+const Outcome kOutcomes[] = {
+    {&kMsgNoPath, N_("Please name the file to encrypt.")},
+    {&kMsgNoPassword, N_("Please enter the password.")},
+    {&kMsgNoConfirm, N_("Please enter the password again to confirm it.")},
+    {&kMsgPasswordLength, N_("Please enter a password of 6 digits.")},
+    {&kMsgConfirmLength, N_("Please enter a confirmation of 6 digits.")},
+    {&kMsgMismatch, N_("The two passwords differ.")},
+    {&kMsgNotDigits, N_("The password must be digits.")},
+    {&kMsgInputMissing, N_("The file cannot be found.")},
+    {&kMsgCannotCreate, N_("The container cannot be created.")},
+    {&kMsgEncryptFailed, N_("Encryption failed.")},
+};
+
+std::string Translated(const std::string& message) {
+    for (const Outcome& o : kOutcomes) {
+        if (message == *o.shown) {
+            return _(o.text);
+        }
+    }
+    return message;
+}
+
 }  // namespace
 
-int VerifyContainers(const std::vector<std::string>& paths) {
+int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& options) {
     int status = kExitOk;
     for (const std::string& path : paths) {
         int fault = ENN_FAULT_NONE;
         {
+            Progress progress(Shown(path, false), !options.quiet);
             BuiltInKey key;
-            EnnDecryptFileEx(key.get(), path.c_str(), nullptr, ENN_KEEP_EXISTING, &fault);
+            EnnDecryptStream(key.get(), PathFor(path), nullptr, ENN_KEEP_EXISTING, ReaderFor(path),
+                             nullptr, ShowProgress, &progress, &fault);
         }
         if (fault == ENN_FAULT_NONE) {
-            PrintOut(path + ": " + _("intact") + "\n");
+            if (!options.quiet) {
+                PrintOut(Shown(path, false) + ": " + _("intact") + "\n");
+            }
         } else {
-            Fail(path, ContainerProblem(path, fault));
+            Fail(Shown(path, false), InputProblem(fault));
             status = kExitFailed;
         }
     }
     return status;
 }
 
-int DecryptContainer(const std::string& container, const std::string& output, bool force) {
+int DecryptContainer(const std::string& container, const std::string& output,
+                     const JobOptions& options) {
     if (output.empty() || output.back() == '/') {
-        Fail(output, _("names a directory, not a file"));
+        Fail(output, _("names a folder, not a file"));
         return kExitFailed;
     }
     int fault = ENN_FAULT_NONE;
     int result;
     {
         CleanUpOnSignals cleaning;
+        Progress progress(Shown(container, false), !options.quiet);
         BuiltInKey key;
-        result = EnnDecryptFileEx(key.get(), container.c_str(), output.c_str(),
-                                  force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING, &fault);
+        result = EnnDecryptStream(key.get(), PathFor(container), PathFor(output),
+                                  options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING,
+                                  ReaderFor(container), WriterFor(output), ShowProgress, &progress,
+                                  &fault);
     }
-    if (result == ENN_OK) {
-        PrintOut(container + ": " + Fill(_("decrypted to %s"), output) + "\n");
-        return kExitOk;
+    if (result != ENN_OK) {
+        FailJob(container, output, fault, options);
+        return kExitFailed;
     }
-    if (result == ENN_ERR_DIGEST) {
-        PrintOut("\n");  // ends the decoder's own diagnostic line
+    // Standard output carries the plain bytes: no message may join them.
+    if (!options.quiet && !IsStream(output)) {
+        PrintOut(Fill(_("%s: decrypted to %s"), {container, output}) + "\n");
     }
-    if (IsOutputFault(fault)) {
-        Fail(output, OutputProblem(output, fault));
-    } else {
-        Fail(container,
-             ContainerProblem(container, fault) + "; " + Fill(_("%s not written"), output));
-    }
-    return kExitFailed;
+    return kExitOk;
 }
 
 int PrintPassword(const std::string& container) {
     char password[7] = {};
+    int fault = ENN_FAULT_NONE;
     int result;
     {
         BuiltInKey key;
-        result = EnnReadPassword(key.get(), container.c_str(), password);
+        result = EnnReadPasswordStream(key.get(), PathFor(container), ReaderFor(container), nullptr,
+                                       password, &fault);
     }
-    if (result == ENN_OK) {
-        PrintOut(std::string(password) + "\n");
-        SecureWipe(password, sizeof password);
-        return kExitOk;
+    if (result != ENN_OK) {
+        Fail(Shown(container, false), fault == ENN_FAULT_LAYOUT
+                                          ? _("damaged: too short to hold a password")
+                                          : InputProblem(fault));
+        return kExitFailed;
     }
-    const long long size = SizeOf(container);
-    if (result == ENN_ERR_OPEN_INPUT) {
-        Fail(container, ContainerProblem(container, ENN_FAULT_NO_INPUT));
-    } else if (size >= 0 && size < ENN_PAYLOAD_OFFSET) {
-        Fail(container, _("damaged: too short to hold a password"));
-    } else {
-        Fail(container, ContainerProblem(container, ENN_FAULT_FOREIGN_KEY));
-    }
-    return kExitFailed;
+    PrintOut(std::string(password) + "\n");
+    SecureWipe(password, sizeof password);
+    return kExitOk;
 }
 
-int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
+int EncryptWithCommand(const std::string& path, const std::string& output,
+                       const JobOptions& options) {
     EncryptFields fields;
     fields.path.text = path;
-    if (passwordFromStdin) {
-        fields.password.text = ReadPasswordLine(fileno(stdin));
-        fields.confirm.text = ReadPasswordLine(fileno(stdin));
+    if (options.passwordFromStdin) {
+        fields.password.text = ReadPasswordLine(0);
+        fields.confirm.text = ReadPasswordLine(0);
     } else if (!AskPasswordOnTerminal(&fields.password.text, &fields.confirm.text)) {
         PrintErr(std::string("enn encrypt: ") +
                  _("no terminal to ask for the password on; use --password-stdin") + "\n");
@@ -252,56 +303,43 @@ int EncryptWithCommand(const std::string& path, bool passwordFromStdin) {
     }
     int fault = ENN_FAULT_NONE;
     int result;
+    ContainerWriter writer;
+    writer.output = output.empty() ? ContainerPathFor(path) : output;
     {
         CleanUpOnSignals cleaning;
+        Progress progress(Shown(path, false), !options.quiet);
+        writer.write = [&](const char* password, const char* key, int* why) {
+            return EnnEncryptStream(password, key, PathFor(path), PathFor(writer.output),
+                                    ReaderFor(path), WriterFor(writer.output), ShowProgress,
+                                    &progress, why);
+        };
         // A file name is taken as it is given; only the window trims its field.
-        result = RunEncryptCommand(fields, kPathAsGiven, &fault);
+        result = RunEncryptCommand(fields, kPathAsGiven, &fault, &writer);
     }
     SecureWipe(fields.password.text.data(), fields.password.text.size());
     SecureWipe(fields.confirm.text.data(), fields.confirm.text.size());
 
     if (result == ENN_OK) {
-        PrintOut(fields.status.text + "\n");
+        if (!options.quiet && !IsStream(writer.output)) {
+            PrintOut(Fill(_("Encrypted. The container is saved as \"%s\"; please deliver it to "
+                            "the bank."),
+                          {writer.output}) +
+                     "\n");
+        }
         return kExitOk;
     }
-    std::string message = fields.status.text;
-    // The command's message is the window's; the reason after it is for the shell.
-    const std::string out = ContainerPathFor(path);
-    switch (fault) {
-        case ENN_FAULT_NO_INPUT:
-        case ENN_FAULT_INPUT_DENIED:
-        case ENN_FAULT_INPUT_FOLDER:
-        case ENN_FAULT_INPUT_NOT_REGULAR: {
-            const std::string why = Unreadable(path);
-            message += " (" + (why.empty() ? std::string(_("cannot be read")) : why) + ")";
-            break;
+    const std::string message = Translated(fields.status.text);
+    if (result == kEncryptCheckFailed) {
+        if (path.empty()) {
+            PrintErr("enn: " + message + "\n");
+        } else {
+            Fail(Shown(path, false), message);
         }
-        case ENN_FAULT_NOT_REGULAR:
-        case ENN_FAULT_SAME_FILE:
-        case ENN_FAULT_NO_OUTPUT:
-        case ENN_FAULT_WRITE:
-        case ENN_FAULT_OUTPUT_FOLDER:
-        case ENN_FAULT_NAME_TOO_LONG:
-        case ENN_FAULT_DENIED:
-        case ENN_FAULT_READ_ONLY:
-        case ENN_FAULT_NO_FOLDER:
-        case ENN_FAULT_DISK_FULL:
-            message += " (" + out + " " + OutputProblem(out, fault) + ")";
-            break;
-        case ENN_FAULT_READ:
-            message += std::string(" (") + _("a read failed part-way") + ")";
-            break;
-        case ENN_FAULT_CHANGED:
-            message += std::string(" (") +
-                       _("the file changed while it was read; try again once it is complete") + ")";
-            break;
-        default:
-            break;
-    }
-    if (path.empty()) {
-        PrintErr("enn: " + message + "\n");
+    } else if (IsOutputFault(fault)) {
+        Fail(Shown(writer.output, true),
+             Fill(_("%s (%s)"), {message, OutputProblem(writer.output, fault, options)}));
     } else {
-        Fail(path, message);
+        Fail(Shown(path, false), Fill(_("%s (%s)"), {message, InputProblem(fault)}));
     }
     return kExitFailed;
 }

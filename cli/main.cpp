@@ -3,6 +3,7 @@
 // the help are made from those declarations.
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,12 +13,16 @@
 #include "cli/console.h"
 #include "cli/jobs.h"
 #include "cli/nls.h"
+#include "cli/text.h"
 #include "codec/enn.h"
 #ifdef _WIN32
 #include "cli/console_win32.h"
 #endif
 
 namespace {
+
+// Help lines end before this column.
+constexpr size_t kWidth = 79;
 
 enum CommandId { kVerify, kDecrypt, kPassword, kEncrypt };
 
@@ -31,35 +36,36 @@ struct Command {
 
 const Command kCommands[] = {
     {kVerify, "verify", "FILE.enn...", N_("check each container through and through"),
-     N_("Checks each container as decrypt would, writing nothing: the digest header\n"
-        "against the content, the password chunk under the built-in key, and every\n"
-        "chunk against the layout the encoder writes. Prints \"FILE.enn: intact\" for\n"
-        "each intact container; each other file gets a line on standard error saying\n"
-        "what is wrong: damaged, written under another key, or unreadable.\n")},
+     N_("Checks each container as decrypt would, writing nothing: the digest header against "
+        "the content, the password chunk under the built-in key, and every chunk against the "
+        "layout the encoder writes. Prints \"FILE.enn: intact\" for each intact container; "
+        "each other file gets a line on standard error saying what is wrong: damaged, written "
+        "under another key, or unreadable. - reads a container from standard input.")},
     {kDecrypt, "decrypt", "FILE.enn", N_("write the plain file"),
-     N_("Checks the container and writes the plain file, by default FILE (the\n"
-        "container's name without .enn). The plain file appears under its name only\n"
-        "once the whole container has been checked and every byte written: a damaged\n"
-        "or foreign container, a full disk or an interruption leaves no plain file\n"
-        "behind and an existing OUT as it was.\n")},
+     N_("Checks the container and writes the plain file, by default FILE (the container's "
+        "name without .enn). The plain file appears under its name, or on standard output with "
+        "-o -, only once the whole container has been checked: a damaged or foreign container, "
+        "a full disk or an interruption leaves no plain file behind, nothing on standard "
+        "output and an existing OUT as it was. - reads the container from standard input; "
+        "the output must then be named with -o.")},
     {kPassword, "password", "FILE.enn", N_("print the six-digit password inside"),
-     N_("Prints the six-digit password carried inside the container. The digest\n"
-        "header is not consulted; 'enn verify' checks it.\n")},
+     N_("Prints the six-digit password carried inside the container, also with -q. The "
+        "digest header is not consulted; 'enn verify' checks it. - reads the container from "
+        "standard input.")},
     {kEncrypt, "encrypt", "FILE", N_("write FILE.enn"),
-     N_("Runs the window's Encrypt command on FILE, taken exactly as given: checks\n"
-        "the password, writes FILE.enn beside FILE (replacing an existing FILE.enn\n"
-        "only once the new one is whole, as the window does) and prints the\n"
-        "command's message, on standard output when the container is written and on\n"
-        "standard error otherwise. The password and its confirmation are asked for\n"
-        "on the terminal, without echo.\n")},
+     N_("Runs the window's Encrypt command on FILE, taken exactly as given: checks the "
+        "password, writes the container to FILE.enn or OUT (replacing an existing one only "
+        "once the new one is whole, as the window does) and prints the command's message, on "
+        "standard output when the container is written and on standard error otherwise. The "
+        "password and its confirmation are asked for on the terminal, without echo. FILE may "
+        "be - for standard input when -o is given; with --password-stdin the two password "
+        "lines come first.")},
 };
 
 // What the options of one command leave behind.
 struct Arguments {
+    JobOptions job;
     std::string output;
-    bool hasOutput = false;
-    bool force = false;
-    bool passwordStdin = false;
     bool help = false;
 };
 
@@ -74,32 +80,50 @@ struct Option {
 
 constexpr unsigned kAll = 0xF;
 
+void TakeOutput(Arguments* a, const char* value) {
+    a->output = value;
+    a->job.outputGiven = true;
+}
+
 const Option kOptions[] = {
-    {"output", 'o', "OUT", 1u << kDecrypt, N_("write the plain file to OUT"),
-     [](Arguments* a, const char* v) {
-         a->output = v;
-         a->hasOutput = true;
-     }},
+    {"output", 'o', "OUT", 1u << kDecrypt,
+     N_("write the plain file to OUT; - writes it to standard output"), TakeOutput},
+    {"output", 'o', "OUT", 1u << kEncrypt,
+     N_("write the container to OUT instead of FILE.enn; - writes it to standard output"),
+     TakeOutput},
     {"force", 'f', nullptr, 1u << kDecrypt,
-     N_("replace OUT if it exists (never a directory, a\n"
-        "device or the container itself)"),
-     [](Arguments* a, const char*) { a->force = true; }},
+     N_("replace OUT if it exists (never a folder, a device or the container itself)"),
+     [](Arguments* a, const char*) { a->job.force = true; }},
     {"password-stdin", 0, nullptr, 1u << kEncrypt,
-     N_("read the password and its confirmation from standard input instead: the\n"
-        "password on the first line, the confirmation on the second (a missing\n"
-        "second line is an empty confirmation)"),
-     [](Arguments* a, const char*) { a->passwordStdin = true; }},
+     N_("read the password and its confirmation from standard input instead: the password on "
+        "the first line, the confirmation on the second (a missing second line is an empty "
+        "confirmation)"),
+     [](Arguments* a, const char*) { a->job.passwordFromStdin = true; }},
+    {"quiet", 'q', nullptr, kAll,
+     N_("print no message on standard output and no progress; errors still go to standard "
+        "error"),
+     [](Arguments* a, const char*) { a->job.quiet = true; }},
     {"help", 'h', nullptr, kAll, N_("show this help"),
      [](Arguments* a, const char*) { a->help = true; }},
 };
 
-const char kExitStatusHelp[] =
-    N_("Exit status:\n"
-       "  0  success\n"
-       "  1  a job failed: a file missing, unreadable, damaged, foreign, refused or\n"
-       "     not writable, or the password refused by a check of encrypt\n"
-       "  2  bad usage: unknown command or option, wrong number of files, or no\n"
-       "     terminal to ask for the password on\n");
+struct ExitStatusLine {
+    int code;
+    const char* text;
+};
+const ExitStatusLine kExitStatuses[] = {
+#define ENN_EXIT_STATUS(name, code, text) {code, text},
+#include "cli/exit_status.def"
+#undef ENN_EXIT_STATUS
+};
+
+std::string ExitStatusHelp() {
+    std::string help = std::string(_("Exit status:")) + "\n";
+    for (const ExitStatusLine& s : kExitStatuses) {
+        help += "  " + std::to_string(s.code) + "  " + Wrap(_(s.text), kWidth, 5);
+    }
+    return help;
+}
 
 bool Takes(const Option& o, const Command& c) {
     return (o.commands & (1u << c.id)) != 0;
@@ -117,7 +141,7 @@ std::string UsageLine(const Command& c) {
     return line + "\n";
 }
 
-// The option's help, its lines after the first indented under the first.
+// The option's help, wrapped beside its name.
 std::string OptionHelp(const Option& o) {
     std::string head = "  ";
     head += o.letter != 0 ? std::string("-") + o.letter + ", " : "    ";
@@ -125,59 +149,66 @@ std::string OptionHelp(const Option& o) {
     if (o.argument != nullptr) {
         head += std::string(" ") + o.argument;
     }
-    const size_t column = 22;
+    const size_t column = 24;
     head.resize(std::max(column, head.size() + 1), ' ');
-    std::string text = _(o.help);
-    std::string out;
-    size_t at = 0;
-    for (bool first = true; at <= text.size(); first = false) {
-        const size_t end = std::min(text.find('\n', at), text.size());
-        out += (first ? head : std::string(column, ' ')) + text.substr(at, end - at) + "\n";
-        at = end + 1;
-    }
-    return out;
+    return head + Wrap(_(o.help), kWidth, column);
 }
 
 int PrintCommandHelp(const Command& c) {
-    std::string help = UsageLine(c) + _(c.help) + "\n" + _("Options:") + "\n";
+    std::string help = UsageLine(c) + Wrap(_(c.help), kWidth, 0) + "\n" + _("Options:") + "\n";
     for (const Option& o : kOptions) {
         if (Takes(o, c)) {
             help += OptionHelp(o);
         }
     }
-    PrintOut(help + "\n" + _(kExitStatusHelp));
+    PrintOut(help + "\n" + ExitStatusHelp());
     return kExitOk;
 }
 
 int PrintToolHelp() {
     std::string help = std::string(_("Usage:")) + " enn COMMAND [OPTION]... FILE...\n" +
-                       _("Verifies, decrypts and encrypts .enn containers under the built-in "
-                         "key.\n") +
+                       Wrap(_("Verifies, decrypts and encrypts .enn containers under the "
+                              "built-in key."),
+                            kWidth, 0) +
                        "\n" + _("Commands:") + "\n";
     for (const Command& c : kCommands) {
         std::string left = std::string("  ") + c.name + " " + c.operands;
         left.resize(std::max<size_t>(24, left.size() + 1), ' ');
         help += left + _(c.summary) + "\n";
     }
-    help += std::string("\n") +
-            _("'enn COMMAND --help' describes a command and its options; 'enn --version'\n"
-              "prints the version. Errors go to standard error, one line each, naming the\n"
-              "file.\n") +
-            "\n" + _(kExitStatusHelp);
+    help += "\n" +
+            Wrap(_("'enn help COMMAND' or 'enn COMMAND --help' describes a command and its "
+                   "options; 'enn --version' prints the version. A FILE named - is standard "
+                   "input, an OUT named - standard output. Errors go to standard error, one "
+                   "line each, naming the file."),
+                 kWidth, 0) +
+            "\n" + ExitStatusHelp();
     PrintOut(help);
     return kExitOk;
 }
 
 int UsageError(const std::string& where, const std::string& what) {
-    PrintErr(where + ": " + what + "; " + _("see") + " '" + where + " --help'\n");
+    PrintErr(Fill(_("%1$s: %2$s; see '%1$s --help'"), {where, what}) + "\n");
     return kExitUsage;
+}
+
+// How the option that getopt could not take was written.
+std::string OptionShown(int letter, const char* written) {
+    if (letter > 0 && letter < 256) {
+        return std::string("-") + static_cast<char>(letter);
+    }
+    if (letter >= 256) {
+        return std::string("--") + kOptions[letter - 256].name;
+    }
+    std::string text = written;  // an unknown long option, with any value cut off
+    return text.substr(0, text.find('='));
 }
 
 // Reads the options of command c from argv; returns "" or what is wrong.
 std::string Parse(const Command& c, int argc, char** argv, Arguments* args,
                   std::vector<std::string>* files) {
     std::vector<option> longOptions;
-    std::string shortOptions = "+:";  // operands end nothing; report what is missing
+    std::string shortOptions = "-:";  // operands come back in order; report what is missing
     for (const Option& o : kOptions) {
         if (Takes(o, c)) {
             longOptions.push_back({o.name, o.argument != nullptr ? required_argument : no_argument,
@@ -189,7 +220,6 @@ std::string Parse(const Command& c, int argc, char** argv, Arguments* args,
         }
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
-    shortOptions[0] = '-';  // operands come back in order, between options
     opterr = 0;
     optind = 2;
     for (;;) {
@@ -201,17 +231,17 @@ std::string Parse(const Command& c, int argc, char** argv, Arguments* args,
             files->push_back(optarg);
             continue;
         }
+        if (key == ':') {
+            return Fill(_("option '%s' needs a value"), {OptionShown(optopt, argv[optind - 1])});
+        }
         const Option* found = nullptr;
         for (const Option& o : kOptions) {
             if (Takes(o, c) && (key == static_cast<int>(&o - kOptions) + 256 || key == o.letter)) {
                 found = &o;
             }
         }
-        if (key == ':') {
-            return std::string(_("option needs a value:")) + " '" + argv[optind - 1] + "'";
-        }
-        if (found == nullptr) {
-            return std::string(_("unknown option")) + " '" + argv[optind - 1] + "'";
+        if (key == '?' || found == nullptr) {
+            return Fill(_("unknown option '%s'"), {OptionShown(optopt, argv[optind - 1])});
         }
         found->take(args, optarg);
     }
@@ -219,6 +249,10 @@ std::string Parse(const Command& c, int argc, char** argv, Arguments* args,
         files->push_back(argv[i]);  // after "--"
     }
     return "";
+}
+
+bool IsStream(const std::string& name) {
+    return name == kStandardStream;
 }
 
 int RunCommand(const Command& c, int argc, char** argv) {
@@ -236,7 +270,10 @@ int RunCommand(const Command& c, int argc, char** argv) {
         return UsageError(where, _("no file given"));
     }
     if (c.id == kVerify) {
-        return VerifyContainers(files);
+        if (std::count(files.begin(), files.end(), kStandardStream) > 1) {
+            return UsageError(where, _("standard input can be read only once"));
+        }
+        return VerifyContainers(files, args.job);
     }
     if (files.size() > 1) {
         return UsageError(where, _("one file at a time"));
@@ -246,28 +283,67 @@ int RunCommand(const Command& c, int argc, char** argv) {
         case kPassword:
             return PrintPassword(file);
         case kEncrypt:
-            return EncryptWithCommand(file, args.passwordStdin);
+            if (IsStream(file) && !args.job.outputGiven) {
+                return UsageError(where, _("standard input needs an output: give -o OUT or -o -"));
+            }
+            return EncryptWithCommand(file, args.output, args.job);
         default:
             break;
     }
     std::string output = args.output;
-    if (!args.hasOutput) {
+    if (!args.job.outputGiven) {
         const std::string suffix = ENN_EXTENSION;
         const bool named = file.size() > suffix.size() &&
                            file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0 &&
                            file[file.size() - suffix.size() - 1] != '/';
+        if (IsStream(file)) {
+            return UsageError(where, _("standard input needs an output: give -o OUT or -o -"));
+        }
         if (!named) {
             return UsageError(
-                where, "'" + file + "' " + _("does not end in .enn; name the output with -o"));
+                where, Fill(_("'%s' does not end in .enn; name the output with -o"), {file}));
         }
         output = file.substr(0, file.size() - suffix.size());
     }
-    return DecryptContainer(file, output, args.force);
+    return DecryptContainer(file, output, args.job);
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 2) {
+        return UsageError("enn", _("no command given"));
+    }
+    const std::string first = argv[1];
+    if (first == "-h" || first == "--help") {
+        return PrintToolHelp();
+    }
+    if (first == "--version") {
+        PrintOut(std::string("enn ") + VELTRANE_VERSION + "\n");
+        return kExitOk;
+    }
+    if (first == "help") {
+        if (argc == 2) {
+            return PrintToolHelp();
+        }
+        for (const Command& c : kCommands) {
+            if (argc == 3 && argv[2] == std::string(c.name)) {
+                return PrintCommandHelp(c);
+            }
+        }
+        return UsageError("enn", argc == 3 ? Fill(_("unknown command '%s'"), {argv[2]})
+                                           : _("one command at a time"));
+    }
+    for (const Command& c : kCommands) {
+        if (first == c.name) {
+            return RunCommand(c, argc, argv);
+        }
+    }
+    return UsageError("enn", Fill(_("unknown command '%s'"), {first}));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    GuardStandardStreams();
 #ifdef _WIN32
     // argv is in the ANSI code page there, which cannot spell every file
     // name; the wide command line can, and the rest of enn takes UTF-8.
@@ -281,21 +357,13 @@ int main(int argc, char** argv) {
     argv = utf8Argv.data();
 #endif
     StartTranslations();
-    if (argc < 2) {
-        return UsageError("enn", _("no command given"));
+    int status = Run(argc, argv);
+    // What was written to standard output must have arrived, to the last byte.
+    const std::string lost = FinishOutput();
+    if (!lost.empty()) {
+        PrintErr("enn: " + std::string(_("standard output")) + ": " +
+                 Fill(_("cannot be written: %s"), {lost}) + "\n");
+        status = kExitFailed;
     }
-    const std::string first = argv[1];
-    if (first == "-h" || first == "--help") {
-        return PrintToolHelp();
-    }
-    if (first == "--version") {
-        PrintOut(std::string("enn ") + VELTRANE_VERSION + "\n");
-        return kExitOk;
-    }
-    for (const Command& c : kCommands) {
-        if (first == c.name) {
-            return RunCommand(c, argc, argv);
-        }
-    }
-    return UsageError("enn", std::string(_("unknown command")) + " '" + first + "'");
+    return status;
 }

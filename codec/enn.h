@@ -195,4 +195,52 @@ ENN_API int EnnVerifyFile(const char* key, const char* path);
 // to call from a signal handler: a tool calls it before dying of a signal.
 ENN_API void EnnDiscardAllAside(void);
 
+/* ---- Streams -------------------------------------------------------------
+   The operations above, for tools that work in pipes: the input may come from
+   a function of the caller instead of a named file, and the output go to one.
+   Plain C, for any caller of the library. */
+
+/* Reads up to size bytes into buf. Returns the count, 0 at the end of the
+   input, or -1 on a read error. */
+typedef int (*EnnReadFunc)(void* context, unsigned char* buf, int size);
+
+/* Writes all size bytes of buf. Returns 0, or -1 when they could not all be
+   written. */
+typedef int (*EnnWriteFunc)(void* context, const unsigned char* buf, int size);
+
+/* Tells how far the input has been read: done bytes of total, or of an
+   unknown total (-1) when the input is read through a function. */
+typedef void (*EnnProgressFunc)(void* context, long long done, long long total);
+
+/* In each operation below the input is read through read when it is given,
+   else from the file in_path; the output goes to write when it is given,
+   else to the file out_path. context is passed to read, write and progress;
+   progress may be null. Nothing is printed. A stream is read exactly once;
+   bytes go to write only once the whole input has been read and checked,
+   held meanwhile in an unnamed file in the system's temporary folder, so a
+   failed operation writes nothing to write. A file output follows the rules
+   of EnnEncryptFile and EnnDecryptFileEx: written aside, put in place whole.
+   *fault (when not null) receives an ENN_FAULT_ as in the Ex operations. */
+
+/* EnnDecryptFileEx over streams, checking exactly what it checks: the plain
+   file goes to write, or out_path (placed as placing says), or nowhere when
+   both are null. Returns the results of EnnDecryptFileEx. */
+ENN_API int EnnDecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
+                     EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress,
+                     void* context, int* fault);
+
+/* EnnEncryptFileEx over streams: the container of the plain input, carrying
+   password, goes to write or replaces out_path. Returns the results of
+   EnnEncryptFileEx. */
+ENN_API int EnnEncryptStream(const char* password, const char* key, const char* in_path,
+                     const char* out_path, EnnReadFunc read, EnnWriteFunc write,
+                     EnnProgressFunc progress, void* context, int* fault);
+
+/* EnnReadPassword over a stream, reading no more than the header and the
+   password chunk. *fault tells ENN_FAULT_LAYOUT for an input too short to
+   hold them, ENN_FAULT_FOREIGN_KEY for a password chunk that does not read as
+   the encoder writes it, ENN_FAULT_READ for a read error. */
+ENN_API int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
+                          char* password, int* fault);
+
 #endif

@@ -64,23 +64,7 @@ int EnnReadPassword(const char* key, const char* path, char* password) {
 }
 
 int EnnReadPasswordEx(const char* key, const char* path, char* password, int* fault) {
-    EnnCipher cipher;
-    EnnReaderGuard in;
-    if (const int opened = EnnOpenSource(key, path, &cipher, &in.reader, fault)) {
-        return opened;
-    }
-    unsigned char prefix[ENN_PAYLOAD_OFFSET];
-    const int got = EnnReadFull(&in.reader, prefix, sizeof prefix);
-    if (got < 0) {
-        return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
-    }
-    if (got < static_cast<int>(sizeof prefix)) {
-        return EnnFail(fault, ENN_FAULT_LAYOUT, ENN_ERR_GENERIC);
-    }
-    if (!EnnOpenPasswordChunk(&cipher.ctx, prefix + ENN_HEADER_SIZE, password)) {
-        return EnnFail(fault, ENN_FAULT_FOREIGN_KEY, ENN_ERR_GENERIC);
-    }
-    return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+    return EnnReadPasswordStream(key, path, nullptr, nullptr, password, fault);
 }
 
 int EnnVerifyFile(const char* key, const char* path) {
@@ -93,70 +77,11 @@ int EnnDecryptFile(const char* key, const char* in_path, const char* out_path) {
 
 int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path, int placing,
                      int* fault) {
-    const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
-    const bool diagnose = (placing & ENN_NO_DIAGNOSTIC) == 0;
-    EnnCipher cipher;
-    EnnReaderGuard in;
-    if (const int opened = EnnOpenSource(key, in_path, &cipher, &in.reader, fault)) {
-        return opened;
-    }
-    // An output that cannot be had is reported only once the container has
-    // been checked, so that damage is told first; meanwhile nothing is written.
-    int outFault = ENN_FAULT_NONE;
-    EnnWriterGuard out;
-    if (out_path != nullptr) {
-        outFault = EnnTargetFault(out_path, in.reader.id, keepExisting);
-        if (outFault == ENN_FAULT_NONE) {
-            EnnCreateAside(out_path, &out.writer, &outFault);
-        }
-    }
-    const bool writing = out_path != nullptr && outFault == ENN_FAULT_NONE;
-
-    EnnDecoding d;
-    EnnDecodeStart(&d, &cipher.ctx);
-    const int batch = kEnnBatchChunks * ENN_CHUNK_CIPHER;
-    std::unique_ptr<unsigned char[]> sealed(new unsigned char[batch]);
-    std::unique_ptr<unsigned char[]> plain(
-        new unsigned char[(kEnnBatchChunks + 1) * ENN_CHUNK_PLAIN]);
-    bool written = true;
-    // The header and password chunk first, so that every later read covers
-    // whole chunks and decodes where it lies.
-    int want = ENN_PAYLOAD_OFFSET;
-    for (;;) {
-        const int got = EnnReadFull(&in.reader, sealed.get(), want);
-        if (got < 0) {
-            return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
-        }
-        const int plainLen = EnnDecodeFeed(&d, sealed.get(), got, plain.get());
-        if (writing && written && plainLen > 0) {
-            written = EnnWriteAll(&out.writer, plain.get(), plainLen);
-        }
-        if (got < want) {
-            break;
-        }
-        want = batch;
-    }
-    int plainLen = 0;
-    int decodeFault = ENN_FAULT_NONE;
-    const int decoded = EnnDecodeFinish(&d, plain.get(), &plainLen, &decodeFault);
-    EnnCloseReader(&in.reader);
-    if (decoded == ENN_ERR_DIGEST && out_path != nullptr && diagnose) {
+    const int result = EnnDecryptStream(key, in_path, out_path, placing, nullptr, nullptr, nullptr,
+                                        nullptr, fault);
+    if (result == ENN_ERR_DIGEST && out_path != nullptr && (placing & ENN_NO_DIAGNOSTIC) == 0) {
         std::fputs("\n md5 error !", stdout);
         std::fflush(stdout);
     }
-    if (decoded != ENN_OK) {
-        return EnnFail(fault, decodeFault, decoded);
-    }
-    if (out_path == nullptr) {
-        return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
-    }
-    if (outFault != ENN_FAULT_NONE) {
-        return EnnFail(fault, outFault, ENN_ERR_CREATE_OUTPUT);
-    }
-    if (!written || (plainLen > 0 && !EnnWriteAll(&out.writer, plain.get(), plainLen))) {
-        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
-    }
-    const int placed =
-        EnnPutInPlace(&out.writer, out_path, keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
-    return EnnFail(fault, placed, EnnPlacedResult(placed));
+    return result;
 }

@@ -117,59 +117,6 @@ int EnnEncryptFile(const char* password, const char* key, const char* in_path,
 
 int EnnEncryptFileEx(const char* password, const char* key, const char* in_path,
                      const char* out_path, int* fault) {
-    if (!EnnIsPassword(password)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
-    }
-    char header[ENN_HEADER_SIZE + 1];
-    // One key schedule serves every chunk of the file: the same bytes as keying
-    // each chunk afresh, at half the cipher work.
-    EnnCipher cipher;
-    EnnReaderGuard in;
-    if (const int opened = EnnOpenSource(key, in_path, &cipher, &in.reader, fault)) {
-        return opened;
-    }
-    if (const int why = EnnTargetFault(out_path, in.reader.id, false)) {
-        return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
-    }
-    EnnWriterGuard out;
-    int why = ENN_FAULT_NONE;
-    if (!EnnCreateAside(out_path, &out.writer, &why)) {
-        return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
-    }
-
-    EnnEncoding e;
-    std::unique_ptr<unsigned char[]> plain(new unsigned char[kEnnBatchChunks * ENN_CHUNK_PLAIN]);
-    std::unique_ptr<unsigned char[]> sealed(
-        new unsigned char[(kEnnBatchChunks + 1) * ENN_CHUNK_CIPHER]);
-    EnnEncodeStart(&e, &cipher.ctx, password, sealed.get());
-    if (!EnnWriteAll(&out.writer, sealed.get(), ENN_PAYLOAD_OFFSET)) {
-        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
-    }
-    long long total = 0;
-    for (;;) {
-        const int got = EnnReadFull(&in.reader, plain.get(), kEnnBatchChunks * ENN_CHUNK_PLAIN);
-        if (got < 0) {
-            return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
-        }
-        total += got;
-        const int sealedLen = got > 0 ? EnnEncodeFeed(&e, plain.get(), got, sealed.get())
-                                      : EnnEncodeFinish(&e, sealed.get(), header);
-        if (sealedLen > 0 && !EnnWriteAll(&out.writer, sealed.get(), sealedLen)) {
-            return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
-        }
-        if (got == 0) {
-            break;
-        }
-    }
-    SecureWipe(plain.get(), kEnnBatchChunks * ENN_CHUNK_PLAIN);
-    // A file still being written gives a container of neither version.
-    if (total != in.reader.size || !EnnReaderUnchanged(&in.reader)) {
-        return EnnFail(fault, ENN_FAULT_CHANGED, ENN_ERR_GENERIC);
-    }
-    EnnCloseReader(&in.reader);
-    if (!EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE)) {
-        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
-    }
-    const int placed = EnnPutInPlace(&out.writer, out_path, ENN_PLACE_REPLACE);
-    return EnnFail(fault, placed, EnnPlacedResult(placed));
+    return EnnEncryptStream(password, key, in_path, out_path, nullptr, nullptr, nullptr, nullptr,
+                            fault);
 }

@@ -28,6 +28,7 @@ lib/libenn.so.1
 lib/libenn.so.1.0.0
 lib/pkgconfig/enn.pc
 share/applications/veltrane.desktop
+share/bash-completion/completions/enn
 share/icons/hicolor/128x128/apps/veltrane.png
 share/icons/hicolor/16x16/apps/veltrane.png
 share/icons/hicolor/256x256/apps/veltrane.png

@@ -57,4 +57,15 @@ TEST(ConsoleOutput, RedirectedTextIsUtf8BytesWithBareLineFeeds) {
     EXPECT_EQ(ReadFile(path), Bytes(expected.begin(), expected.end()));
 }
 
+TEST(ConsoleOutput, AFailedWriteIsReported) {
+    TempDir dir;
+    const std::string path = dir.File("read-only.txt");
+    WriteFile(path, Bytes{'x'});
+    std::FILE* in = _wfopen(std::filesystem::u8path(path).c_str(), L"rb");
+    ASSERT_NE(in, nullptr);
+    void* handle = reinterpret_cast<void*>(_get_osfhandle(_fileno(in)));
+    EXPECT_FALSE(PrintTo(in, handle, "lost\n"));
+    std::fclose(in);
+}
+
 }  // namespace

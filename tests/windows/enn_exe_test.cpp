@@ -85,8 +85,10 @@ TEST_F(EnnExe, EncryptsFromStandardInputAndReadsItsOwnContainer) {
     // Lines as a Windows pipe carries them, with carriage returns.
     const Outcome encrypted = Run(L"encrypt --password-stdin batch.txt", "123456\r\n123456\r\n");
     EXPECT_EQ(encrypted.status, 0u) << encrypted.err;
+    // enn keeps no catalogue on Windows: one language, English, results too.
     EXPECT_EQ(encrypted.out,
-              "加密成功！ 加密文件保存在\"batch.txt.enn\"，请将加密文件送交至我行！\n");
+              "Encrypted. The container is saved as \"batch.txt.enn\"; please deliver it to the "
+              "bank.\n");
 
     const Outcome verified = Run(L"verify batch.txt.enn");
     EXPECT_EQ(verified.status, 0u);
@@ -151,9 +153,55 @@ TEST_F(EnnExe, TheContainerUnderAnotherSpellingIsNeverTheOutput) {
     for (const wchar_t* out : {L"BATCH.TXT.ENN", L".\\batch.txt.enn", L"./Batch.Txt.Enn"}) {
         const Outcome run = Run(std::wstring(L"decrypt batch.txt.enn --force -o ") + out);
         EXPECT_EQ(run.status, 1u);
-        EXPECT_NE(run.err.find("is the container itself"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("is the file being read; not replaced"), std::string::npos)
+            << run.err;
     }
     EXPECT_EQ(ReadFile(dir.File("batch.txt.enn")), container);
+}
+
+TEST_F(EnnExe, StandardInputAndOutputCarryEveryByteUnchanged) {
+    // Line ends, a Ctrl+Z and a NUL: what a text-mode stream would change.
+    Bytes data = plain;
+    const std::string awkward = "a\r\nb\nc\x1a\0d";
+    data.insert(data.begin(), awkward.begin(), awkward.end());
+    const std::string text(data.begin(), data.end());
+    const Outcome sealed = Run(L"encrypt --password-stdin - -o -", "123456\r\n123456\r\n" + text);
+    EXPECT_EQ(sealed.status, 0u) << sealed.err;
+    EXPECT_EQ(sealed.err, "");
+    EXPECT_EQ(sealed.out.size(), 48u + 4008 * 3 + 8 + 8 * ((data.size() % 4000 + 7) / 8));
+
+    const Outcome opened = Run(L"decrypt - -o -", sealed.out);
+    EXPECT_EQ(opened.status, 0u) << opened.err;
+    EXPECT_EQ(opened.out, text);
+    const Outcome password = Run(L"password -", sealed.out);
+    EXPECT_EQ(password.out, "123456\n");
+
+    std::string damaged = sealed.out;
+    damaged[damaged.size() - 1] ^= 1;
+    const Outcome refused = Run(L"decrypt - -o -", damaged);
+    EXPECT_EQ(refused.status, 1u);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err,
+              "enn: standard input: damaged: the digest header does not match the "
+              "content\n");
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(fs::u8path(dir.path()))) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 0u) << "nothing named - or left aside";
+}
+
+TEST_F(EnnExe, EncryptWritesToTheOutputNamedAndQuietPrintsNothing) {
+    WriteFile(dir.File("batch.txt"), plain);
+    const Outcome run =
+        Run(L"encrypt -q --password-stdin batch.txt -o out.enn", "123456\n123456\n");
+    EXPECT_EQ(run.status, 0u) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(FileExists(dir.File("batch.txt.enn")));
+    const Outcome verified = Run(L"verify out.enn -");
+    EXPECT_EQ(verified.status, 1u);
+    EXPECT_EQ(verified.out, "out.enn: intact\n");
 }
 
 }  // namespace
