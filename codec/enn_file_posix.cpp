@@ -90,6 +90,29 @@ int CreateFault(int err) {
     }
 }
 
+// Reads up to size bytes from fd, at offset unless it is negative, stopping
+// short only at the end of the file. Returns the count, or -1 on a read error
+// (never taken for the end).
+int ReadLoop(int fd, unsigned char* buf, int size, long long offset) {
+    int done = 0;
+    while (done < size) {
+        const size_t want = static_cast<size_t>(size - done);
+        const ssize_t got = offset < 0 ? g_ennSys.read(fd, buf + done, want)
+                                       : g_ennSys.pread(fd, buf + done, want, offset + done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<int>(got);
+    }
+    return done;
+}
+
 bool Report(int* fault, int why) {
     if (fault != nullptr) {
         *fault = why;
@@ -328,22 +351,7 @@ bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
 }
 
 int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
-    int done = 0;
-    while (done < size) {
-        const ssize_t got =
-            g_ennSys.read(Fd(reader->handle), buf + done, static_cast<size_t>(size - done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<int>(got);
-    }
-    return done;
+    return ReadLoop(Fd(reader->handle), buf, size, -1);
 }
 
 bool EnnReaderUnchanged(const EnnReader* reader) {
@@ -408,12 +416,7 @@ bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault) {
 namespace {
 
 bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
-    writer->aside[0] = '\0';
-    writer->unnamed = false;
-    writer->inPlace = false;
-    writer->written = 0;
-    writer->flushing = 0;
-    writer->fault = ENN_FAULT_NONE;
+    *writer = EnnWriter();
     char folder[sizeof writer->aside];
     if (!FolderOf(path, folder, sizeof folder)) {
         return Report(fault, ENN_FAULT_NAME_TOO_LONG);
@@ -461,22 +464,7 @@ bool EnnCreateTemporary(EnnWriter* writer) {
 }
 
 int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
-    int done = 0;
-    while (done < size) {
-        const ssize_t got = g_ennSys.pread(Fd(writer->handle), buf + done,
-                                           static_cast<size_t>(size - done), offset + done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<int>(got);
-    }
-    return done;
+    return ReadLoop(Fd(writer->handle), buf, size, offset);
 }
 
 // Starts writing back what has been appended every few MiB, so that the disk

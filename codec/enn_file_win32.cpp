@@ -360,12 +360,7 @@ bool CreateNamed(const std::wstring& full, EnnWriter* writer, DWORD* error) {
 }
 
 bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
-    writer->aside[0] = '\0';
-    writer->unnamed = false;
-    writer->inPlace = false;
-    writer->written = 0;
-    writer->flushing = 0;
-    writer->fault = ENN_FAULT_NONE;
+    *writer = EnnWriter();
     const std::wstring full = LongPath(path);
     if (full.empty()) {
         return Report(fault, ENN_FAULT_NO_OUTPUT);
