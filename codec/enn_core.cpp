@@ -114,7 +114,8 @@ void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* passwor
     MD5Update(&e->md5, out + ENN_HEADER_SIZE, ENN_PAYLOAD_OFFSET - ENN_HEADER_SIZE);
 }
 
-int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out) {
+int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out,
+                  const std::function<void()>& alongside) {
     int written = 0;
     if (e->pendingLen > 0) {
         const int take = std::min(size, ENN_CHUNK_PLAIN - e->pendingLen);
@@ -123,6 +124,9 @@ int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned
         plain += take;
         size -= take;
         if (e->pendingLen < ENN_CHUNK_PLAIN) {
+            if (alongside) {
+                alongside();
+            }
             return 0;
         }
         written = EnnSealChunk(e->ctx, e->pending, ENN_CHUNK_PLAIN, out);
@@ -139,8 +143,15 @@ int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned
         MD5Update(&e->md5, sealed + i * ENN_CHUNK_CIPHER, ENN_CHUNK_CIPHER);
     };
     if (EnnWorkers* workers = WorkersFor(&e->workers, e->threads, whole)) {
-        ShareOut(workers, &e->queue, whole, seal, digest, [] {});
+        ShareOut(workers, &e->queue, whole, seal, digest, [&] {
+            if (alongside) {
+                alongside();
+            }
+        });
     } else {
+        if (alongside) {
+            alongside();
+        }
         for (int i = 0; i < whole; ++i) {
             seal(i);
             digest(i);
@@ -179,7 +190,7 @@ namespace {
 // Decodes count whole chunks at data into plain (4000 bytes each) and checks
 // them in order; returns the plain bytes, or sets d->fault.
 int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsigned char* plain,
-                      bool digested) {
+                      bool digested, const std::function<void()>& alongside) {
     if (static_cast<int>(d->lengths.size()) < count) {
         d->lengths.resize(static_cast<size_t>(count));
     }
@@ -192,11 +203,17 @@ int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsi
         ShareOut(
             workers, &d->queue, count, open, [](int) {},
             [&] {
+                if (alongside) {
+                    alongside();
+                }
                 if (!digested) {
                     MD5Update(&d->md5, data, static_cast<unsigned int>(count) * ENN_CHUNK_CIPHER);
                 }
             });
     } else {
+        if (alongside) {
+            alongside();
+        }
         if (!digested) {
             MD5Update(&d->md5, data, static_cast<unsigned int>(count) * ENN_CHUNK_CIPHER);
         }
@@ -219,7 +236,20 @@ int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsi
 
 }  // namespace
 
-int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain) {
+int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain,
+                  const std::function<void()>& alongside) {
+    // alongside runs exactly once, whichever way the feed goes.
+    bool ran = false;
+    const std::function<void()> once = [&] {
+        if (!ran && alongside) {
+            ran = true;
+            alongside();
+        }
+    };
+    struct Finally {
+        const std::function<void()>& run;
+        ~Finally() { run(); }
+    } finally{once};
     if (d->prefixLen < ENN_PAYLOAD_OFFSET) {
         const int take = std::min(size, ENN_PAYLOAD_OFFSET - d->prefixLen);
         std::memcpy(d->prefix + d->prefixLen, data, static_cast<size_t>(take));
@@ -257,7 +287,7 @@ int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned 
             return 0;
         }
         d->pieceLen = 0;
-        plainLen = DecodeWholeChunks(d, d->piece, 1, plain, true);
+        plainLen = DecodeWholeChunks(d, d->piece, 1, plain, true, nullptr);
         if (d->fault != ENN_FAULT_NONE) {
             MD5Update(&d->md5, data, static_cast<unsigned int>(size));
             return 0;
@@ -265,7 +295,7 @@ int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned 
     }
     // Whole chunks are decoded where they lie.
     const int whole = size / ENN_CHUNK_CIPHER;
-    plainLen += DecodeWholeChunks(d, data, whole, plain + plainLen, false);
+    plainLen += DecodeWholeChunks(d, data, whole, plain + plainLen, false, once);
     data += whole * ENN_CHUNK_CIPHER;
     size -= whole * ENN_CHUNK_CIPHER;
     MD5Update(&d->md5, data, static_cast<unsigned int>(size));

@@ -2,6 +2,7 @@
 #ifndef VELTRANE_CODEC_ENN_INTERNAL_H
 #define VELTRANE_CODEC_ENN_INTERNAL_H
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -99,7 +100,12 @@ void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx);
 // Takes the next size bytes of the container. The plain bytes of every data
 // chunk they complete go to plain, which holds (size / 4008 + 1) * 4000 bytes;
 // returns their count.
-int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain);
+// alongside, when given, runs once on the caller's thread while helper threads
+// start on the feed's chunks (or first, when there are none): the I/O of the
+// batches before and after this one overlaps the cipher work so. It must not
+// touch data or plain.
+int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain,
+                  const std::function<void()>& alongside = nullptr);
 
 // Ends the container: the plain bytes of a last short chunk go to plain (4000
 // bytes) and their count to *plain_len. Returns ENN_OK, ENN_ERR_DIGEST, or
@@ -128,7 +134,9 @@ void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* passwor
 
 // Takes the next size plain bytes. The chunks they complete go to out, which
 // holds (size / 4000 + 1) * 4008 bytes; returns their count.
-int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out);
+// alongside as for EnnDecodeFeed.
+int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out,
+                  const std::function<void()>& alongside = nullptr);
 
 // Ends the container: a last short chunk goes to out (4008 bytes), its count
 // returned, and header (33 bytes) receives the digest text that replaces the

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "codec/enn.h"
@@ -124,6 +125,47 @@ void Report(EnnProgressFunc progress, void* context, long long done, long long t
     }
 }
 
+// Runs the input through code a batch of want bytes at a time, two batches
+// in hand: while the helper threads code batch k, the caller's thread writes
+// what batch k-1 gave and reads batch k+1, so that the cipher work hides the
+// I/O. code(src, size, dst, alongside) codes src into dst, running alongside
+// meanwhile, and returns the bytes for the writer (null: nothing is written).
+// After a failed write nothing more is written, and reading goes on only
+// when keepReading says so. Returns ENN_FAULT_NONE, ENN_FAULT_READ, or the
+// writer's fault.
+template <typename Code>
+int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const dst[2],
+         EnnWriter* writer, bool keepReading, long long* done, EnnProgressFunc progress,
+         void* context, Code code) {
+    int cur = 0;
+    int got = in->Fill(src[cur], want);
+    int pending = 0;
+    bool writeFailed = false;
+    const auto writePending = [&](const unsigned char* bytes) {
+        if (pending > 0 && writer != nullptr && !writeFailed) {
+            writeFailed = !EnnWriteAll(writer, bytes, pending);
+        }
+    };
+    while (got > 0 && (keepReading || !writeFailed)) {
+        *done += got;
+        Report(progress, context, *done, in->Total());
+        const int next = cur ^ 1;
+        const bool more = got == want;  // a short fill is the end of the input
+        int nextGot = 0;
+        pending = code(src[cur], got, dst[cur], [&] {
+            writePending(dst[next]);
+            nextGot = more ? in->Fill(src[next], want) : 0;
+        });
+        got = nextGot;
+        cur = next;
+    }
+    if (got < 0) {
+        return ENN_FAULT_READ;
+    }
+    writePending(dst[cur ^ 1]);
+    return writeFailed ? writer->fault : ENN_FAULT_NONE;
+}
+
 }  // namespace
 
 int EnnDecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
@@ -147,31 +189,33 @@ int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
 
     EnnDecoding d;
     EnnDecodeStart(&d, &cipher.ctx);
-    Batch batch;
-    bool written = true;
-    long long done = 0;
+    Batch batch[2];
+    unsigned char* const sealed[2] = {batch[0].sealed.get(), batch[1].sealed.get()};
+    unsigned char* const plain[2] = {batch[0].plain.get(), batch[1].plain.get()};
     // The header and password chunk first, so that every later read covers
     // whole chunks and decodes where it lies.
-    int want = ENN_PAYLOAD_OFFSET;
-    for (;;) {
-        const int got = in.Fill(batch.sealed.get(), want);
-        if (got < 0) {
-            return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
-        }
-        done += got;
-        Report(progress, context, done, in.Total());
-        const int plainLen = EnnDecodeFeed(&d, batch.sealed.get(), got, batch.plain.get());
-        if (writing && written && plainLen > 0) {
-            written = EnnWriteAll(&out.writer, batch.plain.get(), plainLen);
-        }
-        if (got < want) {
-            break;
-        }
-        want = kEnnBatchChunks * ENN_CHUNK_CIPHER;
+    long long done = in.Fill(sealed[0], ENN_PAYLOAD_OFFSET);
+    if (done < 0) {
+        return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
     }
+    EnnDecodeFeed(&d, sealed[0], static_cast<int>(done), plain[0]);
+    int pumped = ENN_FAULT_NONE;
+    if (done == ENN_PAYLOAD_OFFSET) {
+        // Damage is told before a failed write: decoding goes on to the end.
+        pumped = Pump(&in, kEnnBatchChunks * ENN_CHUNK_CIPHER, sealed, plain,
+                      writing ? &out.writer : nullptr, true, &done, progress, context,
+                      [&](const unsigned char* from, int size, unsigned char* to,
+                          const std::function<void()>& alongside) {
+                          return EnnDecodeFeed(&d, from, size, to, alongside);
+                      });
+    }
+    if (pumped == ENN_FAULT_READ) {
+        return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
+    }
+    bool written = pumped == ENN_FAULT_NONE;
     int plainLen = 0;
     int decodeFault = ENN_FAULT_NONE;
-    const int decoded = EnnDecodeFinish(&d, batch.plain.get(), &plainLen, &decodeFault);
+    const int decoded = EnnDecodeFinish(&d, plain[0], &plainLen, &decodeFault);
     EnnCloseReader(&in.file.reader);
     if (decoded != ENN_OK) {
         return EnnFail(fault, decodeFault, decoded);
@@ -182,7 +226,7 @@ int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
     if (outFault != ENN_FAULT_NONE) {
         return EnnFail(fault, outFault, ENN_ERR_CREATE_OUTPUT);
     }
-    written = written && (plainLen == 0 || EnnWriteAll(&out.writer, batch.plain.get(), plainLen));
+    written = written && (plainLen == 0 || EnnWriteAll(&out.writer, plain[0], plainLen));
     if (!written) {
         return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
@@ -208,31 +252,27 @@ int EnnEncryptStream(const char* password, const char* key, const char* in_path,
 
     // The header is a placeholder until the digest of everything after it is known.
     EnnEncoding e;
-    Batch batch;
-    EnnEncodeStart(&e, &cipher.ctx, password, batch.sealed.get());
-    if (!EnnWriteAll(&out.writer, batch.sealed.get(), ENN_PAYLOAD_OFFSET)) {
+    Batch batch[2];
+    unsigned char* const plain[2] = {batch[0].plain.get(), batch[1].plain.get()};
+    unsigned char* const sealed[2] = {batch[0].sealed.get(), batch[1].sealed.get()};
+    EnnEncodeStart(&e, &cipher.ctx, password, sealed[0]);
+    if (!EnnWriteAll(&out.writer, sealed[0], ENN_PAYLOAD_OFFSET)) {
         return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
-    char header[ENN_HEADER_SIZE + 1];
     long long total = 0;
-    for (;;) {
-        const int got = in.Fill(batch.plain.get(), kEnnBatchChunks * ENN_CHUNK_PLAIN);
-        if (got < 0) {
-            return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
-        }
-        total += got;
-        if (got > 0) {
-            Report(progress, context, total, in.Total());
-        }
-        const int sealedLen = got > 0
-                                  ? EnnEncodeFeed(&e, batch.plain.get(), got, batch.sealed.get())
-                                  : EnnEncodeFinish(&e, batch.sealed.get(), header);
-        if (sealedLen > 0 && !EnnWriteAll(&out.writer, batch.sealed.get(), sealedLen)) {
-            return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
-        }
-        if (got == 0) {
-            break;
-        }
+    const int pumped = Pump(&in, kEnnBatchChunks * ENN_CHUNK_PLAIN, plain, sealed, &out.writer,
+                            false, &total, progress, context,
+                            [&](const unsigned char* from, int size, unsigned char* to,
+                                const std::function<void()>& alongside) {
+                                return EnnEncodeFeed(&e, from, size, to, alongside);
+                            });
+    if (pumped != ENN_FAULT_NONE) {
+        return EnnFail(fault, pumped, ENN_ERR_GENERIC);
+    }
+    char header[ENN_HEADER_SIZE + 1];
+    const int tail = EnnEncodeFinish(&e, sealed[0], header);
+    if (tail > 0 && !EnnWriteAll(&out.writer, sealed[0], tail)) {
+        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
     // A file still being written gives a container of neither version.
     if (in.IsFile() && (total != in.file.reader.size || !EnnReaderUnchanged(&in.file.reader))) {
