@@ -1,4 +1,6 @@
 // The application object, the program's start and the Qt application.
+#include "platform/qt/app.h"
+
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -9,9 +11,8 @@
 #include <cstring>
 #include <map>
 
-#include "platform/qt/qt_app.h"
-#include "platform/qt/qt_dialog.h"
-#include "platform/qt/qt_handles.h"
+#include "platform/qt/dialog.h"
+#include "platform/qt/handles.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The controls of a dialog template on Qt: push buttons, edit fields, text
 // statics and pictures.
+#include "platform/qt/controls.h"
+
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTextOption>
 #include <climits>
-
-#include "platform/qt/qt_controls.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // CDialog on Qt: the window built from a template, its keyboard and mouse,
 // and the modal run.
+#include "platform/qt/dialog.h"
+
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -13,8 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "platform/qt/qt_controls.h"
-#include "platform/qt/qt_dialog.h"
+#include "platform/qt/controls.h"
 
 namespace {
 

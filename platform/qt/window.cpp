@@ -1,13 +1,14 @@
-// CWnd on Qt: a window's text, focus and icons, and the default processing
-// of a message that the message map leaves.
+// CWnd on Qt: a window's text, focus, icons and system menu, and the default
+// processing of a message that the message map leaves.
 #include <QAbstractButton>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 
-#include "platform/qt/qt_handles.h"
-#include "platform/qt/qt_paint.h"
+#include "platform/qt/handles.h"
+#include "platform/qt/paint.h"
 
 CWnd::~CWnd() = default;
 
@@ -129,5 +130,24 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
         default:
             // WM_PAINT included: a plain window paints nothing of its own.
             return 0;
+    }
+}
+
+void CWnd::TrackSystemMenu(int screenX, int screenY) {
+    QWidget* w = AfxWidget(m_hWnd);
+    if (!m_sysMenu || !w) {
+        return;
+    }
+    QMenu menu(w);
+    for (const CMenu::Item& item : m_sysMenu->Items()) {
+        if (item.flags & MF_SEPARATOR) {
+            menu.addSeparator();
+        } else {
+            menu.addAction(AfxQString(item.text))
+                ->setData(QVariant::fromValue<qulonglong>(item.id));
+        }
+    }
+    if (QAction* chosen = menu.exec(QPoint(screenX, screenY))) {
+        SendMessage(WM_SYSCOMMAND, WPARAM(chosen->data().toULongLong()), 0);
     }
 }

@@ -4,8 +4,8 @@
 
 #include "platform/afxdlgs.h"
 #include "platform/afxwin.h"
-#include "platform/win32/win32_native.h"
-#include "platform/win32/win32_side.h"
+#include "platform/win32/dialog.h"
+#include "platform/win32/native.h"
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return static_cast<HICON>(native::LoadProgramIcon(nIDResource));

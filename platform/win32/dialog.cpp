@@ -1,12 +1,13 @@
 // CDialog on Win32: the template built in memory from the resource table and
 // run by the dialog manager, which gives the keyboard, the modal loop and the
 // disabled owner; every message passes through the message map first.
+#include "platform/win32/dialog.h"
+
 #include <vector>
 
 #include "platform/afxwin.h"
 #include "platform/win32/dialog_template.h"
-#include "platform/win32/win32_native.h"
-#include "platform/win32/win32_side.h"
+#include "platform/win32/native.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/win32/win32_native.h"
+#include "platform/win32/native.h"
 
 namespace {
 

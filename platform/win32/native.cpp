@@ -1,5 +1,5 @@
 // The Win32 side's calls into Windows: the only source of the layer that
-// includes <windows.h> (see win32_native.h).
+// includes <windows.h> (see native.h).
 #define NOMINMAX
 #include <windows.h>
 // After windows.h, whose types these need.
@@ -11,7 +11,7 @@
 #include <deque>
 #include <map>
 
-#include "platform/win32/win32_native.h"
+#include "platform/win32/native.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// CWnd, CMenu and CPaintDC on Win32: each call goes to the window itself.
+// CWnd on Win32: each call goes to the window itself.
 #include "platform/afxwin.h"
-#include "platform/win32/win32_native.h"
+#include "platform/win32/native.h"
 
 namespace {
 
@@ -93,32 +93,4 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     return m_hWnd ? native::DefaultProc(m_hWnd, message, wParam, lParam) : 0;
-}
-
-BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, const std::string& text) {
-    if (m_hMenu && !native::AppendMenuItem(m_hMenu, nFlags, nIDNewItem, text)) {
-        return FALSE;
-    }
-    if (nFlags & MF_SEPARATOR) {
-        items_.push_back({MF_SEPARATOR, 0, {}});
-    } else {
-        items_.push_back({MF_STRING, nIDNewItem, text});
-    }
-    return TRUE;
-}
-
-CPaintDC::CPaintDC(CWnd* pWnd) : m_hDC(static_cast<HDC>(native::BeginPaint(pWnd->GetSafeHwnd()))) {}
-
-CPaintDC::~CPaintDC() {
-    if (m_hDC) {
-        native::EndPaint(m_hDC);
-    }
-}
-
-BOOL CPaintDC::DrawIcon(int x, int y, HICON hIcon) {
-    return m_hDC && hIcon && native::DrawIcon(m_hDC, x, y, Native(hIcon));
-}
-
-int GetSystemMetrics(int nIndex) {
-    return native::SystemMetrics(nIndex);
 }

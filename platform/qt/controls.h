@@ -1,11 +1,11 @@
 // The controls of a dialog template, made as Qt widgets.
-#ifndef VELTRANE_PLATFORM_QT_QT_CONTROLS_H
-#define VELTRANE_PLATFORM_QT_QT_CONTROLS_H
+#ifndef VELTRANE_PLATFORM_QT_CONTROLS_H
+#define VELTRANE_PLATFORM_QT_CONTROLS_H
 
 #include <QLabel>
 #include <functional>
 
-#include "platform/qt/qt_handles.h"
+#include "platform/qt/handles.h"
 
 // A static text control: left-aligned from the top, wrapping long text onto
 // further lines, between words where it can and anywhere where it must.

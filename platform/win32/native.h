@@ -4,8 +4,8 @@
 // unit: native.cpp alone includes <windows.h> and answers these calls, and the
 // class sources call only these. Handles pass as they are (HWND is declared
 // here exactly as Windows declares it) or as void*; texts are UTF-8.
-#ifndef VELTRANE_PLATFORM_WIN32_WIN32_NATIVE_H
-#define VELTRANE_PLATFORM_WIN32_WIN32_NATIVE_H
+#ifndef VELTRANE_PLATFORM_WIN32_NATIVE_H
+#define VELTRANE_PLATFORM_WIN32_NATIVE_H
 
 #include <cstdint>
 #include <string>
