@@ -13,8 +13,20 @@ class AfxStaticText : public QLabel {
   public:
     using QLabel::QLabel;
 
+    // Replaces the text. One that needs more lines than the control holds
+    // shows with its quoted part shortened in the middle (AfxFitQuotedText)
+    // and has the whole text as its tooltip; text() and the accessible name
+    // keep the whole text.
+    void SetWholeText(const QString& text);
+    // The text as the control shows it.
+    QString ShownText() const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+
+  private:
+    // Whether text, wrapped as painted in the control's font, fits its height.
+    bool Fits(const QString& text) const;
 };
 
 // Makes the control of one template item on form, at its rectangle in

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPixmap>
 
+#include "platform/qt/controls.h"
 #include "platform/qt/handles.h"
 #include "platform/qt/paint.h"
 
@@ -33,6 +34,8 @@ void CWnd::SetWindowText(const std::string& text) {
         edit->setText(AfxQString(text));
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(AfxQString(text));
+    } else if (auto* staticText = dynamic_cast<AfxStaticText*>(w)) {
+        staticText->SetWholeText(AfxQString(text));
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(AfxQString(text));
     } else if (w) {
