@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "platform/cmdline.h"
 #include "platform/qt/controls.h"
 
 namespace {
@@ -250,6 +251,7 @@ INT_PTR CDialog::DoModal() {
             }
         }
     }
+    AfxOpenStartFile(this);
     if (form->pos() == placed) {
         // Centred over the owner, else on the screen, inside the work area.
         QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();

@@ -1,12 +1,16 @@
 // CWnd on Qt: a window's text, focus, icons and system menu, and the default
 // processing of a message that the message map leaves.
 #include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPixmap>
 
+#include "platform/cmdline.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/handles.h"
 #include "platform/qt/paint.h"
@@ -106,6 +110,17 @@ UINT DragQueryFile(HDROP hDrop, UINT iFile, std::string* path) {
         *path = hDrop->paths[iFile];
     }
     return UINT(hDrop->paths[iFile].size());
+}
+
+HDROP AfxMakeDrop(const std::string& path) {
+    // Named as the user's file manager would: full, cleaned, native separators.
+    const QString full =
+        QDir::cleanPath(QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath());
+    return new AfxDropFiles{{AfxUtf8(QDir::toNativeSeparators(full))}};
+}
+
+void AfxFreeDrop(HDROP drop) {
+    delete drop;
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/afxwin.h"
+#include "platform/cmdline.h"
 #include "platform/win32/dialog_template.h"
 #include "platform/win32/native.h"
 
@@ -44,7 +45,8 @@ struct AfxDialogAccess {
         if (now.left == placed.left && now.top == placed.top) {
             native::CentreDialog(hWnd);
         }
-        return focusFirst;
+        // Windows focuses the first tab stop only when told to.
+        return !AfxOpenStartFile(dlg) && focusFirst;
     }
     static std::intptr_t Proc(void* target, unsigned message, std::uintptr_t wParam,
                               std::intptr_t lParam) {
@@ -74,7 +76,8 @@ INT_PTR CDialog::DoModal() {
     if (tmpl == nullptr) {
         return -1;
     }
-    const std::vector<std::uint16_t> words = BuildDialogTemplateEx(*tmpl);
+    const std::vector<std::uint16_t> words =
+        BuildDialogTemplateEx(*tmpl, tmpl->fontFace ? native::ChineseFace(tmpl->fontFace) : "");
     HWND owner = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : AfxFrontWindow();
     m_ending = false;
     m_nResult = -1;

@@ -1,5 +1,7 @@
 // CWnd on Win32: each call goes to the window itself.
 #include "platform/afxwin.h"
+#include "platform/cmdline.h"
+#include "platform/fit_text.h"
 #include "platform/win32/native.h"
 
 namespace {
@@ -20,12 +22,28 @@ CWnd::~CWnd() = default;
 
 void CWnd::GetWindowText(std::string& text) const {
     text = m_hWnd ? native::WindowText(m_hWnd) : std::string();
+    if (!m_shownText.empty() && text == m_shownText) {
+        text = m_wholeText;
+    }
 }
 
 void CWnd::SetWindowText(const std::string& text) {
-    if (m_hWnd) {
-        native::SetText(m_hWnd, text);
+    if (!m_hWnd) {
+        return;
     }
+    if (!native::IsTextStatic(m_hWnd)) {
+        native::SetText(m_hWnd, text);
+        return;
+    }
+    // The control shows what fits its lines; the whole text stays as this
+    // window's text and as the control's tooltip.
+    const std::string shown = AfxFitQuotedText(text, [this](const std::string& candidate) {
+        return native::FitsStatic(m_hWnd, candidate);
+    });
+    native::SetText(m_hWnd, shown);
+    m_wholeText = shown == text ? std::string() : text;
+    m_shownText = shown == text ? std::string() : shown;
+    native::SetToolTip(m_hWnd, m_wholeText);
 }
 
 void CWnd::SetFocus() {
@@ -55,6 +73,16 @@ CMenu* CWnd::GetSystemMenu(BOOL /*bRevert*/) {
 void CWnd::DragAcceptFiles(BOOL bAccept) {
     if (m_hWnd) {
         native::DragAcceptFiles(m_hWnd, bAccept);
+    }
+}
+
+HDROP AfxMakeDrop(const std::string& path) {
+    return static_cast<HDROP>(native::MakeDrop(native::FullPath(path)));
+}
+
+void AfxFreeDrop(HDROP drop) {
+    if (drop) {
+        native::FinishDrop(const_cast<void*>(static_cast<const void*>(drop)));
     }
 }
 
