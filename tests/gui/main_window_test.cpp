@@ -26,6 +26,7 @@
 #include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/afxdlgs.h"
+#include "platform/cmdline.h"
 #include "platform/qt/app.h"
 #include "platform/qt/controls.h"
 #include "platform/qt/dialog.h"
@@ -486,6 +487,32 @@ TEST(MainWindow, ADroppedFileFillsThePathFieldOtherDropsDoNot) {
         // The edit fields leave drops to the window.
         EXPECT_FALSE(Control(form, IDC_FILE_PATH)->acceptDrops());
     });
+}
+
+TEST(MainWindow, AFileFromTheCommandLineStartsInThePathFieldWithTheFocusOnThePassword) {
+    TempDir dir;
+    AfxSetStartFile(dir.File("batch/../付款清单.txt"));
+    CEncryptDlg dlg;
+    AfxGetApp()->m_pMainWnd = &dlg;
+    RunModal(dlg, [&](QWidget* form) {
+        // Full and cleaned, as a file manager or Browse gives it.
+        EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)),
+                  QString::fromStdString(dir.File("付款清单.txt")));
+        EXPECT_EQ(FocusedId(form), IDC_PASSWORD);
+        EXPECT_TRUE(TextOf(Control(form, IDC_STATUS)).isEmpty());
+        // The about box, another dialog, takes nothing from it.
+        EXPECT_EQ(WindowOpenedBySysCommand(form, 0x0010), QStringLiteral("关于Veltrane"));
+        Press(form, Qt::Key_Escape);
+    });
+    // The file is for the first window only.
+    CEncryptDlg again;
+    AfxGetApp()->m_pMainWnd = &again;
+    RunModal(again, [](QWidget* form) {
+        EXPECT_TRUE(TextOf(Control(form, IDC_FILE_PATH)).isEmpty());
+        EXPECT_EQ(FocusedId(form), IDOK);
+        Press(form, Qt::Key_Escape);
+    });
+    AfxGetApp()->m_pMainWnd = nullptr;
 }
 
 TEST(MainWindow, MinimiseFromTheSystemMenuMinimisesAndTheToolStillEnds) {
