@@ -1030,6 +1030,23 @@ void TheFormIsWhole() {
     if (!app.ok()) {
         return;
     }
+    // Whether the template's own face shows Chinese here, for the record:
+    // where it does not, the program chose another.
+    {
+        HDC dc = GetDC(nullptr);
+        HFONT font =
+            CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体");
+        HGDIOBJ old = SelectObject(dc, font);
+        WORD glyphs[2] = {};
+        GetGlyphIndicesW(dc, L"文件", 2, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        std::printf("       宋体 is drawn with %s, %s Chinese glyphs\n", U(face).c_str(),
+                    glyphs[0] != 0xFFFF && glyphs[1] != 0xFFFF ? "with" : "without");
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, dc);
+    }
     // The form's font has Chinese glyphs: in the path field, a Chinese
     // character is not as wide as a character no font has (an empty box).
     HWND edit = app.item(IDC_FILE_PATH);
