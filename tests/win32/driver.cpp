@@ -904,7 +904,7 @@ void TheProgramsResources() {
         reinterpret_cast<LONG_PTR>(&groups));
     Check(groups.size() == 1 && groups[0] == IDR_MAINFRAME,
           "the icon groups are not exactly IDR_MAINFRAME");
-    for (int size : {16, 32, 48, 256}) {
+    for (int size : {16, 32, 48, 64, 128, 256}) {
         HANDLE icon = LoadImageW(exe, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, 0);
         ICONINFO info = {};
         BITMAP bm = {};
