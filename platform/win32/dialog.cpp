@@ -3,6 +3,7 @@
 // disabled owner; every message passes through the message map first.
 #include "platform/win32/dialog.h"
 
+#include <string>
 #include <vector>
 
 #include "platform/afxwin.h"
@@ -14,6 +15,8 @@ namespace {
 
 // The dialogs running modally, innermost last.
 std::vector<CDialog*> g_modalDialogs;
+
+constexpr UINT kWmDpiChanged = 0x02E0;
 
 }  // namespace
 
@@ -50,7 +53,19 @@ struct AfxDialogAccess {
     }
     static std::intptr_t Proc(void* target, unsigned message, std::uintptr_t wParam,
                               std::intptr_t lParam) {
-        const LRESULT result = static_cast<CDialog*>(target)->SendMessage(message, wParam, lParam);
+        auto* dlg = static_cast<CDialog*>(target);
+        const LRESULT result = dlg->SendMessage(message, wParam, lParam);
+        if (message == kWmDpiChanged) {
+            // The dialog manager has scaled the form and its font: a text
+            // shortened to fit is fitted again from the whole one.
+            for (auto& [id, control] : dlg->m_controls) {
+                if (native::IsTextStatic(control->GetSafeHwnd())) {
+                    std::string text;
+                    control->GetWindowText(text);
+                    control->SetWindowText(text);
+                }
+            }
+        }
         if (message == WM_DROPFILES) {
             // The drop's memory goes once the window has seen it.
             native::FinishDrop(reinterpret_cast<void*>(wParam));
