@@ -7,9 +7,10 @@
 # when missing) and compared with the file it came from. Ends on the line
 # "N passed, N failed"; exit status 0 only when nothing failed.
 #
-# Two more runs look at the form as a whole (Chinese glyphs, pictures filling
-# their rectangles): at 144 dots per inch (150 %), and in the C.UTF-8 locale
-# with no font standing in for 宋体, as on a Windows without it.
+# More runs look at the form as a whole (Chinese glyphs, pictures filling
+# their rectangles): at 120, 144 and 192 dots per inch (125, 150 and 200 %),
+# and in the C.UTF-8 locale with no font standing in for 宋体, as on a
+# Windows without it.
 #
 #   tools/windows/gui-test.sh [--screenshot]
 #
@@ -148,9 +149,11 @@ picture() {
   /usr/lib/wine/wineserver64 -p >/dev/null 2>&1
 }
 $screenshot && picture screenshot-windows.png
-dpi 144
-look "at 144 dots per inch" run
-$screenshot && picture screenshot-windows-150.png
+for d in 120 144 192; do
+  dpi $d
+  look "at $d dots per inch" run
+  [ $d = 144 ] && $screenshot && picture screenshot-windows-150.png
+done
 dpi 96
 songti delete
 look "without 宋体 in C.UTF-8" c_locale
