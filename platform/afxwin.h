@@ -241,7 +241,8 @@ class CWnd : public CCmdTarget {
     };
     CurrentMessage m_current;
     HICON m_icons[2] = {nullptr, nullptr};  // ICON_SMALL, ICON_BIG
-    // A static text shown shortened to fit: the whole text, and the text shown.
+    // A static text shown shortened to fit, where the control itself holds
+    // only what it shows (Win32): the whole text, and the text shown.
     std::string m_wholeText;
     std::string m_shownText;
 };
