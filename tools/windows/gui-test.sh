@@ -136,8 +136,8 @@ c_locale() {
   LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
     timeout 300 /usr/lib/wine/wine64 "$@"
 }
-picture() {
-  run "$driver" "$exe" "$workw" --leave-open >"$work/picture.log" 2>&1 || true
+picture() {  # picture NAME [RUNNER]
+  "${2:-run}" "$driver" "$exe" "$workw" --leave-open >"$work/picture.log" 2>&1 || true
   rect=$(grep '^rect ' "$work/picture.log" || true)
   if [ -n "$rect" ]; then
     read -r _ x y w h <<<"$rect"
@@ -157,7 +157,7 @@ done
 dpi 96
 songti delete
 look "without 宋体 in C.UTF-8" c_locale
-$screenshot && LANG=C.UTF-8 picture screenshot-windows-no-songti.png
+$screenshot && picture screenshot-windows-no-songti.png c_locale
 songti add 'AR PL UMing CN'
 
 echo "GUI suite under Wine: $(($(date +%s) - start)) s"
