@@ -241,6 +241,10 @@ class CWnd : public CCmdTarget {
     };
     CurrentMessage m_current;
     HICON m_icons[2] = {nullptr, nullptr};  // ICON_SMALL, ICON_BIG
+    // A static text shown shortened to fit, where the control itself holds
+    // only what it shows (Win32): the whole text, and the text shown.
+    std::string m_wholeText;
+    std::string m_shownText;
 };
 
 // The bracket of one paint of a window, from inside its WM_PAINT handler.
@@ -271,6 +275,9 @@ class CDialog : public CWnd {
     // code; -1 if the template cannot be found.
     virtual INT_PTR DoModal();
     void EndDialog(int nResult);
+    // Puts the focus on the first edit field with a tab stop, in template
+    // order, that is empty; false when there is none.
+    BOOL FocusFirstEmptyEdit();
 
   protected:
     virtual BOOL OnInitDialog();
@@ -311,11 +318,12 @@ class CWinApp : public CCmdTarget {
 
 CWinApp* AfxGetApp();
 
-// The program's start. With the one argument --version it prints the
-// resource table's version line on standard output and returns 0, without
-// touching the window system. Otherwise it makes the window system ready and
-// calls the application object's InitInstance; without a display it prints
-// the table's noDisplay line on standard error and returns 1.
+// The program's start. The arguments --version and --help, and wrong ones,
+// are answered without touching the window system (AfxAnswerCommandLine).
+// Otherwise it makes the window system ready, sets a file given as the main
+// window's start file (AfxSetStartFile) and calls the application object's
+// InitInstance; without a display it prints the table's noDisplay line on
+// standard error and returns 1.
 int AfxWinMain(int argc, char** argv);
 
 // Nothing to do here: the forms host no OLE controls, and every toolkit side

@@ -24,3 +24,20 @@ void CDialog::OnCancel() {
 }
 
 void CDialog::DoDataExchange(CDataExchange* /*pDX*/) {}
+
+BOOL CDialog::FocusFirstEmptyEdit() {
+    const DLGTEMPLATE* tmpl = AfxFindDialogTemplate(int(m_nIDTemplate));
+    for (size_t i = 0; tmpl && i < tmpl->itemCount; ++i) {
+        const DLGITEMTEMPLATE& item = tmpl->items[i];
+        CWnd* control = GetDlgItem(item.id);
+        std::string text;
+        if (control && item.controlClass == ControlClass::Edit && (item.style & WS_TABSTOP)) {
+            control->GetWindowText(text);
+            if (text.empty()) {
+                control->SetFocus();
+                return TRUE;
+            }
+        }
+    }
+    return FALSE;
+}

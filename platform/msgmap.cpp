@@ -1,5 +1,4 @@
-// Message maps: finding a handler along a class's chain of tables, and the
-// road of a message through them to the default processing.
+// Message maps: finding a handler along a class's chain of tables.
 #include "platform/afxwin.h"
 
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
@@ -32,36 +31,4 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, UINT nCode) {
     }
     e->pfn(this, MAKEWPARAM(WORD(nID), WORD(nCode)), 0);
     return TRUE;
-}
-
-CWnd* CWnd::GetDlgItem(int nID) const {
-    auto it = m_controls.find(nID);
-    return it == m_controls.end() ? nullptr : it->second.get();
-}
-
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    const CurrentMessage outer = m_current;
-    m_current = {message, wParam, lParam};
-    const LRESULT result = WindowProc(message, wParam, lParam);
-    m_current = outer;
-    return result;
-}
-
-LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND) {
-        // Commands the window does not handle go on to the application.
-        if (OnCmdMsg(LOWORD(wParam), HIWORD(wParam)) ||
-            (AfxGetApp() && AfxGetApp()->OnCmdMsg(LOWORD(wParam), HIWORD(wParam)))) {
-            return 0;
-        }
-        return DefWindowProc(message, wParam, lParam);
-    }
-    if (const AFX_MSGMAP_ENTRY* e = FindEntry(message, 0, 0)) {
-        return e->pfn(this, wParam, lParam);
-    }
-    return DefWindowProc(message, wParam, lParam);
-}
-
-LRESULT CWnd::Default() {
-    return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam);
 }

@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Draws the window's artwork into app/res/: the 32 x 32 icon and the three
-bitmaps (footer 172 x 27, banner 350 x 40, side picture 105 x 291).
+bitmaps (footer 172 x 27, banner 350 x 40, side picture 105 x 291); and the
+icon at the desktop's other sizes (16, 48, 64, 128, 256) into
+dist/linux/icons/, each drawn at its own size from the same art.
+tools/windows/make-icon.sh puts all six into the Windows icon.
 
 The pictures are committed, so building never runs this. To redraw them on
 Debian 12: apt-get install python3-pil fonts-urw-base35 fonts-arphic-uming,
@@ -27,6 +30,7 @@ SONG_FONT = "/usr/share/fonts/truetype/arphic/uming.ttc"  # index 0: AR PL UMing
 INK = (122, 22, 26)  # the house's deep red
 GOLD = (196, 152, 64)
 BEIGE = (246, 239, 222)
+DESKTOP_SIZES = (16, 48, 64, 128, 256)  # and 32, the window's own
 
 
 def song(size):
@@ -147,28 +151,46 @@ def sidebar():
     save_bitmap(img, "sidebar.bmp")
 
 
-def icon():
-    size = 32
+def icon(size):
+    """The icon drawn at size pixels from the same art, laid out on a grid of
+    32 units: at 32 pixels and below a colour image with a transparency mask,
+    above it with smooth edges."""
     scale = 8  # drawn large, then reduced, so the edges are smooth
     big = Image.new("RGBA", (size * scale, size * scale), (0, 0, 0, 0))
     d = ImageDraw.Draw(big)
-    s = scale
+    s = size * scale / 32  # one unit of the grid
+
+    def w(units):
+        return max(1, round(units * s))
+
     # A shield ...
     shield = [(4 * s, 4 * s), (28 * s, 4 * s), (28 * s, 16 * s), (16 * s, 30 * s), (4 * s, 16 * s)]
     d.polygon(shield, fill=INK + (255,))
-    d.line(shield + [shield[0]], fill=GOLD + (255,), width=2 * s)
+    # Round the first corner too, passing it twice.
+    d.line(shield + shield[:2], fill=GOLD + (255,), width=w(2), joint="curve")
     # ... with a padlock on it.
     d.rounded_rectangle([10 * s, 13 * s, 22 * s, 23 * s], radius=2 * s, fill=GOLD + (255,))
-    d.arc([12 * s, 7 * s, 20 * s, 17 * s], 180, 360, fill=GOLD + (255,), width=2 * s)
-    d.line([(12 * s + s, 12 * s), (12 * s + s, 14 * s)], fill=GOLD + (255,), width=2 * s)
-    d.line([(20 * s - s, 12 * s), (20 * s - s, 14 * s)], fill=GOLD + (255,), width=2 * s)
+    d.arc([12 * s, 7 * s, 20 * s, 17 * s], 180, 360, fill=GOLD + (255,), width=w(2))
+    d.line([(13 * s, 12 * s), (13 * s, 14 * s)], fill=GOLD + (255,), width=w(2))
+    d.line([(19 * s, 12 * s), (19 * s, 14 * s)], fill=GOLD + (255,), width=w(2))
     d.ellipse([15 * s, 16 * s, 17 * s, 18 * s], fill=INK + (255,))
     d.rectangle([15.5 * s, 17 * s, 16.5 * s, 21 * s], fill=INK + (255,))
     small = big.resize((size, size), Image.LANCZOS)
+    if size > 32:
+        return small
     # Colour with a mask: every pixel fully opaque or fully transparent.
     r, g, b, a = small.split()
     a = a.point(lambda v: 255 if v >= 96 else 0)
-    Image.merge("RGBA", (r, g, b, a)).save(os.path.join(OUT, "veltrane.png"))
+    return Image.merge("RGBA", (r, g, b, a))
+
+
+def icons():
+    """The window's own 32-pixel icon, and the desktop's other sizes."""
+    icon(32).save(os.path.join(OUT, "veltrane.png"))
+    desktop = os.path.join(ROOT, "dist", "linux", "icons")
+    os.makedirs(desktop, exist_ok=True)
+    for size in DESKTOP_SIZES:
+        icon(size).save(os.path.join(desktop, "veltrane-%d.png" % size))
 
 
 if __name__ == "__main__":
@@ -176,4 +198,4 @@ if __name__ == "__main__":
     banner()
     footer()
     sidebar()
-    icon()
+    icons()

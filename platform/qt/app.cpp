@@ -1,4 +1,6 @@
 // The application object, the program's start and the Qt application.
+#include "platform/qt/app.h"
+
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -6,12 +8,13 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
+#include <string>
+#include <vector>
 
-#include "platform/qt/qt_app.h"
-#include "platform/qt/qt_dialog.h"
-#include "platform/qt/qt_handles.h"
+#include "platform/cmdline.h"
+#include "platform/qt/dialog.h"
+#include "platform/qt/handles.h"
 
 namespace {
 
@@ -107,9 +110,11 @@ std::unique_ptr<QApplication> AfxWinInit(int& argc, char** argv) {
 }
 
 int AfxWinMain(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        PrintLine(stdout, &AFX_PLATFORM_TEXTS::version);
-        return 0;
+    const AfxCommandLine line =
+        AfxParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    int status = 0;
+    if (AfxAnswerCommandLine(line, &status)) {
+        return status;
     }
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
@@ -120,5 +125,6 @@ int AfxWinMain(int argc, char** argv) {
         return 1;
     }
     std::unique_ptr<QApplication> qt = AfxWinInit(argc, argv);
+    AfxSetStartFile(line.file);
     return app->InitInstance() ? qt->exec() : 0;
 }

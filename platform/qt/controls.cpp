@@ -1,13 +1,16 @@
 // The controls of a dialog template on Qt: push buttons, edit fields, text
 // statics and pictures.
+#include "platform/qt/controls.h"
+
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QTextOption>
 #include <climits>
 
-#include "platform/qt/qt_controls.h"
+#include "platform/fit_text.h"
 
 namespace {
 
@@ -38,14 +41,43 @@ QImage PictureOf(const DLGITEMTEMPLATE& item) {
     return QImage(QStringLiteral(":/") + QString::fromUtf8(res->file));
 }
 
+QTextOption StaticTextOption() {
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    return option;
+}
+
 }  // namespace
+
+void AfxStaticText::SetWholeText(const QString& text) {
+    setText(text);
+    const QString shown = ShownText();
+    setToolTip(shown == text ? QString() : text);
+}
+
+QString AfxStaticText::ShownText() const {
+    return AfxQString(AfxFitQuotedText(AfxUtf8(text()), [this](const std::string& candidate) {
+        return Fits(AfxQString(candidate));
+    }));
+}
+
+bool AfxStaticText::Fits(const QString& text) const {
+    QTextLayout layout(text, font());
+    layout.setTextOption(StaticTextOption());
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(contentsRect().width());
+        height += line.height();
+    }
+    layout.endLayout();
+    return height <= contentsRect().height();
+}
 
 void AfxStaticText::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
-    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    painter.drawText(QRectF(contentsRect()), text(), option);
+    painter.drawText(QRectF(contentsRect()), ShownText(), StaticTextOption());
 }
 
 QWidget* AfxCreateControl(const DLGITEMTEMPLATE& item, const QRect& pixels, QWidget* form,

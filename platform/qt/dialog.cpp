@@ -1,5 +1,7 @@
 // CDialog on Qt: the window built from a template, its keyboard and mouse,
 // and the modal run.
+#include "platform/qt/dialog.h"
+
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -13,8 +15,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "platform/qt/qt_controls.h"
-#include "platform/qt/qt_dialog.h"
+#include "platform/cmdline.h"
+#include "platform/qt/controls.h"
 
 namespace {
 
@@ -249,6 +251,7 @@ INT_PTR CDialog::DoModal() {
             }
         }
     }
+    AfxOpenStartFile(this);
     if (form->pos() == placed) {
         // Centred over the owner, else on the screen, inside the work area.
         QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 #include "platform/afxdlgs.h"
-#include "platform/qt/qt_dialog.h"
+#include "platform/qt/dialog.h"
 
 namespace {
 

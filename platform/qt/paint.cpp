@@ -1,5 +1,5 @@
 // Painting on Qt: the bracket of one paint, icons drawn into it.
-#include "platform/qt/qt_paint.h"
+#include "platform/qt/paint.h"
 
 CPaintDC::CPaintDC(CWnd* pWnd) : m_hDC(new AfxPaintContext(AfxWidget(pWnd->GetSafeHwnd()))) {}
 

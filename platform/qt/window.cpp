@@ -1,13 +1,19 @@
-// CWnd on Qt: a window's text, focus and icons, and the default processing
-// of a message that the message map leaves.
+// CWnd on Qt: a window's text, focus, icons and system menu, and the default
+// processing of a message that the message map leaves.
 #include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 
-#include "platform/qt/qt_handles.h"
-#include "platform/qt/qt_paint.h"
+#include "platform/cmdline.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/handles.h"
+#include "platform/qt/paint.h"
 
 CWnd::~CWnd() = default;
 
@@ -32,6 +38,8 @@ void CWnd::SetWindowText(const std::string& text) {
         edit->setText(AfxQString(text));
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(AfxQString(text));
+    } else if (auto* staticText = dynamic_cast<AfxStaticText*>(w)) {
+        staticText->SetWholeText(AfxQString(text));
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(AfxQString(text));
     } else if (w) {
@@ -104,6 +112,17 @@ UINT DragQueryFile(HDROP hDrop, UINT iFile, std::string* path) {
     return UINT(hDrop->paths[iFile].size());
 }
 
+HDROP AfxMakeDrop(const std::string& path) {
+    // Named as the user's file manager would: full, cleaned, native separators.
+    const QString full =
+        QDir::cleanPath(QFileInfo(QFile::decodeName(path.c_str())).absoluteFilePath());
+    return new AfxDropFiles{{AfxUtf8(QDir::toNativeSeparators(full))}};
+}
+
+void AfxFreeDrop(HDROP drop) {
+    delete drop;
+}
+
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     switch (message) {
         case WM_ICONERASEBKGND:
@@ -129,5 +148,24 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
         default:
             // WM_PAINT included: a plain window paints nothing of its own.
             return 0;
+    }
+}
+
+void CWnd::TrackSystemMenu(int screenX, int screenY) {
+    QWidget* w = AfxWidget(m_hWnd);
+    if (!m_sysMenu || !w) {
+        return;
+    }
+    QMenu menu(w);
+    for (const CMenu::Item& item : m_sysMenu->Items()) {
+        if (item.flags & MF_SEPARATOR) {
+            menu.addSeparator();
+        } else {
+            menu.addAction(AfxQString(item.text))
+                ->setData(QVariant::fromValue<qulonglong>(item.id));
+        }
+    }
+    if (QAction* chosen = menu.exec(QPoint(screenX, screenY))) {
+        SendMessage(WM_SYSCOMMAND, WPARAM(chosen->data().toULongLong()), 0);
     }
 }

@@ -1,11 +1,9 @@
 // The program's start, its icons, its help and the Open chooser on Win32.
-#include <cstdio>
-#include <cstring>
-
 #include "platform/afxdlgs.h"
 #include "platform/afxwin.h"
-#include "platform/win32/win32_native.h"
-#include "platform/win32/win32_side.h"
+#include "platform/cmdline.h"
+#include "platform/win32/dialog.h"
+#include "platform/win32/native.h"
 
 HICON CWinApp::LoadIcon(UINT nIDResource) const {
     return static_cast<HICON>(native::LoadProgramIcon(nIDResource));
@@ -30,15 +28,18 @@ INT_PTR AfxRunPlatformFileChooser(const FileChooserRequest& request, std::string
     return native::RunOpenChooser(open, pathName) ? IDOK : IDCANCEL;
 }
 
-int AfxWinMain(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("%s\n", AfxPlatformText(&AFX_PLATFORM_TEXTS::version));
-        return 0;
+int AfxWinMain(int /*argc*/, char** /*argv*/) {
+    // The wide command line, which carries any file name whole.
+    const AfxCommandLine line = AfxParseCommandLine(native::Arguments());
+    int status = 0;
+    if (AfxAnswerCommandLine(line, &status)) {
+        return status;
     }
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
         return 1;
     }
     native::Start();
+    AfxSetStartFile(line.file);
     return app->InitInstance() ? native::RunMessageLoop() : 0;
 }

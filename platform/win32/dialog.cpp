@@ -1,17 +1,22 @@
 // CDialog on Win32: the template built in memory from the resource table and
 // run by the dialog manager, which gives the keyboard, the modal loop and the
 // disabled owner; every message passes through the message map first.
+#include "platform/win32/dialog.h"
+
+#include <string>
 #include <vector>
 
 #include "platform/afxwin.h"
+#include "platform/cmdline.h"
 #include "platform/win32/dialog_template.h"
-#include "platform/win32/win32_native.h"
-#include "platform/win32/win32_side.h"
+#include "platform/win32/native.h"
 
 namespace {
 
 // The dialogs running modally, innermost last.
 std::vector<CDialog*> g_modalDialogs;
+
+constexpr UINT kWmDpiChanged = 0x02E0;
 
 }  // namespace
 
@@ -43,11 +48,24 @@ struct AfxDialogAccess {
         if (now.left == placed.left && now.top == placed.top) {
             native::CentreDialog(hWnd);
         }
-        return focusFirst;
+        // Windows focuses the first tab stop only when told to.
+        return !AfxOpenStartFile(dlg) && focusFirst;
     }
     static std::intptr_t Proc(void* target, unsigned message, std::uintptr_t wParam,
                               std::intptr_t lParam) {
-        const LRESULT result = static_cast<CDialog*>(target)->SendMessage(message, wParam, lParam);
+        auto* dlg = static_cast<CDialog*>(target);
+        const LRESULT result = dlg->SendMessage(message, wParam, lParam);
+        if (message == kWmDpiChanged) {
+            // The dialog manager has scaled the form and its font: a text
+            // shortened to fit is fitted again from the whole one.
+            for (auto& [id, control] : dlg->m_controls) {
+                if (native::IsTextStatic(control->GetSafeHwnd())) {
+                    std::string text;
+                    control->GetWindowText(text);
+                    control->SetWindowText(text);
+                }
+            }
+        }
         if (message == WM_DROPFILES) {
             // The drop's memory goes once the window has seen it.
             native::FinishDrop(reinterpret_cast<void*>(wParam));
@@ -73,7 +91,8 @@ INT_PTR CDialog::DoModal() {
     if (tmpl == nullptr) {
         return -1;
     }
-    const std::vector<std::uint16_t> words = BuildDialogTemplateEx(*tmpl);
+    const std::vector<std::uint16_t> words =
+        BuildDialogTemplateEx(*tmpl, tmpl->fontFace ? native::ChineseFace(tmpl->fontFace) : "");
     HWND owner = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : AfxFrontWindow();
     m_ending = false;
     m_nResult = -1;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/win32/win32_native.h"
+#include "platform/win32/native.h"
 
 namespace {
 
@@ -12,6 +12,7 @@ constexpr std::uint16_t kEditAtom = 0x0081;
 constexpr std::uint16_t kStaticAtom = 0x0082;
 constexpr std::uint16_t kFwNormal = 400;
 constexpr std::uint8_t kGb2312Charset = 134;  // the forms are Chinese (PRC)
+constexpr DWORD kSsRealSizeControl = 0x40;
 
 class Writer {
   public:
@@ -52,7 +53,8 @@ std::uint16_t ClassAtom(ControlClass c) {
 
 }  // namespace
 
-std::vector<std::uint16_t> BuildDialogTemplateEx(const DLGTEMPLATE& tmpl) {
+std::vector<std::uint16_t> BuildDialogTemplateEx(const DLGTEMPLATE& tmpl,
+                                                 const std::string& fontFace) {
     const bool hasFont = tmpl.fontFace != nullptr && tmpl.pointSize > 0;
     Writer w;
     w.Word(1);       // dlgVer
@@ -72,14 +74,16 @@ std::vector<std::uint16_t> BuildDialogTemplateEx(const DLGTEMPLATE& tmpl) {
         w.Word(std::uint16_t(tmpl.pointSize));
         w.Word(kFwNormal);
         w.Word(std::uint16_t(kGb2312Charset << 8));  // italic 0, then the character set
-        w.Text(tmpl.fontFace);
+        w.Text(fontFace.c_str());
     }
     for (std::size_t i = 0; i < tmpl.itemCount; ++i) {
         const DLGITEMTEMPLATE& item = tmpl.items[i];
         w.AlignDword();
         w.Dword(0);  // helpID
         w.Dword(0);  // exStyle
-        w.Dword(item.style | WS_CHILD | WS_VISIBLE);
+        const bool bitmap =
+            item.controlClass == ControlClass::Static && (item.style & SS_TYPEMASK) == SS_BITMAP;
+        w.Dword(item.style | WS_CHILD | WS_VISIBLE | (bitmap ? kSsRealSizeControl : 0));
         w.Short(item.x);
         w.Short(item.y);
         w.Short(item.cx);

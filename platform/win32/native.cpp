@@ -1,17 +1,20 @@
 // The Win32 side's calls into Windows: the only source of the layer that
-// includes <windows.h> (see win32_native.h).
+// includes <windows.h> (see native.h).
 #define NOMINMAX
 #include <windows.h>
 // After windows.h, whose types these need.
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <shlobj.h>  // DROPFILES
 
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <string>
+#include <vector>
 
-#include "platform/win32/win32_native.h"
+#include "platform/win32/native.h"
 
 namespace {
 
@@ -21,6 +24,7 @@ struct DialogRun {
     native::WindowProc proc;
     void* target;
     WNDPROC dialogManager;  // the class's procedure, which the layer's wraps
+    HWND tips;              // the tooltips of its controls, once there is one
 };
 
 const wchar_t kRunProperty[] = L"VeltraneDialogRun";
@@ -38,6 +42,10 @@ LRESULT CALLBACK LayerWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM 
         SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(run->dialogManager));
         return CallWindowProcW(run->dialogManager, hWnd, message, wParam, lParam);
     }
+    if (run->tips && message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) {
+        MSG msg = {hWnd, message, wParam, lParam, DWORD(GetMessageTime()), {}};
+        SendMessageW(run->tips, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    }
     return run->proc(run->target, message, wParam, lParam);
 }
 
@@ -54,12 +62,22 @@ INT_PTR CALLBACK LayerDialogProc(HWND hWnd, UINT message, WPARAM /*wParam*/, LPA
     return run->init(run->target, hWnd) ? TRUE : FALSE;
 }
 
-// Shift+F10 opens the window's menu from whichever control has the focus, as
-// a right click on the form does; an edit field would otherwise show its own.
-// (F1 needs nothing here: Windows turns it into WM_HELP for the focused
-// control, which passes it up to the dialog.)
+bool IsEditField(HWND hWnd) {
+    wchar_t name[8] = {};
+    return GetClassNameW(hWnd, name, 8) && lstrcmpiW(name, L"Edit") == 0;
+}
+
+// Shift+F10 opens the window's menu from a button, as a right click on the
+// form does; the dialog manager would pass it to the button, which has no
+// menu. An edit field keeps its own menu (Cut, Copy, Paste...), which
+// DefWindowProc opens on the key's release. (F1 needs nothing here: Windows
+// turns it into WM_HELP for the focused control, which passes it up to the
+// dialog.)
 LRESULT CALLBACK DialogKeys(int code, WPARAM wParam, LPARAM lParam) {
     auto* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && IsEditField(msg->hwnd)) {
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
     const bool down = msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN;
     const bool up = msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP;
     if (code == MSGF_DIALOGBOX && (down || up) && msg->wParam == VK_F10 &&
@@ -122,7 +140,7 @@ namespace native {
 
 std::intptr_t RunDialog(const void* dialogTemplate, HWND owner, InitProc init, WindowProc proc,
                         void* target) {
-    DialogRun run = {init, proc, target, nullptr};
+    DialogRun run = {init, proc, target, nullptr, nullptr};
     return DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
                                    static_cast<LPCDLGTEMPLATEW>(dialogTemplate), owner,
                                    &LayerDialogProc, reinterpret_cast<LPARAM>(&run));
@@ -182,6 +200,67 @@ bool IsIconic(HWND hWnd) {
 
 HWND DialogItem(HWND dialog, int id) {
     return GetDlgItem(dialog, id);
+}
+
+bool IsTextStatic(HWND hWnd) {
+    wchar_t name[8] = {};
+    if (!GetClassNameW(hWnd, name, 8) || lstrcmpiW(name, L"Static") != 0) {
+        return false;
+    }
+    const LONG type = GetWindowLongW(hWnd, GWL_STYLE) & SS_TYPEMASK;
+    return type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT;
+}
+
+bool FitsStatic(HWND hWnd, const std::string& text) {
+    RECT client = {};
+    GetClientRect(hWnd, &client);
+    RECT need = {0, 0, client.right, 0};
+    const std::wstring wide = Wide(text);
+    UINT format = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS;
+    if (GetWindowLongW(hWnd, GWL_STYLE) & SS_NOPREFIX) {
+        format |= DT_NOPREFIX;
+    }
+    HDC dc = GetDC(hWnd);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hWnd, WM_GETFONT, 0, 0)));
+    DrawTextW(dc, wide.c_str(), int(wide.size()), &need, format);
+    SelectObject(dc, old);
+    ReleaseDC(hWnd, dc);
+    return need.bottom <= client.bottom;
+}
+
+void SetToolTip(HWND control, const std::string& text) {
+    HWND dialog = GetParent(control);
+    DialogRun* run = dialog ? RunOf(dialog) : nullptr;
+    if (run == nullptr) {
+        return;
+    }
+    if (run->tips == nullptr) {
+        if (text.empty()) {
+            return;
+        }
+        run->tips =
+            CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
+        // Long texts wrap, at about the width of the dialog.
+        RECT r = {};
+        GetClientRect(dialog, &r);
+        SendMessageW(run->tips, TTM_SETMAXTIPWIDTH, 0, r.right);
+    }
+    // The tool is the control's rectangle on the dialog, which gets the mouse
+    // where a static lets it through; the dialog relays it (LayerWindowProc).
+    std::wstring wide = Wide(text);
+    TOOLINFOW tool = {};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = dialog;
+    tool.uId = UINT_PTR(GetDlgCtrlID(control));
+    SendMessageW(run->tips, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (!wide.empty()) {
+        GetWindowRect(control, &tool.rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&tool.rect), 2);
+        tool.lpszText = wide.data();
+        SendMessageW(run->tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
 }
 
 std::string WindowText(HWND hWnd) {
@@ -272,6 +351,30 @@ void FinishDrop(void* drop) {
     DragFinish(static_cast<HDROP>(drop));
 }
 
+void* MakeDrop(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    // The header, the path and two terminators: the list of paths ends empty.
+    const SIZE_T size = sizeof(DROPFILES) + (wide.size() + 2) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::copy(wide.begin(), wide.end(), reinterpret_cast<wchar_t*>(drop + 1));
+    GlobalUnlock(memory);
+    return memory;
+}
+
+std::string FullPath(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(n, L'\0');
+    const DWORD written = n ? GetFullPathNameW(wide.c_str(), n, full.data(), nullptr) : 0;
+    return written && written < n ? Utf8(full.data(), int(written)) : path;
+}
+
 bool RunOpenChooser(const OpenRequest& request, std::string* path) {
     // Label and pattern, each ended by a NUL, and one more NUL at the end.
     std::wstring filter;
@@ -316,6 +419,80 @@ int RunMessageLoop() {
         DispatchMessageW(&msg);
     }
     return int(msg.wParam);
+}
+
+std::vector<std::string> Arguments() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    for (int i = 1; argv && i < argc; ++i) {
+        args.push_back(Utf8(argv[i], lstrlenW(argv[i])));
+    }
+    LocalFree(argv);
+    return args;
+}
+
+std::string ChineseFace(const std::string& face) {
+    HDC dc = GetDC(nullptr);
+    // Whether the face, made as the dialog manager makes a form's font,
+    // has glyphs for Chinese text; a face the system lacks is replaced by
+    // another that may have none.
+    auto showsChinese = [dc](const std::wstring& name) {
+        LOGFONTW lf = {};
+        lf.lfHeight = -12;
+        lf.lfCharSet = DEFAULT_CHARSET;
+        lstrcpynW(lf.lfFaceName, name.c_str(), LF_FACESIZE);
+        HFONT font = CreateFontIndirectW(&lf);
+        HGDIOBJ old = SelectObject(dc, font);
+        WORD glyphs[2] = {};
+        const bool shows =
+            GetGlyphIndicesW(dc, L"\u4E2D\u6587", 2, glyphs, GGI_MARK_NONEXISTING_GLYPHS) == 2 &&
+            glyphs[0] != 0xFFFF && glyphs[1] != 0xFFFF;
+        SelectObject(dc, old);
+        DeleteObject(font);
+        return shows;
+    };
+    std::string chosen = face;
+    if (!showsChinese(Wide(face))) {
+        std::vector<std::wstring> faces;
+        LOGFONTW want = {};
+        want.lfCharSet = GB2312_CHARSET;
+        EnumFontFamiliesExW(
+            dc, &want,
+            [](const LOGFONTW* lf, const TEXTMETRICW*, DWORD, LPARAM param) -> int {
+                // Faces with '@' are the vertical forms.
+                if (lf->lfFaceName[0] != L'@') {
+                    reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(lf->lfFaceName);
+                }
+                return 1;
+            },
+            reinterpret_cast<LPARAM>(&faces), 0);
+        std::stable_sort(
+            faces.begin(), faces.end(), [](const std::wstring& a, const std::wstring& b) {
+                // Each under its English and its Chinese name: 宋体, 新宋体, 微软雅黑.
+                auto rank = [](const std::wstring& f) {
+                    const wchar_t* preferred[][2] = {
+                        {L"SimSun", L"\u5B8B\u4F53"},
+                        {L"NSimSun", L"\u65B0\u5B8B\u4F53"},
+                        {L"Microsoft YaHei", L"\u5FAE\u8F6F\u96C5\u9ED1"}};
+                    for (int i = 0; i < 3; ++i) {
+                        if (lstrcmpiW(f.c_str(), preferred[i][0]) == 0 || f == preferred[i][1]) {
+                            return i;
+                        }
+                    }
+                    return 3;
+                };
+                return rank(a) < rank(b);
+            });
+        for (const std::wstring& f : faces) {
+            if (showsChinese(f)) {
+                chosen = Utf8(f.data(), int(f.size()));
+                break;
+            }
+        }
+    }
+    ReleaseDC(nullptr, dc);
+    return chosen;
 }
 
 std::u16string Utf16(const std::string& utf8) {

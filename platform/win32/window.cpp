@@ -1,6 +1,8 @@
-// CWnd, CMenu and CPaintDC on Win32: each call goes to the window itself.
+// CWnd on Win32: each call goes to the window itself.
 #include "platform/afxwin.h"
-#include "platform/win32/win32_native.h"
+#include "platform/cmdline.h"
+#include "platform/fit_text.h"
+#include "platform/win32/native.h"
 
 namespace {
 
@@ -20,12 +22,28 @@ CWnd::~CWnd() = default;
 
 void CWnd::GetWindowText(std::string& text) const {
     text = m_hWnd ? native::WindowText(m_hWnd) : std::string();
+    if (!m_shownText.empty() && text == m_shownText) {
+        text = m_wholeText;
+    }
 }
 
 void CWnd::SetWindowText(const std::string& text) {
-    if (m_hWnd) {
-        native::SetText(m_hWnd, text);
+    if (!m_hWnd) {
+        return;
     }
+    if (!native::IsTextStatic(m_hWnd)) {
+        native::SetText(m_hWnd, text);
+        return;
+    }
+    // The control shows what fits its lines; the whole text stays as this
+    // window's text and as the control's tooltip.
+    const std::string shown = AfxFitQuotedText(text, [this](const std::string& candidate) {
+        return native::FitsStatic(m_hWnd, candidate);
+    });
+    native::SetText(m_hWnd, shown);
+    m_wholeText = shown == text ? std::string() : text;
+    m_shownText = shown == text ? std::string() : shown;
+    native::SetToolTip(m_hWnd, m_wholeText);
 }
 
 void CWnd::SetFocus() {
@@ -55,6 +73,16 @@ CMenu* CWnd::GetSystemMenu(BOOL /*bRevert*/) {
 void CWnd::DragAcceptFiles(BOOL bAccept) {
     if (m_hWnd) {
         native::DragAcceptFiles(m_hWnd, bAccept);
+    }
+}
+
+HDROP AfxMakeDrop(const std::string& path) {
+    return static_cast<HDROP>(native::MakeDrop(native::FullPath(path)));
+}
+
+void AfxFreeDrop(HDROP drop) {
+    if (drop) {
+        native::FinishDrop(const_cast<void*>(static_cast<const void*>(drop)));
     }
 }
 
@@ -93,32 +121,4 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     return m_hWnd ? native::DefaultProc(m_hWnd, message, wParam, lParam) : 0;
-}
-
-BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, const std::string& text) {
-    if (m_hMenu && !native::AppendMenuItem(m_hMenu, nFlags, nIDNewItem, text)) {
-        return FALSE;
-    }
-    if (nFlags & MF_SEPARATOR) {
-        items_.push_back({MF_SEPARATOR, 0, {}});
-    } else {
-        items_.push_back({MF_STRING, nIDNewItem, text});
-    }
-    return TRUE;
-}
-
-CPaintDC::CPaintDC(CWnd* pWnd) : m_hDC(static_cast<HDC>(native::BeginPaint(pWnd->GetSafeHwnd()))) {}
-
-CPaintDC::~CPaintDC() {
-    if (m_hDC) {
-        native::EndPaint(m_hDC);
-    }
-}
-
-BOOL CPaintDC::DrawIcon(int x, int y, HICON hIcon) {
-    return m_hDC && hIcon && native::DrawIcon(m_hDC, x, y, Native(hIcon));
-}
-
-int GetSystemMetrics(int nIndex) {
-    return native::SystemMetrics(nIndex);
 }

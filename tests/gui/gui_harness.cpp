@@ -11,8 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/qt/qt_app.h"
-#include "platform/qt/qt_dialog.h"
+#include "platform/qt/app.h"
+#include "platform/qt/dialog.h"
 
 namespace {
 

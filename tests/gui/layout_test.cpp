@@ -18,8 +18,8 @@
 #include "app/encrypt_dlg.h"
 #include "app/version.h"
 #include "gui/gui_harness.h"
-#include "platform/qt/qt_app.h"
-#include "platform/qt/qt_dialog.h"
+#include "platform/qt/app.h"
+#include "platform/qt/dialog.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -15,15 +16,20 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QTextLayout>
 #include <QUrl>
+#include <cstdlib>
+#include <functional>
 
 #include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
 #include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/afxdlgs.h"
-#include "platform/qt/qt_app.h"
-#include "platform/qt/qt_dialog.h"
+#include "platform/cmdline.h"
+#include "platform/qt/app.h"
+#include "platform/qt/controls.h"
+#include "platform/qt/dialog.h"
 #include "test_util.h"
 
 namespace {
@@ -377,6 +383,84 @@ TEST(MainWindow, FromAnEmptyWindowToAWrittenContainerByKeyboard) {
     EXPECT_EQ(ReadFile(input + ".enn").size(), 32u + 16 + 4008 + 4008 + 1008);
 }
 
+// The lines text takes in the status field, wrapped as the field wraps.
+qreal HeightInField(QWidget* field, const QString& text) {
+    QTextLayout layout(text, field->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(field->contentsRect().width());
+        height += line.height();
+    }
+    layout.endLayout();
+    return height;
+}
+
+// Encrypts the file at input through the window; the status field after it.
+void EncryptThroughTheWindow(const std::string& input,
+                             const std::function<void(AfxStaticText* status)>& look) {
+    CEncryptDlg dlg;
+    RunModal(dlg, [&](QWidget* form) {
+        qobject_cast<QLineEdit*>(Control(form, IDC_FILE_PATH))
+            ->setText(QString::fromStdString(input));
+        qobject_cast<QLineEdit*>(Control(form, IDC_PASSWORD))->setText(QStringLiteral("246810"));
+        qobject_cast<QLineEdit*>(Control(form, IDC_CONFIRM))->setText(QStringLiteral("246810"));
+        QTest::mouseClick(Control(form, IDC_ENCRYPT), Qt::LeftButton);
+        auto* status = dynamic_cast<AfxStaticText*>(Control(form, IDC_STATUS));
+        ASSERT_NE(status, nullptr);
+        look(status);
+        Press(form, Qt::Key_Escape);
+    });
+}
+
+TEST(StatusField, ALongPathIsShortenedInTheMiddleSoTheInstructionShows) {
+    TempDir dir;
+    // 165 characters and more, as a dated batch folder makes them.
+    const std::string folder = dir.File("20261208-batch-payment-instructions-for-Karsholm-" +
+                                        std::string("付款指令批次文件夹第二季度对账用"));
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+    const std::string input =
+        folder + "/20261208-batch-payment-list-for-the-second-quarter-付款清单-final.txt";
+    ASSERT_GT(QString::fromStdString(input).size(), 140);
+    WriteFile(input, PseudoRandomBytes(100, 3));
+    EncryptThroughTheWindow(input, [&](AfxStaticText* status) {
+        const QString whole = kSuccessFor(input + ".enn");
+        // The field and a screen reader keep the whole message ...
+        EXPECT_EQ(status->text(), whole);
+        EXPECT_EQ(status->toolTip(), whole);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), whole);
+        ASSERT_GT(HeightInField(status, whole), status->contentsRect().height());
+        // ... and it shows one that fits, instruction included.
+        const QString shown = status->ShownText();
+        EXPECT_LE(HeightInField(status, shown), status->contentsRect().height());
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("加密成功！ 加密文件保存在\"") +
+                                     QString::fromStdString(dir.File("2026"))))
+            << Std(shown);
+        EXPECT_TRUE(shown.endsWith(QStringLiteral("final.txt.enn\"，请将加密文件送交至我行！")))
+            << Std(shown);
+        EXPECT_EQ(shown.count(QChar(0x2026)), 1);
+        // One run of characters from the middle of the path, and no more than needed.
+        const int cut = shown.indexOf(QChar(0x2026));
+        EXPECT_TRUE(whole.startsWith(shown.left(cut)) && whole.endsWith(shown.mid(cut + 1)));
+        QString longer = shown;
+        longer.insert(cut, whole.at(cut));
+        EXPECT_GT(HeightInField(status, longer), status->contentsRect().height());
+    });
+}
+
+TEST(StatusField, AMessageThatFitsShowsExactly) {
+    TempDir dir;
+    const std::string input = dir.File("list.txt");
+    WriteFile(input, PseudoRandomBytes(100, 4));
+    EncryptThroughTheWindow(input, [&](AfxStaticText* status) {
+        EXPECT_EQ(status->ShownText(), kSuccessFor(input + ".enn"));
+        EXPECT_TRUE(status->toolTip().isEmpty());
+    });
+}
+
 TEST(MainWindow, ADroppedFileFillsThePathFieldOtherDropsDoNot) {
     CEncryptDlg dlg;
     RunModal(dlg, [](QWidget* form) {
@@ -403,6 +487,32 @@ TEST(MainWindow, ADroppedFileFillsThePathFieldOtherDropsDoNot) {
         // The edit fields leave drops to the window.
         EXPECT_FALSE(Control(form, IDC_FILE_PATH)->acceptDrops());
     });
+}
+
+TEST(MainWindow, AFileFromTheCommandLineStartsInThePathFieldWithTheFocusOnThePassword) {
+    TempDir dir;
+    AfxSetStartFile(dir.File("batch/../付款清单.txt"));
+    CEncryptDlg dlg;
+    AfxGetApp()->m_pMainWnd = &dlg;
+    RunModal(dlg, [&](QWidget* form) {
+        // Full and cleaned, as a file manager or Browse gives it.
+        EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)),
+                  QString::fromStdString(dir.File("付款清单.txt")));
+        EXPECT_EQ(FocusedId(form), IDC_PASSWORD);
+        EXPECT_TRUE(TextOf(Control(form, IDC_STATUS)).isEmpty());
+        // The about box, another dialog, takes nothing from it.
+        EXPECT_EQ(WindowOpenedBySysCommand(form, 0x0010), QStringLiteral("关于Veltrane"));
+        Press(form, Qt::Key_Escape);
+    });
+    // The file is for the first window only.
+    CEncryptDlg again;
+    AfxGetApp()->m_pMainWnd = &again;
+    RunModal(again, [](QWidget* form) {
+        EXPECT_TRUE(TextOf(Control(form, IDC_FILE_PATH)).isEmpty());
+        EXPECT_EQ(FocusedId(form), IDOK);
+        Press(form, Qt::Key_Escape);
+    });
+    AfxGetApp()->m_pMainWnd = nullptr;
 }
 
 TEST(MainWindow, MinimiseFromTheSystemMenuMinimisesAndTheToolStillEnds) {

@@ -12,6 +12,7 @@
 
 namespace {
 
+using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 struct ProgramRun {
@@ -53,6 +54,26 @@ TEST(Program, VersionOpensNoWindowWhereThereIsADisplay) {
     const ProgramRun run = RunProgram("--version", true);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "veltrane " VELTRANE_VERSION "\n");
+}
+
+TEST(Program, HelpPrintsTheUsageWithOrWithoutADisplay) {
+    for (bool display : {false, true}) {
+        const ProgramRun run = RunProgram("--help", display);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_THAT(run.out, HasSubstr("Usage: veltrane [FILE]\n"));
+        EXPECT_THAT(run.out, HasSubstr("--version"));
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(Program, AnUnknownOptionOrASecondFileIsAnErrorWithTheUsage) {
+    for (const char* args : {"--frobnicate", "a.txt b.txt", "--help extra"}) {
+        const ProgramRun run = RunProgram(args, true);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_EQ(run.out, "") << args;
+        EXPECT_THAT(run.err, StartsWith("veltrane: ")) << args;
+        EXPECT_THAT(run.err, HasSubstr("Usage: veltrane [FILE]")) << args;
+    }
 }
 
 TEST(Program, WithoutADisplayItSaysSoInOneLineAndFails) {

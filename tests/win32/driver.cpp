@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
@@ -173,12 +174,14 @@ std::wstring g_exe;
 
 class App {
   public:
-    App() {
+    // Starts the program with the arguments (already quoted), in the folder
+    // if one is given.
+    explicit App(const std::wstring& args = L"", const std::wstring& folder = L"") {
         STARTUPINFOW si = {};
         si.cb = sizeof si;
-        std::wstring command = L"\"" + g_exe + L"\"";
+        std::wstring command = L"\"" + g_exe + L"\"" + (args.empty() ? L"" : L" " + args);
         if (!CreateProcessW(g_exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &si, &pi_)) {
+                            folder.empty() ? nullptr : folder.c_str(), &si, &pi_)) {
             Check(false, "the program does not start");
             return;
         }
@@ -682,9 +685,9 @@ HWND WaitAbout(const App& app) {
     return about;
 }
 
-// Waits for a popup menu and chooses its last item, the about item: Up from
-// the top wraps to it.
-HWND ChooseLastMenuItem(const App& app) {
+// Waits for a popup menu and chooses its last item: Up from the top wraps
+// to it. False when no menu opened.
+bool PickLastMenuItem(const App& app) {
     // Shown, and tracking: only then do the keys reach the menu.
     const bool tracking = WaitFor(
         [&] {
@@ -694,12 +697,17 @@ HWND ChooseLastMenuItem(const App& app) {
                    (info.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE));
         },
         10000);
-    if (!tracking) {
-        return nullptr;
+    if (tracking) {
+        Press(VK_UP);
+        Press(VK_RETURN);
     }
-    Press(VK_UP);
-    Press(VK_RETURN);
-    return WaitAbout(app);
+    return tracking;
+}
+
+// Chooses the last item of the window's menu, the about item; the about box
+// it opens.
+HWND ChooseLastMenuItem(const App& app) {
+    return PickLastMenuItem(app) ? WaitAbout(app) : nullptr;
 }
 
 void CheckAboutBox(const App& app, HWND about, const std::string& how) {
@@ -773,18 +781,32 @@ void ShiftF10AndARightClickOpenTheWindowsMenu() {
     if (!app.ok()) {
         return;
     }
-    for (int id : {IDOK, IDC_PASSWORD}) {
-        const std::string how = "Shift+F10 on " + std::to_string(id);
+    // On a button, the window's menu.
+    App::KeyboardIn(app.main());
+    TabTo(app, IDC_ENCRYPT);
+    Press(VK_F10, {VK_SHIFT});
+    HWND about = ChooseLastMenuItem(app);
+    CheckAboutBox(app, about, "Shift+F10 on Encrypt");
+    ClosesAbout(app, about, "Escape", [&] {
+        App::KeyboardIn(about);
+        Press(VK_ESCAPE);
+    });
+    // In an edit field, the field's own menu, whose last item selects all.
+    for (int id : {IDC_FILE_PATH, IDC_PASSWORD}) {
+        const std::string how = "Shift+F10 in " + std::to_string(id);
         App::KeyboardIn(app.main());
         TabTo(app, id);
+        SetText(app.item(id), "123456");
+        SendMessageW(app.item(id), EM_SETSEL, 6, 6);
         Press(VK_F10, {VK_SHIFT});
-        HWND about = ChooseLastMenuItem(app);
-        CheckAboutBox(app, about, how);
-        ClosesAbout(app, about, "Escape", [&] {
-            App::KeyboardIn(about);
-            Press(VK_ESCAPE);
-        });
-        App::KeyboardIn(app.main());
+        Check(PickLastMenuItem(app), how + " opens no menu");
+        Check(WaitFor([&] { return SendMessageW(app.item(id), EM_GETSEL, 0, 0) == MAKELONG(0, 6); },
+                      5000),
+              how + ": the last item of the menu that opened does not select the field's text");
+        Check(app.focus() == id, how + ": the focus left the field");
+        Check(TopWindow(app.pid(), Expected().aboutCaption) == nullptr,
+              how + " opened the about box");
+        SetText(app.item(id), "");
     }
     // What Windows sends the form for a right click on it (mouse input
     // under Wine on Xvfb is too unsteady to click for real): WM_CONTEXTMENU
@@ -796,7 +818,7 @@ void ShiftF10AndARightClickOpenTheWindowsMenu() {
     App::KeyboardIn(app.main());
     PostMessageW(app.main(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(app.main()),
                  MAKELPARAM(at.x, at.y));
-    HWND about = ChooseLastMenuItem(app);
+    about = ChooseLastMenuItem(app);
     CheckAboutBox(app, about, "a right click on the form");
     ClosesAbout(app, about, "its OK button", [&] { Click(GetDlgItem(about, IDOK)); });
 }
@@ -882,7 +904,7 @@ void TheProgramsResources() {
         reinterpret_cast<LONG_PTR>(&groups));
     Check(groups.size() == 1 && groups[0] == IDR_MAINFRAME,
           "the icon groups are not exactly IDR_MAINFRAME");
-    for (int size : {16, 32, 48, 256}) {
+    for (int size : {16, 32, 48, 64, 128, 256}) {
         HANDLE icon = LoadImageW(exe, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, 0);
         ICONINFO info = {};
         BITMAP bm = {};
@@ -926,9 +948,164 @@ void TheProgramsResources() {
     }
 }
 
+// A path of about 95 characters: a dated folder with a long Chinese name in
+// the public documents, as a user's would read.
+std::string LongPath() {
+    return std::string(
+               "C:\\users\\Public\\Documents\\20261208-批量付款指令文件第四季度对账用（正式版）") +
+           "\\karsholm-batch-payment-instructions-" + kChineseName;
+}
+
+// Whether text, in the font 宋体 of the template made here as the program
+// makes it, wraps within a width to no more than a height.
+bool FitsAsTheStatusWraps(const std::wstring& text, const RECT& client) {
+    HDC dc = GetDC(nullptr);
+    HFONT font = CreateFontW(-MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, 0,
+                             0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体");
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT need = {0, 0, client.right, 0};
+    DrawTextW(dc, text.c_str(), int(text.size()), &need,
+              DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    return need.bottom <= client.bottom;
+}
+
+void ALongPathShowsTheWholeInstruction() {
+    const std::string path = LongPath();
+    CreateDirectoryW(W(path.substr(0, path.rfind('\\'))).c_str(), nullptr);
+    Check(WriteFileBytes(path, SampleBytes()), "cannot write " + path);
+    App app;
+    if (!app.ok()) {
+        return;
+    }
+    FillFields(app, path, "135790", "135790");
+    Click(app.item(IDC_ENCRYPT));
+    const std::wstring whole = W(ExpectedSuccess(path));
+    const std::wstring shown = app.text(IDC_STATUS);
+    RECT client = {};
+    GetClientRect(app.item(IDC_STATUS), &client);
+    Check(!FitsAsTheStatusWraps(whole, client), "the whole message fits: the case tests nothing");
+    Check(FitsAsTheStatusWraps(shown, client),
+          "the message shown does not fit: \"" + U(shown) + "\"");
+    const std::wstring instruction = L"\"，请将加密文件送交至我行！";
+    Check(shown.size() > instruction.size() && shown.compare(shown.size() - instruction.size(),
+                                                             instruction.size(), instruction) == 0,
+          "the message shown does not end with the instruction: \"" + U(shown) + "\"");
+    const size_t cut = shown.find(L'\u2026');
+    Check(cut != std::wstring::npos && whole.compare(0, cut, shown, 0, cut) == 0 &&
+              whole.compare(whole.size() - (shown.size() - cut - 1), std::wstring::npos, shown,
+                            cut + 1) == 0,
+          "the message shown is not the whole one with its path cut in the middle: \"" + U(shown) +
+              "\"");
+    Check(Exists(ExpectedContainerPath(path)), "no container at the long path");
+}
+
+void AFileFromTheCommandLine() {
+    const std::string path = WorkPath(kChineseName);
+    // Named relative to the folder the program starts in.
+    App app(L"\"" + W(kChineseName) + L"\"", g_work);
+    if (!app.ok()) {
+        return;
+    }
+    CheckText(app.text(IDC_FILE_PATH), path, "the path field");
+    Check(app.WaitFocus(IDC_PASSWORD),
+          "the focus is on " + std::to_string(app.focus()) + ", not the password");
+    CheckText(app.text(IDC_STATUS), "", "the status");
+}
+
+// The colour of the screen's pixel at a point of the window's client area.
+COLORREF ScreenPixel(HWND hWnd, int x, int y) {
+    POINT at = {x, y};
+    ClientToScreen(hWnd, &at);
+    HDC screen = GetDC(nullptr);
+    const COLORREF c = GetPixel(screen, at.x, at.y);
+    ReleaseDC(nullptr, screen);
+    return c;
+}
+
+void TheFormIsWhole() {
+    App app;
+    if (!app.ok()) {
+        return;
+    }
+    // Whether the template's own face shows Chinese here, for the record:
+    // where it does not, the program chose another.
+    {
+        HDC dc = GetDC(nullptr);
+        HFONT font =
+            CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体");
+        HGDIOBJ old = SelectObject(dc, font);
+        WORD glyphs[2] = {};
+        GetGlyphIndicesW(dc, L"文件", 2, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        std::printf("       宋体 is drawn with %s, %s Chinese glyphs\n", U(face).c_str(),
+                    glyphs[0] != 0xFFFF && glyphs[1] != 0xFFFF ? "with" : "without");
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, dc);
+    }
+    // The form's font has Chinese glyphs: in the path field, a Chinese
+    // character is not as wide as a character no font has (an empty box).
+    HWND edit = app.item(IDC_FILE_PATH);
+    SetText(edit, "\u0378\u0378文件路径");
+    auto x = [&](int i) { return short(LOWORD(SendMessageW(edit, EM_POSFROMCHAR, i, 0))); };
+    const int box = x(1) - x(0);
+    const int chinese = x(3) - x(2);
+    Check(chinese != box && chinese == x(4) - x(3),
+          "a Chinese character is " + std::to_string(chinese) + " pixels wide, a box " +
+              std::to_string(box) + ": no Chinese glyphs");
+    SetText(edit, "");
+
+    // The pictures fill their rectangles, which scale with the form's font
+    // as the other controls do: one unit is measured between the path
+    // field's corner and Browse's left edge and Encrypt's top.
+    auto corner = [&](int id) {
+        RECT r = WindowRectOf(app.item(id));
+        MapWindowPoints(nullptr, app.main(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    const RECT path = corner(IDC_FILE_PATH);
+    const ExpectedRect pathUnits = ExpectedUnitsOf(IDC_FILE_PATH);
+    const double sx =
+        double(corner(IDOK).left - path.left) / (ExpectedUnitsOf(IDOK).x - pathUnits.x);
+    const double sy =
+        double(corner(IDC_ENCRYPT).top - path.top) / (ExpectedUnitsOf(IDC_ENCRYPT).y - pathUnits.y);
+    std::printf("       one dialog unit: %.3f x %.3f pixels\n", sx, sy);
+    const COLORREF ground = GetSysColor(COLOR_3DFACE);
+    Sleep(500);  // painted
+    for (const ExpectedRect& units : ExpectedPictureUnits()) {
+        const std::string which =
+            "the picture at (" + std::to_string(units.x) + ", " + std::to_string(units.y) + ")";
+        HWND picture = ChildWindowFromPointEx(
+            app.main(), POINT{int(units.x * sx) + 2, int(units.y * sy) + 2}, CWP_SKIPINVISIBLE);
+        RECT r = WindowRectOf(picture);
+        MapWindowPoints(nullptr, app.main(), reinterpret_cast<POINT*>(&r), 2);
+        const double slack = 2 + sx;
+        Check(std::abs(r.left - units.x * sx) <= slack && std::abs(r.top - units.y * sy) <= slack &&
+                  std::abs(r.right - (units.x + units.cx) * sx) <= slack &&
+                  std::abs(r.bottom - (units.y + units.cy) * sy) <= slack,
+              which + " is at " + std::to_string(r.left) + "," + std::to_string(r.top) + " - " +
+                  std::to_string(r.right) + "," + std::to_string(r.bottom));
+        // Drawn to its right and bottom edges: not the form's ground there.
+        int bare = 0;
+        int seen = 0;
+        for (int y = r.top + 2; y < r.bottom - 2; y += 3, ++seen) {
+            bare += ScreenPixel(app.main(), r.right - 2, y) == ground;
+        }
+        for (int x2 = r.left + 2; x2 < r.right - 2; x2 += 3, ++seen) {
+            bare += ScreenPixel(app.main(), x2, r.bottom - 2) == ground;
+        }
+        Check(seen > 0 && bare * 4 < seen, which + " leaves " + std::to_string(bare) + " of " +
+                                               std::to_string(seen) + " points of its edges bare");
+    }
+}
+
 void LeaveOpenForAPicture() {
-    // A path as a user's would read, in the Wine prefix's public documents.
-    const std::string path = std::string("C:\\users\\Public\\Documents\\") + kChineseName;
+    const std::string path = LongPath();
+    CreateDirectoryW(W(path.substr(0, path.rfind('\\'))).c_str(), nullptr);
     WriteFileBytes(path, SampleBytes());
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -989,6 +1166,11 @@ int main() {
     Run("Shift+F10 and a right click (WM_CONTEXTMENU) open the window's menu with the about item",
         ShiftF10AndARightClickOpenTheWindowsMenu);
     Run("F1 shows the help", F1ShowsTheHelp);
+    Run("a long path: the message shown fits and ends with the instruction",
+        ALongPathShowsTheWholeInstruction);
+    Run("a file on the command line starts in the path field, focus on the password",
+        AFileFromTheCommandLine);
+    Run("the form whole: Chinese glyphs, pictures filling their rectangles", TheFormIsWhole);
     Run("Minimise from the system menu, then Escape ends the tool", MinimiseFromTheSystemMenu);
     Run("the minimised icon's origin: centred, halves truncated toward zero",
         TheMinimisedIconOrigin);

@@ -43,3 +43,26 @@ std::pair<int, int> ExpectedIconOrigin(int clientWidth, int clientHeight, int cx
     const CPoint at = IconOrigin(CRect{0, 0, clientWidth, clientHeight}, cxIcon, cyIcon);
     return {at.x, at.y};
 }
+
+ExpectedRect ExpectedUnitsOf(int id) {
+    const DLGTEMPLATE* tmpl = AfxFindDialogTemplate(IDD_ENCRYPT_DIALOG);
+    for (size_t i = 0; i < tmpl->itemCount; ++i) {
+        const DLGITEMTEMPLATE& item = tmpl->items[i];
+        if (item.id == id) {
+            return {item.x, item.y, item.cx, item.cy};
+        }
+    }
+    return {0, 0, 0, 0};
+}
+
+std::vector<ExpectedRect> ExpectedPictureUnits() {
+    std::vector<ExpectedRect> rects;
+    const DLGTEMPLATE* tmpl = AfxFindDialogTemplate(IDD_ENCRYPT_DIALOG);
+    for (size_t i = 0; i < tmpl->itemCount; ++i) {
+        const DLGITEMTEMPLATE& item = tmpl->items[i];
+        if (item.controlClass == ControlClass::Static && (item.style & SS_TYPEMASK) == SS_BITMAP) {
+            rects.push_back({item.x, item.y, item.cx, item.cy});
+        }
+    }
+    return rects;
+}

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 struct ExpectedTexts {
     std::string mainCaption;
@@ -29,6 +30,14 @@ std::string ExpectedSuccess(const std::string& typedPath);
 // The file chooser's first filter label, and whether the chooser is asked to
 // hide the read-only box.
 std::string ExpectedFirstFilterLabel();
+
+// A control's rectangle in dialog units, from the main window's template.
+struct ExpectedRect {
+    int x, y, cx, cy;
+};
+ExpectedRect ExpectedUnitsOf(int id);
+// Those of the main window's pictures, in template order.
+std::vector<ExpectedRect> ExpectedPictureUnits();
 
 // Where the window draws its icon while minimised, for a client area and an
 // icon size.

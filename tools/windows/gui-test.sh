@@ -7,10 +7,16 @@
 # when missing) and compared with the file it came from. Ends on the line
 # "N passed, N failed"; exit status 0 only when nothing failed.
 #
+# More runs look at the form as a whole (Chinese glyphs, pictures filling
+# their rectangles): at 120, 144 and 192 dots per inch (125, 150 and 200 %),
+# and in the C.UTF-8 locale with no font standing in for 宋体, as on a
+# Windows without it.
+#
 #   tools/windows/gui-test.sh [--screenshot]
 #
-# --screenshot also renders the window after a successful run into
-# docs/screenshot-windows.png. Installs what is missing; run as root.
+# --screenshot also renders the window after a successful run with a long
+# path into docs/: screenshot-windows.png (100 %), screenshot-windows-150.png
+# and screenshot-windows-no-songti.png. Installs what is missing; run as root.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -63,14 +69,24 @@ mkdir -p "$WINEPREFIX"
 run() { timeout 300 tools/windows/wine-run.sh "$@"; }
 if [ ! -f "$WINEPREFIX/.veltrane-gui" ]; then
   run wineboot --init >"$work/wineboot.log" 2>&1
-  # One virtual desktop the size of the screen; 宋体 drawn with a Song face.
+  # One virtual desktop the size of the screen.
   run reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
   run reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null
-  for face in 宋体 SimSun; do
-    run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'AR PL UMing CN' /f >/dev/null
-  done
   touch "$WINEPREFIX/.veltrane-gui"
 fi
+# 宋体 drawn with a Song face, and 96 dots per inch; the last runs below
+# change both.
+replacements='HKCU\Software\Wine\Fonts\Replacements'
+songti() {
+  for face in 宋体 SimSun; do
+    run reg "$1" "$replacements" /v "$face" ${2:+/d "$2"} /f >/dev/null 2>&1 || true
+  done
+}
+dpi() {
+  run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null
+}
+songti add 'AR PL UMing CN'
+dpi 96
 
 # A Unix path as Wine's drive Z: sees it.
 windows_path() { echo "Z:${1//\//\\}"; }
@@ -103,15 +119,46 @@ else
   failed=$((failed + 1))
 fi
 
-if $screenshot; then
-  run "$driver" "$exe" "$workw" --leave-open >"$work/picture.log" 2>&1 || true
+# The form as a whole, at 144 dots per inch and without 宋体 in C.UTF-8.
+look() {
+  local what=$1
+  shift
+  "$@" "$driver" "$exe" "$workw" "the form whole" >"$work/look.log" 2>&1 || true
+  sed -n '/^\(ok\|FAILED\|  \)/p' "$work/look.log" | grep -v '^driver:' | sed "s/the form whole/the form whole $what/"
+  if grep -q '^driver: 1 passed, 0 failed' "$work/look.log"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+}
+# A Windows of another language: no font stands in for 宋体, C.UTF-8 locale.
+c_locale() {
+  LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+    timeout 300 /usr/lib/wine/wine64 "$@"
+}
+picture() {  # picture NAME [RUNNER]
+  "${2:-run}" "$driver" "$exe" "$workw" --leave-open >"$work/picture.log" 2>&1 || true
   rect=$(grep '^rect ' "$work/picture.log" || true)
   if [ -n "$rect" ]; then
     read -r _ x y w h <<<"$rect"
-    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$root/docs/screenshot-windows.png"
-    echo "wrote docs/screenshot-windows.png"
+    sleep 1
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$root/docs/$1"
+    echo "wrote docs/$1"
   fi
-fi
+  /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+  /usr/lib/wine/wineserver64 -p >/dev/null 2>&1
+}
+$screenshot && picture screenshot-windows.png
+for d in 120 144 192; do
+  dpi $d
+  look "at $d dots per inch" run
+  [ $d = 144 ] && $screenshot && picture screenshot-windows-150.png
+done
+dpi 96
+songti delete
+look "without 宋体 in C.UTF-8" c_locale
+$screenshot && picture screenshot-windows-no-songti.png c_locale
+songti add 'AR PL UMing CN'
 
 echo "GUI suite under Wine: $(($(date +%s) - start)) s"
 echo "$passed passed, $failed failed"

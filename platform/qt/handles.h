@@ -1,8 +1,8 @@
 // What the layer's handles are on Qt: a window is a QWidget, an icon an
 // image at the large icon size, a drop a list of paths. Every Qt source of
 // the layer starts from here.
-#ifndef VELTRANE_PLATFORM_QT_QT_HANDLES_H
-#define VELTRANE_PLATFORM_QT_QT_HANDLES_H
+#ifndef VELTRANE_PLATFORM_QT_HANDLES_H
+#define VELTRANE_PLATFORM_QT_HANDLES_H
 
 #include <QImage>
 #include <QString>

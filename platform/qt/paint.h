@@ -1,10 +1,10 @@
 // The device context of one paint on Qt.
-#ifndef VELTRANE_PLATFORM_QT_QT_PAINT_H
-#define VELTRANE_PLATFORM_QT_QT_PAINT_H
+#ifndef VELTRANE_PLATFORM_QT_PAINT_H
+#define VELTRANE_PLATFORM_QT_PAINT_H
 
 #include <QPainter>
 
-#include "platform/qt/qt_handles.h"
+#include "platform/qt/handles.h"
 
 struct AfxPaintContext {
     explicit AfxPaintContext(QWidget* widget) : widget(widget), painter(widget) {}

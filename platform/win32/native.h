@@ -4,8 +4,8 @@
 // unit: native.cpp alone includes <windows.h> and answers these calls, and the
 // class sources call only these. Handles pass as they are (HWND is declared
 // here exactly as Windows declares it) or as void*; texts are UTF-8.
-#ifndef VELTRANE_PLATFORM_WIN32_WIN32_NATIVE_H
-#define VELTRANE_PLATFORM_WIN32_WIN32_NATIVE_H
+#ifndef VELTRANE_PLATFORM_WIN32_NATIVE_H
+#define VELTRANE_PLATFORM_WIN32_NATIVE_H
 
 #include <cstdint>
 #include <string>
@@ -46,6 +46,14 @@ Rect ClientRect(HWND hWnd);
 bool IsIconic(HWND hWnd);
 
 HWND DialogItem(HWND dialog, int id);
+// Whether hWnd is a static control that shows its text, wrapping it.
+bool IsTextStatic(HWND hWnd);
+// Whether text, wrapped as the static control hWnd wraps it and in its
+// font, takes no more than the control's height.
+bool FitsStatic(HWND hWnd, const std::string& text);
+// Shows text as the tooltip of a dialog's control, replacing the one
+// before; an empty text takes it away.
+void SetToolTip(HWND control, const std::string& text);
 std::string WindowText(HWND hWnd);
 void SetText(HWND hWnd, const std::string& text);
 void SetFocus(HWND hWnd);
@@ -68,6 +76,16 @@ void DragAcceptFiles(HWND hWnd, bool accept);
 // The number of files for index 0xFFFFFFFF, else the UTF-8 path of one.
 unsigned DroppedFile(void* drop, unsigned index, std::string* path);
 void FinishDrop(void* drop);
+// A drop of one file, as Explorer makes one; FinishDrop frees it.
+void* MakeDrop(const std::string& path);
+// The full path of a file named relative to the working folder, or as given
+// when it cannot be made.
+std::string FullPath(const std::string& path);
+
+// The face to make the forms' font from: face itself when it shows Chinese,
+// else one that does (SimSun, NSimSun, Microsoft YaHei, then any face with
+// the Chinese (PRC) character set), else face itself.
+std::string ChineseFace(const std::string& face);
 
 // The common Open chooser, Explorer style, with a buffer of 260 characters.
 // filters holds label and pattern pairs. Returns true with the chosen path.
@@ -84,8 +102,11 @@ bool RunOpenChooser(const OpenRequest& request, std::string* path);
 void ShowMessageBox(HWND owner, const std::string& text, const std::string& title);
 
 // Makes the process ready for windows: the common controls, and Shift+F10
-// reaching a dialog before its controls while one runs modally.
+// reaching a dialog before its controls (but for edit fields, which keep
+// their own menu) while one runs modally.
 void Start();
+// The program's arguments from the wide command line, without its name.
+std::vector<std::string> Arguments();
 // Runs the thread's message loop until WM_QUIT; its exit code.
 int RunMessageLoop();
 

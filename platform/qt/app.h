@@ -1,7 +1,7 @@
 // Starting Qt for the window classes; for the program's start and for tools
 // and tests that drive real windows.
-#ifndef VELTRANE_PLATFORM_QT_QT_APP_H
-#define VELTRANE_PLATFORM_QT_QT_APP_H
+#ifndef VELTRANE_PLATFORM_QT_APP_H
+#define VELTRANE_PLATFORM_QT_APP_H
 
 #include <QApplication>
 #include <memory>

@@ -1,11 +1,11 @@
 // The controls of a dialog template, made as Qt widgets.
-#ifndef VELTRANE_PLATFORM_QT_QT_CONTROLS_H
-#define VELTRANE_PLATFORM_QT_QT_CONTROLS_H
+#ifndef VELTRANE_PLATFORM_QT_CONTROLS_H
+#define VELTRANE_PLATFORM_QT_CONTROLS_H
 
 #include <QLabel>
 #include <functional>
 
-#include "platform/qt/qt_handles.h"
+#include "platform/qt/handles.h"
 
 // A static text control: left-aligned from the top, wrapping long text onto
 // further lines, between words where it can and anywhere where it must.
@@ -13,8 +13,20 @@ class AfxStaticText : public QLabel {
   public:
     using QLabel::QLabel;
 
+    // Replaces the text. One that needs more lines than the control holds
+    // shows with its quoted part shortened in the middle (AfxFitQuotedText)
+    // and has the whole text as its tooltip; text() and the accessible name
+    // keep the whole text.
+    void SetWholeText(const QString& text);
+    // The text as the control shows it.
+    QString ShownText() const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+
+  private:
+    // Whether text, wrapped as painted in the control's font, fits its height.
+    bool Fits(const QString& text) const;
 };
 
 // Makes the control of one template item on form, at its rectangle in

@@ -1,10 +1,10 @@
 // The Qt window behind a CDialog, and the dialogs running modally.
-#ifndef VELTRANE_PLATFORM_QT_QT_DIALOG_H
-#define VELTRANE_PLATFORM_QT_QT_DIALOG_H
+#ifndef VELTRANE_PLATFORM_QT_DIALOG_H
+#define VELTRANE_PLATFORM_QT_DIALOG_H
 
 #include <QDialog>
 
-#include "platform/qt/qt_handles.h"
+#include "platform/qt/handles.h"
 
 // Dialog units to pixels of the dialog's font: 1.5 pixels a unit, halves
 // rounded away from zero, as the platform maps dialog rectangles.

@@ -1,0 +1,86 @@
+#include "platform/cmdline.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string& StartFile() {
+    static std::string file;
+    return file;
+}
+
+std::string ProgramName() {
+    const std::string version = AfxPlatformText(&AFX_PLATFORM_TEXTS::version);
+    return version.substr(0, version.find(' '));
+}
+
+}  // namespace
+
+AfxCommandLine AfxParseCommandLine(const std::vector<std::string>& args) {
+    AfxCommandLine line;
+    bool options = true;  // until "--"
+    for (const std::string& arg : args) {
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && (arg == "--help" || arg == "--version") && args.size() == 1) {
+            line.action =
+                arg == "--help" ? AfxCommandLine::Action::Help : AfxCommandLine::Action::Version;
+        } else if ((options && !arg.empty() && arg[0] == '-') || arg.empty() ||
+                   !line.file.empty()) {
+            line.action = AfxCommandLine::Action::Wrong;
+            line.error = arg.empty() ? "\"\"" : arg;
+            return line;
+        } else {
+            line.file = arg;
+        }
+    }
+    return line;
+}
+
+std::string AfxUsage() {
+    const std::string name = ProgramName();
+    return "用法：" + name + " [文件]\n" + "Usage: " + name +
+           " [FILE]\n"
+           "打开加密窗口；给出文件时，“文件路径”中已填好该文件。\n"
+           "Opens the encryption window, with FILE in the path field when given.\n"
+           "  --help     显示本帮助 (print this help)\n"
+           "  --version  显示版本 (print the version)\n";
+}
+
+bool AfxAnswerCommandLine(const AfxCommandLine& line, int* status) {
+    switch (line.action) {
+        case AfxCommandLine::Action::Run:
+            return false;
+        case AfxCommandLine::Action::Version:
+            std::printf("%s\n", AfxPlatformText(&AFX_PLATFORM_TEXTS::version));
+            break;
+        case AfxCommandLine::Action::Help:
+            std::fputs(AfxUsage().c_str(), stdout);
+            break;
+        case AfxCommandLine::Action::Wrong:
+            std::fprintf(stderr, "%s: 参数有误 (unexpected argument): %s\n%s",
+                         ProgramName().c_str(), line.error.c_str(), AfxUsage().c_str());
+            *status = 2;
+            return true;
+    }
+    std::fflush(stdout);
+    *status = 0;
+    return true;
+}
+
+void AfxSetStartFile(const std::string& path) {
+    StartFile() = path;
+}
+
+bool AfxOpenStartFile(CDialog* dialog) {
+    if (StartFile().empty() || AfxGetApp() == nullptr || AfxGetApp()->m_pMainWnd != dialog) {
+        return false;
+    }
+    const std::string path = StartFile();
+    StartFile().clear();
+    if (HDROP drop = AfxMakeDrop(path)) {
+        dialog->SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(drop));
+        AfxFreeDrop(drop);
+    }
+    return dialog->FocusFirstEmptyEdit();
+}

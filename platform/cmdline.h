@@ -1,0 +1,51 @@
+// The program's command line: what it asks for, and the file it names for
+// the main window.
+#ifndef VELTRANE_PLATFORM_CMDLINE_H
+#define VELTRANE_PLATFORM_CMDLINE_H
+
+#include <string>
+#include <vector>
+
+#include "platform/afxwin.h"
+
+struct AfxCommandLine {
+    enum class Action {
+        Run,      // open the window, with file in it when one is given
+        Version,  // --version
+        Help,     // --help
+        Wrong,    // anything else; error says what
+    };
+    Action action = Action::Run;
+    std::string file;
+    std::string error;
+};
+
+// Reads the arguments after the program's name: none, one file (after "--"
+// when it starts with '-'), --help or --version.
+AfxCommandLine AfxParseCommandLine(const std::vector<std::string>& args);
+
+// The short usage --help prints, ending in a line feed; the program's name
+// is the first word of the resource table's version line.
+std::string AfxUsage();
+
+// Does what the command line asks before any window: prints the version or
+// the usage on standard output (exit status 0), or what is wrong and the
+// usage on standard error (status 2), and returns true with the status in
+// *status; false when the window is to run.
+bool AfxAnswerCommandLine(const AfxCommandLine& line, int* status);
+
+// The file the main window opens with; empty for none.
+void AfxSetStartFile(const std::string& path);
+
+// Once the dialog's OnInitDialog has run: if it is the application's main
+// window and a start file is set, hands the window that file as a drop of
+// one file (WM_DROPFILES, as if it was dropped on it), forgets it, and puts
+// the focus on the first edit field in tab order that is still empty.
+// Returns true when it moved the focus.
+bool AfxOpenStartFile(CDialog* dialog);
+
+// Each toolkit side: a drop of one file, its path made full; and its end.
+HDROP AfxMakeDrop(const std::string& path);
+void AfxFreeDrop(HDROP drop);
+
+#endif
