@@ -11,31 +11,9 @@
 #include "cli/console.h"
 #include "cli/console_win32.h"
 #include "cli/nls.h"
+#include "text/utf16.h"
 
-std::string Utf8FromWide(const std::wstring& wide) {
-    if (wide.empty()) {
-        return std::string();
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
-                        nullptr, nullptr);
-    return utf8;
-}
-
-std::wstring WideFromUtf8(const std::string& utf8) {
-    if (utf8.empty()) {
-        return std::wstring();
-    }
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
-std::vector<std::string> SplitCommandLine(const wchar_t* commandLine) {
+std::vector<std::string> SplitCommandLine(const wchar_t* commandLine, bool* refused) {
     std::vector<std::string> args;
     // CommandLineToArgvW answers an empty line with the program's own path.
     if (commandLine == nullptr || *commandLine == L'\0') {
@@ -47,14 +25,22 @@ std::vector<std::string> SplitCommandLine(const wchar_t* commandLine) {
         return args;
     }
     for (int i = 0; i < count; ++i) {
-        args.push_back(Utf8FromWide(wide[i]));
+        const std::optional<std::string> arg = Utf8FromWide(wide[i]);
+        if (!arg) {
+            if (refused != nullptr) {
+                *refused = true;
+            }
+            args.clear();
+            break;
+        }
+        args.push_back(*arg);
     }
     LocalFree(wide);
     return args;
 }
 
-std::vector<std::string> CommandLineArguments() {
-    return SplitCommandLine(GetCommandLineW());
+std::vector<std::string> CommandLineArguments(bool* refused) {
+    return SplitCommandLine(GetCommandLineW(), refused);
 }
 
 void StartTranslations() {
@@ -86,7 +72,8 @@ bool PrintTo(std::FILE* stream, void* handle, const std::string& text) {
         return std::fflush(stream) == 0 && written;  // keeps the order of lines on both streams
     }
     std::fflush(stream);
-    const std::wstring wide = WideFromUtf8(text);
+    // enn's own texts and the names it was given are valid UTF-8.
+    const std::wstring wide = WideFromUtf8(text).value_or(std::wstring());
     const wchar_t* at = wide.data();
     DWORD left = static_cast<DWORD>(wide.size());
     while (left > 0) {

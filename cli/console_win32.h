@@ -7,19 +7,17 @@
 #include <string>
 #include <vector>
 
-// UTF-16 to UTF-8 and back; characters that cannot be converted (a lone
-// surrogate, a broken UTF-8 sequence) become U+FFFD.
-std::string Utf8FromWide(const std::wstring& wide);
-std::wstring WideFromUtf8(const std::string& utf8);
-
 // Splits a command line by Windows' rules (CommandLineToArgvW) into UTF-8
-// arguments, the program name first.
-std::vector<std::string> SplitCommandLine(const wchar_t* commandLine);
+// arguments, the program name first. An argument that is not valid UTF-16
+// (a lone surrogate) cannot be spelt in UTF-8: then *refused (when given) is
+// set and the list is empty.
+std::vector<std::string> SplitCommandLine(const wchar_t* commandLine, bool* refused = nullptr);
 
 // The program's arguments, its name first, as UTF-8 from the wide command
 // line: argv on Windows is in the ANSI code page, which loses every character
 // it cannot spell.
-std::vector<std::string> CommandLineArguments();
+// refused as for SplitCommandLine.
+std::vector<std::string> CommandLineArguments(bool* refused = nullptr);
 
 // Writes text, UTF-8, to stream, whose Windows handle (a HANDLE) is handle. A console gets it as
 // UTF-16 (WriteConsoleW), so that every character shows whatever the console's code page; a file or

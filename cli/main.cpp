@@ -347,7 +347,12 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     // argv is in the ANSI code page there, which cannot spell every file
     // name; the wide command line can, and the rest of enn takes UTF-8.
-    std::vector<std::string> utf8 = CommandLineArguments();
+    bool refused = false;
+    std::vector<std::string> utf8 = CommandLineArguments(&refused);
+    if (refused) {
+        PrintErr("enn: an argument is not valid Unicode (a lone surrogate); nothing done\n");
+        return kExitUsage;
+    }
     std::vector<char*> utf8Argv;
     for (std::string& arg : utf8) {
         utf8Argv.push_back(&arg[0]);

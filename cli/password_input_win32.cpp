@@ -7,6 +7,7 @@
 #include "cli/console_win32.h"
 #include "cli/nls.h"
 #include "cli/password_input.h"
+#include "text/utf16.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ BOOL WINAPI RestoreConsole(DWORD) {
 }
 
 void Write(HANDLE output, const std::string& utf8) {
-    const std::wstring text = WideFromUtf8(utf8);
+    const std::wstring text = WideFromUtf8(utf8).value_or(std::wstring());
     DWORD written = 0;
     WriteConsoleW(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
@@ -42,7 +43,8 @@ std::string ReadConsoleLine(HANDLE input) {
             line.push_back(c);
         }
     }
-    std::string utf8 = Utf8FromWide(line);
+    // A lone surrogate typed in is no password: the line reads as empty.
+    std::string utf8 = Utf8FromWide(line).value_or(std::string());
     SecureZeroMemory(&line[0], line.size() * sizeof(wchar_t));
     if (utf8.size() > kMaxPasswordLine) {
         utf8.resize(kMaxPasswordLine);

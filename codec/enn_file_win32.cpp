@@ -11,6 +11,7 @@
 #include "codec/enn.h"
 #include "codec/enn_file.h"
 #include "codec/enn_syscalls.h"
+#include "text/utf16.h"
 
 namespace {
 
@@ -42,13 +43,10 @@ bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
 // as \\.\ paths, which open the device: the callers refuse what is not a disk
 // file.
 std::wstring LongPath(const char* path) {
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (n <= 1) {
+    const std::wstring wide = WideFromUtf8(path).value_or(std::wstring());
+    if (wide.empty()) {
         return std::wstring();
     }
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], n);
-    wide.resize(static_cast<size_t>(n) - 1);
     if (StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\")) {
         return wide;
     }
@@ -72,14 +70,7 @@ std::wstring LongPath(const char* path) {
 }
 
 std::string Utf8(const std::wstring& wide) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) {
-        return std::string();
-    }
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], n, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(n) - 1);
-    return utf8;
+    return Utf8FromWide(wide).value_or(std::string());
 }
 
 long long Join(DWORD high, DWORD low) {

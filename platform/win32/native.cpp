@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/win32/native.h"
+#include "text/utf16.h"
 
 namespace {
 
@@ -114,24 +115,16 @@ std::map<HDC, PAINTSTRUCT>& Paints() {
     return paints;
 }
 
+// The window's texts are its own, valid UTF-8, and names from the system
+// valid UTF-16; what is not becomes empty rather than another text.
 std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
-    return wide;
+    return WideFromUtf8(utf8).value_or(std::wstring());
 }
 
 std::string Utf8(const wchar_t* wide, int length) {
-    if (length <= 0) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), n, nullptr, nullptr);
-    return utf8;
+    return length <= 0 ? std::string()
+                       : Utf8FromWide(std::wstring_view(wide, static_cast<size_t>(length)))
+                             .value_or(std::string());
 }
 
 }  // namespace

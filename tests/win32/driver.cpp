@@ -23,30 +23,18 @@
 #include "app/resource.h"
 #include "app/version.h"
 #include "expected.h"
+#include "text/utf16.h"
 
 namespace {
 
 // ---- texts
 
 std::wstring W(const std::string& utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring w(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), w.data(), n);
-    return w;
+    return WideFromUtf8(utf8).value_or(std::wstring());
 }
 
 std::string U(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string s(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), s.data(), n, nullptr, nullptr);
-    return s;
+    return Utf8FromWide(wide).value_or(std::string());
 }
 
 // ---- results

@@ -36,12 +36,11 @@ TEST(CommandLine, EmptyLineHasNoArguments) {
     EXPECT_TRUE(SplitCommandLine(nullptr).empty());
 }
 
-TEST(Utf16, RoundTripsEveryPlane) {
-    const std::string text = "a\xC3\xA9报\xF0\xA0\x80\x80";
-    EXPECT_EQ(WideFromUtf8(text), std::wstring(L"a\u00e9\u62a5\U00020000"));
-    EXPECT_EQ(Utf8FromWide(WideFromUtf8(text)), text);
-    EXPECT_EQ(Utf8FromWide(L""), "");
-    EXPECT_EQ(WideFromUtf8(""), L"");
+TEST(CommandLine, AnArgumentThatIsNotValidUtf16IsRefused) {
+    bool refused = false;
+    const std::wstring line = std::wstring(L"enn verify a") + wchar_t(0xD800) + L".enn";
+    EXPECT_TRUE(SplitCommandLine(line.c_str(), &refused).empty());
+    EXPECT_TRUE(refused);
 }
 
 TEST(ConsoleOutput, RedirectedTextIsUtf8BytesWithBareLineFeeds) {
