@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
@@ -367,7 +368,41 @@ void EnnCloseReader(EnnReader* reader) {
     }
 }
 
+namespace {
+
+// True when path is, or its links lead through, a name under /proc: a
+// process's descriptor (/dev/stdout, /proc/self/fd/1) is whatever it has
+// open, never a file to replace, even when it is a regular file now.
+bool ThroughProc(const char* path) {
+    std::string current = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        if (current.compare(0, 6, "/proc/") == 0) {
+            return true;
+        }
+        struct stat st;
+        if (g_ennSys.lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return false;
+        }
+        char target[4096];
+        const ssize_t n = readlink(current.c_str(), target, sizeof target - 1);
+        if (n <= 0) {
+            return false;
+        }
+        target[n] = '\0';
+        const size_t slash = current.rfind('/');
+        current = target[0] == '/' || slash == std::string::npos
+                      ? std::string(target)
+                      : current.substr(0, slash + 1) + target;
+    }
+    return false;
+}
+
+}  // namespace
+
 EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
+    if (ThroughProc(path)) {
+        return ENN_TARGET_OTHER;
+    }
     struct stat st;
     if (g_ennSys.lstat(path, &st) != 0) {
         if (errno == ENAMETOOLONG) {

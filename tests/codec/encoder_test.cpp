@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -166,7 +167,13 @@ TEST_F(Encoder, DevicesAreRefusedAndLinksToFilesReplacedNotFollowed) {
     // is not reached through /dev/stdout.
     const std::string fifo = dir.File("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& device : {std::string("/dev/full"), std::string("/dev/null"), fifo}) {
+    // A descriptor under /proc, even of a regular file: what the process
+    // has open there, not a file to replace.
+    const int open = ::open(target.c_str(), O_RDONLY);
+    ASSERT_GE(open, 0);
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(open);
+    for (const std::string& device :
+         {std::string("/dev/full"), std::string("/dev/null"), fifo, descriptor}) {
         ASSERT_EQ(unlink(out.c_str()), 0);
         ASSERT_EQ(symlink(device.c_str(), out.c_str()), 0);
         int fault = 0;
@@ -177,6 +184,12 @@ TEST_F(Encoder, DevicesAreRefusedAndLinksToFilesReplacedNotFollowed) {
         ASSERT_EQ(lstat(out.c_str(), &st), 0);
         EXPECT_TRUE(S_ISLNK(st.st_mode)) << device;
     }
+    int fault = 0;
+    EXPECT_EQ(EnnEncryptFileEx("123456", kKey, in.c_str(), descriptor.c_str(), &fault),
+              ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_NOT_REGULAR);
+    close(open);
+    EXPECT_EQ(ReadFile(target), Bytes({'k', 'e', 'p', 't'}));
 #endif
 }
 
