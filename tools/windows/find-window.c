@@ -30,7 +30,8 @@ int main(void) {
     wanted = argv[1];
     for (int tries = 0; tries < 600 && found == NULL; ++tries) {
         EnumWindows(Look, 0);
-        if (found == NULL) Sleep(100);
+        if (found == NULL)
+            Sleep(100);
     }
     if (found == NULL) {
         fprintf(stderr, "find-window: no window came\n");

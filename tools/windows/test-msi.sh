@@ -154,6 +154,8 @@ check "the uninstall entry of $version is gone" test -z "$(reg_export "$uninstal
 check "the uninstall entry of $later is there" \
   grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
 check "veltrane.exe is still installed" test -f "$dir/veltrane.exe"
+check "version $version is refused over $later" sh -c "! timeout 300 tools/windows/wine-run.sh msiexec /i '$(windows_path "$msi")' /qn </dev/null"
+check "and $later stays" grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
 
 # Removing.
 check "msiexec /x /qn removes it" run msiexec /x "$later_code" /qn
