@@ -42,14 +42,14 @@ mkdir "$msi"
 cp "$work/bin/veltrane.exe" "$msi/"
 crlf LICENSE >"$msi/LICENSE.txt"
 { printf '\357\273\277'; crlf tools/windows/guide-zh.txt; } >"$msi/guide.txt"
-package=$out/veltrane-$version-win64.msi
-rm -f "$package"
+# Both are made in the work folder and put in place only once whole and
+# signed, so that a failed build leaves no unsigned delivery behind.
+package=$work/veltrane-$version-win64.msi
 (cd "$msi" && WINDOWS_LANGUAGE=zh_CN wixl -a x64 -D Version="$version" -D Publisher="$publisher" \
   -D Homepage="$homepage" -D Stage=. -o "$package" "$root/tools/windows/veltrane.wxs")
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$work/_ForceCodepage.idt"
 bash tools/windows/sign.sh "$package"
-echo "Wrote $package"
 
 # The kit.
 name=enn-$version-win64
@@ -61,7 +61,9 @@ crlf "$enn_def" >"$kit/lib/enn.def"
 crlf codec/enn.h >"$kit/include/enn.h"
 crlf LICENSE >"$kit/LICENSE.txt"
 sed "s/@VERSION@/$version/" tools/windows/kit-README.md | crlf /dev/stdin >"$kit/README.txt"
-zip=$out/$name.zip
-rm -f "$zip"
+zip=$work/$name.zip
 (cd "$work/kit" && zip -qrX "$zip" "$name")
-echo "Wrote $zip"
+
+mv -f "$package" "$zip" "$out/"
+echo "Wrote $out/$(basename "$package")"
+echo "Wrote $out/$name.zip"

@@ -43,8 +43,9 @@ openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/s
 export VELTRANE_SIGN_PFX=$work/signing.pfx
 check "the deliveries build signed" env VELTRANE_SIGN_PASSWORD="$password" \
   OUT_DIR="$work/signed" BUILD_DIR="$build" bash tools/windows/package.sh
-check "a wrong password fails the build" sh -c "! VELTRANE_SIGN_PASSWORD=wrong \
-  OUT_DIR='$work/wrong' BUILD_DIR='$build' bash tools/windows/package.sh"
+check "a wrong password fails the build, leaving no delivery" sh -c "! VELTRANE_SIGN_PASSWORD=wrong \
+  OUT_DIR='$work/wrong' BUILD_DIR='$build' bash tools/windows/package.sh &&
+  test -z \"\$(ls -A '$work/wrong')\""
 check "only a certificate without its password fails the build" sh -c "! OUT_DIR='$work/half' \
   BUILD_DIR='$build' bash tools/windows/package.sh"
 unset VELTRANE_SIGN_PFX
