@@ -1,10 +1,45 @@
-# The Windows package: a zip holding the programs (installed into bin/) and
-# the README and the licence at its top.
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME veltrane)
-set(CPACK_PACKAGE_VENDOR Karsholm)
-set(CPACK_SYSTEM_NAME win64)
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-set(CPACK_STRIP_FILES ON)
-include(CPack)
+# What the Windows resources and deliveries take from the build, written
+# into the build folder at configure time:
+#   generated/windows_product.h         publisher and copyright for the version resources
+#   generated/app/veltrane.exe.manifest the manifests, with the project's version
+#   generated/cli/enn.exe.manifest
+#   windows/delivery.env                 for tools/windows/package.sh: the version,
+#                                        publisher, web page and the built files
+# tools/windows/package.sh builds the installer and the bank's kit from them.
+
+# The publisher named in the version resources and the uninstall entry.
+set(VELTRANE_PUBLISHER Karsholm)
+# The licence's copyright line is the programs' LegalCopyright.
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE copyright_line REGEX "^Copyright " LIMIT_COUNT 1)
+if(NOT copyright_line)
+  message(FATAL_ERROR "LICENSE has no copyright line")
+endif()
+set(VELTRANE_COPYRIGHT "${copyright_line}")
+
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/windows_product.h @ONLY CONTENT
+"// Generated from cmake/windows_package.cmake: who publishes the programs.
+#ifndef VELTRANE_WINDOWS_PRODUCT_H
+#define VELTRANE_WINDOWS_PRODUCT_H
+#define VELTRANE_PUBLISHER \"@VELTRANE_PUBLISHER@\"
+#define VELTRANE_COPYRIGHT \"@VELTRANE_COPYRIGHT@\"
+#endif
+")
+
+# A manifest's assemblyIdentity takes four numbers.
+set(VELTRANE_MANIFEST_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+configure_file(${PROJECT_SOURCE_DIR}/app/veltrane.manifest
+               ${PROJECT_BINARY_DIR}/generated/app/veltrane.exe.manifest @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cli/enn.manifest
+               ${PROJECT_BINARY_DIR}/generated/cli/enn.exe.manifest @ONLY)
+
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/windows/delivery.env CONTENT
+"# Generated from cmake/windows_package.cmake for tools/windows/package.sh.
+version='${PROJECT_VERSION}'
+publisher='${VELTRANE_PUBLISHER}'
+homepage='${VELTRANE_HOMEPAGE}'
+veltrane_exe='$<TARGET_FILE:veltrane>'
+enn_exe='$<TARGET_FILE:enn>'
+enn_dll='$<TARGET_FILE:enn_library>'
+enn_import_lib='$<TARGET_LINKER_FILE:enn_library>'
+enn_def='${PROJECT_BINARY_DIR}/codec/enn.def'
+")

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Cross-builds for Windows (tools/windows/build.sh) and runs, under wine64,
-# headless, with Wine's prefix inside the build folder: the interop check of
-# enn.exe against the Linux enn (tools/windows/interop.sh), then the Windows
-# test suites.
+# with Wine's prefix inside the build folder: the interop check of enn.exe
+# against the Linux enn (tools/windows/interop.sh), the Windows test suites,
+# the bank's kit (tools/windows/test-kit.sh), signing with a throwaway
+# certificate (tools/windows/test-signing.sh) and the customer's installer in
+# a fresh prefix on Xvfb (tools/windows/test-msi.sh).
 # Installs what is missing (wine64, a zh_CN.UTF-8 locale for Chinese file
-# names); run as root. Ends on CTest's summary.
+# names); run as root. Fails when any of them fails.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${BUILD_DIR:-build-windows}
@@ -28,3 +30,7 @@ tools/windows/wine-run.sh wineboot --init </dev/null >"$build/wineboot.log" 2>&1
 # enn.exe against the Linux enn: the same containers, each reads the other's.
 bash tools/windows/interop.sh
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+# The deliveries.
+bash tools/windows/test-kit.sh
+bash tools/windows/test-signing.sh
+bash tools/windows/test-msi.sh

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# package.sh: makes the two Windows deliveries from a finished build in
+# BUILD_DIR (build-windows), into OUT_DIR (the build folder):
+#   veltrane-VERSION-win64.msi  the customer's installer (tools/windows/veltrane.wxs):
+#                               veltrane.exe, the licence, the guide in Chinese
+#   enn-VERSION-win64.zip       the bank's kit: enn.exe, libenn as a DLL with its
+#                               import library and .def, enn.h, the licence and
+#                               a README for integrators
+# The programs, the DLL and the installer are signed when a certificate is
+# given (tools/windows/sign.sh). Run by tools/windows/build.sh; PACKAGE_VERSION
+# overrides the version the deliveries carry.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=${BUILD_DIR:-build-windows}
+out=${OUT_DIR:-$build}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+# shellcheck disable=SC1091
+. "$build/windows/delivery.env"
+# The installer's test builds a later version of the same installer.
+version=${PACKAGE_VERSION:-$version}
+export VELTRANE_SIGN_NAME=Veltrane VELTRANE_SIGN_URL=$homepage
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Text for Windows: CRLF line ends.
+crlf() { sed 's/\r*$/\r/' "$1"; }
+
+# The programs as delivered: stripped, then signed.
+mkdir "$work/bin"
+cp "$veltrane_exe" "$enn_exe" "$enn_dll" "$work/bin/"
+x86_64-w64-mingw32-strip "$work"/bin/*
+bash tools/windows/sign.sh "$work"/bin/*
+
+# The installer. wixl takes the sources relative to the folder it runs in,
+# and writes the tables' texts in the code page of WINDOWS_LANGUAGE; msibuild
+# then records that code page (936, Simplified Chinese) in the database, so
+# that Windows reads the Chinese names and texts the same on every system.
+msi=$work/msi
+mkdir "$msi"
+cp "$work/bin/veltrane.exe" "$msi/"
+crlf LICENSE >"$msi/LICENSE.txt"
+{ printf '\357\273\277'; crlf tools/windows/guide-zh.txt; } >"$msi/guide.txt"
+# Both are made in the work folder and put in place only once whole and
+# signed, so that a failed build leaves no unsigned delivery behind.
+package=$work/veltrane-$version-win64.msi
+(cd "$msi" && WINDOWS_LANGUAGE=zh_CN wixl -a x64 -D Version="$version" -D Publisher="$publisher" \
+  -D Homepage="$homepage" -D Stage=. -o "$package" "$root/tools/windows/veltrane.wxs")
+printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
+WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$work/_ForceCodepage.idt"
+bash tools/windows/sign.sh "$package"
+
+# The kit.
+name=enn-$version-win64
+kit=$work/kit/$name
+mkdir -p "$kit/bin" "$kit/lib" "$kit/include"
+cp "$work/bin/enn.exe" "$work/bin/$(basename "$enn_dll")" "$kit/bin/"
+cp "$enn_import_lib" "$kit/lib/"
+crlf "$enn_def" >"$kit/lib/enn.def"
+crlf codec/enn.h >"$kit/include/enn.h"
+crlf LICENSE >"$kit/LICENSE.txt"
+sed "s/@VERSION@/$version/" tools/windows/kit-README.md | crlf /dev/stdin >"$kit/README.txt"
+zip=$work/$name.zip
+(cd "$work/kit" && zip -qrX "$zip" "$name")
+
+mv -f "$package" "$zip" "$out/"
+echo "Wrote $out/$(basename "$package")"
+echo "Wrote $out/$name.zip"

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# The customer's installer under wine64, in a fresh Wine prefix on a private
+# Xvfb display, as a customer would use it: `msiexec /i ... /qn` installs;
+# the files, the Start-menu shortcut, the uninstall entry and the Explorer
+# verb are there, and enn.exe is not; the installed veltrane.exe opens its
+# window when started as the verb starts it, and answers --version
+# redirected to a file; a later version replaces it; `msiexec /x ... /qn`
+# removes it, leaving the prefix's files and registry as they were before.
+# Needs tools/windows/build.sh's build (BUILD_DIR). Ends on "N passed,
+# N failed"; exit status 0 only when nothing failed.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=${BUILD_DIR:-build-windows}
+# shellcheck disable=SC1091
+. "$build/windows/delivery.env"
+msi=$root/$build/veltrane-$version-win64.msi
+if [ ! -f "$msi" ]; then
+  echo "test-msi.sh: $msi is missing; run tools/windows/build.sh" >&2
+  exit 1
+fi
+bash tools/install-missing.sh wine64 xvfb msitools
+bash tools/chinese-locale.sh
+
+work=$root/$build/msi-test
+rm -rf "$work"
+mkdir -p "$work"
+export WINEPREFIX=$root/$build/wine-msi WINEDEBUG=-all
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+cleanup() {
+  /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1 || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$work/display")
+
+# Wine's servers outlive the programs they serve: they get no pipe of ours.
+/usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+run() { timeout 300 tools/windows/wine-run.sh "$@" </dev/null; }
+run wineboot --init >"$work/wineboot.log" 2>&1
+
+passed=0
+failed=0
+check() {  # check WHAT COMMAND...
+  local what=$1
+  shift
+  if "$@" >>"$work/checks.log" 2>&1; then
+    echo "ok     $what"
+    passed=$((passed + 1))
+  else
+    echo "FAILED $what"
+    failed=$((failed + 1))
+  fi
+}
+
+windows_path() { echo "Z:${1//\//\\}"; }
+# reg_export KEY: the key and everything below it, as regedit writes them,
+# in UTF-8 with Unix line ends; nothing when the key does not exist.
+reg_export() {
+  local file=$work/export.reg
+  rm -f "$file"
+  run regedit /E "$(windows_path "$file")" "$1" >/dev/null 2>&1 || true
+  if [ -f "$file" ]; then iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'; fi
+}
+uninstall_key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+verb_key='HKEY_CLASSES_ROOT\*\shell\Veltrane'
+# What an installation may leave behind: every file and folder of drive C:
+# but Windows' own, the files Windows Installer keeps, and every value in the
+# machine's and the user's registry, each line led by its key. (Windows
+# Installer leaves its own empty keys and folder behind after the first
+# installation.)
+snapshot() {
+  (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print | sort)
+  (cd "$WINEPREFIX/drive_c/windows" && find Installer -type f 2>/dev/null | sort) || true
+  for key in HKEY_LOCAL_MACHINE\\Software HKEY_CURRENT_USER\\Software; do
+    reg_export "$key" | awk '/^\[/ { key = $0; next } NF { print key " " $0 }'
+  done
+}
+product_code() { msiinfo export "$1" Property | tr -d '\r' | awk '$1 == "ProductCode" { print $2 }'; }
+
+snapshot >"$work/before.txt"
+
+# Installing.
+check "msiexec /i /qn installs $(basename "$msi")" run msiexec /i "$(windows_path "$msi")" /qn
+dir=$WINEPREFIX/drive_c/Program\ Files/Veltrane
+check "veltrane.exe, LICENSE.txt and 使用说明.txt are in Program Files\\Veltrane" \
+  test -f "$dir/veltrane.exe" -a -f "$dir/LICENSE.txt" -a -f "$dir/使用说明.txt"
+check "the installed veltrane.exe is the one built" \
+  cmp "$dir/veltrane.exe" <(msiextract -C "$work/extracted" "$msi" >/dev/null &&
+    find "$work/extracted" -name veltrane.exe -exec cat {} \;)
+check "no enn.exe is installed anywhere" \
+  test -z "$(find "$WINEPREFIX/drive_c" -iname 'enn.exe' -o -iname 'enn-*.dll')"
+guide_ok() {
+  local guide=$dir/使用说明.txt
+  [ "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" = efbbbf ] &&
+    iconv -f UTF-8 -t UTF-8 "$guide" >/dev/null &&
+    [ "$(grep -c $'\r$' "$guide")" = "$(wc -l <"$guide")" ] &&
+    grep -q '四、加密文件能保护什么，不能保护什么' "$guide"
+}
+check "the guide is UTF-8 with a byte order mark and CRLF line ends" guide_ok
+check "the licence has CRLF line ends" test "$(grep -c $'\r$' "$dir/LICENSE.txt")" = "$(wc -l <"$dir/LICENSE.txt")"
+
+# Windows puts a machine-wide installation's shortcut in the common Start
+# menu; Wine 8 puts it in the installing user's.
+shortcut=$(find "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" \
+  "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs \
+  -name Veltrane.lnk 2>/dev/null | head -1)
+check "the Start menu has Veltrane.lnk, pointing at the installed veltrane.exe" \
+  grep -aq 'Program Files\\Veltrane\\veltrane.exe' "${shortcut:-/nonexistent}"
+
+code=$(product_code "$msi")
+reg_export "$uninstall_key\\$code" >"$work/entry.reg"
+entry_has() { grep -qxF "$1" "$work/entry.reg"; }
+check "the uninstall entry names Veltrane" entry_has '"DisplayName"="Veltrane"'
+check "the uninstall entry names the publisher" entry_has "\"Publisher\"=\"$publisher\""
+check "the uninstall entry names the version" entry_has "\"DisplayVersion\"=\"$version\""
+check "the uninstall entry shows veltrane.exe's icon" \
+  entry_has '"DisplayIcon"="C:\\Program Files\\Veltrane\\veltrane.exe,0"'
+
+reg_export "$verb_key" >"$work/verb.reg"
+verb_has() { grep -qxF "$1" "$work/verb.reg"; }
+check "every file has the verb 用Veltrane加密" verb_has '@="用Veltrane加密"'
+check "the verb runs veltrane.exe \"%1\"" \
+  verb_has '@="\"C:\\Program Files\\Veltrane\\veltrane.exe\" \"%1\""'
+
+# The installed program, started as the verb starts it, on a file.
+installed='C:\Program Files\Veltrane\veltrane.exe'
+printf '付款\r\n' >"$work/付款清单.txt"
+x86_64-w64-mingw32-gcc-posix -std=c99 -O2 -o "$work/find-window.exe" tools/windows/find-window.c -lshell32
+(run "$installed" "$(windows_path "$work/付款清单.txt")" >"$work/window.log" 2>&1
+  echo $? >"$work/window.status") &
+window=$!
+check "the installed veltrane.exe opens its window" run "$work/find-window.exe" "Veltrane(2014"
+wait "$window" || true
+check "the window closes, and veltrane.exe ends with status 0" test "$(cat "$work/window.status")" = 0
+run "$installed" --version >"$work/version.txt" 2>&1 || true
+check "the installed veltrane.exe --version, redirected, says veltrane $version" \
+  test "$(tr -d '\r' <"$work/version.txt")" = "veltrane $version"
+
+# A later version replaces this one: one entry, the later version's.
+IFS=. read -r major minor patch <<<"$version"
+later=$major.$minor.$((patch + 1))
+PACKAGE_VERSION=$later OUT_DIR=$work/later BUILD_DIR=$build bash tools/windows/package.sh >/dev/null
+later_msi=$work/later/veltrane-$later-win64.msi
+later_code=$(product_code "$later_msi")
+check "msiexec /i /qn installs version $later over $version" \
+  run msiexec /i "$(windows_path "$later_msi")" /qn
+check "the uninstall entry of $version is gone" test -z "$(reg_export "$uninstall_key\\$code")"
+check "the uninstall entry of $later is there" \
+  grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
+check "veltrane.exe is still installed" test -f "$dir/veltrane.exe"
+check "version $version is refused over $later" sh -c "! timeout 300 tools/windows/wine-run.sh msiexec /i '$(windows_path "$msi")' /qn </dev/null"
+check "and $later stays" grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
+
+# Removing.
+check "msiexec /x /qn removes it" run msiexec /x "$later_code" /qn
+snapshot >"$work/after.txt"
+check "nothing is left behind: files and registry are as before" \
+  diff "$work/before.txt" "$work/after.txt"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
