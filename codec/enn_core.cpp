@@ -17,27 +17,30 @@
 namespace {
 
 // Runs code(i) for each of count chunks, on the helpers and the caller's
-// thread; the caller calls inOrder(i) for each chunk in order once it is
-// done (after first running before(), which needs no chunk).
+// thread; the caller runs before() first, then inOrder(i) for each chunk in
+// order once it is coded, coding chunks itself while the next is not ready.
+// Following the coding closely keeps each chunk in the cache for inOrder.
 template <typename Code, typename InOrder, typename Before>
 void ShareOut(EnnWorkers* workers, EnnChunkQueue* queue, int count, Code code, InOrder inOrder,
               Before before) {
     queue->Reset(count);
-    const std::function<void()> helper = [&] {
-        for (int i = queue->Take(); i >= 0; i = queue->Take()) {
+    const auto codeOne = [&] {
+        const int i = queue->Take();
+        if (i >= 0) {
             code(i);
             queue->MarkDone(i);
+        }
+        return i >= 0;
+    };
+    const std::function<void()> helper = [&] {
+        while (codeOne()) {
         }
     };
     const std::function<void()> mine = [&] {
         before();
         for (int j = 0; j < count; ++j) {
             while (!queue->IsDone(j)) {
-                const int i = queue->Take();
-                if (i >= 0) {
-                    code(i);
-                    queue->MarkDone(i);
-                } else {
+                if (!codeOne()) {
                     std::this_thread::yield();  // the last chunks are on other threads
                 }
             }
@@ -199,15 +202,18 @@ int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsi
             d->ctx, data + i * ENN_CHUNK_CIPHER, ENN_CHUNK_CIPHER, plain + i * ENN_CHUNK_PLAIN);
     };
     if (EnnWorkers* workers = WorkersFor(&d->workers, d->threads, count)) {
-        // The digest needs no chunk decoded: the caller's thread takes it first.
+        // The digest needs no chunk decoded, but taking it right behind the
+        // decoding finds the bytes still in the cache.
         ShareOut(
-            workers, &d->queue, count, open, [](int) {},
+            workers, &d->queue, count, open,
+            [&](int i) {
+                if (!digested) {
+                    MD5Update(&d->md5, data + i * ENN_CHUNK_CIPHER, ENN_CHUNK_CIPHER);
+                }
+            },
             [&] {
                 if (alongside) {
                     alongside();
-                }
-                if (!digested) {
-                    MD5Update(&d->md5, data, static_cast<unsigned int>(count) * ENN_CHUNK_CIPHER);
                 }
             });
     } else {

@@ -4,9 +4,20 @@
 
 #include "crypto/blowfish_tables.inc"
 
-uint32_t BlowfishF(const BLOWFISH_CTX* ctx, uint32_t x) {
+namespace {
+
+// The round function, where the rounds can have it inline: in a shared
+// library a call to BlowfishF itself may be taken over by another library,
+// so the compiler keeps it a call.
+inline uint32_t F(const BLOWFISH_CTX* ctx, uint32_t x) {
     return ((ctx->S[0][x >> 24] + ctx->S[1][(x >> 16) & 0xFF]) ^ ctx->S[2][(x >> 8) & 0xFF]) +
            ctx->S[3][x & 0xFF];
+}
+
+}  // namespace
+
+uint32_t BlowfishF(const BLOWFISH_CTX* ctx, uint32_t x) {
+    return F(ctx, x);
 }
 
 namespace {
@@ -24,12 +35,12 @@ inline void Cipher(const BLOWFISH_CTX* ctx, uint32_t* l, uint32_t* r) {
 #pragma GCC unroll 4
         for (int k = 0; k < N; ++k) {
             l[k] ^= p0;
-            r[k] ^= BlowfishF(ctx, l[k]);
+            r[k] ^= F(ctx, l[k]);
         }
 #pragma GCC unroll 4
         for (int k = 0; k < N; ++k) {
             r[k] ^= p1;
-            l[k] ^= BlowfishF(ctx, r[k]);
+            l[k] ^= F(ctx, r[k]);
         }
     }
     const uint32_t toLeft = ctx->P[Decrypt ? 0 : 17];
