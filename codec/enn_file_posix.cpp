@@ -456,7 +456,6 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyIn
     if (!FolderOf(path, folder, sizeof folder)) {
         return Report(fault, ENN_FAULT_NAME_TOO_LONG);
     }
-    RemoveLeftovers(folder);
     if (access("/proc/self/fd", X_OK) == 0) {
         // An unnamed file needs no cleaning up, whatever ends the process.
         const int fd = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
@@ -470,6 +469,10 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyIn
             return CreateForCopyInPlace(path, writer, fault, mayCopyInPlace);
         }
     }
+    // Where files have names while they are written, a kill leaves them:
+    // those of gone processes go before this one adds its own. (Unnamed files
+    // leave nothing, and the folder is not read for them: it may be large.)
+    RemoveLeftovers(folder);
     const int fd = CreateNamed(path, writer->aside, sizeof writer->aside);
     if (fd < 0) {
         const int why = CreateFault(errno);

@@ -82,13 +82,26 @@ int OpenOutput(const char* out_path, bool toStream, const EnnFileId& source, boo
 
 // Buffers for a batch of chunks each way, on the heap: a megabyte is too
 // much for a thread's stack on some systems.
+// A small input gets batches of its own size: a run over a small file
+// touches, and wipes, no more memory than it needs.
 struct Batch {
-    std::unique_ptr<unsigned char[]> plain{
-        new unsigned char[(kEnnBatchChunks + 1) * ENN_CHUNK_PLAIN]};
-    std::unique_ptr<unsigned char[]> sealed{
-        new unsigned char[(kEnnBatchChunks + 1) * ENN_CHUNK_CIPHER]};
-    ~Batch() { SecureWipe(plain.get(), (kEnnBatchChunks + 1) * ENN_CHUNK_PLAIN); }
+    explicit Batch(int chunks_)
+        : chunks(chunks_),
+          plain(new unsigned char[(chunks_ + 1) * ENN_CHUNK_PLAIN]),
+          sealed(new unsigned char[(chunks_ + 1) * ENN_CHUNK_CIPHER]) {}
+    ~Batch() { SecureWipe(plain.get(), (chunks + 1) * ENN_CHUNK_PLAIN); }
+    int chunks;
+    std::unique_ptr<unsigned char[]> plain;
+    std::unique_ptr<unsigned char[]> sealed;
 };
+
+// The chunks a batch holds for an input of total bytes (-1: unknown).
+int BatchChunks(long long total) {
+    if (total < 0 || total / ENN_CHUNK_PLAIN >= kEnnBatchChunks) {
+        return kEnnBatchChunks;
+    }
+    return static_cast<int>(total / ENN_CHUNK_PLAIN) + 1;
+}
 
 // Sends what the writer holds to write, from its start. ENN_OK, or the
 // result (and *fault) to return.
@@ -189,7 +202,8 @@ int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
 
     EnnDecoding d;
     EnnDecodeStart(&d, &cipher.ctx);
-    Batch batch[2];
+    const int chunks = BatchChunks(in.Total());
+    Batch batch[2] = {Batch(chunks), Batch(chunks)};
     unsigned char* const sealed[2] = {batch[0].sealed.get(), batch[1].sealed.get()};
     unsigned char* const plain[2] = {batch[0].plain.get(), batch[1].plain.get()};
     // The header and password chunk first, so that every later read covers
@@ -202,7 +216,7 @@ int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
     int pumped = ENN_FAULT_NONE;
     if (done == ENN_PAYLOAD_OFFSET) {
         // Damage is told before a failed write: decoding goes on to the end.
-        pumped = Pump(&in, kEnnBatchChunks * ENN_CHUNK_CIPHER, sealed, plain,
+        pumped = Pump(&in, chunks * ENN_CHUNK_CIPHER, sealed, plain,
                       writing ? &out.writer : nullptr, true, &done, progress, context,
                       [&](const unsigned char* from, int size, unsigned char* to,
                           const std::function<void()>& alongside) {
@@ -252,7 +266,8 @@ int EnnEncryptStream(const char* password, const char* key, const char* in_path,
 
     // The header is a placeholder until the digest of everything after it is known.
     EnnEncoding e;
-    Batch batch[2];
+    const int chunks = BatchChunks(in.Total());
+    Batch batch[2] = {Batch(chunks), Batch(chunks)};
     unsigned char* const plain[2] = {batch[0].plain.get(), batch[1].plain.get()};
     unsigned char* const sealed[2] = {batch[0].sealed.get(), batch[1].sealed.get()};
     EnnEncodeStart(&e, &cipher.ctx, password, sealed[0]);
@@ -260,8 +275,8 @@ int EnnEncryptStream(const char* password, const char* key, const char* in_path,
         return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
     }
     long long total = 0;
-    const int pumped = Pump(&in, kEnnBatchChunks * ENN_CHUNK_PLAIN, plain, sealed, &out.writer,
-                            false, &total, progress, context,
+    const int pumped = Pump(&in, chunks * ENN_CHUNK_PLAIN, plain, sealed, &out.writer, false,
+                            &total, progress, context,
                             [&](const unsigned char* from, int size, unsigned char* to,
                                 const std::function<void()>& alongside) {
                                 return EnnEncodeFeed(&e, from, size, to, alongside);

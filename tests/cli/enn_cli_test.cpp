@@ -616,33 +616,6 @@ TEST_F(EnnTest, AnInterruptedDecryptLeavesNoPlainText) {
     }
 }
 
-// A killed enn leaves nothing readable for long: SIGKILL cannot be caught, so
-// an aside file of a killed run (as on a file system without unnamed files)
-// is removed by the next enn that writes into that folder, once its process
-// is gone; one of a running process stays.
-TEST_F(EnnTest, AKilledRunsLeftoverGoesWithTheNextWrite) {
-    const std::string source = dir.File("small");
-    WriteFile(source, PseudoRandomBytes(5000, 2));
-    {
-        BuiltInKey key;
-        ASSERT_EQ(ENN_OK,
-                  EnnEncryptFile("123456", key.get(), source.c_str(), (source + ".enn").c_str()));
-    }
-    unlink(source.c_str());
-    const pid_t gone = fork();
-    if (gone == 0) {
-        _exit(0);
-    }
-    waitpid(gone, nullptr, 0);
-    const std::string leftover = ".enn-aside-" + std::to_string(gone) + "-0badc0de";
-    const std::string running = ".enn-aside-" + std::to_string(getpid()) + "-0badc0de";
-    WriteFile(dir.File(leftover), PseudoRandomBytes(100, 3));
-    WriteFile(dir.File(running), PseudoRandomBytes(100, 3));
-    const Result r = Enn(dir.path(), {"decrypt", "small.enn"});
-    EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ((std::set<std::string>{"small", "small.enn", running}), Listing(dir.path()));
-}
-
 // Containers every check refuses, by name: damage, a foreign key, forgeries
 // under a renewed digest.
 std::vector<std::pair<std::string, Bytes>> BadContainers(const Bytes& good) {

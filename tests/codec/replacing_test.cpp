@@ -347,6 +347,8 @@ TEST_F(Replacing, LeftoversOfKilledWritersGoWithTheNextWrite) {
         home + "/.enn-aside-" + std::to_string(static_cast<long>(getppid())) + "-00000000";
     WriteFile(running, {'x'});
 
+    // The next writes happen where there are no unnamed files either.
+    g_ennSys.open = OpenWithoutUnnamedFiles;
     ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
     Own(out, kUser, 0644);
     std::set<std::string> left = Listing(home);
