@@ -119,6 +119,12 @@ void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* passwor
 
 int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out,
                   const std::function<void()>& alongside) {
+    if (size <= 0) {  // nothing to take; plain may even be null
+        if (alongside) {
+            alongside();
+        }
+        return 0;
+    }
     int written = 0;
     if (e->pendingLen > 0) {
         const int take = std::min(size, ENN_CHUNK_PLAIN - e->pendingLen);
@@ -256,6 +262,9 @@ int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned 
         const std::function<void()>& run;
         ~Finally() { run(); }
     } finally{once};
+    if (size <= 0) {  // nothing to take; data may even be null
+        return 0;
+    }
     if (d->prefixLen < ENN_PAYLOAD_OFFSET) {
         const int take = std::min(size, ENN_PAYLOAD_OFFSET - d->prefixLen);
         std::memcpy(d->prefix + d->prefixLen, data, static_cast<size_t>(take));

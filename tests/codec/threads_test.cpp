@@ -94,6 +94,18 @@ TEST_F(Threads, EverySizeAroundTheBoundariesGivesTheSameBytesOnAnyCount) {
 }
 
 TEST_F(Threads, TheInMemoryCoreTakesFeedsOfAnySize) {
+    // An empty feed, with no buffer behind it, takes nothing.
+    {
+        EnnCipher cipher;
+        ASSERT_TRUE(EnnKeyCipher(kKey, &cipher));
+        EnnEncoding e;
+        unsigned char start[ENN_PAYLOAD_OFFSET];
+        EnnEncodeStart(&e, &cipher.ctx, "123456", start);
+        EXPECT_EQ(EnnEncodeFeed(&e, nullptr, 0, nullptr), 0);
+        EnnDecoding d;
+        EnnDecodeStart(&d, &cipher.ctx);
+        EXPECT_EQ(EnnDecodeFeed(&d, nullptr, 0, nullptr), 0);
+    }
     const Bytes data = PseudoRandomBytes(kBatch + kShared + 123, 5);
     const Bytes expected = ReferenceContainer("123456", KeyBytes(), data);
     for (int threads : {1, 2}) {

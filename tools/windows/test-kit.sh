@@ -26,19 +26,8 @@ mkdir -p "$work"
 unzip -q "$zip" -d "$work"
 kit=$work/enn-$version-win64
 
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...
-  local what=$1
-  shift
-  if "$@" >>"$work/checks.log" 2>&1; then
-    echo "ok     $what"
-    passed=$((passed + 1))
-  else
-    echo "FAILED $what"
-    failed=$((failed + 1))
-  fi
-}
+# shellcheck source=tools/windows/checks.sh
+. tools/windows/checks.sh
 run() { (cd "$work" && timeout 300 "$root/tools/windows/wine-run.sh" "$@" </dev/null); }
 
 (cd "$kit" && find . -type f | sort) >"$work/contents"
@@ -108,5 +97,4 @@ status=0
 run "$work/read.exe" damaged.enn out.txt >"$work/damaged.log" 2>&1 || status=$?
 check "read.exe refuses a damaged container and writes nothing" test "$status" = 1 -a ! -e "$work/out.txt"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

@@ -44,19 +44,8 @@ export DISPLAY=:$(cat "$work/display")
 run() { timeout 300 tools/windows/wine-run.sh "$@" </dev/null; }
 run wineboot --init >"$work/wineboot.log" 2>&1
 
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...
-  local what=$1
-  shift
-  if "$@" >>"$work/checks.log" 2>&1; then
-    echo "ok     $what"
-    passed=$((passed + 1))
-  else
-    echo "FAILED $what"
-    failed=$((failed + 1))
-  fi
-}
+# shellcheck source=tools/windows/checks.sh
+. tools/windows/checks.sh
 
 windows_path() { echo "Z:${1//\//\\}"; }
 # reg_export KEY: the key and everything below it, as regedit writes them,
@@ -163,5 +152,4 @@ snapshot >"$work/after.txt"
 check "nothing is left behind: files and registry are as before" \
   diff "$work/before.txt" "$work/after.txt"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

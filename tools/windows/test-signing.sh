@@ -19,19 +19,8 @@ work=$root/$build/signing-test
 rm -rf "$work"
 mkdir -p "$work"
 
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...
-  local what=$1
-  shift
-  if "$@" >>"$work/checks.log" 2>&1; then
-    echo "ok     $what"
-    passed=$((passed + 1))
-  else
-    echo "FAILED $what"
-    failed=$((failed + 1))
-  fi
-}
+# shellcheck source=tools/windows/checks.sh
+. tools/windows/checks.sh
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Veltrane test signing" \
   -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature \
@@ -71,5 +60,4 @@ check "the unsigned build's installer carries no signature" unsigned "$root/$bui
 unzip -q "$root/$build/enn-$version-win64.zip" -d "$work/unsigned"
 check "nor does the unsigned kit's enn.exe" unsigned "$work/unsigned/enn-$version-win64/bin/enn.exe"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary
