@@ -91,17 +91,6 @@ int OpenDataChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int size,
 
 }  // namespace
 
-int EnnStrictLength(const unsigned char* text) {
-    int n = 0;
-    for (int i = 0; i < ENN_BLOCK_SIZE; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return -1;
-        }
-        n = n * 10 + (text[i] - '0');
-    }
-    return n;
-}
-
 void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* password,
                     unsigned char* out) {
     e->ctx = ctx;

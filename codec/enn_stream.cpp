@@ -13,6 +13,51 @@
 #include "codec/enn.h"
 #include "codec/enn_internal.h"
 
+int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnReader* reader,
+                  int* fault) {
+    if (!EnnKeyCipher(key, cipher)) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+    }
+    int why = ENN_FAULT_NONE;
+    if (!EnnOpenReader(in_path, reader, &why)) {
+        return EnnFail(fault, why, ENN_ERR_OPEN_INPUT);
+    }
+    return ENN_OK;
+}
+
+int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
+    switch (EnnLookAtTarget(path, &source)) {
+        case ENN_TARGET_SAME_FILE:
+            return ENN_FAULT_SAME_FILE;
+        case ENN_TARGET_FOLDER:
+            return ENN_FAULT_OUTPUT_FOLDER;
+        case ENN_TARGET_OTHER:
+            return ENN_FAULT_NOT_REGULAR;
+        case ENN_TARGET_NO_FOLDER:
+            return ENN_FAULT_NO_FOLDER;
+        case ENN_TARGET_NAME_TOO_LONG:
+            return ENN_FAULT_NAME_TOO_LONG;
+        case ENN_TARGET_READ_ONLY:
+            return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_READ_ONLY;
+        case ENN_TARGET_FILE:
+            return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_NONE;
+        default:
+            return ENN_FAULT_NONE;  // creating the file aside tells what is wrong
+    }
+}
+
+int EnnPlacedResult(int fault) {
+    switch (fault) {
+        case ENN_FAULT_NONE:
+            return ENN_OK;
+        case ENN_FAULT_WRITE:
+        case ENN_FAULT_DISK_FULL:
+            return ENN_ERR_GENERIC;
+        default:
+            return ENN_ERR_CREATE_OUTPUT;
+    }
+}
+
 namespace {
 
 // Where the bytes of an operation come from.

@@ -1,0 +1,131 @@
+// The codec's chunk level: the password rule, the key, one chunk sealed or
+// opened. Everything above it (the streaming cores, the operations over
+// files and streams) builds on these.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/enn.h"
+#include "codec/enn_internal.h"
+
+int EnnIsPassword(const char* text) {
+    for (int i = 0; i < ENN_PASSWORD_LENGTH; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+    }
+    return text[ENN_PASSWORD_LENGTH] == '\0';
+}
+
+int EnnIsContainerSize(long long size) {
+    if (size == ENN_HEADER_SIZE) {
+        return 1;  // the header alone: a container of nothing
+    }
+    if (size < ENN_PAYLOAD_OFFSET) {
+        return false;
+    }
+    const long long last = (size - ENN_PAYLOAD_OFFSET) % ENN_CHUNK_CIPHER;
+    return last == 0 || (last >= 2 * ENN_BLOCK_SIZE && last % ENN_BLOCK_SIZE == 0);
+}
+
+int EnnKeyLength(const char* key) {
+    const size_t len = std::strlen(key);
+    return len < 4 || len > 56 ? -1 : static_cast<int>(len);
+}
+
+int EnnStrictLength(const unsigned char* text) {
+    int n = 0;
+    for (int i = 0; i < ENN_BLOCK_SIZE; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return -1;
+        }
+        n = n * 10 + (text[i] - '0');
+    }
+    return n;
+}
+
+bool EnnKeyCipher(const char* key, EnnCipher* cipher) {
+    const int keyLen = EnnKeyLength(key);
+    if (keyLen < 0) {
+        return false;
+    }
+    BlowfishSetKey(&cipher->ctx, reinterpret_cast<const unsigned char*>(key), keyLen);
+    return true;
+}
+
+int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out) {
+    char length[9] = {};
+    std::snprintf(length, sizeof length, ENN_LENGTH_FORMAT, n);
+    BlowfishEncryptBlocks(ctx, reinterpret_cast<const unsigned char*>(length), out, 1);
+    const int whole = n / 8 * 8;
+    BlowfishEncryptBlocks(ctx, data, out + 8, static_cast<size_t>(whole / 8));
+    if (whole == n) {
+        return 8 + whole;
+    }
+    unsigned char last[8] = {};
+    std::memcpy(last, data + whole, static_cast<size_t>(n - whole));
+    BlowfishEncryptBlocks(ctx, last, out + 8 + whole, 1);
+    return 16 + whole;
+}
+
+int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned char* out,
+                    int* out_len) {
+    EnnCipher cipher;
+    if (!EnnKeyCipher(key, &cipher) || n < 0 || n > 99999999) {
+        return ENN_ERR_GENERIC;
+    }
+    *out_len = EnnSealChunk(&cipher.ctx, data, n, out);
+    return ENN_OK;
+}
+
+int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_len,
+                 unsigned char* out, int out_cap, int* n) {
+    if (data_len < 8) {
+        return ENN_ERR_GENERIC;
+    }
+    char length[9] = {};
+    BlowfishDecryptBlocks(ctx, data, reinterpret_cast<unsigned char*>(length), 1);
+    // Eight characters cannot overflow an int, whatever they hold.
+    const int plain = std::atoi(length);
+    *n = plain;
+    if (plain < 0) {
+        return ENN_ERR_GENERIC;
+    }
+    const int blocks = plain / 8 + (plain % 8 != 0);
+    if (blocks > (data_len - 8) / 8 || blocks > out_cap / 8) {
+        return ENN_ERR_GENERIC;
+    }
+    BlowfishDecryptBlocks(ctx, data + 8, out, static_cast<size_t>(blocks));
+    return ENN_OK;
+}
+
+bool EnnOpenPasswordChunk(const BLOWFISH_CTX* ctx, const unsigned char* sealed, char* password) {
+    unsigned char plain[2 * ENN_BLOCK_SIZE];
+    BlowfishDecryptBlocks(ctx, sealed, plain, 2);
+    char text[ENN_PASSWORD_LENGTH + 1];
+    std::memcpy(text, plain + ENN_BLOCK_SIZE, ENN_PASSWORD_LENGTH);
+    text[ENN_PASSWORD_LENGTH] = '\0';
+    const bool ok =
+        EnnStrictLength(plain) == 8 && EnnIsPassword(text) &&
+        std::memcmp(plain + ENN_BLOCK_SIZE + ENN_PASSWORD_LENGTH, ENN_PASSWORD_FILLER, 2) == 0;
+    if (ok) {
+        std::memcpy(password, text, sizeof text);
+    }
+    SecureWipe(plain, sizeof plain);
+    SecureWipe(text, sizeof text);
+    return ok;
+}
+
+int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, unsigned char* out,
+                    int* out_len) {
+    EnnCipher cipher;
+    if (!EnnKeyCipher(key, &cipher) || data_len < 8) {
+        return ENN_ERR_GENERIC;
+    }
+    int n = 0;
+    const int result = EnnOpenChunk(&cipher.ctx, data, data_len, out, data_len - 8, &n);
+    if (result == ENN_OK) {
+        *out_len = n;
+    }
+    return result;
+}
