@@ -1,8 +1,10 @@
-// The system calls the codec's file layer makes, in one table. Each side of
-// the layer calls the system only through g_ennSys, so that a test can put a
-// call of its own in place of any of them (a read that fails, a file system
-// without unnamed files, a full disk) and EnnRestoreSystemCalls puts the real
-// ones back. Not part of the codec's interface.
+// The system calls of the codec's file layer that touch files, in one table.
+// Each side of the layer makes them only through g_ennSys, so that a test can
+// put a call of its own in place of any of them (a read that fails, a file
+// system without unnamed files, a folder that takes no new file) and
+// EnnRestoreSystemCalls puts the real ones back. (Reading a folder for
+// leftovers, asking whether a process lives, and the hints that start
+// writing back are made directly.) Not part of the codec's interface.
 #ifndef VELTRANE_CODEC_ENN_SYSCALLS_H
 #define VELTRANE_CODEC_ENN_SYSCALLS_H
 
