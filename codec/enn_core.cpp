@@ -109,9 +109,6 @@ void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* passwor
 int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out,
                   const std::function<void()>& alongside) {
     if (size <= 0) {  // nothing to take; plain may even be null
-        if (alongside) {
-            alongside();
-        }
         return 0;
     }
     int written = 0;
@@ -122,9 +119,6 @@ int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned
         plain += take;
         size -= take;
         if (e->pendingLen < ENN_CHUNK_PLAIN) {
-            if (alongside) {
-                alongside();
-            }
             return 0;
         }
         written = EnnSealChunk(e->ctx, e->pending, ENN_CHUNK_PLAIN, out);
@@ -147,9 +141,6 @@ int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned
             }
         });
     } else {
-        if (alongside) {
-            alongside();
-        }
         for (int i = 0; i < whole; ++i) {
             seal(i);
             digest(i);
@@ -212,9 +203,6 @@ int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsi
                 }
             });
     } else {
-        if (alongside) {
-            alongside();
-        }
         if (!digested) {
             MD5Update(&d->md5, data, static_cast<unsigned int>(count) * ENN_CHUNK_CIPHER);
         }
@@ -239,18 +227,6 @@ int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsi
 
 int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain,
                   const std::function<void()>& alongside) {
-    // alongside runs exactly once, whichever way the feed goes.
-    bool ran = false;
-    const std::function<void()> once = [&] {
-        if (!ran && alongside) {
-            ran = true;
-            alongside();
-        }
-    };
-    struct Finally {
-        const std::function<void()>& run;
-        ~Finally() { run(); }
-    } finally{once};
     if (size <= 0) {  // nothing to take; data may even be null
         return 0;
     }
@@ -299,7 +275,7 @@ int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned 
     }
     // Whole chunks are decoded where they lie.
     const int whole = size / ENN_CHUNK_CIPHER;
-    plainLen += DecodeWholeChunks(d, data, whole, plain + plainLen, false, once);
+    plainLen += DecodeWholeChunks(d, data, whole, plain + plainLen, false, alongside);
     data += whole * ENN_CHUNK_CIPHER;
     size -= whole * ENN_CHUNK_CIPHER;
     MD5Update(&d->md5, data, static_cast<unsigned int>(size));

@@ -100,10 +100,10 @@ void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx);
 // Takes the next size bytes of the container. The plain bytes of every data
 // chunk they complete go to plain, which holds (size / 4008 + 1) * 4000 bytes;
 // returns their count.
-// alongside, when given, runs once on the caller's thread while helper threads
-// start on the feed's chunks (or first, when there are none): the I/O of the
-// batches before and after this one overlaps the cipher work so. It must not
-// touch data or plain.
+// When the feed's chunks are shared out among threads, alongside (when
+// given) runs once on the caller's thread while the helpers start on them:
+// the I/O of the batches before and after this one overlaps the cipher work
+// so. It must not touch data or plain. It is not run otherwise.
 int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain,
                   const std::function<void()>& alongside = nullptr);
 

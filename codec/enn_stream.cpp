@@ -187,7 +187,9 @@ void Report(EnnProgressFunc progress, void* context, long long done, long long t
 // in hand: while the helper threads code batch k, the caller's thread writes
 // what batch k-1 gave and reads batch k+1, so that the cipher work hides the
 // I/O. code(src, size, dst, alongside) codes src into dst, running alongside
-// meanwhile, and returns the bytes for the writer (null: nothing is written).
+// meanwhile when it shares the work out, and returns the bytes for the
+// writer (null: nothing is written); when it did not run alongside, this
+// does after it.
 // After a failed write nothing more is written, and reading goes on only
 // when keepReading says so. Returns ENN_FAULT_NONE, ENN_FAULT_READ, or the
 // writer's fault.
@@ -199,9 +201,9 @@ int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const 
     int got = in->Fill(src[cur], want);
     int pending = 0;
     bool writeFailed = false;
-    const auto writePending = [&](const unsigned char* bytes) {
-        if (pending > 0 && writer != nullptr && !writeFailed) {
-            writeFailed = !EnnWriteAll(writer, bytes, pending);
+    const auto writeOut = [&](const unsigned char* bytes, int size) {
+        if (size > 0 && writer != nullptr && !writeFailed) {
+            writeFailed = !EnnWriteAll(writer, bytes, size);
         }
     };
     while (got > 0 && (keepReading || !writeFailed)) {
@@ -209,18 +211,25 @@ int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const 
         Report(progress, context, *done, in->Total());
         const int next = cur ^ 1;
         const bool more = got == want;  // a short fill is the end of the input
+        const int previous = pending;
         int nextGot = 0;
-        pending = code(src[cur], got, dst[cur], [&] {
-            writePending(dst[next]);
+        bool ran = false;
+        const std::function<void()> io = [&] {
+            ran = true;
+            writeOut(dst[next], previous);
             nextGot = more ? in->Fill(src[next], want) : 0;
-        });
+        };
+        pending = code(src[cur], got, dst[cur], io);
+        if (!ran) {
+            io();
+        }
         got = nextGot;
         cur = next;
     }
     if (got < 0) {
         return ENN_FAULT_READ;
     }
-    writePending(dst[cur ^ 1]);
+    writeOut(dst[cur ^ 1], pending);
     return writeFailed ? writer->fault : ENN_FAULT_NONE;
 }
 
