@@ -68,6 +68,19 @@ bool AfxAnswerCommandLine(const AfxCommandLine& line, int* status) {
     return true;
 }
 
+CWinApp* AfxStartFromCommandLine(const std::vector<std::string>& args, int* status) {
+    const AfxCommandLine line = AfxParseCommandLine(args);
+    if (AfxAnswerCommandLine(line, status)) {
+        return nullptr;
+    }
+    CWinApp* app = AfxGetApp();
+    *status = 1;
+    if (app != nullptr) {
+        AfxSetStartFile(line.file);
+    }
+    return app;
+}
+
 void AfxSetStartFile(const std::string& path) {
     StartFile() = path;
 }

@@ -34,6 +34,12 @@ std::string AfxUsage();
 // *status; false when the window is to run.
 bool AfxAnswerCommandLine(const AfxCommandLine& line, int* status);
 
+// The start of each side's AfxWinMain: reads the arguments after the
+// program's name, answers what needs no window (AfxAnswerCommandLine) and
+// keeps the file named for the main window. Returns the application to run,
+// or null with the exit status in *status (1 when there is no application).
+CWinApp* AfxStartFromCommandLine(const std::vector<std::string>& args, int* status);
+
 // The file the main window opens with; empty for none.
 void AfxSetStartFile(const std::string& path);
 

@@ -110,21 +110,16 @@ std::unique_ptr<QApplication> AfxWinInit(int& argc, char** argv) {
 }
 
 int AfxWinMain(int argc, char** argv) {
-    const AfxCommandLine line =
-        AfxParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     int status = 0;
-    if (AfxAnswerCommandLine(line, &status)) {
-        return status;
-    }
-    CWinApp* app = AfxGetApp();
+    CWinApp* app =
+        AfxStartFromCommandLine(std::vector<std::string>(argv + 1, argv + argc), &status);
     if (app == nullptr) {
-        return 1;
+        return status;
     }
     if (!HasDisplay()) {
         PrintLine(stderr, &AFX_PLATFORM_TEXTS::noDisplay);
         return 1;
     }
     std::unique_ptr<QApplication> qt = AfxWinInit(argc, argv);
-    AfxSetStartFile(line.file);
     return app->InitInstance() ? qt->exec() : 0;
 }

@@ -30,16 +30,11 @@ INT_PTR AfxRunPlatformFileChooser(const FileChooserRequest& request, std::string
 
 int AfxWinMain(int /*argc*/, char** /*argv*/) {
     // The wide command line, which carries any file name whole.
-    const AfxCommandLine line = AfxParseCommandLine(native::Arguments());
     int status = 0;
-    if (AfxAnswerCommandLine(line, &status)) {
+    CWinApp* app = AfxStartFromCommandLine(native::Arguments(), &status);
+    if (app == nullptr) {
         return status;
     }
-    CWinApp* app = AfxGetApp();
-    if (app == nullptr) {
-        return 1;
-    }
     native::Start();
-    AfxSetStartFile(line.file);
     return app->InitInstance() ? native::RunMessageLoop() : 0;
 }
