@@ -11,19 +11,7 @@
 
 #include "cli/console.h"
 #include "cli/nls.h"
-
-namespace {
-
-int g_outError = 0;    // the first errno of a failed write to standard output
-bool g_wrote = false;  // anything was given to standard output
-
-void NoteOutputError() {
-    if (g_outError == 0) {
-        g_outError = errno != 0 ? errno : EIO;
-    }
-}
-
-}  // namespace
+#include "cli/output.h"
 
 void GuardStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -39,7 +27,7 @@ void GuardStandardStreams() {
 }
 
 void PrintOut(const std::string& text) {
-    g_wrote = true;
+    NoteOutputWritten();
     errno = 0;
     // Flushed at once: keeps the order of lines on both streams.
     if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
@@ -51,16 +39,6 @@ void PrintErr(const std::string& text) {
     std::fputs(text.c_str(), stderr);
 }
 
-bool WriteOut(const unsigned char* data, std::size_t size) {
-    g_wrote = true;
-    errno = 0;
-    if (std::fwrite(data, 1, size, stdout) != size) {
-        NoteOutputError();
-        return false;
-    }
-    return true;
-}
-
 int ReadIn(unsigned char* buf, int size) {
     for (;;) {
         const ssize_t got = read(0, buf, static_cast<size_t>(size));
@@ -69,23 +47,6 @@ int ReadIn(unsigned char* buf, int size) {
         }
         return static_cast<int>(got);
     }
-}
-
-std::string TakeOutputError() {
-    const int error = g_outError;
-    g_outError = 0;
-    return error == 0 ? std::string() : std::string(std::strerror(error));
-}
-
-std::string FinishOutput() {
-    errno = 0;
-    if (std::fclose(stdout) != 0 && g_outError == 0) {
-        // A descriptor closed from the start loses nothing when nothing was written.
-        if (errno != EBADF || g_wrote) {
-            NoteOutputError();
-        }
-    }
-    return TakeOutputError();
 }
 
 bool ErrorIsTerminal() {

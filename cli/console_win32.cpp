@@ -11,6 +11,7 @@
 #include "cli/console.h"
 #include "cli/console_win32.h"
 #include "cli/nls.h"
+#include "cli/output.h"
 #include "text/utf16.h"
 
 std::vector<std::string> SplitCommandLine(const wchar_t* commandLine, bool* refused) {
@@ -87,54 +88,20 @@ bool PrintTo(std::FILE* stream, void* handle, const std::string& text) {
     return true;
 }
 
-namespace {
-
-int g_outError = 0;  // the first errno of a failed write to standard output
-
-void NoteOutputError() {
-    if (g_outError == 0) {
-        g_outError = errno != 0 ? errno : EIO;
-    }
-}
-
-}  // namespace
-
 void GuardStandardStreams() {
     // The C runtime keeps descriptors 0 to 2 for the standard handles, open or not.
 }
 
 void PrintOut(const std::string& text) {
+    NoteOutputWritten();
     errno = 0;
     if (!PrintTo(stdout, GetStdHandle(STD_OUTPUT_HANDLE), text)) {
         NoteOutputError();
     }
 }
 
-bool WriteOut(const unsigned char* data, std::size_t size) {
-    errno = 0;
-    if (std::fwrite(data, 1, size, stdout) != size) {
-        NoteOutputError();
-        return false;
-    }
-    return true;
-}
-
 int ReadIn(unsigned char* buf, int size) {
     return _read(0, buf, static_cast<unsigned>(size));
-}
-
-std::string TakeOutputError() {
-    const int error = g_outError;
-    g_outError = 0;
-    return error == 0 ? std::string() : std::string(std::strerror(error));
-}
-
-std::string FinishOutput() {
-    errno = 0;
-    if (std::fclose(stdout) != 0 && errno != EBADF) {
-        NoteOutputError();
-    }
-    return TakeOutputError();
 }
 
 bool ErrorIsTerminal() {
