@@ -37,21 +37,6 @@ struct EnnCipher {
 // Keys cipher with key; false (nothing keyed) when the key is not 4 to 56 bytes.
 bool EnnKeyCipher(const char* key, EnnCipher* cipher);
 
-// Keys cipher and opens in_path for reading: ENN_OK, or the result (and
-// *fault) to return when either fails.
-int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnReader* reader,
-                  int* fault);
-
-// Why path cannot receive a file written from source, looking only: ENN_FAULT_
-// SAME_FILE, OUTPUT_FOLDER, NOT_REGULAR, NO_FOLDER, NAME_TOO_LONG, READ_ONLY,
-// EXISTS (an existing file or link, when it is to be kept), or NONE.
-int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting);
-
-// The result an operation returns when putting its file in place ended with
-// fault (EnnPutInPlace): ENN_OK, ENN_ERR_GENERIC for a failed write, else
-// ENN_ERR_CREATE_OUTPUT.
-int EnnPlacedResult(int fault);
-
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out under a keyed
 // ctx; returns the bytes written, 8 + 8 * ceil(n / 8).
 int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out);

@@ -13,19 +13,11 @@
 #include "codec/enn.h"
 #include "codec/enn_internal.h"
 
-int EnnOpenSource(const char* key, const char* in_path, EnnCipher* cipher, EnnReader* reader,
-                  int* fault) {
-    if (!EnnKeyCipher(key, cipher)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
-    }
-    int why = ENN_FAULT_NONE;
-    if (!EnnOpenReader(in_path, reader, &why)) {
-        return EnnFail(fault, why, ENN_ERR_OPEN_INPUT);
-    }
-    return ENN_OK;
-}
+namespace {
 
-int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
+// Why path cannot receive a file written from source, looking only:
+// ENN_FAULT_NONE when nothing there stands in the way.
+int TargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
     switch (EnnLookAtTarget(path, &source)) {
         case ENN_TARGET_SAME_FILE:
             return ENN_FAULT_SAME_FILE;
@@ -46,7 +38,10 @@ int EnnTargetFault(const char* path, const EnnFileId& source, bool keepExisting)
     }
 }
 
-int EnnPlacedResult(int fault) {
+// The result to return when putting a file in place ended with fault: a
+// failed write is ENN_ERR_GENERIC, anything else about the name
+// ENN_ERR_CREATE_OUTPUT.
+int PlacedResult(int fault) {
     switch (fault) {
         case ENN_FAULT_NONE:
             return ENN_OK;
@@ -57,8 +52,6 @@ int EnnPlacedResult(int fault) {
             return ENN_ERR_CREATE_OUTPUT;
     }
 }
-
-namespace {
 
 // Where the bytes of an operation come from.
 struct Input {
@@ -96,16 +89,17 @@ int OpenInput(const char* key, const char* in_path, EnnReadFunc read, void* cont
               EnnCipher* cipher, Input* in, int* fault) {
     in->read = read;
     in->context = context;
-    if (read == nullptr) {
-        if (const int opened = EnnOpenSource(key, in_path, cipher, &in->file.reader, fault)) {
-            return opened;
-        }
-        in->id = in->file.reader.id;
-        return ENN_OK;
-    }
     if (!EnnKeyCipher(key, cipher)) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
     }
+    if (read != nullptr) {
+        return ENN_OK;
+    }
+    int why = ENN_FAULT_NONE;
+    if (!EnnOpenReader(in_path, &in->file.reader, &why)) {
+        return EnnFail(fault, why, ENN_ERR_OPEN_INPUT);
+    }
+    in->id = in->file.reader.id;
     return ENN_OK;
 }
 
@@ -117,7 +111,7 @@ int OpenOutput(const char* out_path, bool toStream, const EnnFileId& source, boo
     if (toStream) {
         return EnnCreateTemporary(writer) ? ENN_FAULT_NONE : ENN_FAULT_NO_OUTPUT;
     }
-    if (const int why = EnnTargetFault(out_path, source, keepExisting)) {
+    if (const int why = TargetFault(out_path, source, keepExisting)) {
         return why;
     }
     int why = ENN_FAULT_NONE;
@@ -174,7 +168,7 @@ int Deliver(EnnWriter* writer, const char* out_path, EnnWriteFunc write, void* c
         return CopyOut(writer, write, context, fault);
     }
     const int placed = EnnPutInPlace(writer, out_path, placing);
-    return EnnFail(fault, placed, EnnPlacedResult(placed));
+    return EnnFail(fault, placed, PlacedResult(placed));
 }
 
 void Report(EnnProgressFunc progress, void* context, long long done, long long total) {
