@@ -26,8 +26,15 @@ constexpr int kEnnParallelChunks = 32;
 int EnnKeyLength(const char* key);
 
 // A key schedule that is wiped when it goes out of scope, on every way out.
+// Every thread coding chunks reads it on every round, so it has its cache
+// lines to itself: a write by the caller's thread to a neighbour (the digest
+// state, say) would otherwise take them from the other cores' caches over and
+// over. Padding rather than alignas, which mingw-w64 does not honour on the
+// stack.
 struct EnnCipher {
+    unsigned char lineBefore[64];
     BLOWFISH_CTX ctx;
+    unsigned char lineAfter[64];
     EnnCipher() = default;
     EnnCipher(const EnnCipher&) = delete;
     EnnCipher& operator=(const EnnCipher&) = delete;
