@@ -73,27 +73,27 @@ ENN_API int EnnBuiltInKey(char key[57]);
 // only ever added, at the end.
 enum EnnFault {
     ENN_FAULT_NONE = 0,
-    ENN_FAULT_ARGUMENT,     // a bad password text or key
-    ENN_FAULT_NO_INPUT,     // the input does not exist
-    ENN_FAULT_READ,         // reading failed part-way
-    ENN_FAULT_CHANGED,      // the input changed while it was read
-    ENN_FAULT_DIGEST,       // the digest header does not match the content
-    ENN_FAULT_FOREIGN_KEY,  // the password chunk does not decode: another key wrote it
-    ENN_FAULT_LAYOUT,       // intact, but not laid out as the encoder writes
-    ENN_FAULT_NOT_REGULAR,  // the output names a fifo, device or the like, or a link to one
-    ENN_FAULT_SAME_FILE,    // the output is the input itself
-    ENN_FAULT_EXISTS,       // the output exists and was to be kept
-    ENN_FAULT_NO_OUTPUT,    // no new file can be made where the output goes, for another cause
-    ENN_FAULT_WRITE,        // writing failed; nothing was put in place
-    ENN_FAULT_INPUT_DENIED,       // the input may not be read
-    ENN_FAULT_INPUT_FOLDER,       // the input is a folder
+    ENN_FAULT_ARGUMENT,      // a bad password text or key
+    ENN_FAULT_NO_INPUT,      // the input does not exist
+    ENN_FAULT_READ,          // reading failed part-way
+    ENN_FAULT_CHANGED,       // the input changed while it was read
+    ENN_FAULT_DIGEST,        // the digest header does not match the content
+    ENN_FAULT_FOREIGN_KEY,   // the password chunk does not decode: another key wrote it
+    ENN_FAULT_LAYOUT,        // intact, but not laid out as the encoder writes
+    ENN_FAULT_NOT_REGULAR,   // the output names a fifo, device or the like, or a link to one
+    ENN_FAULT_SAME_FILE,     // the output is the input itself
+    ENN_FAULT_EXISTS,        // the output exists and was to be kept
+    ENN_FAULT_NO_OUTPUT,     // no new file can be made where the output goes, for another cause
+    ENN_FAULT_WRITE,         // writing failed; nothing was put in place
+    ENN_FAULT_INPUT_DENIED,  // the input may not be read
+    ENN_FAULT_INPUT_FOLDER,  // the input is a folder
     ENN_FAULT_INPUT_NOT_REGULAR,  // the input is a fifo, device or the like
     ENN_FAULT_OUTPUT_FOLDER,      // the output names a folder
     ENN_FAULT_NAME_TOO_LONG,      // the output's name is longer than its folder accepts
     ENN_FAULT_DENIED,             // the folder may not be written in, or the output not replaced
     ENN_FAULT_READ_ONLY,          // the output is a file the caller may not write
     ENN_FAULT_NO_FOLDER,          // the output's folder does not exist
-    ENN_FAULT_DISK_FULL,          // the disk or the caller's quota is full; nothing was put in place
+    ENN_FAULT_DISK_FULL,  // the disk or the caller's quota is full; nothing was put in place
 };
 
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds
@@ -225,22 +225,22 @@ typedef void (*EnnProgressFunc)(void* context, long long done, long long total);
 /* EnnDecryptFileEx over streams, checking exactly what it checks: the plain
    file goes to write, or out_path (placed as placing says), or nowhere when
    both are null. Returns the results of EnnDecryptFileEx. */
-ENN_API int EnnDecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
-                     EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress,
-                     void* context, int* fault);
+ENN_API int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
+                             int placing, EnnReadFunc read, EnnWriteFunc write,
+                             EnnProgressFunc progress, void* context, int* fault);
 
 /* EnnEncryptFileEx over streams: the container of the plain input, carrying
    password, goes to write or replaces out_path. Returns the results of
    EnnEncryptFileEx. */
 ENN_API int EnnEncryptStream(const char* password, const char* key, const char* in_path,
-                     const char* out_path, EnnReadFunc read, EnnWriteFunc write,
-                     EnnProgressFunc progress, void* context, int* fault);
+                             const char* out_path, EnnReadFunc read, EnnWriteFunc write,
+                             EnnProgressFunc progress, void* context, int* fault);
 
 /* EnnReadPassword over a stream, reading no more than the header and the
    password chunk. *fault tells ENN_FAULT_LAYOUT for an input too short to
    hold them, ENN_FAULT_FOREIGN_KEY for a password chunk that does not read as
    the encoder writes it, ENN_FAULT_READ for a read error. */
-ENN_API int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
-                          char* password, int* fault);
+ENN_API int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read,
+                                  void* context, char* password, int* fault);
 
 #endif
