@@ -15,6 +15,7 @@
 #include "codec/enn.h"
 #include "codec/enn_file.h"
 #include "codec/enn_syscalls.h"
+#include "crypto/wipe.h"
 
 namespace {
 
@@ -114,6 +115,25 @@ int ReadLoop(int fd, unsigned char* buf, int size, long long offset) {
     return done;
 }
 
+// Writes all size bytes to fd, at offset unless it is negative. Returns
+// ENN_FAULT_NONE, or why not: ENN_FAULT_DISK_FULL or ENN_FAULT_WRITE.
+int WriteLoop(int fd, const unsigned char* buf, int size, long long offset) {
+    for (int done = 0; done < size;) {
+        const size_t want = static_cast<size_t>(size - done);
+        const ssize_t put =
+            offset < 0 ? g_ennSys.write(fd, buf + done, want)
+                       : g_ennSys.pwrite(fd, buf + done, want, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return put < 0 ? WriteFault(errno) : ENN_FAULT_WRITE;
+        }
+        done += static_cast<int>(put);
+    }
+    return ENN_FAULT_NONE;
+}
+
 bool Report(int* fault, int why) {
     if (fault != nullptr) {
         *fault = why;
@@ -204,27 +224,40 @@ void RemoveLeftovers(const char* folder) {
     closedir(dir);
 }
 
-// Creates a new file under a fresh aside name for path; -1 (errno set) when
-// none can be made.
-int CreateNamed(const char* path, char* name, size_t size) {
+// Runs make(name) under fresh aside names for path, each registered while it
+// stands, until one is not taken. True once make succeeds; false, with errno
+// set and name cleared, when none will do.
+template <typename Make>
+bool UnderAsideName(const char* path, char* name, size_t size, Make make) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (!AsideName(path, name, size)) {
             errno = ENAMETOOLONG;
-            return -1;
+            break;
         }
         RegisterAside(name);
-        const int fd = g_ennSys.open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            return fd;
+        if (make(name)) {
+            return true;
         }
         const int err = errno;
         UnregisterAside(name);
+        errno = err;
         if (err != EEXIST) {
-            errno = err;
-            return -1;
+            break;
         }
     }
-    return -1;
+    name[0] = '\0';
+    return false;
+}
+
+// Creates a new file under a fresh aside name for path; -1 (errno set) when
+// none can be made.
+int CreateNamed(const char* path, char* name, size_t size) {
+    int fd = -1;
+    UnderAsideName(path, name, size, [&fd](const char* aside) {
+        fd = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return fd >= 0;
+    });
+    return fd;
 }
 
 void SyncFolderOf(const char* path) {
@@ -288,20 +321,10 @@ int CopyInPlace(EnnWriter* writer, const char* path) {
             result = ENN_FAULT_WRITE;
             break;
         }
-        for (int done = 0; done < got && result == ENN_OK;) {
-            const ssize_t put = g_ennSys.pwrite(fd, buf + done, static_cast<size_t>(got - done),
-                                                static_cast<off_t>(at + done));
-            if (put < 0 && errno == EINTR) {
-                continue;
-            }
-            if (put <= 0) {
-                result = WriteFault(errno);
-            } else {
-                done += static_cast<int>(put);
-            }
-        }
+        result = WriteLoop(fd, buf, got, at);
         at += got;
     }
+    SecureWipe(buf, sizeof buf);
     if (result == ENN_OK &&
         (g_ennSys.ftruncate(fd, static_cast<off_t>(size)) != 0 || g_ennSys.fsync(fd) != 0)) {
         result = WriteFault(errno);
@@ -522,39 +545,22 @@ void StartWriteBack(EnnWriter* writer) {
 }
 
 bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
-    const unsigned char* at = static_cast<const unsigned char*>(buf);
-    while (size > 0) {
-        const ssize_t put = g_ennSys.write(Fd(writer->handle), at, static_cast<size_t>(size));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            writer->fault = put < 0 ? WriteFault(errno) : ENN_FAULT_WRITE;
-            return false;
-        }
-        at += put;
-        size -= static_cast<int>(put);
-        writer->written += put;
+    const int why = WriteLoop(Fd(writer->handle), static_cast<const unsigned char*>(buf), size, -1);
+    if (why != ENN_FAULT_NONE) {
+        writer->fault = why;
+        return false;
     }
+    writer->written += size;
     StartWriteBack(writer);
     return true;
 }
 
 bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
-    const unsigned char* at = static_cast<const unsigned char*>(buf);
-    while (size > 0) {
-        const ssize_t put = g_ennSys.pwrite(Fd(writer->handle), at, static_cast<size_t>(size),
-                                            static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            writer->fault = put < 0 ? WriteFault(errno) : ENN_FAULT_WRITE;
-            return false;
-        }
-        at += put;
-        offset += put;
-        size -= static_cast<int>(put);
+    const int why =
+        WriteLoop(Fd(writer->handle), static_cast<const unsigned char*>(buf), size, offset);
+    if (why != ENN_FAULT_NONE) {
+        writer->fault = why;
+        return false;
     }
     return true;
 }
@@ -564,24 +570,13 @@ namespace {
 // Gives the unnamed file of writer a hidden aside name in path's folder, so
 // that rename() can put it in place; false when it cannot.
 bool NameUnnamed(EnnWriter* writer, const char* self, const char* path) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!AsideName(path, writer->aside, sizeof writer->aside)) {
-            break;
-        }
-        RegisterAside(writer->aside);
-        if (g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, writer->aside, AT_SYMLINK_FOLLOW) == 0) {
-            writer->unnamed = false;
-            return true;
-        }
-        const int err = errno;
-        UnregisterAside(writer->aside);
-        if (err != EEXIST) {
-            errno = err;
-            break;
-        }
+    if (!UnderAsideName(path, writer->aside, sizeof writer->aside, [self](const char* aside) {
+            return g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, aside, AT_SYMLINK_FOLLOW) == 0;
+        })) {
+        return false;
     }
-    writer->aside[0] = '\0';
-    return false;
+    writer->unnamed = false;
+    return true;
 }
 
 // The fault of a rename or link into path's folder that failed with err.

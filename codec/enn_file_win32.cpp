@@ -6,11 +6,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
 #include "codec/enn_syscalls.h"
+#include "crypto/wipe.h"
 #include "text/utf16.h"
 
 namespace {
@@ -148,6 +150,54 @@ int WriteFault(DWORD error) {
                                                                        : ENN_FAULT_WRITE;
 }
 
+// Where a positioned read or write starts.
+OVERLAPPED At(long long offset) {
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset));
+    where.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
+    return where;
+}
+
+// Reads up to size bytes from file, at offset unless it is negative (then
+// where the file pointer stands), stopping short only at the end of the file.
+// Returns the count, or -1 on a read error (never taken for the end).
+int ReadLoop(HANDLE file, unsigned char* buf, int size, long long offset) {
+    int done = 0;
+    while (done < size) {
+        OVERLAPPED where = At(offset + done);
+        DWORD got = 0;
+        if (!g_ennSys.readFile(file, buf + done, static_cast<DWORD>(size - done), &got,
+                               offset < 0 ? nullptr : &where)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;  // how a positioned read past the end ends
+            }
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<int>(got);
+    }
+    return done;
+}
+
+// Writes all size bytes to file, at offset unless it is negative (then where
+// the file pointer stands). Returns ENN_FAULT_NONE, or why not:
+// ENN_FAULT_DISK_FULL or ENN_FAULT_WRITE.
+int WriteLoop(HANDLE file, const unsigned char* buf, int size, long long offset) {
+    for (int done = 0; done < size;) {
+        OVERLAPPED where = At(offset + done);
+        DWORD put = 0;
+        if (!g_ennSys.writeFile(file, buf + done, static_cast<DWORD>(size - done), &put,
+                                offset < 0 ? nullptr : &where) ||
+            put == 0) {
+            return WriteFault(GetLastError());
+        }
+        done += static_cast<int>(put);
+    }
+    return ENN_FAULT_NONE;
+}
+
 // Why a new file cannot be made in a folder, by the system's error.
 int CreateFault(DWORD error) {
     switch (error) {
@@ -221,19 +271,7 @@ bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
 }
 
 int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
-    int done = 0;
-    while (done < size) {
-        DWORD got = 0;
-        if (!g_ennSys.readFile(Handle(reader->handle), buf + done, static_cast<DWORD>(size - done),
-                               &got, nullptr)) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<int>(got);
-    }
-    return done;
+    return ReadLoop(Handle(reader->handle), buf, size, -1);
 }
 
 bool EnnReaderUnchanged(const EnnReader* reader) {
@@ -400,40 +438,18 @@ int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int siz
     if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
         return -1;
     }
-    int done = 0;
-    bool ok = true;
-    while (ok && done < size) {
-        OVERLAPPED where = {};
-        const unsigned long long at = static_cast<unsigned long long>(offset + done);
-        where.Offset = static_cast<DWORD>(at);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD got = 0;
-        if (!g_ennSys.readFile(file, buf + done, static_cast<DWORD>(size - done), &got, &where)) {
-            ok = GetLastError() == ERROR_HANDLE_EOF;
-            break;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<int>(got);
-    }
-    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ok ? done : -1;
+    const int done = ReadLoop(file, buf, size, offset);
+    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ? done : -1;
 }
 
 bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
-    const unsigned char* at = static_cast<const unsigned char*>(buf);
-    while (size > 0) {
-        DWORD put = 0;
-        if (!g_ennSys.writeFile(Handle(writer->handle), at, static_cast<DWORD>(size), &put,
-                                nullptr) ||
-            put == 0) {
-            writer->fault = WriteFault(GetLastError());
-            return false;
-        }
-        at += put;
-        size -= static_cast<int>(put);
-        writer->written += put;
+    const int why =
+        WriteLoop(Handle(writer->handle), static_cast<const unsigned char*>(buf), size, -1);
+    if (why != ENN_FAULT_NONE) {
+        writer->fault = why;
+        return false;
     }
+    writer->written += size;
     return true;
 }
 
@@ -447,22 +463,11 @@ bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) 
         writer->fault = ENN_FAULT_WRITE;
         return false;
     }
-    const unsigned char* at = static_cast<const unsigned char*>(buf);
-    bool ok = true;
-    while (ok && size > 0) {
-        OVERLAPPED where = {};
-        where.Offset = static_cast<DWORD>(static_cast<unsigned long long>(offset));
-        where.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
-        DWORD put = 0;
-        ok = g_ennSys.writeFile(file, at, static_cast<DWORD>(size), &put, &where) && put > 0;
-        if (!ok) {
-            writer->fault = WriteFault(GetLastError());
-        }
-        at += put;
-        offset += put;
-        size -= static_cast<int>(put);
+    const int why = WriteLoop(file, static_cast<const unsigned char*>(buf), size, offset);
+    if (why != ENN_FAULT_NONE) {
+        writer->fault = why;
     }
-    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ok;
+    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && why == ENN_FAULT_NONE;
 }
 
 namespace {
@@ -494,24 +499,20 @@ int CopyInPlace(EnnWriter* writer, const std::wstring& target) {
             return ENN_FAULT_DISK_FULL;
         }
     }
-    static unsigned char buf[1 << 16];
+    // On the heap: operations on several threads each copy their own.
+    constexpr int kStep = 1 << 16;
+    const std::unique_ptr<unsigned char[]> buf(new unsigned char[kStep]);
     int result = ENN_OK;
     for (long long at = 0; result == ENN_OK && at < size;) {
-        const int got = EnnReadBack(writer, at, buf, sizeof buf);
+        const int got = EnnReadBack(writer, at, buf.get(), kStep);
         if (got <= 0) {
             result = ENN_FAULT_WRITE;
             break;
         }
-        OVERLAPPED where = {};
-        where.Offset = static_cast<DWORD>(static_cast<unsigned long long>(at));
-        where.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(at) >> 32);
-        DWORD put = 0;
-        if (!g_ennSys.writeFile(file, buf, static_cast<DWORD>(got), &put, &where) ||
-            put != static_cast<DWORD>(got)) {
-            result = WriteFault(GetLastError());
-        }
+        result = WriteLoop(file, buf.get(), got, at);
         at += got;
     }
+    SecureWipe(buf.get(), kStep);
     LARGE_INTEGER end;
     end.QuadPart = size;
     if (result == ENN_OK && (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ||
