@@ -16,10 +16,6 @@
 
 namespace {
 
-bool IsStream(const std::string& path) {
-    return path == kStandardStream;
-}
-
 // The name a message gives a file: standard input and output by their names.
 std::string Shown(const std::string& path, bool output) {
     if (!IsStream(path)) {
@@ -61,11 +57,18 @@ std::string InputProblem(int fault) {
 // What keeps output from receiving its file, by the codec's fault.
 std::string OutputProblem(const std::string& output, int fault, const JobOptions& options) {
     if (IsStream(output)) {
+        // The output waits whole in a temporary file first: a failure with
+        // no error from standard output is that file's.
         if (fault == ENN_FAULT_NO_OUTPUT) {
             return _("cannot be written: no temporary file can be made in the temporary folder");
         }
+        if (fault == ENN_FAULT_DISK_FULL) {
+            return _("cannot be written: the temporary folder is full; nothing written");
+        }
         const std::string why = TakeOutputError();
-        return Fill(_("cannot be written: %s"), {why.empty() ? _("a write failed") : why});
+        return why.empty() ? _("cannot be written: the temporary file could not be written; "
+                               "nothing written")
+                           : Fill(_("cannot be written: %s"), {why});
     }
     switch (fault) {
         case ENN_FAULT_EXISTS:
@@ -243,7 +246,7 @@ int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& op
 
 int DecryptContainer(const std::string& container, const std::string& output,
                      const JobOptions& options) {
-    if (output.empty() || output.back() == '/') {
+    if (output.back() == '/') {
         Fail(output, _("names a folder, not a file"));
         return kExitFailed;
     }
@@ -304,7 +307,7 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
     int fault = ENN_FAULT_NONE;
     int result;
     ContainerWriter writer;
-    writer.output = output.empty() ? ContainerPathFor(path) : output;
+    writer.output = options.outputGiven ? output : ContainerPathFor(path);
     {
         CleanUpOnSignals cleaning;
         Progress progress(Shown(path, false), !options.quiet);

@@ -17,6 +17,10 @@ enum ExitStatus {
 // The name that stands for standard input or output.
 constexpr char kStandardStream[] = "-";
 
+inline bool IsStream(const std::string& path) {
+    return path == kStandardStream;
+}
+
 struct JobOptions {
     bool quiet = false;  // no messages on standard output, no progress line
     bool force = false;  // decrypt may replace an existing output

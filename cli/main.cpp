@@ -251,10 +251,6 @@ std::string Parse(const Command& c, int argc, char** argv, Arguments* args,
     return "";
 }
 
-bool IsStream(const std::string& name) {
-    return name == kStandardStream;
-}
-
 int RunCommand(const Command& c, int argc, char** argv) {
     const std::string where = std::string("enn ") + c.name;
     Arguments args;
@@ -279,16 +275,17 @@ int RunCommand(const Command& c, int argc, char** argv) {
         return UsageError(where, _("one file at a time"));
     }
     const std::string& file = files[0];
-    switch (c.id) {
-        case kPassword:
-            return PrintPassword(file);
-        case kEncrypt:
-            if (IsStream(file) && !args.job.outputGiven) {
-                return UsageError(where, _("standard input needs an output: give -o OUT or -o -"));
-            }
-            return EncryptWithCommand(file, args.output, args.job);
-        default:
-            break;
+    if (c.id == kPassword) {
+        return PrintPassword(file);
+    }
+    if (IsStream(file) && !args.job.outputGiven) {
+        return UsageError(where, _("standard input needs an output: give -o OUT or -o -"));
+    }
+    if (args.job.outputGiven && args.output.empty()) {
+        return UsageError(where, _("-o names no file: give a file name, or - for standard output"));
+    }
+    if (c.id == kEncrypt) {
+        return EncryptWithCommand(file, args.output, args.job);
     }
     std::string output = args.output;
     if (!args.job.outputGiven) {
@@ -296,9 +293,6 @@ int RunCommand(const Command& c, int argc, char** argv) {
         const bool named = file.size() > suffix.size() &&
                            file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0 &&
                            file[file.size() - suffix.size() - 1] != '/';
-        if (IsStream(file)) {
-            return UsageError(where, _("standard input needs an output: give -o OUT or -o -"));
-        }
         if (!named) {
             return UsageError(
                 where, Fill(_("'%s' does not end in .enn; name the output with -o"), {file}));
