@@ -58,7 +58,7 @@ int RejectPasswords(EncryptFields& f, const char* message, bool clearPassword) {
 
 // The command's copy of the password, wiped on every way out.
 struct PasswordCopy {
-    char text[7] = {};
+    char text[ENN_PASSWORD_LENGTH + 1] = {};
     ~PasswordCopy() { SecureWipe(text, sizeof text); }
 };
 
@@ -115,7 +115,7 @@ int RunEncryptCommand(EncryptFields& f, PathText pathText, int* fault,
     }
 
     PasswordCopy passwordCopy;
-    password.copy(passwordCopy.text, 6);
+    password.copy(passwordCopy.text, ENN_PASSWORD_LENGTH);
     const BuiltInKey key;
     const std::string outputPath = writer != nullptr ? writer->output : ContainerPathFor(path);
     const int result = writer != nullptr

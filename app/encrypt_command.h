@@ -1,7 +1,8 @@
 // The Encrypt command: checks the path and the two password texts in a fixed
-// order, writes the container next to the input under the built-in key, and
-// reports one message. Free of any window toolkit: the dialog copies its
-// controls into EncryptFields, runs the command, then applies the effects.
+// order, writes the container (next to the input, unless a ContainerWriter
+// says otherwise) under the built-in key, and reports one message. Free of
+// any window toolkit: the dialog copies its controls into EncryptFields, runs
+// the command, then applies the effects.
 #ifndef VELTRANE_APP_ENCRYPT_COMMAND_H
 #define VELTRANE_APP_ENCRYPT_COMMAND_H
 
@@ -50,8 +51,8 @@ constexpr int kEncryptCheckFailed = 1;
 extern const char* const kMsgNoPath;          // path empty after trimming
 extern const char* const kMsgNoPassword;      // password empty
 extern const char* const kMsgNoConfirm;       // confirmation empty
-extern const char* const kMsgPasswordLength;  // password not 6 bytes
-extern const char* const kMsgConfirmLength;   // confirmation not 6 bytes
+extern const char* const kMsgPasswordLength;  // password not 6 bytes as GBK counts them
+extern const char* const kMsgConfirmLength;   // confirmation not 6 bytes as GBK counts them
 extern const char* const kMsgMismatch;        // the two differ
 extern const char* const kMsgNotDigits;       // password has a non-digit
 extern const char* const kMsgInputMissing;    // ENN_ERR_OPEN_INPUT

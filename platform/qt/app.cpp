@@ -120,6 +120,9 @@ int AfxWinMain(int argc, char** argv) {
         PrintLine(stderr, &AFX_PLATFORM_TEXTS::noDisplay);
         return 1;
     }
-    std::unique_ptr<QApplication> qt = AfxWinInit(argc, argv);
+    // The command line is the window's alone, read above: Qt is given none of
+    // it, lest it take a file named after one of its options for the option.
+    int qtArgc = 1;
+    std::unique_ptr<QApplication> qt = AfxWinInit(qtArgc, argv);
     return app->InitInstance() ? qt->exec() : 0;
 }

@@ -218,7 +218,8 @@ bool FitsStatic(HWND hWnd, const std::string& text) {
     DrawTextW(dc, wide.c_str(), int(wide.size()), &need, format);
     SelectObject(dc, old);
     ReleaseDC(hWnd, dc);
-    return need.bottom <= client.bottom;
+    // A word longer than the line widens the rectangle instead of wrapping.
+    return need.bottom <= client.bottom && need.right <= client.right;
 }
 
 void SetToolTip(HWND control, const std::string& text) {
@@ -415,13 +416,14 @@ int RunMessageLoop() {
 }
 
 std::vector<std::string> Arguments() {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::vector<std::string> args;
-    for (int i = 1; argv && i < argc; ++i) {
-        args.push_back(Utf8(argv[i], lstrlenW(argv[i])));
+    bool refused = false;
+    std::vector<std::string> args = CommandLineArguments(&refused);
+    if (refused) {
+        return {""};  // names no file: told as a wrong argument
     }
-    LocalFree(argv);
+    if (!args.empty()) {
+        args.erase(args.begin());  // the program's name
+    }
     return args;
 }
 
