@@ -11,7 +11,12 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 out=$repo/build-deb
 cd "$repo"
 
-bash tools/install-missing.sh build-essential debhelper dpkg-dev fakeroot lintian cmake gettext qt6-base-dev
+bash tools/install-missing.sh dpkg-dev fakeroot lintian
+# What debian/control builds with, from there, when any of it is missing.
+if ! dpkg-checkbuilddeps 2>/dev/null; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq --no-install-recommends ./
+fi
 
 # The files of the tree as git sees them, checked in or not, less what git
 # ignores: no build folders.
@@ -19,8 +24,9 @@ build_copy() {
   local dir=$out/$1
   rm -rf "$dir"
   mkdir -p "$dir/veltrane"
-  git ls-files -z --cached --others --exclude-standard | xargs -0 stat -c '%n' 2>/dev/null |
-    tar -cf - -T - | tar -xf - -C "$dir/veltrane"
+  # A file deleted but still tracked is passed over.
+  git ls-files -z --cached --others --exclude-standard |
+    tar --null --ignore-failed-read -cf - -T - 2>/dev/null | tar -xf - -C "$dir/veltrane"
   echo "build-deb: building in $dir"
   (cd "$dir/veltrane" && dpkg-buildpackage -us -uc -b -j"$(nproc)") >"$dir/build.log" 2>&1 ||
     { tail -40 "$dir/build.log"; echo "build-deb: FAIL: dpkg-buildpackage" >&2; exit 1; }
@@ -39,4 +45,6 @@ if [ "${1:-}" = --twice ]; then
   done
   echo "build-deb: two builds gave byte-identical packages: $(cd "$out/one" && ls *.deb | tr '\n' ' ')"
 fi
+# Only this build's packages stay, so that an earlier version's are never taken.
+rm -f "$out"/*.deb "$out"/*.changes "$out"/*.buildinfo
 cp "$out"/one/*.deb "$out"/one/*.changes "$out"/one/*.buildinfo "$out"/
