@@ -10,6 +10,7 @@
 # The publisher named in the version resources and the uninstall entry.
 set(VELTRANE_PUBLISHER Karsholm)
 # The licence's copyright line is the programs' LegalCopyright.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE copyright_line REGEX "^Copyright " LIMIT_COUNT 1)
 if(NOT copyright_line)
   message(FATAL_ERROR "LICENSE has no copyright line")
