@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows window's GUI suite: cross-builds veltrane.exe and the driver
-# (configured as tools/windows/build.sh does), then runs tests/win32's driver under wine64 on a private Xvfb display against the
-# real veltrane.exe, in a Wine virtual desktop so that Wine draws the frames,
-# system menus and minimised windows itself. The container the driver writes
+# (configured as tools/windows/build.sh does), then runs tests/win32's driver
+# under wine64 on a private Xvfb display against the real veltrane.exe, in a
+# Wine virtual desktop so that Wine draws the frames, system menus and
+# minimised windows itself. The container the driver writes
 # is decrypted by the Linux enn (build/cli/enn, built into BUILD_DIR/linux-enn
 # when missing) and compared with the file it came from. Ends on the line
 # "N passed, N failed"; exit status 0 only when nothing failed.
@@ -19,8 +20,8 @@
 # and screenshot-windows-no-songti.png. Installs what is missing; run as root.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root=$PWD
-build=${BUILD_DIR:-build-windows}
+# shellcheck source=tools/windows/harness.sh
+. tools/windows/harness.sh
 screenshot=false
 [ "${1:-}" = --screenshot ] && screenshot=true
 
@@ -46,21 +47,9 @@ if [ ! -x "$enn" ]; then
 fi
 
 start=$(date +%s)
-work=$root/$build/gui-test
-rm -rf "$work"
-mkdir -p "$work"
-
-# A display of our own; Xvfb picks a free number and tells it on fd 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
+work_folder gui-test
 export WINEPREFIX=$root/$build/wine-gui WINEDEBUG=-all
-cleanup() {
-  /usr/lib/wine/wineserver64 -k 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+start_display
 
 mkdir -p "$WINEPREFIX"
 # Wine's servers outlive the programs they serve: they get no pipe of ours
@@ -88,14 +77,10 @@ dpi() {
 songti add 'AR PL UMing CN'
 dpi 96
 
-# A Unix path as Wine's drive Z: sees it.
-windows_path() { echo "Z:${1//\//\\}"; }
 exe=$(windows_path "$root/$build/app/veltrane.exe")
 workw=$(windows_path "$work")
 driver=$build/tests/win32/veltrane_gui_driver.exe
 
-passed=0
-failed=0
 run "$driver" "$exe" "$workw" >"$work/driver.log" 2>&1 || true
 cat "$work/driver.log"
 summary=$(grep -E '^driver: [0-9]+ passed, [0-9]+ failed' "$work/driver.log" | tail -1 || true)
@@ -109,15 +94,12 @@ fi
 
 # The container the window wrote, decrypted on Linux, is the file again.
 plain=$work/付款清单.txt
-if [ -f "$plain.enn" ] && "$enn" verify "$plain.enn" >/dev/null &&
-  "$enn" decrypt "$plain.enn" -o "$work/decrypted" >/dev/null &&
-  cmp -s "$plain" "$work/decrypted" && [ "$("$enn" password "$plain.enn")" = 135790 ]; then
-  echo "ok     the Linux enn decrypts the window's container to the same bytes"
-  passed=$((passed + 1))
-else
-  echo "FAILED the Linux enn decrypts the window's container to the same bytes"
-  failed=$((failed + 1))
-fi
+decrypts_on_linux() {
+  [ -f "$plain.enn" ] && "$enn" verify "$plain.enn" &&
+    "$enn" decrypt "$plain.enn" -o "$work/decrypted" &&
+    cmp -s "$plain" "$work/decrypted" && [ "$("$enn" password "$plain.enn")" = 135790 ]
+}
+check "the Linux enn decrypts the window's container to the same bytes" decrypts_on_linux
 
 # The form as a whole, at 144 dots per inch and without 宋体 in C.UTF-8.
 look() {
@@ -132,10 +114,7 @@ look() {
   fi
 }
 # A Windows of another language: no font stands in for 宋体, C.UTF-8 locale.
-c_locale() {
-  LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-    timeout 300 /usr/lib/wine/wine64 "$@"
-}
+c_locale() { WINE_LANG=C.UTF-8 run "$@"; }
 picture() {  # picture NAME [RUNNER]
   "${2:-run}" "$driver" "$exe" "$workw" --leave-open >"$work/picture.log" 2>&1 || true
   rect=$(grep '^rect ' "$work/picture.log" || true)
@@ -161,5 +140,4 @@ $screenshot && picture screenshot-windows-no-songti.png c_locale
 songti add 'AR PL UMing CN'
 
 echo "GUI suite under Wine: $(($(date +%s) - start)) s"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

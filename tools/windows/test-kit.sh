@@ -8,26 +8,16 @@
 # prefix is BUILD_DIR/wine. Ends on "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root=$PWD
-build=${BUILD_DIR:-build-windows}
-# shellcheck disable=SC1091
-. "$build/windows/delivery.env"
-zip=$root/$build/enn-$version-win64.zip
-if [ ! -f "$zip" ]; then
-  echo "test-kit.sh: $zip is missing; run tools/windows/build.sh" >&2
-  exit 1
-fi
+# shellcheck source=tools/windows/harness.sh
+. tools/windows/harness.sh
+zip=$(delivery "enn-$version-win64.zip")
 bash tools/install-missing.sh wine64 icoutils unzip
 export WINEPREFIX=${WINEPREFIX:-$root/$build/wine} WINEDEBUG=-all
 
-work=$root/$build/kit-test
-rm -rf "$work"
-mkdir -p "$work"
+work_folder kit-test
 unzip -q "$zip" -d "$work"
 kit=$work/enn-$version-win64
 
-# shellcheck source=tools/windows/checks.sh
-. tools/windows/checks.sh
 run() { (cd "$work" && timeout 300 "$root/tools/windows/wine-run.sh" "$@" </dev/null); }
 
 (cd "$kit" && find . -type f | sort) >"$work/contents"

@@ -10,44 +10,23 @@
 # N failed"; exit status 0 only when nothing failed.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root=$PWD
-build=${BUILD_DIR:-build-windows}
-# shellcheck disable=SC1091
-. "$build/windows/delivery.env"
-msi=$root/$build/veltrane-$version-win64.msi
-if [ ! -f "$msi" ]; then
-  echo "test-msi.sh: $msi is missing; run tools/windows/build.sh" >&2
-  exit 1
-fi
+# shellcheck source=tools/windows/harness.sh
+. tools/windows/harness.sh
+msi=$(delivery "veltrane-$version-win64.msi")
 bash tools/install-missing.sh wine64 xvfb msitools
 bash tools/chinese-locale.sh
 
-work=$root/$build/msi-test
-rm -rf "$work"
-mkdir -p "$work"
+work_folder msi-test
 export WINEPREFIX=$root/$build/wine-msi WINEDEBUG=-all
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-cleanup() {
-  /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1 || true
-  kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+start_display
 
 # Wine's servers outlive the programs they serve: they get no pipe of ours.
 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
 run() { timeout 300 tools/windows/wine-run.sh "$@" </dev/null; }
 run wineboot --init >"$work/wineboot.log" 2>&1
 
-# shellcheck source=tools/windows/checks.sh
-. tools/windows/checks.sh
-
-windows_path() { echo "Z:${1//\//\\}"; }
 # reg_export KEY: the key and everything below it, as regedit writes them,
 # in UTF-8 with Unix line ends; nothing when the key does not exist.
 reg_export() {

@@ -9,18 +9,11 @@
 # N failed".
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root=$PWD
-build=${BUILD_DIR:-build-windows}
-# shellcheck disable=SC1091
-. "$build/windows/delivery.env"
+# shellcheck source=tools/windows/harness.sh
+. tools/windows/harness.sh
 bash tools/install-missing.sh openssl osslsigncode msitools unzip
 
-work=$root/$build/signing-test
-rm -rf "$work"
-mkdir -p "$work"
-
-# shellcheck source=tools/windows/checks.sh
-. tools/windows/checks.sh
+work_folder signing-test
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Veltrane test signing" \
   -addext extendedKeyUsage=codeSigning -addext keyUsage=digitalSignature \

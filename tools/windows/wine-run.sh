@@ -2,7 +2,8 @@
 # Runs one Windows program under wine64: `wine-run.sh PROGRAM.exe ARGS...`.
 # Wine's prefix is the folder wine/ beside the program's build folder root
 # (WINEPREFIX, when set, wins), created on first use. Wine takes the Unix
-# locale's character set for file names, hence a UTF-8 locale.
+# locale's character set for file names, hence a UTF-8 locale: zh_CN.UTF-8,
+# or WINE_LANG when set.
 set -euo pipefail
 if [ -z "${WINEPREFIX:-}" ]; then
   dir=$(cd "$(dirname "$1")" && pwd)
@@ -13,5 +14,5 @@ if [ -z "${WINEPREFIX:-}" ]; then
 fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+export LANG=${WINE_LANG:-zh_CN.UTF-8} LC_ALL=${WINE_LANG:-zh_CN.UTF-8}
 exec /usr/lib/wine/wine64 "$@"
