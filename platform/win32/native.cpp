@@ -449,7 +449,11 @@ std::string ChineseFace(const std::string& face) {
     };
     std::string chosen = face;
     if (!showsChinese(Wide(face))) {
-        std::vector<std::wstring> faces;
+        // The usual Chinese faces first, each under its English and its
+        // Chinese name, then any the system has for Chinese text.
+        std::vector<std::wstring> faces = {L"SimSun",          L"\u5B8B\u4F53",
+                                           L"NSimSun",         L"\u65B0\u5B8B\u4F53",
+                                           L"Microsoft YaHei", L"\u5FAE\u8F6F\u96C5\u9ED1"};
         LOGFONTW want = {};
         want.lfCharSet = GB2312_CHARSET;
         EnumFontFamiliesExW(
@@ -462,23 +466,6 @@ std::string ChineseFace(const std::string& face) {
                 return 1;
             },
             reinterpret_cast<LPARAM>(&faces), 0);
-        std::stable_sort(
-            faces.begin(), faces.end(), [](const std::wstring& a, const std::wstring& b) {
-                // Each under its English and its Chinese name: 宋体, 新宋体, 微软雅黑.
-                auto rank = [](const std::wstring& f) {
-                    const wchar_t* preferred[][2] = {
-                        {L"SimSun", L"\u5B8B\u4F53"},
-                        {L"NSimSun", L"\u65B0\u5B8B\u4F53"},
-                        {L"Microsoft YaHei", L"\u5FAE\u8F6F\u96C5\u9ED1"}};
-                    for (int i = 0; i < 3; ++i) {
-                        if (lstrcmpiW(f.c_str(), preferred[i][0]) == 0 || f == preferred[i][1]) {
-                            return i;
-                        }
-                    }
-                    return 3;
-                };
-                return rank(a) < rank(b);
-            });
         for (const std::wstring& f : faces) {
             if (showsChinese(f)) {
                 chosen = Utf8(f.data(), int(f.size()));
