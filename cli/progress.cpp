@@ -22,10 +22,24 @@ std::chrono::milliseconds DelayFromEnvironment() {
     return std::chrono::milliseconds(1000);
 }
 
+// The name as the line gives it: the end of a long one, so that the line
+// fits a row of 80 columns and \r can rewrite it.
+std::string ShownName(const std::string& name) {
+    constexpr size_t kMost = 40;  // bytes: at most 40 columns, Chinese or not
+    if (name.size() <= kMost) {
+        return name;
+    }
+    size_t from = name.size() - (kMost - 3);
+    while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80) {
+        ++from;  // never into the middle of a character
+    }
+    return "..." + name.substr(from);
+}
+
 }  // namespace
 
 Progress::Progress(const std::string& name, bool allowed)
-    : name_(name),
+    : name_(ShownName(name)),
       enabled_(allowed && ErrorIsTerminal()),
       start_(Clock::now()),
       delay_(DelayFromEnvironment()) {}

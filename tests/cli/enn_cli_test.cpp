@@ -857,6 +857,28 @@ TEST_F(EnnTest, ProgressShowsOnATerminalOnlyAndNeverWhenQuiet) {
     unsetenv("ENN_PROGRESS_DELAY_MS");
 }
 
+// A long name would wrap the line, and \r rewrites only its last row.
+TEST_F(EnnTest, TheProgressLineOfALongNameFitsOneRow) {
+    const std::string name = std::string(120, 'n') + "-\u4ed8\u6b3e\u6e05\u5355.enn";
+    {
+        BuiltInKey key;
+        WriteFile(dir.File("plain"), PseudoRandomBytes(8 << 20, 3));
+        ASSERT_EQ(ENN_OK, EnnEncryptFile("123456", key.get(), dir.File("plain").c_str(),
+                                         dir.File(name).c_str()));
+    }
+    setenv("ENN_PROGRESS_DELAY_MS", "0", 1);
+    int status = 0;
+    const std::string seen = OnTerminal(dir.path(), {"verify", name}, &status);
+    unsetenv("ENN_PROGRESS_DELAY_MS");
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_THAT(seen, HasSubstr("\r...nnn")) << "the name's end: " << seen;
+    EXPECT_THAT(seen, HasSubstr("n-\u4ed8\u6b3e\u6e05\u5355.enn: ")) << seen;
+    std::istringstream lines(seen);
+    for (std::string line; std::getline(lines, line, '\r');) {
+        EXPECT_LE(line.size(), 80u) << line;
+    }
+}
+
 // Columns a terminal gives text: two for each character of three or more UTF-8 bytes.
 size_t Columns(const std::string& text) {
     size_t columns = 0;
