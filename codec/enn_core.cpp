@@ -157,7 +157,6 @@ int EnnEncodeFinish(EnnEncoding* e, unsigned char* out, char* header) {
     if (e->pendingLen > 0) {
         written = EnnSealChunk(e->ctx, e->pending, e->pendingLen, out);
         MD5Update(&e->md5, out, static_cast<unsigned int>(written));
-        SecureWipe(e->pending, sizeof e->pending);
         e->pendingLen = 0;
     }
     MD5FinalHex(&e->md5, header);

@@ -107,7 +107,8 @@ int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* f
 
 // A container encoded from plain bytes in order: the streaming counterpart of
 // EnnDecoding. Large feeds share the cipher work among EnnThreadCount()
-// threads; the bytes are the same whatever the count.
+// threads; the bytes are the same whatever the count. The plain bytes it holds
+// are wiped when it goes, finished or not.
 struct EnnEncoding {
     const BLOWFISH_CTX* ctx;
     MD5_CTX md5;
@@ -116,6 +117,7 @@ struct EnnEncoding {
     int threads;
     std::unique_ptr<EnnWorkers> workers;
     EnnChunkQueue queue;
+    ~EnnEncoding() { SecureWipe(pending, sizeof pending); }
 };
 
 // Starts a container carrying password (six digits) under a keyed ctx; out
