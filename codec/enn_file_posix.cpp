@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
@@ -33,8 +35,9 @@ int RealFstat(int fd, struct stat* st) {
 }
 
 constexpr EnnSystemCalls kRealCalls = {
-    RealOpen, close,     read,      pread,  write,  pwrite, fsync,  ftruncate, RealFstat,
-    RealStat, RealLstat, faccessat, fchmod, fchown, link,   linkat, rename,    unlink,
+    RealOpen,  close,    read,      pread,     write,     pwrite,    fsync, ftruncate,
+    RealFstat, RealStat, RealLstat, faccessat, fchmod,    fchown,    link,  linkat,
+    rename,    unlink,   listxattr, getxattr,  fgetxattr, fsetxattr,
 };
 
 }  // namespace
@@ -168,6 +171,12 @@ bool FolderOf(const char* path, char* out, size_t size) {
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
+// Every file the layer makes starts readable and writable by its writer
+// alone, whatever the umask or the folder's default ACL: what is written into
+// it reaches nobody else through its name, nor through a descriptor opened
+// early and kept. It takes the looks it is to have just before its name.
+constexpr mode_t kPrivate = 0600;
+
 // Aside names carry the mark, the writer's process id and a random part, and
 // nothing of the name they stand in for, so that they fit wherever it does.
 constexpr char kAsideMark[] = ".enn-aside-";
@@ -254,7 +263,7 @@ bool UnderAsideName(const char* path, char* name, size_t size, Make make) {
 int CreateNamed(const char* path, char* name, size_t size) {
     int fd = -1;
     UnderAsideName(path, name, size, [&fd](const char* aside) {
-        fd = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
         return fd >= 0;
     });
     return fd;
@@ -278,14 +287,16 @@ bool Writable(const char* path) {
     return g_ennSys.faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
 }
 
-bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace);
+bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool forTarget);
 
 // Where the folder takes no new file: a target the caller may write is
-// replaced in place, from a copy made whole in the temporary folder.
-bool CreateForCopyInPlace(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
+// replaced in place, from a copy made whole in the temporary folder. A link
+// there cannot be replaced without a new file, and what it leads to is never
+// written: refused.
+bool CreateForCopyInPlace(const char* path, EnnWriter* writer, int* fault, bool forTarget) {
     struct stat st;
-    if (!mayCopyInPlace || g_ennSys.stat(path, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !Writable(path) || !EnnCreateTemporary(writer)) {
+    if (!forTarget || g_ennSys.lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || !Writable(path) ||
+        !EnnCreateTemporary(writer)) {
         return Report(fault, ENN_FAULT_DENIED);
     }
     writer->inPlace = true;
@@ -296,13 +307,22 @@ bool CreateForCopyInPlace(const char* path, EnnWriter* writer, int* fault, bool 
 // it: the file keeps its owner, mode and links. Space is reserved first, so
 // that a full disk is found before the old content is touched.
 int CopyInPlace(EnnWriter* writer, const char* path) {
-    const int fd = g_ennSys.open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0);
+    // The name must still be the regular file it was: O_NOFOLLOW refuses a
+    // link put there since, and the ids tell a file swapped in meanwhile.
+    struct stat named;
+    if (g_ennSys.lstat(path, &named) != 0 || !S_ISREG(named.st_mode)) {
+        return ENN_FAULT_DENIED;
+    }
+    const int fd = g_ennSys.open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd < 0) {
+        if (errno == ELOOP) {
+            return ENN_FAULT_DENIED;
+        }
         return errno == EACCES || errno == EPERM || errno == EROFS ? ENN_FAULT_READ_ONLY
                                                                    : ENN_FAULT_WRITE;
     }
     struct stat st;
-    if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !SameId(IdOf(st), IdOf(named))) {
         g_ennSys.close(fd);
         return ENN_FAULT_NOT_REGULAR;
     }
@@ -333,23 +353,195 @@ int CopyInPlace(EnnWriter* writer, const char* path) {
     return result;
 }
 
-// Gives the finished file the owner, group and permission bits of the file
-// it replaces, as far as the caller may; never setuid, setgid or sticky.
-void CarryOwnerAndMode(int fd, const char* path) {
-    struct stat old;
-    if (g_ennSys.stat(path, &old) != 0 || !S_ISREG(old.st_mode)) {
+// An access ACL as the kernel keeps it in its attribute: a version word, then
+// entries of a tag, permissions and an id, little-endian.
+constexpr char kAclName[] = "system.posix_acl_access";
+constexpr size_t kAclHeader = 4;
+constexpr size_t kAclEntry = 8;
+constexpr unsigned kAclUserObj = 0x01;
+constexpr unsigned kAclGroupObj = 0x04;
+constexpr unsigned kAclOther = 0x20;
+
+unsigned AclWord(const std::vector<char>& acl, size_t at) {
+    return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
+}
+
+void SetAclPerm(std::vector<char>* acl, size_t entry, unsigned perm) {
+    (*acl)[entry + 2] = static_cast<char>(perm & 0xff);
+    (*acl)[entry + 3] = 0;
+}
+
+// Every entry of acl, as (offset of the entry, tag, permissions).
+template <typename F>
+void ForEachAclEntry(const std::vector<char>& acl, F each) {
+    for (size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
+        each(at, AclWord(acl, at), AclWord(acl, at + 2));
+    }
+}
+
+// The same entries granting the file's owner (the writer, while it is
+// written) alone: a trial that the file system takes them.
+void AclForWriterAlone(std::vector<char>* acl) {
+    ForEachAclEntry(*acl, [acl](size_t at, unsigned tag, unsigned) {
+        SetAclPerm(acl, at, tag == kAclUserObj ? 6 : 0);
+    });
+}
+
+// Where the old group cannot be kept, the caller's group, which takes its
+// place, gets no more than everybody else had.
+void AclWithoutGroup(std::vector<char>* acl) {
+    unsigned other = 0;
+    ForEachAclEntry(*acl, [&other](size_t, unsigned tag, unsigned perm) {
+        other = tag == kAclOther ? perm : other;
+    });
+    ForEachAclEntry(*acl, [acl, other](size_t at, unsigned tag, unsigned perm) {
+        if (tag == kAclGroupObj) {
+            SetAclPerm(acl, at, perm & other);
+        }
+    });
+}
+
+// Reads attribute name of the file path leads to (of fd when path is null)
+// into value; false when it cannot be read.
+bool ReadAttribute(const char* path, int fd, const char* name, std::vector<char>* value) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = path != nullptr ? g_ennSys.getxattr(path, name, nullptr, 0)
+                                             : g_ennSys.fgetxattr(fd, name, nullptr, 0);
+        if (size < 0) {
+            return false;
+        }
+        value->resize(static_cast<size_t>(size));
+        const ssize_t got = path != nullptr
+                                ? g_ennSys.getxattr(path, name, value->data(), value->size())
+                                : g_ennSys.fgetxattr(fd, name, value->data(), value->size());
+        if (got >= 0) {
+            value->resize(static_cast<size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) {
+            return false;  // ERANGE: it grew meanwhile
+        }
+    }
+    return false;
+}
+
+// The names of the attributes of the file path leads to, each ending in a
+// NUL; false when they cannot be listed.
+bool ReadAttributeNames(const char* path, std::vector<char>* names) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = g_ennSys.listxattr(path, nullptr, 0);
+        if (size < 0) {
+            return errno == ENOTSUP;  // a file system without attributes: none to carry
+        }
+        names->resize(static_cast<size_t>(size));
+        const ssize_t got = g_ennSys.listxattr(path, names->data(), names->size());
+        if (got >= 0) {
+            names->resize(static_cast<size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Gives fd the extended attributes and access ACL of the file at path, all
+// but file capabilities, which like setuid are never carried onto new
+// content. On trial the ACL grants the writer alone, so that the file shows
+// nobody anything while it is written; the real one comes before its name.
+// ENN_FAULT_NONE, or the one that cannot be read or set (a file system
+// without ACLs, an attribute the caller may not set): ENN_FAULT_ACL_NOT_KEPT
+// or ENN_FAULT_ATTRIBUTES_NOT_KEPT.
+int CarryAttributes(int fd, const char* path, bool trial, bool groupKept) {
+    std::vector<char> names;
+    if (!ReadAttributeNames(path, &names)) {
+        return ENN_FAULT_ATTRIBUTES_NOT_KEPT;
+    }
+    std::vector<char> value;
+    for (size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+        const char* name = names.data() + at;
+        if (std::strcmp(name, "security.capability") == 0) {
+            continue;
+        }
+        const bool acl = std::strcmp(name, kAclName) == 0;
+        const int why = acl ? ENN_FAULT_ACL_NOT_KEPT : ENN_FAULT_ATTRIBUTES_NOT_KEPT;
+        if (!ReadAttribute(path, -1, name, &value)) {
+            return why;
+        }
+        if (acl && trial) {
+            AclForWriterAlone(&value);
+        } else if (acl && !groupKept) {
+            AclWithoutGroup(&value);
+        }
+        if (g_ennSys.fsetxattr(fd, name, value.data(), value.size(), 0) != 0) {
+            return why;
+        }
+    }
+    return ENN_FAULT_NONE;
+}
+
+// Gives fd what a file newly made in path's folder gets: the permission bits
+// the umask leaves, or the folder's default ACL. An empty file made there
+// tells, by the kernel's own rules. Where none can be made the file stays
+// its writer's alone.
+void GiveNewFileLooks(int fd, const char* path) {
+    char folder[4096];
+    if (!FolderOf(path, folder, sizeof folder)) {
         return;
     }
+    int probe = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (probe < 0) {
+        char name[4096];
+        UnderAsideName(path, name, sizeof name, [&probe](const char* aside) {
+            probe = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return probe >= 0;
+        });
+        if (probe < 0) {
+            return;
+        }
+        g_ennSys.unlink(name);
+        UnregisterAside(name);
+    }
+    struct stat st;
+    if (g_ennSys.fstat(probe, &st) == 0) {
+        g_ennSys.fchmod(fd, st.st_mode & 0777);
+        std::vector<char> acl;
+        if (ReadAttribute(nullptr, probe, kAclName, &acl)) {
+            g_ennSys.fsetxattr(fd, kAclName, acl.data(), acl.size(), 0);
+        }
+    }
+    g_ennSys.close(probe);
+}
+
+// Gives the finished file the looks of the file it replaces: its owner and
+// group as far as the caller may set them, its permission bits (never
+// setuid, setgid or sticky), its ACL and attributes; or, where nothing stands
+// at path, a new file's. Where the group cannot be kept, the caller's group
+// gets no more than everybody else had. ENN_FAULT_NONE, or the fault of
+// CarryAttributes.
+int GiveFinalLooks(int fd, const char* path) {
+    struct stat old;
+    if (g_ennSys.stat(path, &old) != 0 || !S_ISREG(old.st_mode)) {
+        GiveNewFileLooks(fd, path);
+        return ENN_FAULT_NONE;
+    }
+    bool groupKept = true;
     struct stat mine;
     if (g_ennSys.fstat(fd, &mine) == 0 &&
         (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)) {
         // Only root may give a file away; anyone may pass it to a group of
         // their own. Otherwise the new file is the caller's, as a new file is.
         if (g_ennSys.fchown(fd, old.st_uid, old.st_gid) != 0) {
-            g_ennSys.fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+            groupKept = g_ennSys.fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
         }
     }
-    g_ennSys.fchmod(fd, old.st_mode & 0777);
+    mode_t mode = old.st_mode & 0777;
+    if (!groupKept) {
+        mode = (mode & ~070) | (mode & 070 & (mode & 07) << 3);
+    }
+    g_ennSys.fchmod(fd, mode);
+    return CarryAttributes(fd, path, false, groupKept);
 }
 
 }  // namespace
@@ -468,12 +660,24 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
 }
 
 bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault) {
-    return CreateAside(path, writer, fault, true);
+    if (!CreateAside(path, writer, fault, true)) {
+        return false;
+    }
+    // What the old file carries that the new one could not keep refuses the
+    // replacement now, before anything is written.
+    struct stat old;
+    if (!writer->inPlace && g_ennSys.stat(path, &old) == 0 && S_ISREG(old.st_mode)) {
+        if (const int why = CarryAttributes(Fd(writer->handle), path, true, true)) {
+            EnnDiscard(writer);
+            return Report(fault, why);
+        }
+    }
+    return true;
 }
 
 namespace {
 
-bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
+bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool forTarget) {
     *writer = EnnWriter();
     char folder[sizeof writer->aside];
     if (!FolderOf(path, folder, sizeof folder)) {
@@ -481,7 +685,7 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyIn
     }
     if (access("/proc/self/fd", X_OK) == 0) {
         // An unnamed file needs no cleaning up, whatever ends the process.
-        const int fd = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        const int fd = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, kPrivate);
         if (fd >= 0) {
             writer->handle = fd;
             writer->unnamed = true;
@@ -489,7 +693,7 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyIn
         }
         // Not every file system has unnamed files; fall back to a hidden name.
         if (errno == EACCES || errno == EPERM || errno == EROFS) {
-            return CreateForCopyInPlace(path, writer, fault, mayCopyInPlace);
+            return CreateForCopyInPlace(path, writer, fault, forTarget);
         }
     }
     // Where files have names while they are written, a kill leaves them:
@@ -501,7 +705,7 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyIn
         const int why = CreateFault(errno);
         writer->aside[0] = '\0';
         if (why == ENN_FAULT_DENIED) {
-            return CreateForCopyInPlace(path, writer, fault, mayCopyInPlace);
+            return CreateForCopyInPlace(path, writer, fault, forTarget);
         }
         return Report(fault, why);
     }
@@ -584,11 +788,15 @@ int PlaceFault(int err) {
     if (err == EACCES || err == EPERM || err == EROFS) {
         return ENN_FAULT_DENIED;
     }
+    if (err == EBUSY || err == EXDEV) {
+        return ENN_FAULT_MOUNT_POINT;  // a mount point, as a bind-mounted file is
+    }
     return err == EISDIR ? ENN_FAULT_OUTPUT_FOLDER : WriteFault(err);
 }
 
 // Puts the finished aside file under path only while the name is free.
 int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
+    GiveNewFileLooks(Fd(writer->handle), path);
     if (writer->unnamed) {
         const bool linked = g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
         const int err = errno;
@@ -636,7 +844,10 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
     if (placing == ENN_PLACE_NEW) {
         return PlaceNew(writer, path, self);
     }
-    CarryOwnerAndMode(fd, path);
+    if (const int why = GiveFinalLooks(fd, path)) {
+        EnnDiscard(writer);
+        return why;
+    }
     if (writer->unnamed && !NameUnnamed(writer, self, path)) {
         const int why = PlaceFault(errno);
         EnnDiscard(writer);
@@ -648,8 +859,8 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
         // they may write it: the old file takes the new content in place.
         int why = PlaceFault(err);
         struct stat there;
-        if (why == ENN_FAULT_DENIED && g_ennSys.stat(path, &there) == 0 && S_ISREG(there.st_mode) &&
-            Writable(path)) {
+        if (why == ENN_FAULT_DENIED && g_ennSys.lstat(path, &there) == 0 &&
+            S_ISREG(there.st_mode) && Writable(path)) {
             why = CopyInPlace(writer, path);
         }
         EnnDiscard(writer);

@@ -46,6 +46,10 @@ struct EnnSystemCalls {
     int (*linkat)(int fromdir, const char* from, int todir, const char* to, int flags);
     int (*rename)(const char* from, const char* to);
     int (*unlink)(const char* path);
+    ssize_t (*listxattr)(const char* path, char* names, size_t size);
+    ssize_t (*getxattr)(const char* path, const char* name, void* value, size_t size);
+    ssize_t (*fgetxattr)(int fd, const char* name, void* value, size_t size);
+    int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
 };
 #endif
 
