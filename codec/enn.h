@@ -73,7 +73,7 @@ ENN_API int EnnBuiltInKey(char key[57]);
 // only ever added, at the end.
 enum EnnFault {
     ENN_FAULT_NONE = 0,
-    ENN_FAULT_ARGUMENT,      // a bad password text or key
+    ENN_FAULT_ARGUMENT,      // a bad argument: null, empty, out of range, a password or key refused
     ENN_FAULT_NO_INPUT,      // the input does not exist
     ENN_FAULT_READ,          // reading failed part-way
     ENN_FAULT_CHANGED,       // the input changed while it was read
@@ -93,7 +93,12 @@ enum EnnFault {
     ENN_FAULT_DENIED,             // the folder may not be written in, or the output not replaced
     ENN_FAULT_READ_ONLY,          // the output is a file the caller may not write
     ENN_FAULT_NO_FOLDER,          // the output's folder does not exist
-    ENN_FAULT_DISK_FULL,  // the disk or the caller's quota is full; nothing was put in place
+    ENN_FAULT_DISK_FULL,     // the disk or the caller's quota is full; nothing was put in place
+    ENN_FAULT_ACL_NOT_KEPT,  // the file to replace has an ACL the new file cannot keep
+    ENN_FAULT_ATTRIBUTES_NOT_KEPT,  // ... extended attributes the new file cannot keep
+    ENN_FAULT_MOUNT_POINT,          // the output is a mount point (a bind-mounted file, say)
+    ENN_FAULT_NO_MEMORY,            // the memory the operation needs cannot be had
+    ENN_FAULT_NOT_CONTAINER,        // not a container at all: empty, or no digest header first
 };
 
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds

@@ -9,6 +9,9 @@
 #include "codec/enn_internal.h"
 
 int EnnIsPassword(const char* text) {
+    if (text == nullptr) {
+        return false;
+    }
     for (int i = 0; i < ENN_PASSWORD_LENGTH; ++i) {
         if (text[i] < '0' || text[i] > '9') {
             return false;
@@ -29,8 +32,25 @@ int EnnIsContainerSize(long long size) {
 }
 
 int EnnKeyLength(const char* key) {
-    const size_t len = std::strlen(key);
-    return len < 4 || len > 56 ? -1 : static_cast<int>(len);
+    if (key == nullptr) {
+        return -1;
+    }
+    // A key is read no further than its longest and a NUL: a buffer without
+    // one is refused, not read past its end.
+    int len = 0;
+    while (len <= 56 && key[len] != '\0') {
+        ++len;
+    }
+    return len < 4 || len > 56 ? -1 : len;
+}
+
+bool EnnIsDigestText(const unsigned char* text) {
+    for (int i = 0; i < ENN_HEADER_SIZE; ++i) {
+        if (!((text[i] >= '0' && text[i] <= '9') || (text[i] >= 'a' && text[i] <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int EnnStrictLength(const unsigned char* text) {
@@ -71,7 +91,8 @@ int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsi
 int EnnEncryptChunk(const char* key, const unsigned char* data, int n, unsigned char* out,
                     int* out_len) {
     EnnCipher cipher;
-    if (!EnnKeyCipher(key, &cipher) || n < 0 || n > 99999999) {
+    if (!EnnKeyCipher(key, &cipher) || n < 0 || n > 99999999 || out == nullptr ||
+        out_len == nullptr || (data == nullptr && n > 0)) {
         return ENN_ERR_GENERIC;
     }
     *out_len = EnnSealChunk(&cipher.ctx, data, n, out);
@@ -119,7 +140,8 @@ bool EnnOpenPasswordChunk(const BLOWFISH_CTX* ctx, const unsigned char* sealed, 
 int EnnDecryptChunk(const char* key, const unsigned char* data, int data_len, unsigned char* out,
                     int* out_len) {
     EnnCipher cipher;
-    if (!EnnKeyCipher(key, &cipher) || data_len < 8) {
+    if (!EnnKeyCipher(key, &cipher) || data == nullptr || data_len < 8 || out == nullptr ||
+        out_len == nullptr) {
         return ENN_ERR_GENERIC;
     }
     int n = 0;

@@ -106,8 +106,10 @@ void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* passwor
     MD5Update(&e->md5, out + ENN_HEADER_SIZE, ENN_PAYLOAD_OFFSET - ENN_HEADER_SIZE);
 }
 
-int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out,
-                  const std::function<void()>& alongside) {
+namespace {
+
+int EncodeSlice(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out,
+                const std::function<void()>& alongside) {
     if (size <= 0) {  // nothing to take; plain may even be null
         return 0;
     }
@@ -149,6 +151,28 @@ int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned
     written += whole * ENN_CHUNK_CIPHER;
     e->pendingLen = size - whole * ENN_CHUNK_PLAIN;
     std::memcpy(e->pending, plain + whole * ENN_CHUNK_PLAIN, static_cast<size_t>(e->pendingLen));
+    return written;
+}
+
+// A feed of any size is taken in slices whose counts of bytes and chunks fit
+// an int: about a gigabyte each.
+constexpr size_t kSliceChunks = 1 << 18;
+
+}  // namespace
+
+size_t EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, size_t size, unsigned char* out,
+                     const std::function<void()>& alongside) {
+    static const std::function<void()> none;
+    const std::function<void()>* hook = &alongside;
+    size_t written = 0;
+    while (size > 0) {
+        const size_t take = std::min(size, kSliceChunks * ENN_CHUNK_PLAIN);
+        written += static_cast<size_t>(
+            EncodeSlice(e, plain, static_cast<int>(take), out + written, *hook));
+        hook = &none;
+        plain += take;
+        size -= take;
+    }
     return written;
 }
 
@@ -222,10 +246,8 @@ int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsi
     return plainLen;
 }
 
-}  // namespace
-
-int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain,
-                  const std::function<void()>& alongside) {
+int DecodeSlice(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain,
+                const std::function<void()>& alongside) {
     if (size <= 0) {  // nothing to take; data may even be null
         return 0;
     }
@@ -283,6 +305,24 @@ int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned 
     return d->fault == ENN_FAULT_NONE ? plainLen : 0;
 }
 
+}  // namespace
+
+size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, unsigned char* plain,
+                     const std::function<void()>& alongside) {
+    static const std::function<void()> none;
+    const std::function<void()>* hook = &alongside;
+    size_t plainLen = 0;
+    while (size > 0) {
+        const size_t take = std::min(size, kSliceChunks * ENN_CHUNK_CIPHER);
+        plainLen += static_cast<size_t>(
+            DecodeSlice(d, data, static_cast<int>(take), plain + plainLen, *hook));
+        hook = &none;
+        data += take;
+        size -= take;
+    }
+    return plainLen;
+}
+
 int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* fault) {
     *plain_len = 0;
     char computed[ENN_HEADER_SIZE + 1];
@@ -291,9 +331,12 @@ int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* f
                   static_cast<unsigned int>(d->prefixLen - ENN_HEADER_SIZE));
     }
     MD5FinalHex(&d->md5, computed);
-    // A file shorter than the header never matches.
+    // A file shorter than the header never matches; one that does not even
+    // begin with a digest's text was never a container.
     if (d->prefixLen < ENN_HEADER_SIZE || std::memcmp(d->prefix, computed, ENN_HEADER_SIZE) != 0) {
-        return EnnFail(fault, ENN_FAULT_DIGEST, ENN_ERR_DIGEST);
+        const bool container = d->prefixLen >= ENN_HEADER_SIZE && EnnIsDigestText(d->prefix);
+        return EnnFail(fault, container ? ENN_FAULT_DIGEST : ENN_FAULT_NOT_CONTAINER,
+                       ENN_ERR_DIGEST);
     }
     if (d->prefixLen == ENN_HEADER_SIZE) {
         // The header alone, matching: a container of nothing. It carries no

@@ -2,6 +2,7 @@
 #ifndef VELTRANE_CODEC_ENN_INTERNAL_H
 #define VELTRANE_CODEC_ENN_INTERNAL_H
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -56,6 +57,10 @@ int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsi
 int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_len,
                  unsigned char* out, int out_cap, int* n);
 
+// True when the 32 bytes at text are lowercase hexadecimal digits, as a
+// digest header is.
+bool EnnIsDigestText(const unsigned char* text);
+
 // The plain length in a decrypted length Block, when it is eight decimal
 // digits as the encoder prints them; else -1.
 int EnnStrictLength(const unsigned char* text);
@@ -89,15 +94,15 @@ struct EnnDecoding {
 // for large feeds.
 void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx);
 
-// Takes the next size bytes of the container. The plain bytes of every data
+// Takes the next size bytes of the container, a feed of any size. The plain bytes of every data
 // chunk they complete go to plain, which holds (size / 4008 + 1) * 4000 bytes;
 // returns their count.
 // When the feed's chunks are shared out among threads, alongside (when
 // given) runs once on the caller's thread while the helpers start on them:
 // the I/O of the batches before and after this one overlaps the cipher work
 // so. It must not touch data or plain. It is not run otherwise.
-int EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, int size, unsigned char* plain,
-                  const std::function<void()>& alongside = nullptr);
+size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, unsigned char* plain,
+                     const std::function<void()>& alongside = nullptr);
 
 // Ends the container: the plain bytes of a last short chunk go to plain (4000
 // bytes) and their count to *plain_len. Returns ENN_OK, ENN_ERR_DIGEST, or
@@ -126,11 +131,11 @@ struct EnnEncoding {
 void EnnEncodeStart(EnnEncoding* e, const BLOWFISH_CTX* ctx, const char* password,
                     unsigned char* out);
 
-// Takes the next size plain bytes. The chunks they complete go to out, which
+// Takes the next size plain bytes, a feed of any size. The chunks they complete go to out, which
 // holds (size / 4000 + 1) * 4008 bytes; returns their count.
 // alongside as for EnnDecodeFeed.
-int EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, int size, unsigned char* out,
-                  const std::function<void()>& alongside = nullptr);
+size_t EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, size_t size, unsigned char* out,
+                     const std::function<void()>& alongside = nullptr);
 
 // Ends the container: a last short chunk goes to out (4008 bytes), its count
 // returned, and header (33 bytes) receives the digest text that replaces the

@@ -227,11 +227,21 @@ int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const 
     return writeFailed ? writer->fault : ENN_FAULT_NONE;
 }
 
-}  // namespace
+// A named end must have a name: an empty one is refused before anything is
+// read, as is a null one where no function stands in for the file.
+bool Unnamed(const char* path) {
+    return path != nullptr && path[0] == '\0';
+}
 
-int EnnDecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
-                     EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
-                     int* fault) {
+int DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
+                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
+                  int* fault) {
+    if (read == nullptr && (in_path == nullptr || Unnamed(in_path))) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
+    }
+    if (write == nullptr && Unnamed(out_path)) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
+    }
     const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
     EnnCipher cipher;
     Input in;
@@ -296,11 +306,17 @@ int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
                    keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE, fault);
 }
 
-int EnnEncryptStream(const char* password, const char* key, const char* in_path,
-                     const char* out_path, EnnReadFunc read, EnnWriteFunc write,
-                     EnnProgressFunc progress, void* context, int* fault) {
+int EncryptStream(const char* password, const char* key, const char* in_path, const char* out_path,
+                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
+                  int* fault) {
     if (!EnnIsPassword(password)) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+    }
+    if (read == nullptr && (in_path == nullptr || Unnamed(in_path))) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
+    }
+    if (write == nullptr && (out_path == nullptr || Unnamed(out_path))) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
     }
     EnnCipher cipher;
     Input in;
@@ -348,8 +364,14 @@ int EnnEncryptStream(const char* password, const char* key, const char* in_path,
     return Deliver(&out.writer, out_path, write, context, ENN_PLACE_REPLACE, fault);
 }
 
-int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
-                          char* password, int* fault) {
+int ReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
+                       char* password, int* fault) {
+    if (password == nullptr) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+    }
+    if (read == nullptr && (in_path == nullptr || Unnamed(in_path))) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
+    }
     EnnCipher cipher;
     Input in;
     if (const int opened = OpenInput(key, in_path, read, context, &cipher, &in, fault)) {
@@ -360,11 +382,51 @@ int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read
     if (got < 0) {
         return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
     }
+    // The header is not consulted, but input that does not begin with one is
+    // told as no container at all when its password cannot be had.
+    const bool container = got >= ENN_HEADER_SIZE && EnnIsDigestText(prefix);
     if (got < ENN_PAYLOAD_OFFSET) {
-        return EnnFail(fault, ENN_FAULT_LAYOUT, ENN_ERR_GENERIC);
+        return EnnFail(fault, container ? ENN_FAULT_LAYOUT : ENN_FAULT_NOT_CONTAINER,
+                       ENN_ERR_GENERIC);
     }
     if (!EnnOpenPasswordChunk(&cipher.ctx, prefix + ENN_HEADER_SIZE, password)) {
-        return EnnFail(fault, ENN_FAULT_FOREIGN_KEY, ENN_ERR_GENERIC);
+        return EnnFail(fault, container ? ENN_FAULT_FOREIGN_KEY : ENN_FAULT_NOT_CONTAINER,
+                       ENN_ERR_GENERIC);
     }
     return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+}
+
+}  // namespace
+
+// No exception leaves the library: the only ones its code can meet are for
+// memory or threads that cannot be had.
+int EnnDecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
+                     EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
+                     int* fault) {
+    try {
+        return DecryptStream(key, in_path, out_path, placing, read, write, progress, context,
+                             fault);
+    } catch (...) {
+        return EnnFail(fault, ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC);
+    }
+}
+
+int EnnEncryptStream(const char* password, const char* key, const char* in_path,
+                     const char* out_path, EnnReadFunc read, EnnWriteFunc write,
+                     EnnProgressFunc progress, void* context, int* fault) {
+    try {
+        return EncryptStream(password, key, in_path, out_path, read, write, progress, context,
+                             fault);
+    } catch (...) {
+        return EnnFail(fault, ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC);
+    }
+}
+
+int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
+                          char* password, int* fault) {
+    try {
+        return ReadPasswordStream(key, in_path, read, context, password, fault);
+    } catch (...) {
+        return EnnFail(fault, ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC);
+    }
 }

@@ -33,10 +33,16 @@ EnnWorkers::~EnnWorkers() {
 }
 
 void EnnWorkers::Run(const std::function<void()>& job, const std::function<void()>& mine) {
-    if (threads_.empty()) {
-        for (int i = 0; i < helpers_; ++i) {
-            threads_.emplace_back(&EnnWorkers::Loop, this);
+    if (!started_) {
+        started_ = true;
+        try {
+            for (int i = 0; i < helpers_; ++i) {
+                threads_.emplace_back(&EnnWorkers::Loop, this);
+            }
+        } catch (...) {
+            // The system gives fewer threads: the caller's does the rest.
         }
+        helpers_ = static_cast<int>(threads_.size());
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -39,6 +39,7 @@ class EnnWorkers {
     void Loop();
 
     int helpers_;
+    bool started_ = false;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_;
