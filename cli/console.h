@@ -30,6 +30,15 @@ std::string TakeOutputError();
 // lost unseen. Returns TakeOutputError() after that.
 std::string FinishOutput();
 
+// What standard input is, where it cannot carry a container: closed (or
+// open only for writing), a folder, or a terminal, at which nobody can type
+// one. Anything else is data.
+enum class InputKind { kData, kClosed, kFolder, kTerminal };
+InputKind StandardInputKind();
+
+// How many bytes standard output has taken so far, through WriteOut.
+long long OutputBytes();
+
 // True when standard error is a terminal that a person reads.
 bool ErrorIsTerminal();
 

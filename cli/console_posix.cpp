@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,6 +48,18 @@ int ReadIn(unsigned char* buf, int size) {
         }
         return static_cast<int>(got);
     }
+}
+
+InputKind StandardInputKind() {
+    const int flags = fcntl(0, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_WRONLY) {
+        return InputKind::kClosed;  // a closed one is kept taken write-only
+    }
+    struct stat st;
+    if (fstat(0, &st) == 0 && S_ISDIR(st.st_mode)) {
+        return InputKind::kFolder;
+    }
+    return isatty(0) == 1 ? InputKind::kTerminal : InputKind::kData;
 }
 
 bool ErrorIsTerminal() {

@@ -73,6 +73,16 @@ int ReadIn(unsigned char* buf, int size) {
     return _read(0, buf, static_cast<unsigned>(size));
 }
 
+InputKind StandardInputKind() {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+        return InputKind::kClosed;
+    }
+    DWORD mode = 0;
+    return GetFileType(in) == FILE_TYPE_CHAR && GetConsoleMode(in, &mode) ? InputKind::kTerminal
+                                                                          : InputKind::kData;
+}
+
 bool ErrorIsTerminal() {
     return ConsoleOf(GetStdHandle(STD_ERROR_HANDLE)) != nullptr;
 }

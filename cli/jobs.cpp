@@ -49,6 +49,10 @@ std::string InputProblem(int fault) {
             return _("written under another key: its password chunk does not decode");
         case ENN_FAULT_LAYOUT:
             return _("damaged: a chunk is not laid out as the encoder writes it");
+        case ENN_FAULT_NOT_CONTAINER:
+            return _("not a container: it does not begin with a digest header");
+        case ENN_FAULT_NO_MEMORY:
+            return _("cannot be worked on: the memory it needs cannot be had");
         default:
             return _("cannot be used: the built-in key was refused");
     }
@@ -58,7 +62,16 @@ std::string InputProblem(int fault) {
 std::string OutputProblem(const std::string& output, int fault, const JobOptions& options) {
     if (IsStream(output)) {
         // The output waits whole in a temporary file first: a failure with
-        // no error from standard output is that file's.
+        // no error from standard output is that file's. Once bytes went out
+        // they cannot be taken back; the reader is told how far they got.
+        if (OutputBytes() > 0) {
+            const std::string why = TakeOutputError();
+            return Fill(_("received only part of the data (%s bytes or more), then %s; "
+                          "discard what arrived"),
+                        {std::to_string(OutputBytes()),
+                         why.empty() ? _("the temporary file could not be read back")
+                                     : Fill(_("writing failed: %s"), {why})});
+        }
         if (fault == ENN_FAULT_NO_OUTPUT) {
             return _("cannot be written: no temporary file can be made in the temporary folder");
         }
@@ -92,6 +105,12 @@ std::string OutputProblem(const std::string& output, int fault, const JobOptions
             return _("cannot be written: the disk is full; nothing written");
         case ENN_FAULT_WRITE:
             return _("cannot be written: a write failed; nothing written");
+        case ENN_FAULT_ACL_NOT_KEPT:
+            return _("has an access ACL that a new file here cannot keep; not replaced");
+        case ENN_FAULT_ATTRIBUTES_NOT_KEPT:
+            return _("has extended attributes that a new file here cannot keep; not replaced");
+        case ENN_FAULT_MOUNT_POINT:
+            return _("is a mount point; not replaced");
         default:
             return _("cannot be created: its folder takes no new file");
     }
@@ -110,6 +129,9 @@ bool IsOutputFault(int fault) {
         case ENN_FAULT_READ_ONLY:
         case ENN_FAULT_NO_FOLDER:
         case ENN_FAULT_DISK_FULL:
+        case ENN_FAULT_ACL_NOT_KEPT:
+        case ENN_FAULT_ATTRIBUTES_NOT_KEPT:
+        case ENN_FAULT_MOUNT_POINT:
             return true;
         default:
             return false;
@@ -220,11 +242,36 @@ std::string Translated(const std::string& message) {
     return message;
 }
 
+// Refuses standard input at once where it cannot carry a container; true
+// when it can.
+bool ContainerOnStandardInput() {
+    switch (StandardInputKind()) {
+        case InputKind::kClosed:
+            Fail(_("standard input"), _("is closed; there is nothing to read"));
+            return false;
+        case InputKind::kFolder:
+            Fail(_("standard input"), _("is a folder, not a container"));
+            return false;
+        case InputKind::kTerminal:
+            Fail(_("standard input"),
+                 _("is a terminal, at which no container can be typed; redirect a file or a "
+                   "pipe to it"));
+            return false;
+        case InputKind::kData:
+            break;
+    }
+    return true;
+}
+
 }  // namespace
 
 int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& options) {
     int status = kExitOk;
     for (const std::string& path : paths) {
+        if (IsStream(path) && !ContainerOnStandardInput()) {
+            status = kExitFailed;
+            continue;
+        }
         int fault = ENN_FAULT_NONE;
         {
             Progress progress(Shown(path, false), !options.quiet);
@@ -250,6 +297,9 @@ int DecryptContainer(const std::string& container, const std::string& output,
         Fail(output, _("names a folder, not a file"));
         return kExitFailed;
     }
+    if (IsStream(container) && !ContainerOnStandardInput()) {
+        return kExitFailed;
+    }
     int fault = ENN_FAULT_NONE;
     int result;
     {
@@ -273,6 +323,9 @@ int DecryptContainer(const std::string& container, const std::string& output,
 }
 
 int PrintPassword(const std::string& container) {
+    if (IsStream(container) && !ContainerOnStandardInput()) {
+        return kExitFailed;
+    }
     char password[7] = {};
     int fault = ENN_FAULT_NONE;
     int result;

@@ -45,9 +45,11 @@ const Command kCommands[] = {
      N_("Checks the container and writes the plain file, by default FILE (the container's "
         "name without .enn). The plain file appears under its name, or on standard output with "
         "-o -, only once the whole container has been checked: a damaged or foreign container, "
-        "a full disk or an interruption leaves no plain file behind, nothing on standard "
-        "output and an existing OUT as it was. - reads the container from standard input; "
-        "the output must then be named with -o.")},
+        "a full disk or an interruption leaves no plain file behind and an existing OUT as it "
+        "was. Standard output gets nothing before the check; but a pipe cannot take back what "
+        "it was given, so an interruption or failure while the data is delivered can leave "
+        "part of it there, and enn then exits non-zero: act only on status 0. - reads the "
+        "container from standard input; the output must then be named with -o.")},
     {kPassword, "password", "FILE.enn", N_("print the six-digit password inside"),
      N_("Prints the six-digit password carried inside the container, also with -q. The "
         "digest header is not consulted; 'enn verify' checks it. - reads the container from "

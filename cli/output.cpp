@@ -8,8 +8,9 @@
 
 namespace {
 
-int g_outError = 0;    // the first errno of a failed write to standard output
-bool g_wrote = false;  // anything was given to standard output
+int g_outError = 0;     // the first errno of a failed write to standard output
+bool g_wrote = false;   // anything was given to standard output
+long long g_bytes = 0;  // bytes standard output took through WriteOut
 
 }  // namespace
 
@@ -26,11 +27,20 @@ void NoteOutputError() {
 bool WriteOut(const unsigned char* data, std::size_t size) {
     g_wrote = true;
     errno = 0;
-    if (std::fwrite(data, 1, size, stdout) != size) {
+    // Flushed at once, so that the count is what the pipe or file took and
+    // a failure can say how much of the data got out.
+    const std::size_t put = std::fwrite(data, 1, size, stdout);
+    const bool flushed = std::fflush(stdout) == 0;
+    if (put != size || !flushed) {
         NoteOutputError();
         return false;
     }
+    g_bytes += static_cast<long long>(size);
     return true;
+}
+
+long long OutputBytes() {
+    return g_bytes;
 }
 
 std::string TakeOutputError() {

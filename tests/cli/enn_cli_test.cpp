@@ -404,7 +404,7 @@ TEST_F(EnnTest, VerifySaysALineAFile) {
     EXPECT_EQ("good.enn: intact\n", r.out);
     EXPECT_EQ(
         "enn: flipped.enn: damaged: the digest header does not match the content\n"
-        "enn: upper.enn: damaged: the digest header does not match the content\n"
+        "enn: upper.enn: not a container: it does not begin with a digest header\n"
         "enn: cut.enn: damaged: a chunk is not laid out as the encoder writes it\n"
         "enn: missing.enn: cannot be opened: it does not exist\n",
         r.err);

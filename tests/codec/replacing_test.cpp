@@ -282,6 +282,9 @@ TEST_F(Replacing, AReadErrorIsNotTakenForAnotherKey) {
     EXPECT_EQ(fault, ENN_FAULT_FOREIGN_KEY);
     WriteFile(plain, Bytes(40, 'x'));
     EXPECT_EQ(EnnReadPasswordEx(kKey, plain.c_str(), password, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_NOT_CONTAINER);
+    WriteFile(plain, Bytes(40, 'a'));  // a digest's text, then too little
+    EXPECT_EQ(EnnReadPasswordEx(kKey, plain.c_str(), password, &fault), ENN_ERR_GENERIC);
     EXPECT_EQ(fault, ENN_FAULT_LAYOUT);
     EXPECT_EQ(std::string(password), "xxxxxx");
 }
