@@ -36,6 +36,27 @@ void PrintOut(const std::string& text) {
     }
 }
 
+bool WriteOut(const unsigned char* data, std::size_t size) {
+    NoteOutputWritten();
+    std::fflush(stdout);  // what was printed before goes first
+    // Straight to the descriptor, so that the count is what it took.
+    while (size > 0) {
+        const ssize_t put = write(1, data, size);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            errno = put == 0 ? EIO : errno;
+            NoteOutputError();
+            return false;
+        }
+        NoteOutputBytes(put);
+        data += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 void PrintErr(const std::string& text) {
     std::fputs(text.c_str(), stderr);
 }

@@ -69,6 +69,20 @@ void PrintOut(const std::string& text) {
     }
 }
 
+bool WriteOut(const unsigned char* data, std::size_t size) {
+    NoteOutputWritten();
+    errno = 0;
+    // Flushed at once, so that the count is what the file or pipe took.
+    const std::size_t put = std::fwrite(data, 1, size, stdout);
+    const bool flushed = std::fflush(stdout) == 0;
+    if (put != size || !flushed) {
+        NoteOutputError();
+        return false;
+    }
+    NoteOutputBytes(static_cast<long long>(size));
+    return true;
+}
+
 int ReadIn(unsigned char* buf, int size) {
     return _read(0, buf, static_cast<unsigned>(size));
 }

@@ -66,8 +66,8 @@ std::string OutputProblem(const std::string& output, int fault, const JobOptions
         // they cannot be taken back; the reader is told how far they got.
         if (OutputBytes() > 0) {
             const std::string why = TakeOutputError();
-            return Fill(_("received only part of the data (%s bytes or more), then %s; "
-                          "discard what arrived"),
+            return Fill(_("received only the first %s bytes of the data, then %s; "
+                          "discard them"),
                         {std::to_string(OutputBytes()),
                          why.empty() ? _("the temporary file could not be read back")
                                      : Fill(_("writing failed: %s"), {why})});

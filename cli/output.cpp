@@ -10,7 +10,7 @@ namespace {
 
 int g_outError = 0;     // the first errno of a failed write to standard output
 bool g_wrote = false;   // anything was given to standard output
-long long g_bytes = 0;  // bytes standard output took through WriteOut
+long long g_bytes = 0;  // bytes of data standard output took
 
 }  // namespace
 
@@ -24,19 +24,8 @@ void NoteOutputError() {
     }
 }
 
-bool WriteOut(const unsigned char* data, std::size_t size) {
-    g_wrote = true;
-    errno = 0;
-    // Flushed at once, so that the count is what the pipe or file took and
-    // a failure can say how much of the data got out.
-    const std::size_t put = std::fwrite(data, 1, size, stdout);
-    const bool flushed = std::fflush(stdout) == 0;
-    if (put != size || !flushed) {
-        NoteOutputError();
-        return false;
-    }
-    g_bytes += static_cast<long long>(size);
-    return true;
+void NoteOutputBytes(long long count) {
+    g_bytes += count;
 }
 
 long long OutputBytes() {

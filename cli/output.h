@@ -6,6 +6,9 @@
 // Notes that something is given to standard output.
 void NoteOutputWritten();
 
+// Notes that standard output took count more bytes of data.
+void NoteOutputBytes(long long count);
+
 // Notes that a write to standard output failed, with errno (EIO when errno
 // says nothing); only the first failure is kept.
 void NoteOutputError();

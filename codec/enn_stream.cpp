@@ -95,6 +95,9 @@ int OpenInput(const char* key, const char* in_path, EnnReadFunc read, void* cont
     if (read != nullptr) {
         return ENN_OK;
     }
+    if (in_path == nullptr) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
+    }
     int why = ENN_FAULT_NONE;
     if (!EnnOpenReader(in_path, &in->file.reader, &why)) {
         return EnnFail(fault, why, ENN_ERR_OPEN_INPUT);
@@ -227,8 +230,8 @@ int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const 
     return writeFailed ? writer->fault : ENN_FAULT_NONE;
 }
 
-// A named end must have a name: an empty one is refused before anything is
-// read, as is a null one where no function stands in for the file.
+// An output must have a name: an empty one is refused before anything is
+// read. (An empty input name is a file that does not exist.)
 bool Unnamed(const char* path) {
     return path != nullptr && path[0] == '\0';
 }
@@ -236,17 +239,14 @@ bool Unnamed(const char* path) {
 int DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
                   EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
                   int* fault) {
-    if (read == nullptr && (in_path == nullptr || Unnamed(in_path))) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
-    }
-    if (write == nullptr && Unnamed(out_path)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
-    }
     const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
     EnnCipher cipher;
     Input in;
     if (const int opened = OpenInput(key, in_path, read, context, &cipher, &in, fault)) {
         return opened;
+    }
+    if (write == nullptr && Unnamed(out_path)) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
     }
     // As in EnnDecryptFileEx: an output that cannot be had is reported only
     // once the container has been checked, so that damage is told first.
@@ -312,16 +312,13 @@ int EncryptStream(const char* password, const char* key, const char* in_path, co
     if (!EnnIsPassword(password)) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
     }
-    if (read == nullptr && (in_path == nullptr || Unnamed(in_path))) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
-    }
-    if (write == nullptr && (out_path == nullptr || Unnamed(out_path))) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
-    }
     EnnCipher cipher;
     Input in;
     if (const int opened = OpenInput(key, in_path, read, context, &cipher, &in, fault)) {
         return opened;
+    }
+    if (write == nullptr && (out_path == nullptr || Unnamed(out_path))) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
     }
     EnnWriterGuard out;
     if (const int why = OpenOutput(out_path, write != nullptr, in.id, false, &out.writer)) {
@@ -368,9 +365,6 @@ int ReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, v
                        char* password, int* fault) {
     if (password == nullptr) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
-    }
-    if (read == nullptr && (in_path == nullptr || Unnamed(in_path))) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
     }
     EnnCipher cipher;
     Input in;

@@ -65,18 +65,28 @@ void Drain(int outFd, int errFd, std::string* out, std::string* err) {
 }
 
 // Where the child's standard output goes: a pipe the test reads, a full
-// disk (/dev/full), or nowhere (closed).
-enum Out { kPipe, kFull, kClosed };
+// disk (/dev/full), nowhere (closed), or the end of the file "stdout.bin" in
+// its folder.
+enum Out { kPipe, kFull, kClosed, kAppend };
+
+// Where its standard input comes from: a pipe the test writes, nowhere
+// (closed), its folder, or a terminal.
+enum In { kFromPipe, kFromNothing, kFromFolder, kFromTerminal };
 
 // Runs enn in dir with args, feeding input on standard input. The child has no
 // controlling terminal, as under a scheduler.
 // A file-size limit, when given, makes writes past it fail as on a full disk.
 Result Enn(const std::string& dir, const std::vector<std::string>& args,
-           const std::string& input = "", rlim_t fileLimit = RLIM_INFINITY, Out to = kPipe) {
+           const std::string& input = "", rlim_t fileLimit = RLIM_INFINITY, Out to = kPipe,
+           In from = kFromPipe) {
     int in[2], out[2], err[2];
     if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) {
         ADD_FAILURE() << "pipe";
         return {};
+    }
+    const int terminal = from == kFromTerminal ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    if (terminal >= 0 && (grantpt(terminal) != 0 || unlockpt(terminal) != 0)) {
+        ADD_FAILURE() << "no pseudo-terminal";
     }
     std::vector<char*> argv{const_cast<char*>(ENN_BINARY)};
     for (const std::string& a : args) {
@@ -95,6 +105,18 @@ Result Enn(const std::string& dir, const std::vector<std::string>& args,
             close(full);
         } else if (to == kClosed) {
             close(1);
+        } else if (to == kAppend) {
+            const int file = open((dir + "/stdout.bin").c_str(), O_WRONLY | O_APPEND);
+            dup2(file, 1);
+            close(file);
+        }
+        if (from == kFromNothing) {
+            close(0);
+        } else if (from != kFromPipe) {
+            const int source = from == kFromFolder ? open(dir.c_str(), O_RDONLY | O_DIRECTORY)
+                                                   : open(ptsname(terminal), O_RDWR | O_NOCTTY);
+            dup2(source, 0);
+            close(source);
         }
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
             close(fd);
@@ -119,6 +141,9 @@ Result Enn(const std::string& dir, const std::vector<std::string>& args,
     Drain(out[0], err[0], &r.out, &r.err);
     int status = 0;
     waitpid(pid, &status, 0);
+    if (terminal >= 0) {
+        close(terminal);
+    }
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
 }
@@ -929,6 +954,47 @@ TEST_F(EnnTest, VersionIsTheProjects) {
     const Result r = Enn(dir.path(), {"--version"});
     EXPECT_EQ(0, r.status);
     EXPECT_EQ(std::string("enn ") + VELTRANE_VERSION + "\n", r.out);
+}
+
+TEST_F(EnnTest, StandardInputThatCannotCarryAContainerIsRefusedAtOnce) {
+    const struct {
+        In from;
+        const char* said;
+    } inputs[] = {
+        {kFromNothing, "enn: standard input: is closed; there is nothing to read\n"},
+        {kFromFolder, "enn: standard input: is a folder, not a container\n"},
+        {kFromTerminal,
+         "enn: standard input: is a terminal, at which no container can be typed; redirect a "
+         "file or a pipe to it\n"},
+        {kFromPipe,
+         "enn: standard input: not a container: it does not begin with a digest "
+         "header\n"},  // empty
+    };
+    const std::vector<std::vector<std::string>> commands = {
+        {"verify", "-"}, {"password", "-"}, {"decrypt", "-", "-o", "out"}};
+    for (const auto& input : inputs) {
+        for (const auto& args : commands) {
+            const Result r = Enn(dir.path(), args, "", RLIM_INFINITY, kPipe, input.from);
+            EXPECT_EQ(1, r.status) << args[0] << " " << input.said;
+            EXPECT_EQ(input.said, r.err) << args[0];
+            EXPECT_EQ("", r.out);
+        }
+    }
+    EXPECT_FALSE(FileExists(dir.File("out")));
+}
+
+TEST_F(EnnTest, StandardOutputThatTookPartOfTheDataIsToldHowMuch) {
+    // Room for the plain file in the temporary folder, but not for all of
+    // it at the end of what standard output already holds.
+    const std::string container = Encrypted("big", PseudoRandomBytes(100000, 9));
+    WriteFile(dir.File("stdout.bin"), Bytes(100000, 'x'));
+    const Result r = Enn(dir.path(), {"decrypt", "-q", "big.enn", "-o", "-"}, "", 150000, kAppend);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(
+        "enn: standard output: received only the first 50000 bytes of the data, then writing "
+        "failed: File too large; discard them\n",
+        r.err);
+    EXPECT_EQ(ReadFile(dir.File("stdout.bin")).size(), 150000u);
 }
 
 }  // namespace

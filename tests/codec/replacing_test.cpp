@@ -21,49 +21,19 @@
 #include "codec/enn_file.h"
 #include "codec/enn_syscalls.h"
 #include "test_util.h"
+#ifndef _WIN32
+#include "as_user.h"
+#endif
 
 #ifndef _WIN32
 namespace {
 
 const char kKey[] = "Karsholm payment batch key";
-constexpr uid_t kUser = 12345;
-constexpr uid_t kOtherUser = 12346;
-
-// Runs body in a child process as user (and a group of the same number) and
-// returns its exit status (-1 on a signal, 99 when the switch failed).
-template <typename F>
-int AsUser(uid_t user, F body) {
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgroups(0, nullptr) != 0 || setresgid(user, user, user) != 0 ||
-            setresuid(user, user, user) != 0) {
-            _exit(99);
-        }
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-struct stat StatOf(const std::string& path) {
-    struct stat st = {};
-    lstat(path.c_str(), &st);
-    return st;
-}
 
 int g_reads = 0;
 ssize_t CountingRead(int fd, void* buf, size_t size) {
     ++g_reads;
     return read(fd, buf, size);
-}
-
-int OpenWithoutUnnamedFiles(const char* path, int flags, mode_t mode) {
-    if ((flags & O_TMPFILE) == O_TMPFILE) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return open(path, flags, mode);
 }
 
 class Replacing : public ::testing::Test {

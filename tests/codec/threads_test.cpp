@@ -11,7 +11,10 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "codec/enn.h"
@@ -114,6 +117,93 @@ TEST_F(Threads, TheInMemoryCoreTakesFeedsOfAnySize) {
             EXPECT_EQ(EncodeInMemory(data, feed), expected) << feed << " on " << threads;
         }
     }
+}
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELTRANE_UNDER_TSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define VELTRANE_UNDER_TSAN 1
+#endif
+
+// Bytes of memory this machine can still give, from /proc/meminfo; 0 where
+// it does not say.
+unsigned long long AvailableMemory() {
+    std::FILE* info = std::fopen("/proc/meminfo", "r");
+    unsigned long long kib = 0;
+    if (info != nullptr) {
+        char line[256];
+        while (std::fgets(line, sizeof line, info) != nullptr) {
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
+                break;
+            }
+        }
+        std::fclose(info);
+    }
+    return kib * 1024;
+}
+
+unsigned char PatternAt(size_t i) {
+    return static_cast<unsigned char>(i * 131 + (i >> 20));
+}
+
+// One feed of more than 2^31 bytes each way: no count of bytes, chunks or
+// plain bytes overflows. It needs about 4.5 GB of memory and is skipped
+// where there is less, and under ThreadSanitizer, which would take too long.
+TEST_F(Threads, OneFeedOfMoreThanTwoGigabytesEachWay) {
+#ifdef VELTRANE_UNDER_TSAN
+    GTEST_SKIP() << "too slow under ThreadSanitizer";
+#endif
+    const size_t size = (size_t{1} << 31) + 4001;
+    const size_t whole = size / ENN_CHUNK_PLAIN;
+    const size_t last = size % ENN_CHUNK_PLAIN;
+    if (AvailableMemory() < 6ULL << 30) {
+        GTEST_SKIP() << "needs about 4.5 GB of free memory";
+    }
+    std::unique_ptr<unsigned char[]> plain(
+        new (std::nothrow) unsigned char[(whole + 1) * ENN_CHUNK_PLAIN]);
+    std::unique_ptr<unsigned char[]> sealed(
+        new (std::nothrow) unsigned char[(whole + 1) * ENN_CHUNK_CIPHER]);
+    if (!plain || !sealed) {
+        GTEST_SKIP() << "the memory cannot be had";
+    }
+    for (size_t i = 0; i < size; ++i) {
+        plain[i] = PatternAt(i);
+    }
+    EnnCipher cipher;
+    ASSERT_TRUE(EnnKeyCipher(kKey, &cipher));
+    unsigned char prefix[ENN_PAYLOAD_OFFSET];
+    unsigned char tail[ENN_CHUNK_CIPHER];
+    char header[ENN_HEADER_SIZE + 1];
+    size_t sealedLen = 0;
+    int tailLen = 0;
+    {
+        EnnEncoding e;
+        EnnEncodeStart(&e, &cipher.ctx, "123456", prefix);
+        sealedLen = EnnEncodeFeed(&e, plain.get(), size, sealed.get());
+        tailLen = EnnEncodeFinish(&e, tail, header);
+    }
+    ASSERT_EQ(sealedLen, whole * ENN_CHUNK_CIPHER);
+    ASSERT_EQ(static_cast<size_t>(tailLen), 8 + (last + 7) / 8 * 8);
+    std::memcpy(prefix, header, ENN_HEADER_SIZE);
+
+    EnnDecoding d;
+    EnnDecodeStart(&d, &cipher.ctx);
+    EXPECT_EQ(EnnDecodeFeed(&d, prefix, sizeof prefix, plain.get()), 0u);
+    EXPECT_EQ(EnnDecodeFeed(&d, sealed.get(), sealedLen, plain.get()), whole * ENN_CHUNK_PLAIN);
+    unsigned char* const end = plain.get() + whole * ENN_CHUNK_PLAIN;
+    EXPECT_EQ(EnnDecodeFeed(&d, tail, static_cast<size_t>(tailLen), end), 0u);
+    int lastLen = 0;
+    int fault = 0;
+    EXPECT_EQ(EnnDecodeFinish(&d, end, &lastLen, &fault), ENN_OK);
+    EXPECT_EQ(static_cast<size_t>(lastLen), last);
+    size_t wrong = 0;
+    for (size_t i = 0; i < size; ++i) {
+        wrong += plain[i] != PatternAt(i);
+    }
+    EXPECT_EQ(wrong, 0u);
 }
 
 TEST_F(Threads, DamageAndForgeriesAreRefusedAsOnOneThread) {

@@ -24,6 +24,9 @@
 #include "codec/enn_syscalls.h"
 #include "reference_container.h"
 #include "test_util.h"
+#ifndef _WIN32
+#include "as_user.h"
+#endif
 
 namespace {
 
@@ -109,13 +112,6 @@ void CountReads() {
     g_ennSys.read = CountingRead;
 }
 // A file system without unnamed files, as a vfat stick or many network shares.
-int OpenWithoutUnnamedFiles(const char* path, int flags, mode_t mode) {
-    if ((flags & O_TMPFILE) == O_TMPFILE) {
-        errno = EOPNOTSUPP;
-        return -1;
-    }
-    return open(path, flags, mode);
-}
 void WithoutUnnamedFiles() {
     g_ennSys.open = OpenWithoutUnnamedFiles;
 }
@@ -400,6 +396,40 @@ TEST_F(WholeOrNothing, AFullDiskWhileDecryptingIsAWriteFailure) {
     EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
 #endif
 }
+
+#ifndef _WIN32
+// What a stream was given before its delivery failed: the caller learns of
+// the failure after part of the data went out, and can say how much.
+Bytes g_delivered;
+int Deliver(void*, const unsigned char* buf, int size) {
+    g_delivered.insert(g_delivered.end(), buf, buf + size);
+    return 0;
+}
+int g_preads = 0;
+ssize_t SecondReadBackFails(int fd, void* buf, size_t size, off_t offset) {
+    if (++g_preads == 2) {
+        errno = EIO;
+        return -1;
+    }
+    return pread(fd, buf, size, offset);
+}
+
+TEST_F(WholeOrNothing, AReadBackFailingPartWayIsAFailureAfterPartOfTheData) {
+    WriteFile(in, PseudoRandomBytes(200000, 8));
+    ASSERT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), out.c_str()), ENN_OK);
+    files = Listing(dir.path());
+    g_ennSys.pread = SecondReadBackFails;
+    int fault = 0;
+    EXPECT_EQ(
+        EnnDecryptStream(kKey, out.c_str(), nullptr, 0, nullptr, Deliver, nullptr, nullptr, &fault),
+        ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_WRITE);
+    ASSERT_FALSE(g_delivered.empty());
+    EXPECT_LT(g_delivered.size(), 200000u);
+    const Bytes whole = ReadFile(in);
+    EXPECT_TRUE(std::equal(g_delivered.begin(), g_delivered.end(), whole.begin()));
+}
+#endif
 
 TEST_F(WholeOrNothing, KeepingAnExistingOutputIsAtomic) {
     WriteFile(plain, {'o', 'l', 'd'});
