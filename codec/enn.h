@@ -15,6 +15,12 @@
 // The header is C (C99 and later) as well as C++. Every function is declared
 // with ENN_API: C linkage, and part of the shared library's interface;
 // nothing else in the library is visible outside it.
+//
+// No function crashes or throws on any argument: a null pointer where a
+// value is needed, an empty output name, or a key with no NUL in its first
+// 57 bytes (it is read no further) is refused with the failure the function
+// documents and, where a fault is asked for, ENN_FAULT_ARGUMENT; memory or
+// threads that cannot be had are ENN_ERR_GENERIC with ENN_FAULT_NO_MEMORY.
 #ifndef VELTRANE_CODEC_ENN_H
 #define VELTRANE_CODEC_ENN_H
 
@@ -108,19 +114,23 @@ ENN_API int EnnEncryptChunk(const char* key, const unsigned char* data, int n, u
                             int* out_len);
 
 // Writes the container of in_path, carrying password (exactly six digits), to
-// out_path. The container is written aside and replaces whatever regular file
-// (or link to one) stood at out_path only once it is whole and on disk, with
-// that file's owner, group and permission bits as far as the caller may set
-// them (never setuid, setgid or sticky); on any failure out_path stays as it
-// was and nothing else is left behind. Returns
+// out_path. The container is written aside, readable by the caller alone, and
+// replaces whatever regular file (or link to one) stood at out_path only once
+// it is whole and on disk, with that file's owner, group and permission bits
+// as far as the caller may set them (never setuid, setgid or sticky), its
+// access ACL and extended attributes (docs/files.md); on any failure out_path
+// stays as it was and nothing else is left behind. Returns
 //   ENN_ERR_GENERIC        bad password or key (no file touched), a read or
 //                          write failure, or an input that changed while it
 //                          was read
 //   ENN_ERR_OPEN_INPUT     in_path is not a readable regular file
-//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device (or a link to
-//                          one), the input itself, or a file the caller may
-//                          not write, all refused before anything is read; or
-//                          its folder takes no file the caller may make
+//   ENN_ERR_CREATE_OUTPUT  out_path is empty, a folder, fifo, device (or a
+//                          link to one), the input itself, a file the caller
+//                          may not write, or one carrying an ACL or
+//                          attributes a new file there cannot keep, all
+//                          refused before anything is read; or its folder
+//                          takes no file the caller may make, or it is a
+//                          mount point
 //   ENN_OK                 the whole container is in place
 ENN_API int EnnEncryptFile(const char* password, const char* key, const char* in_path,
                            const char* out_path);

@@ -2,6 +2,8 @@
 // wide calls as full paths in the \\?\ form, so that neither the ANSI code
 // page nor the 260-character limit applies; \ and / both separate folders.
 #include <windows.h>
+// after windows.h
+#include <aclapi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -360,11 +362,14 @@ bool CreateNamed(const std::wstring& full, EnnWriter* writer, DWORD* error) {
             *error = ERROR_PATH_NOT_FOUND;
             return false;
         }
-        // DELETE access for the deletion mark; FILE_SHARE_DELETE so that
-        // MoveFileExW can open it to put it in place while it is open here.
-        HANDLE file = g_ennSys.createFile(aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        // DELETE access for the deletion mark, WRITE_DAC for the access
+        // rules of the file it replaces; FILE_SHARE_DELETE so that
+        // MoveFileExW can open it to put it in place while it is open here,
+        // and nothing else: while this handle lives, nobody else can open the
+        // file to read what is written into it, whatever its access rules.
+        HANDLE file = g_ennSys.createFile(
+            aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
+            FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             *error = GetLastError();
             if (*error == ERROR_FILE_EXISTS || *error == ERROR_ALREADY_EXISTS) {
@@ -413,10 +418,63 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyIn
     return Report(fault, why);
 }
 
+// Gives the aside file the access rules of the file at the full path target,
+// which it is to replace: a new file in the folder would take the folder's
+// inherited rules instead, which may grant more. Nobody else can open the
+// aside file meanwhile (see CreateNamed). ENN_FAULT_NONE, or
+// ENN_FAULT_ACL_NOT_KEPT when they cannot be read or set.
+int CarryAccessRules(HANDLE aside, const std::wstring& target) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return ENN_FAULT_ACL_NOT_KEPT;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD set = SetSecurityInfo(aside, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    return set == ERROR_SUCCESS ? ENN_FAULT_NONE : ENN_FAULT_ACL_NOT_KEPT;
+}
+
+// The attributes of a file that its owner sets and a replacement keeps.
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Gives the finished aside file the attributes of the file at target, if any.
+void CarryAttributes(HANDLE aside, const std::wstring& target) {
+    const DWORD old = g_ennSys.getFileAttributes(target.c_str());
+    if (old == INVALID_FILE_ATTRIBUTES || (old & kCarriedAttributes) == 0) {
+        return;
+    }
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = old & kCarriedAttributes;
+    SetFileInformationByHandle(aside, FileBasicInfo, &basic, sizeof basic);
+}
+
 }  // namespace
 
 bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault) {
-    return CreateAside(path, writer, fault, true);
+    if (!CreateAside(path, writer, fault, true)) {
+        return false;
+    }
+    // What the old file carries that the new one could not keep refuses the
+    // replacement now, before anything is written.
+    const std::wstring target = LongPath(path);
+    const DWORD attributes = g_ennSys.getFileAttributes(target.c_str());
+    if (!writer->inPlace && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if (const int why = CarryAccessRules(Handle(writer->handle), target)) {
+            EnnDiscard(writer);
+            return Report(fault, why);
+        }
+    }
+    return true;
 }
 
 bool EnnCreateTemporary(EnnWriter* writer) {
@@ -542,6 +600,9 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
         const int why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, target);
         EnnDiscard(writer);
         return why;
+    }
+    if (placing == ENN_PLACE_REPLACE) {
+        CarryAttributes(file, target);
     }
     // A file marked for deletion cannot be opened, not even by MoveFileExW:
     // the mark comes off just before the move and back on if it fails.

@@ -2,9 +2,11 @@
 // Each side of the layer makes them only through g_ennSys, so that a test can
 // put a call of its own in place of any of them (a read that fails, a file
 // system without unnamed files, a folder that takes no new file) and
-// EnnRestoreSystemCalls puts the real ones back. (Reading a folder for
-// leftovers, asking whether a process lives, and the hints that start
-// writing back are made directly.) Not part of the codec's interface.
+// EnnRestoreSystemCalls puts the real ones back. (Made directly: reading a
+// folder for leftovers, asking whether a process lives, following links
+// towards /proc, reserving space before a copy in place, the hints that start
+// writing back; on Windows, access rules and file information by handle.)
+// Not part of the codec's interface.
 #ifndef VELTRANE_CODEC_ENN_SYSCALLS_H
 #define VELTRANE_CODEC_ENN_SYSCALLS_H
 
