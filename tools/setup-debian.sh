@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev qt6-translations-l10n fonts-arphic-uming
   # enn's catalogues
   gettext
+  # ACLs and extended attributes, which the file layer's tests set
+  acl attr
   # The Debian packages (tools/build-deb.sh), the checks of the desktop files
   # and manual pages, and the packages' test in a bare Debian system
   # (tools/test-deb.sh)
