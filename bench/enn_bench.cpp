@@ -124,8 +124,7 @@ void DecodeCore(const Bytes& container, Bytes& plain) {
         got += static_cast<size_t>(EnnDecodeFeed(&d, container.data() + at, n, plain.data() + got));
     }
     int last = 0;
-    int fault = 0;
-    Check(EnnDecodeFinish(&d, plain.data() + got, &last, &fault) == ENN_OK, "decoding");
+    Check(EnnDecodeFinish(&d, plain.data() + got, &last) == ENN_FAULT_NONE, "decoding");
 }
 
 }  // namespace

@@ -335,7 +335,7 @@ int PrintPassword(const std::string& container) {
                                        password, &fault);
     }
     if (result != ENN_OK) {
-        Fail(Shown(container, false), fault == ENN_FAULT_LAYOUT
+        Fail(Shown(container, false), fault == ENN_FAULT_TOO_SHORT
                                           ? _("damaged: too short to hold a password")
                                           : InputProblem(fault));
         return kExitFailed;

@@ -76,7 +76,9 @@ ENN_API int EnnBuiltInKey(char key[57]);
 
 // Why an operation failed, more finely than its result: for callers that
 // explain a failure to a person (see the Ex operations below). Values are
-// only ever added, at the end.
+// only ever added, at the end. Each fault gives one result, wherever it
+// strikes: a full disk, say, is ENN_ERR_GENERIC, whether the output could
+// not be made or a write failed part-way.
 enum EnnFault {
     ENN_FAULT_NONE = 0,
     ENN_FAULT_ARGUMENT,      // a bad argument: null, empty, out of range, a password or key refused
@@ -85,7 +87,7 @@ enum EnnFault {
     ENN_FAULT_CHANGED,       // the input changed while it was read
     ENN_FAULT_DIGEST,        // the digest header does not match the content
     ENN_FAULT_FOREIGN_KEY,   // the password chunk does not decode: another key wrote it
-    ENN_FAULT_LAYOUT,        // intact, but not laid out as the encoder writes
+    ENN_FAULT_LAYOUT,        // intact, but a chunk is not laid out as the encoder writes
     ENN_FAULT_NOT_REGULAR,   // the output names a fifo, device or the like, or a link to one
     ENN_FAULT_SAME_FILE,     // the output is the input itself
     ENN_FAULT_EXISTS,        // the output exists and was to be kept
@@ -105,7 +107,22 @@ enum EnnFault {
     ENN_FAULT_MOUNT_POINT,          // the output is a mount point (a bind-mounted file, say)
     ENN_FAULT_NO_MEMORY,            // the memory the operation needs cannot be had
     ENN_FAULT_NOT_CONTAINER,        // not a container at all: empty, or no digest header first
+    ENN_FAULT_TOO_SHORT,            // a digest header, but too short for the password chunk
 };
+
+// The fault's English words: a phrase that follows the name of the file it
+// belongs to and a colon ("batch.txt.enn: damaged: ..."). Never null: a value
+// this library does not know gets words too.
+ENN_API const char* EnnFaultText(int fault);
+
+// The fault's name as the enum spells it ("ENN_FAULT_DISK_FULL"), the same in
+// every release and language: for logs and programs. "ENN_FAULT_UNKNOWN" for
+// a value this library does not know.
+ENN_API const char* EnnFaultName(int fault);
+
+// 1 when the fault belongs to the output (it cannot be made, written or put
+// in place), 0 when it belongs to the input or to the call itself.
+ENN_API int EnnFaultIsOutput(int fault);
 
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds
 // at least 8 + 8 * ceil(n / 8) bytes, and stores that count in out_len.

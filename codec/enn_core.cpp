@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "codec/enn.h"
+#include "codec/enn_fault.h"
 #include "codec/enn_internal.h"
 
 namespace {
@@ -323,7 +324,7 @@ size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, uns
     return plainLen;
 }
 
-int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* fault) {
+int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len) {
     *plain_len = 0;
     char computed[ENN_HEADER_SIZE + 1];
     if (d->prefixLen < ENN_PAYLOAD_OFFSET && d->prefixLen > ENN_HEADER_SIZE) {
@@ -335,16 +336,15 @@ int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* f
     // begin with a digest's text was never a container.
     if (d->prefixLen < ENN_HEADER_SIZE || std::memcmp(d->prefix, computed, ENN_HEADER_SIZE) != 0) {
         const bool container = d->prefixLen >= ENN_HEADER_SIZE && EnnIsDigestText(d->prefix);
-        return EnnFail(fault, container ? ENN_FAULT_DIGEST : ENN_FAULT_NOT_CONTAINER,
-                       ENN_ERR_DIGEST);
+        return container ? ENN_FAULT_DIGEST : ENN_FAULT_NOT_CONTAINER;
     }
     if (d->prefixLen == ENN_HEADER_SIZE) {
         // The header alone, matching: a container of nothing. It carries no
         // password, but nothing in it is wrong either.
-        return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+        return ENN_FAULT_NONE;
     }
     if (d->prefixLen < ENN_PAYLOAD_OFFSET) {
-        return EnnFail(fault, ENN_FAULT_LAYOUT, ENN_ERR_GENERIC);
+        return ENN_FAULT_TOO_SHORT;
     }
     if (d->fault == ENN_FAULT_NONE && d->pieceLen > 0) {
         const int n = d->ended ? -1 : OpenDataChunk(d->ctx, d->piece, d->pieceLen, plain);
@@ -356,7 +356,7 @@ int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* f
     }
     if (d->fault != ENN_FAULT_NONE) {
         *plain_len = 0;
-        return EnnFail(fault, d->fault, ENN_ERR_GENERIC);
+        return d->fault;
     }
-    return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+    return ENN_FAULT_NONE;
 }

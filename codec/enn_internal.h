@@ -105,10 +105,10 @@ size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, uns
                      const std::function<void()>& alongside = nullptr);
 
 // Ends the container: the plain bytes of a last short chunk go to plain (4000
-// bytes) and their count to *plain_len. Returns ENN_OK, ENN_ERR_DIGEST, or
-// ENN_ERR_GENERIC with *fault saying why (ENN_FAULT_FOREIGN_KEY or
-// ENN_FAULT_LAYOUT). A digest mismatch wins over any other fault.
-int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len, int* fault);
+// bytes) and their count to *plain_len. Returns ENN_FAULT_NONE, or the fault
+// found: ENN_FAULT_DIGEST or ENN_FAULT_NOT_CONTAINER, which win over any
+// other, ENN_FAULT_TOO_SHORT, ENN_FAULT_FOREIGN_KEY or ENN_FAULT_LAYOUT.
+int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len);
 
 // A container encoded from plain bytes in order: the streaming counterpart of
 // EnnDecoding. Large feeds share the cipher work among EnnThreadCount()
@@ -151,13 +151,5 @@ struct EnnWriterGuard {
     EnnWriter writer;
     ~EnnWriterGuard() { EnnDiscard(&writer); }
 };
-
-// Stores why an operation failed where the caller asked for it.
-inline int EnnFail(int* fault, int why, int result) {
-    if (fault != nullptr) {
-        *fault = why;
-    }
-    return result;
-}
 
 #endif

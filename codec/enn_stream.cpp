@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "codec/enn.h"
+#include "codec/enn_fault.h"
 #include "codec/enn_internal.h"
 
 namespace {
@@ -35,21 +36,6 @@ int TargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
             return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_NONE;
         default:
             return ENN_FAULT_NONE;  // creating the file aside tells what is wrong
-    }
-}
-
-// The result to return when putting a file in place ended with fault: a
-// failed write is ENN_ERR_GENERIC, anything else about the name
-// ENN_ERR_CREATE_OUTPUT.
-int PlacedResult(int fault) {
-    switch (fault) {
-        case ENN_FAULT_NONE:
-            return ENN_OK;
-        case ENN_FAULT_WRITE:
-        case ENN_FAULT_DISK_FULL:
-            return ENN_ERR_GENERIC;
-        default:
-            return ENN_ERR_CREATE_OUTPUT;
     }
 }
 
@@ -85,25 +71,23 @@ struct Input {
 };
 
 // Keys the cipher and opens the input, from in_path unless read is given.
+// Returns the fault that stops it, or ENN_FAULT_NONE.
 int OpenInput(const char* key, const char* in_path, EnnReadFunc read, void* context,
-              EnnCipher* cipher, Input* in, int* fault) {
+              EnnCipher* cipher, Input* in) {
     in->read = read;
     in->context = context;
-    if (!EnnKeyCipher(key, cipher)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+    if (!EnnKeyCipher(key, cipher) || (read == nullptr && in_path == nullptr)) {
+        return ENN_FAULT_ARGUMENT;
     }
     if (read != nullptr) {
-        return ENN_OK;
-    }
-    if (in_path == nullptr) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_OPEN_INPUT);
+        return ENN_FAULT_NONE;
     }
     int why = ENN_FAULT_NONE;
     if (!EnnOpenReader(in_path, &in->file.reader, &why)) {
-        return EnnFail(fault, why, ENN_ERR_OPEN_INPUT);
+        return why;
     }
     in->id = in->file.reader.id;
-    return ENN_OK;
+    return ENN_FAULT_NONE;
 }
 
 // Makes the file that holds the output until it is complete: aside of
@@ -145,9 +129,9 @@ int BatchChunks(long long total) {
     return static_cast<int>(total / ENN_CHUNK_PLAIN) + 1;
 }
 
-// Sends what the writer holds to write, from its start. ENN_OK, or the
-// result (and *fault) to return.
-int CopyOut(EnnWriter* writer, EnnWriteFunc write, void* context, int* fault) {
+// Sends what the writer holds to write, from its start. ENN_FAULT_NONE, or
+// ENN_FAULT_WRITE.
+int CopyOut(EnnWriter* writer, EnnWriteFunc write, void* context) {
     unsigned char buf[1 << 16];
     bool sent = true;
     for (long long at = 0; sent;) {
@@ -160,18 +144,16 @@ int CopyOut(EnnWriter* writer, EnnWriteFunc write, void* context, int* fault) {
     }
     SecureWipe(buf, sizeof buf);
     EnnDiscard(writer);
-    return sent ? EnnFail(fault, ENN_FAULT_NONE, ENN_OK)
-                : EnnFail(fault, ENN_FAULT_WRITE, ENN_ERR_GENERIC);
+    return sent ? ENN_FAULT_NONE : ENN_FAULT_WRITE;
 }
 
 // Ends an output that is complete: to the stream, or put in place at out_path.
 int Deliver(EnnWriter* writer, const char* out_path, EnnWriteFunc write, void* context,
-            EnnPlacing placing, int* fault) {
+            EnnPlacing placing) {
     if (write != nullptr) {
-        return CopyOut(writer, write, context, fault);
+        return CopyOut(writer, write, context);
     }
-    const int placed = EnnPutInPlace(writer, out_path, placing);
-    return EnnFail(fault, placed, PlacedResult(placed));
+    return EnnPutInPlace(writer, out_path, placing);
 }
 
 void Report(EnnProgressFunc progress, void* context, long long done, long long total) {
@@ -236,20 +218,22 @@ bool Unnamed(const char* path) {
     return path != nullptr && path[0] == '\0';
 }
 
+// The operations below return the fault that ended them; the public
+// functions turn it into their result.
 int DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
-                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
-                  int* fault) {
+                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context) {
     const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
     EnnCipher cipher;
     Input in;
-    if (const int opened = OpenInput(key, in_path, read, context, &cipher, &in, fault)) {
-        return opened;
+    if (const int why = OpenInput(key, in_path, read, context, &cipher, &in)) {
+        return why;
     }
     if (write == nullptr && Unnamed(out_path)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
+        return ENN_FAULT_ARGUMENT;
     }
-    // As in EnnDecryptFileEx: an output that cannot be had is reported only
-    // once the container has been checked, so that damage is told first.
+    // An output that cannot be had is told only once the digest has matched,
+    // so that damage is told first; a chunk that will not decode comes after
+    // it, as the output is made before decoding starts.
     const bool producing = write != nullptr || out_path != nullptr;
     int outFault = ENN_FAULT_NONE;
     EnnWriterGuard out;
@@ -268,9 +252,9 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
     // whole chunks and decodes where it lies.
     long long done = in.Fill(sealed[0], ENN_PAYLOAD_OFFSET);
     if (done < 0) {
-        return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
+        return ENN_FAULT_READ;
     }
-    EnnDecodeFeed(&d, sealed[0], static_cast<int>(done), plain[0]);
+    EnnDecodeFeed(&d, sealed[0], static_cast<size_t>(done), plain[0]);
     int pumped = ENN_FAULT_NONE;
     if (done == ENN_PAYLOAD_OFFSET) {
         // Damage is told before a failed write: decoding goes on to the end.
@@ -278,51 +262,51 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
                       writing ? &out.writer : nullptr, true, &done, progress, context,
                       [&](const unsigned char* from, int size, unsigned char* to,
                           const std::function<void()>& alongside) {
-                          return EnnDecodeFeed(&d, from, size, to, alongside);
+                          return static_cast<int>(
+                              EnnDecodeFeed(&d, from, static_cast<size_t>(size), to, alongside));
                       });
     }
     if (pumped == ENN_FAULT_READ) {
-        return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
+        return ENN_FAULT_READ;
     }
-    bool written = pumped == ENN_FAULT_NONE;
     int plainLen = 0;
-    int decodeFault = ENN_FAULT_NONE;
-    const int decoded = EnnDecodeFinish(&d, plain[0], &plainLen, &decodeFault);
+    const int decoded = EnnDecodeFinish(&d, plain[0], &plainLen);
     EnnCloseReader(&in.file.reader);
-    if (decoded != ENN_OK) {
-        return EnnFail(fault, decodeFault, decoded);
+    if (EnnResultOf(decoded) == ENN_ERR_DIGEST) {
+        return decoded;
     }
-    if (!producing) {
-        return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+    if (producing && outFault != ENN_FAULT_NONE) {
+        return outFault;
     }
-    if (outFault != ENN_FAULT_NONE) {
-        return EnnFail(fault, outFault, ENN_ERR_CREATE_OUTPUT);
+    if (decoded != ENN_FAULT_NONE || !producing) {
+        return decoded;
     }
-    written = written && (plainLen == 0 || EnnWriteAll(&out.writer, plain[0], plainLen));
-    if (!written) {
-        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
+    if (pumped != ENN_FAULT_NONE) {
+        return pumped;
+    }
+    if (plainLen > 0 && !EnnWriteAll(&out.writer, plain[0], plainLen)) {
+        return out.writer.fault;
     }
     return Deliver(&out.writer, out_path, write, context,
-                   keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE, fault);
+                   keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
 }
 
 int EncryptStream(const char* password, const char* key, const char* in_path, const char* out_path,
-                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
-                  int* fault) {
+                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context) {
     if (!EnnIsPassword(password)) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+        return ENN_FAULT_ARGUMENT;
     }
     EnnCipher cipher;
     Input in;
-    if (const int opened = OpenInput(key, in_path, read, context, &cipher, &in, fault)) {
-        return opened;
+    if (const int why = OpenInput(key, in_path, read, context, &cipher, &in)) {
+        return why;
     }
     if (write == nullptr && (out_path == nullptr || Unnamed(out_path))) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_CREATE_OUTPUT);
+        return ENN_FAULT_ARGUMENT;
     }
     EnnWriterGuard out;
     if (const int why = OpenOutput(out_path, write != nullptr, in.id, false, &out.writer)) {
-        return EnnFail(fault, why, ENN_ERR_CREATE_OUTPUT);
+        return why;
     }
 
     // The header is a placeholder until the digest of everything after it is known.
@@ -333,61 +317,60 @@ int EncryptStream(const char* password, const char* key, const char* in_path, co
     unsigned char* const sealed[2] = {batch[0].sealed.get(), batch[1].sealed.get()};
     EnnEncodeStart(&e, &cipher.ctx, password, sealed[0]);
     if (!EnnWriteAll(&out.writer, sealed[0], ENN_PAYLOAD_OFFSET)) {
-        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
+        return out.writer.fault;
     }
     long long total = 0;
     const int pumped = Pump(&in, chunks * ENN_CHUNK_PLAIN, plain, sealed, &out.writer, false,
                             &total, progress, context,
                             [&](const unsigned char* from, int size, unsigned char* to,
                                 const std::function<void()>& alongside) {
-                                return EnnEncodeFeed(&e, from, size, to, alongside);
+                                return static_cast<int>(EnnEncodeFeed(
+                                    &e, from, static_cast<size_t>(size), to, alongside));
                             });
     if (pumped != ENN_FAULT_NONE) {
-        return EnnFail(fault, pumped, ENN_ERR_GENERIC);
+        return pumped;
     }
     char header[ENN_HEADER_SIZE + 1];
     const int tail = EnnEncodeFinish(&e, sealed[0], header);
     if (tail > 0 && !EnnWriteAll(&out.writer, sealed[0], tail)) {
-        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
+        return out.writer.fault;
     }
     // A file still being written gives a container of neither version.
     if (in.IsFile() && (total != in.file.reader.size || !EnnReaderUnchanged(&in.file.reader))) {
-        return EnnFail(fault, ENN_FAULT_CHANGED, ENN_ERR_GENERIC);
+        return ENN_FAULT_CHANGED;
     }
     EnnCloseReader(&in.file.reader);
     if (!EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE)) {
-        return EnnFail(fault, out.writer.fault, ENN_ERR_GENERIC);
+        return out.writer.fault;
     }
-    return Deliver(&out.writer, out_path, write, context, ENN_PLACE_REPLACE, fault);
+    return Deliver(&out.writer, out_path, write, context, ENN_PLACE_REPLACE);
 }
 
 int ReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
-                       char* password, int* fault) {
+                       char* password) {
     if (password == nullptr) {
-        return EnnFail(fault, ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC);
+        return ENN_FAULT_ARGUMENT;
     }
     EnnCipher cipher;
     Input in;
-    if (const int opened = OpenInput(key, in_path, read, context, &cipher, &in, fault)) {
-        return opened;
+    if (const int why = OpenInput(key, in_path, read, context, &cipher, &in)) {
+        return why;
     }
     unsigned char prefix[ENN_PAYLOAD_OFFSET];
     const int got = in.Fill(prefix, sizeof prefix);
     if (got < 0) {
-        return EnnFail(fault, ENN_FAULT_READ, ENN_ERR_GENERIC);
+        return ENN_FAULT_READ;
     }
     // The header is not consulted, but input that does not begin with one is
     // told as no container at all when its password cannot be had.
     const bool container = got >= ENN_HEADER_SIZE && EnnIsDigestText(prefix);
     if (got < ENN_PAYLOAD_OFFSET) {
-        return EnnFail(fault, container ? ENN_FAULT_LAYOUT : ENN_FAULT_NOT_CONTAINER,
-                       ENN_ERR_GENERIC);
+        return container ? ENN_FAULT_TOO_SHORT : ENN_FAULT_NOT_CONTAINER;
     }
     if (!EnnOpenPasswordChunk(&cipher.ctx, prefix + ENN_HEADER_SIZE, password)) {
-        return EnnFail(fault, container ? ENN_FAULT_FOREIGN_KEY : ENN_FAULT_NOT_CONTAINER,
-                       ENN_ERR_GENERIC);
+        return container ? ENN_FAULT_FOREIGN_KEY : ENN_FAULT_NOT_CONTAINER;
     }
-    return EnnFail(fault, ENN_FAULT_NONE, ENN_OK);
+    return ENN_FAULT_NONE;
 }
 
 }  // namespace
@@ -398,10 +381,10 @@ int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
                      EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
                      int* fault) {
     try {
-        return DecryptStream(key, in_path, out_path, placing, read, write, progress, context,
-                             fault);
+        return EnnFail(
+            fault, DecryptStream(key, in_path, out_path, placing, read, write, progress, context));
     } catch (...) {
-        return EnnFail(fault, ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC);
+        return EnnFail(fault, ENN_FAULT_NO_MEMORY);
     }
 }
 
@@ -409,18 +392,22 @@ int EnnEncryptStream(const char* password, const char* key, const char* in_path,
                      const char* out_path, EnnReadFunc read, EnnWriteFunc write,
                      EnnProgressFunc progress, void* context, int* fault) {
     try {
-        return EncryptStream(password, key, in_path, out_path, read, write, progress, context,
-                             fault);
+        return EnnFail(
+            fault, EncryptStream(password, key, in_path, out_path, read, write, progress, context));
     } catch (...) {
-        return EnnFail(fault, ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC);
+        return EnnFail(fault, ENN_FAULT_NO_MEMORY);
     }
 }
 
 int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
                           char* password, int* fault) {
+    int result = ENN_ERR_GENERIC;
     try {
-        return ReadPasswordStream(key, in_path, read, context, password, fault);
+        result = EnnFail(fault, ReadPasswordStream(key, in_path, read, context, password));
     } catch (...) {
-        return EnnFail(fault, ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC);
+        result = EnnFail(fault, ENN_FAULT_NO_MEMORY);
     }
+    // Reading the password never consults the digest: input that is no
+    // container fails here as any other that has no password to give.
+    return result == ENN_ERR_DIGEST ? ENN_ERR_GENERIC : result;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codec/enn.h"
+#include "codec/enn_fault.h"
 #include "codec/enn_internal.h"
 #include "fuzz_keys.h"
 
@@ -49,9 +50,9 @@ int Decode(const BLOWFISH_CTX* ctx, const uint8_t* data, size_t size, size_t ste
         plain.insert(plain.end(), buf.begin(), buf.begin() + got);
     }
     int last = 0;
-    int fault = ENN_FAULT_NONE;
     Bytes tail(ENN_CHUNK_PLAIN);
-    const int result = EnnDecodeFinish(&d, tail.data(), &last, &fault);
+    const int fault = EnnDecodeFinish(&d, tail.data(), &last);
+    const int result = EnnResultOf(fault);
     plain.insert(plain.end(), tail.begin(), tail.begin() + last);
 
     if (result == ENN_OK && size == ENN_HEADER_SIZE) {

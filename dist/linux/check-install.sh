@@ -25,7 +25,7 @@ lib/cmake/Enn/EnnTargets-BUILDTYPE.cmake
 lib/cmake/Enn/EnnTargets.cmake
 lib/libenn.so
 lib/libenn.so.1
-lib/libenn.so.1.0.0
+lib/libenn.so.1.MINOR.0
 lib/pkgconfig/enn.pc
 share/applications/veltrane.desktop
 share/bash-completion/completions/enn
@@ -48,7 +48,9 @@ if [ -z "$root" ]; then
       lib/cmake/Enn/EnnTargets-*) ;;
       lib/*)
         there=
-        for candidate in "$dir/$f" "$dir"/lib/*/"${f#lib/}"; do
+        # The versioned file carries the interface's minor version.
+        g=$(printf '%s' "$f" | sed 's|\.MINOR\.|.*.|')
+        for candidate in "$dir"/$g "$dir"/lib/*/${g#lib/}; do
           [ -e "$candidate" ] && there=$candidate
         done
         [ -n "$there" ] || fail "$dir/$f is missing"
@@ -60,7 +62,8 @@ if [ -z "$root" ]; then
   done
 else
   found=$(cd "$dir" && find . -type f -o -type l | sed 's|^\./||; s|^lib/[^/]*-linux-[^/]*/|lib/|' |
-    sed 's|^lib/cmake/Enn/EnnTargets-[a-z]*\.cmake$|lib/cmake/Enn/EnnTargets-BUILDTYPE.cmake|' | LC_ALL=C sort)
+    sed -e 's|^lib/cmake/Enn/EnnTargets-[a-z]*\.cmake$|lib/cmake/Enn/EnnTargets-BUILDTYPE.cmake|' \
+        -e 's|^lib/libenn\.so\.1\.[0-9]*\.0$|lib/libenn.so.1.MINOR.0|' | LC_ALL=C sort)
   if [ "$found" != "$expected" ]; then
     printf 'expected:\n%s\nfound:\n%s\n' "$expected" "$found"
     fail "the installed files under $dir differ from the list"

@@ -255,7 +255,7 @@ TEST_F(Replacing, AReadErrorIsNotTakenForAnotherKey) {
     EXPECT_EQ(fault, ENN_FAULT_NOT_CONTAINER);
     WriteFile(plain, Bytes(40, 'a'));  // a digest's text, then too little
     EXPECT_EQ(EnnReadPasswordEx(kKey, plain.c_str(), password, &fault), ENN_ERR_GENERIC);
-    EXPECT_EQ(fault, ENN_FAULT_LAYOUT);
+    EXPECT_EQ(fault, ENN_FAULT_TOO_SHORT);
     EXPECT_EQ(std::string(password), "xxxxxx");
 }
 

@@ -196,8 +196,7 @@ TEST_F(Threads, OneFeedOfMoreThanTwoGigabytesEachWay) {
     unsigned char* const end = plain.get() + whole * ENN_CHUNK_PLAIN;
     EXPECT_EQ(EnnDecodeFeed(&d, tail, static_cast<size_t>(tailLen), end), 0u);
     int lastLen = 0;
-    int fault = 0;
-    EXPECT_EQ(EnnDecodeFinish(&d, end, &lastLen, &fault), ENN_OK);
+    EXPECT_EQ(EnnDecodeFinish(&d, end, &lastLen), ENN_FAULT_NONE);
     EXPECT_EQ(static_cast<size_t>(lastLen), last);
     size_t wrong = 0;
     for (size_t i = 0; i < size; ++i) {

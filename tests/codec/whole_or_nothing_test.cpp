@@ -329,8 +329,8 @@ TEST_F(WholeOrNothing, ContainersNoEncoderWritesAreRefusedAndNothingIsPutInPlace
         {"a whole chunk announcing less",
          Concat({password, Chunk("00003000", std::string(4000, 'z'))}), ENN_FAULT_LAYOUT},
         {"trailing bytes", Concat({password, full, Sealed("trailing")}), ENN_FAULT_LAYOUT},
-        {"eight bytes where a chunk should be",
-         Concat({Bytes(password.begin(), password.begin() + 8)}), ENN_FAULT_LAYOUT},
+        {"eight bytes where a password chunk should be",
+         Concat({Bytes(password.begin(), password.begin() + 8)}), ENN_FAULT_TOO_SHORT},
         {"fill that is not zero", Concat({password, Sealed("00000003abcxxxxx")}), ENN_FAULT_LAYOUT},
         {"letters in the password", Concat({Sealed("00000008abc456**"), full}),
          ENN_FAULT_FOREIGN_KEY},
@@ -456,9 +456,8 @@ TEST_F(WholeOrNothing, TheDecoderTakesAContainerInAnyPieces) {
             decoded.insert(decoded.end(), buf.begin(), buf.begin() + got);
         }
         int last = 0;
-        int fault = 0;
         Bytes tail(4000);
-        ASSERT_EQ(EnnDecodeFinish(&d, tail.data(), &last, &fault), ENN_OK) << step;
+        ASSERT_EQ(EnnDecodeFinish(&d, tail.data(), &last), ENN_FAULT_NONE) << step;
         decoded.insert(decoded.end(), tail.begin(), tail.begin() + last);
         EXPECT_EQ(decoded, ReadFile(in)) << step;
     }

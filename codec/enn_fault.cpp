@@ -1,0 +1,117 @@
+// Each fault's result, owner and words, in one table.
+#include "codec/enn_fault.h"
+
+#include <iterator>
+
+// Marks a text for the catalogues of the programs that translate it.
+#define ENN_TEXT(text) text
+
+namespace {
+
+struct Fault {
+    int fault;
+    const char* name;
+    int result;
+    bool output;
+    const char* text;
+};
+
+#define ENN_ROW(fault, result, output, text) \
+    { fault, #fault, result, output, text }
+
+constexpr Fault kFaults[] = {
+    ENN_ROW(ENN_FAULT_NONE, ENN_OK, false, ENN_TEXT("done")),
+    ENN_ROW(ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC, false,
+            ENN_TEXT("cannot be used: an argument was refused (a null or empty one, a password "
+                     "or key the library does not take)")),
+    ENN_ROW(ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT, false,
+            ENN_TEXT("cannot be opened: it does not exist")),
+    ENN_ROW(ENN_FAULT_READ, ENN_ERR_GENERIC, false,
+            ENN_TEXT("cannot be read: a read failed part-way")),
+    ENN_ROW(ENN_FAULT_CHANGED, ENN_ERR_GENERIC, false,
+            ENN_TEXT("changed while it was read; try again once it is complete")),
+    ENN_ROW(ENN_FAULT_DIGEST, ENN_ERR_DIGEST, false,
+            ENN_TEXT("damaged: the digest header does not match the content")),
+    ENN_ROW(ENN_FAULT_FOREIGN_KEY, ENN_ERR_GENERIC, false,
+            ENN_TEXT("written under another key: its password chunk does not decode")),
+    ENN_ROW(ENN_FAULT_LAYOUT, ENN_ERR_GENERIC, false,
+            ENN_TEXT("damaged: a chunk is not laid out as the encoder writes it")),
+    ENN_ROW(ENN_FAULT_NOT_REGULAR, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("is not a regular file; not replaced (-o - writes to standard output)")),
+    ENN_ROW(ENN_FAULT_SAME_FILE, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("is the file being read; not replaced")),
+    ENN_ROW(ENN_FAULT_EXISTS, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("already exists; use --force to replace it")),
+    ENN_ROW(ENN_FAULT_NO_OUTPUT, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("cannot be created: its folder takes no new file")),
+    ENN_ROW(ENN_FAULT_WRITE, ENN_ERR_GENERIC, true,
+            ENN_TEXT("cannot be written: a write failed; nothing written")),
+    ENN_ROW(ENN_FAULT_INPUT_DENIED, ENN_ERR_OPEN_INPUT, false,
+            ENN_TEXT("cannot be opened: permission denied")),
+    ENN_ROW(ENN_FAULT_INPUT_FOLDER, ENN_ERR_OPEN_INPUT, false, ENN_TEXT("is a folder, not a file")),
+    ENN_ROW(ENN_FAULT_INPUT_NOT_REGULAR, ENN_ERR_OPEN_INPUT, false,
+            ENN_TEXT("is not a regular file; to read a pipe or a device, give - and redirect it")),
+    ENN_ROW(ENN_FAULT_OUTPUT_FOLDER, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("is a folder; name a file in it")),
+    ENN_ROW(ENN_FAULT_NAME_TOO_LONG, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("cannot be created: the name is too long")),
+    ENN_ROW(ENN_FAULT_DENIED, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("cannot be written: permission denied")),
+    ENN_ROW(ENN_FAULT_READ_ONLY, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("is read-only; not replaced")),
+    ENN_ROW(ENN_FAULT_NO_FOLDER, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("cannot be created: its folder does not exist")),
+    ENN_ROW(ENN_FAULT_DISK_FULL, ENN_ERR_GENERIC, true,
+            ENN_TEXT("cannot be written: the disk is full; nothing written")),
+    ENN_ROW(ENN_FAULT_ACL_NOT_KEPT, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("has an access ACL that a new file here cannot keep; not replaced")),
+    ENN_ROW(ENN_FAULT_ATTRIBUTES_NOT_KEPT, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("has extended attributes that a new file here cannot keep; not replaced")),
+    ENN_ROW(ENN_FAULT_MOUNT_POINT, ENN_ERR_CREATE_OUTPUT, true,
+            ENN_TEXT("is a mount point; not replaced")),
+    ENN_ROW(ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC, false,
+            ENN_TEXT("cannot be worked on: the memory it needs cannot be had")),
+    ENN_ROW(ENN_FAULT_NOT_CONTAINER, ENN_ERR_DIGEST, false,
+            ENN_TEXT("not a container: it does not begin with a digest header")),
+    ENN_ROW(ENN_FAULT_TOO_SHORT, ENN_ERR_GENERIC, false,
+            ENN_TEXT("damaged: too short to hold a password")),
+};
+
+#undef ENN_ROW
+
+constexpr bool InOrder() {
+    for (int i = 0; i < static_cast<int>(std::size(kFaults)); ++i) {
+        if (kFaults[i].fault != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(std::size(kFaults) == kEnnFaultCount, "a fault without its row, or a row too many");
+static_assert(InOrder(), "the rows follow the enum");
+
+const Fault* Find(int fault) {
+    return fault >= 0 && fault < kEnnFaultCount ? &kFaults[fault] : nullptr;
+}
+
+}  // namespace
+
+int EnnResultOf(int fault) {
+    const Fault* row = Find(fault);
+    return row != nullptr ? row->result : ENN_ERR_GENERIC;
+}
+
+const char* EnnFaultText(int fault) {
+    const Fault* row = Find(fault);
+    return row != nullptr ? row->text : ENN_TEXT("failed for a cause this library does not know");
+}
+
+const char* EnnFaultName(int fault) {
+    const Fault* row = Find(fault);
+    return row != nullptr ? row->name : "ENN_FAULT_UNKNOWN";
+}
+
+int EnnFaultIsOutput(int fault) {
+    const Fault* row = Find(fault);
+    return row != nullptr && row->output ? 1 : 0;
+}

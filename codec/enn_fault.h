@@ -1,0 +1,24 @@
+// The codec's outcomes: every level below the public functions reports an
+// ENN_FAULT_ (codec/enn.h), and the public functions turn it into their
+// result here, once. Not part of the codec's interface.
+#ifndef VELTRANE_CODEC_ENN_FAULT_H
+#define VELTRANE_CODEC_ENN_FAULT_H
+
+#include "codec/enn.h"
+
+// How many faults there are, ENN_FAULT_NONE included: one past the last.
+constexpr int kEnnFaultCount = ENN_FAULT_TOO_SHORT + 1;
+
+// The result a public function returns for fault: ENN_OK for
+// ENN_FAULT_NONE; ENN_ERR_GENERIC for a value it does not know.
+int EnnResultOf(int fault);
+
+// Stores fault where the caller asked for it, and returns its result.
+inline int EnnFail(int* where, int fault) {
+    if (where != nullptr) {
+        *where = fault;
+    }
+    return EnnResultOf(fault);
+}
+
+#endif

@@ -1,0 +1,72 @@
+// The faults' table: every fault the header declares has its row (a name, a
+// result, words), in the header's order, and a value the library does not
+// know still gets words.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "codec/enn.h"
+#include "codec/enn_fault.h"
+
+namespace {
+
+// The enumerators of enum EnnFault as codec/enn.h spells them, in order.
+std::vector<std::string> DeclaredFaults() {
+    std::ifstream header(VELTRANE_SOURCE_DIR "/codec/enn.h");
+    std::vector<std::string> names;
+    bool inside = false;
+    const std::regex enumerator(R"(^\s*(ENN_FAULT_[A-Z_]+)\b)");
+    for (std::string line; std::getline(header, line);) {
+        if (line.find("enum EnnFault") != std::string::npos) {
+            inside = true;
+        } else if (inside && line.find("};") != std::string::npos) {
+            break;
+        }
+        std::smatch m;
+        if (inside && std::regex_search(line, m, enumerator)) {
+            names.push_back(m[1]);
+        }
+    }
+    return names;
+}
+
+TEST(Faults, EveryDeclaredFaultHasItsRowInOrder) {
+    const std::vector<std::string> declared = DeclaredFaults();
+#ifdef _WIN32
+    if (declared.empty()) {
+        GTEST_SKIP() << "the sources are not reachable from here";
+    }
+#endif
+    ASSERT_EQ(static_cast<int>(declared.size()), kEnnFaultCount);
+    std::set<std::string> texts;
+    for (int fault = 0; fault < kEnnFaultCount; ++fault) {
+        EXPECT_EQ(EnnFaultName(fault), declared[static_cast<size_t>(fault)]);
+        EXPECT_STRNE(EnnFaultText(fault), "");
+        texts.insert(EnnFaultText(fault));
+        EXPECT_EQ(EnnResultOf(fault) == ENN_OK, fault == ENN_FAULT_NONE) << EnnFaultName(fault);
+    }
+    EXPECT_EQ(static_cast<int>(texts.size()), kEnnFaultCount);  // no two faults say the same
+}
+
+TEST(Faults, AFullDiskIsOneResultAndBelongsToTheOutput) {
+    EXPECT_EQ(EnnResultOf(ENN_FAULT_DISK_FULL), ENN_ERR_GENERIC);
+    EXPECT_EQ(EnnFaultIsOutput(ENN_FAULT_DISK_FULL), 1);
+    EXPECT_EQ(EnnFaultIsOutput(ENN_FAULT_DIGEST), 0);
+    EXPECT_EQ(EnnResultOf(ENN_FAULT_NOT_CONTAINER), ENN_ERR_DIGEST);
+}
+
+TEST(Faults, AnUnknownValueStillHasWords) {
+    for (int fault : {-1, kEnnFaultCount, 1000}) {
+        ASSERT_NE(EnnFaultText(fault), nullptr);
+        EXPECT_STRNE(EnnFaultText(fault), "");
+        EXPECT_STREQ(EnnFaultName(fault), "ENN_FAULT_UNKNOWN");
+        EXPECT_EQ(EnnFaultIsOutput(fault), 0);
+        EXPECT_EQ(EnnResultOf(fault), ENN_ERR_GENERIC);
+    }
+}
+
+}  // namespace
