@@ -159,22 +159,35 @@ int EncodeSlice(EnnEncoding* e, const unsigned char* plain, int size, unsigned c
 // an int: about a gigabyte each.
 constexpr size_t kSliceChunks = 1 << 18;
 
+// Runs feed over slices of at most slice bytes, handing each the hook once,
+// to the first that shares its work; the hook runs after the feed when none
+// did, so that it runs exactly once.
+template <typename Feed>
+size_t InSlices(size_t size, size_t slice, const std::function<void()>& alongside, Feed feed) {
+    bool ran = false;
+    const std::function<void()> once = [&] {
+        if (!ran && alongside) {
+            ran = true;
+            alongside();
+        }
+    };
+    size_t out = 0;
+    for (size_t at = 0; at < size; at += slice) {
+        out += feed(at, std::min(slice, size - at), out, once);
+    }
+    once();
+    return out;
+}
+
 }  // namespace
 
 size_t EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, size_t size, unsigned char* out,
                      const std::function<void()>& alongside) {
-    static const std::function<void()> none;
-    const std::function<void()>* hook = &alongside;
-    size_t written = 0;
-    while (size > 0) {
-        const size_t take = std::min(size, kSliceChunks * ENN_CHUNK_PLAIN);
-        written += static_cast<size_t>(
-            EncodeSlice(e, plain, static_cast<int>(take), out + written, *hook));
-        hook = &none;
-        plain += take;
-        size -= take;
-    }
-    return written;
+    return InSlices(size, kSliceChunks * ENN_CHUNK_PLAIN, alongside,
+                    [&](size_t at, size_t take, size_t written, const std::function<void()>& hook) {
+                        return static_cast<size_t>(EncodeSlice(
+                            e, plain + at, static_cast<int>(take), out + written, hook));
+                    });
 }
 
 int EnnEncodeFinish(EnnEncoding* e, unsigned char* out, char* header) {
@@ -310,18 +323,12 @@ int DecodeSlice(EnnDecoding* d, const unsigned char* data, int size, unsigned ch
 
 size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, unsigned char* plain,
                      const std::function<void()>& alongside) {
-    static const std::function<void()> none;
-    const std::function<void()>* hook = &alongside;
-    size_t plainLen = 0;
-    while (size > 0) {
-        const size_t take = std::min(size, kSliceChunks * ENN_CHUNK_CIPHER);
-        plainLen += static_cast<size_t>(
-            DecodeSlice(d, data, static_cast<int>(take), plain + plainLen, *hook));
-        hook = &none;
-        data += take;
-        size -= take;
-    }
-    return plainLen;
+    return InSlices(
+        size, kSliceChunks * ENN_CHUNK_CIPHER, alongside,
+        [&](size_t at, size_t take, size_t plainLen, const std::function<void()>& hook) {
+            return static_cast<size_t>(
+                DecodeSlice(d, data + at, static_cast<int>(take), plain + plainLen, hook));
+        });
 }
 
 int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len) {

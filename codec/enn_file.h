@@ -1,24 +1,24 @@
-// The codec's file operations: one small layer with a POSIX side
-// (enn_file_posix.cpp) and a Win32 side. Paths are UTF-8. Nothing here prints;
-// every failure is reported by the result.
+// The codec's file operations. The policy (what may be replaced, how a file is
+// made whole aside and put in place, the copy in place where a folder takes
+// no new file, the table of aside files) is enn_file.cpp, once; each system
+// gives it primitives (enn_file_sys.h: enn_file_posix.cpp, enn_file_win32.cpp).
+// Paths are UTF-8. Nothing here prints; every failure is an ENN_FAULT_
+// (codec/enn.h), ENN_FAULT_NONE for none.
 //
 // A file the codec writes is made aside, in the folder of the name it is meant
-// for, and put under that name only once it is complete and on disk, so a
-// reader of that name sees the earlier file or the whole new one, never part
-// of one. A failure leaves the earlier file as it was and no temporary file
-// behind; what a kill can leave is removed by the next write into that folder.
-// A replaced file's owner, group and permission bits carry over where the
-// caller may set them; setuid, setgid and sticky bits never do. Where the
-// folder takes no new file but the file there may be written, the new file is
-// made whole in the system's temporary folder and then copied over the old
-// one in place: the one case in which a crash can leave a damaged file.
-//
-// Aside files are named ".enn-aside-PID-RANDOM" after the writing process.
-// The system calls made are those of codec/enn_syscalls.h.
+// for, readable by its writer alone, and put under that name only once it is
+// complete and on disk, with the looks of the file it replaces (owner, group,
+// permission bits, ACL and attributes as far as the caller may set them) or
+// of a new file there. So a reader of that name sees the earlier file or the
+// whole new one, never part of one. A failure leaves the earlier file as it
+// was and no temporary file behind; what a kill can leave is removed by the
+// next write into that folder. Where the folder takes no new file but the
+// file there may be written, the new file is made whole in the system's
+// temporary folder and then copied over the old one in place: the one case
+// in which a crash can leave a damaged file.
 #ifndef VELTRANE_CODEC_ENN_FILE_H
 #define VELTRANE_CODEC_ENN_FILE_H
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -27,6 +27,10 @@ struct EnnFileId {
     uint64_t volume = 0;
     uint64_t index = 0;
 };
+
+inline bool EnnSameFile(const EnnFileId& a, const EnnFileId& b) {
+    return a.volume == b.volume && a.index == b.index;
+}
 
 // A regular file open for reading, with what it looked like when opened.
 struct EnnReader {
@@ -37,10 +41,9 @@ struct EnnReader {
 };
 
 // Opens path for reading when it names a regular file (through links). Never
-// waits, whatever path names. False, with nothing open, otherwise, and *fault
-// (when given) says why: ENN_FAULT_NO_INPUT, INPUT_DENIED, INPUT_FOLDER,
-// INPUT_NOT_REGULAR.
-bool EnnOpenReader(const char* path, EnnReader* reader, int* fault = nullptr);
+// waits, whatever path names. ENN_FAULT_NONE, or with nothing open
+// ENN_FAULT_NO_INPUT, INPUT_DENIED, INPUT_FOLDER or INPUT_NOT_REGULAR.
+int EnnOpenReader(const char* path, EnnReader* reader);
 
 // Reads up to size bytes, stopping short only at the end of the file. Returns
 // the count, or -1 on a read error (never taken for the end of the file).
@@ -52,23 +55,12 @@ bool EnnReaderUnchanged(const EnnReader* reader);
 
 void EnnCloseReader(EnnReader* reader);
 
-// What stands at a name the codec is to write, looked at without opening it
-// and without following a last link.
-enum EnnTarget {
-    ENN_TARGET_FREE,           // nothing: the name is free
-    ENN_TARGET_FILE,           // a regular file, or a link to one, which writing replaces
-    ENN_TARGET_SAME_FILE,      // the very file described by the id given
-    ENN_TARGET_READ_ONLY,      // a regular file (or a link to one) the caller may not write
-    ENN_TARGET_FOLDER,         // a folder, or a link to one
-    ENN_TARGET_OTHER,          // a fifo, device or anything else, or a link to one
-    ENN_TARGET_NO_FOLDER,      // the name's folder does not exist
-    ENN_TARGET_NAME_TOO_LONG,  // longer than the folder accepts
-    ENN_TARGET_UNKNOWN,        // cannot be looked at
-};
-
-// Tells what stands at path. When source is given and path leads (through
-// links too) to that file, the answer is ENN_TARGET_SAME_FILE.
-EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source);
+// Why path cannot receive a file, looking only and without following a last
+// link: ENN_FAULT_NONE where it is free or holds a regular file (or a link to
+// one) that writing may replace; else ENN_FAULT_SAME_FILE (the file source
+// describes, through links too), OUTPUT_FOLDER, NOT_REGULAR, NO_FOLDER,
+// NAME_TOO_LONG, READ_ONLY, or EXISTS for any file there when keepExisting.
+int EnnTargetFault(const char* path, const EnnFileId* source, bool keepExisting);
 
 // A file being written aside, not yet under its name.
 struct EnnWriter {
@@ -77,63 +69,54 @@ struct EnnWriter {
     bool inPlace = false;    // made in the temporary folder, to be copied over the target
     long long written = 0;   // bytes appended so far
     long long flushing = 0;  // bytes on their way to the disk
-    int fault = 0;           // the ENN_FAULT_ of the last write that failed
     char aside[4096] = {};   // the temporary name, when it has one
 };
 
-// Creates an empty file aside for path, readable and writable as a new file
-// under path would be; where the folder takes no new file but path names a
-// file the caller may write, in the temporary folder instead (inPlace). False
-// otherwise, and *fault (when given) says why: ENN_FAULT_DENIED, NO_FOLDER,
-// NAME_TOO_LONG, DISK_FULL, NO_OUTPUT.
-bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault = nullptr);
+// Creates an empty file aside for path; where the folder takes no new file
+// but path names a regular file the caller may write, in the temporary folder
+// instead (inPlace). What the file at path carries that the new one could not
+// keep refuses it now. ENN_FAULT_NONE, or ENN_FAULT_DENIED, NO_FOLDER,
+// NAME_TOO_LONG, DISK_FULL, NO_OUTPUT, ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, or
+// NO_MEMORY when more files are being written at once than the table of
+// aside files holds.
+int EnnCreateAside(const char* path, EnnWriter* writer);
 
 // Creates an empty file aside in the system's temporary folder ($TMPDIR or
 // /tmp; GetTempPathW on Windows), for a file that is built there whole
-// before it goes elsewhere. False when none can be made.
-bool EnnCreateTemporary(EnnWriter* writer);
+// before it goes elsewhere. ENN_FAULT_NONE, or ENN_FAULT_NO_OUTPUT.
+int EnnCreateTemporary(EnnWriter* writer);
 
 // Reads up to size bytes at offset of what the writer has written, stopping
 // short only at its end: an aside file can serve as a store. Returns the
 // count, or -1 on a read error.
 int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size);
 
-// Appends size bytes; false on any failure, with writer->fault saying which:
-// ENN_FAULT_DISK_FULL or ENN_FAULT_WRITE.
-bool EnnWriteAll(EnnWriter* writer, const void* buf, int size);
+// Appends size bytes. ENN_FAULT_NONE, or ENN_FAULT_DISK_FULL or WRITE.
+int EnnWriteAll(EnnWriter* writer, const void* buf, int size);
 
-// Overwrites size bytes at offset; false on any failure.
-bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size);
+// Overwrites size bytes at offset. ENN_FAULT_NONE, or ENN_FAULT_DISK_FULL
+// or WRITE.
+int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size);
 
 // How EnnPutInPlace treats a name that is taken.
 enum EnnPlacing {
-    ENN_PLACE_REPLACE,  // replace a regular file or link there, keeping its owner and mode
+    ENN_PLACE_REPLACE,  // replace a regular file or link there, keeping its looks
     ENN_PLACE_NEW,      // put in place only while the name is free
 };
 
 // Flushes the file to disk and gives it the name path; the writer is closed in
 // any case and the aside file gone on failure. Where the folder refuses the
-// replacement (a sticky folder, say) but the file there may be written, the
-// new content is copied over it in place. Returns ENN_OK, or the ENN_FAULT_
-// (codec/enn.h) that stopped it: ENN_FAULT_EXISTS (only with ENN_PLACE_NEW),
-// DENIED, NOT_REGULAR, DISK_FULL, WRITE.
+// replacement (a sticky folder, say) but the regular file there may be
+// written, the new content is copied over it in place; a link there is never
+// written through. ENN_FAULT_NONE, or ENN_FAULT_EXISTS (only with
+// ENN_PLACE_NEW), DENIED, NOT_REGULAR, READ_ONLY, OUTPUT_FOLDER, MOUNT_POINT,
+// ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, NO_MEMORY, DISK_FULL or WRITE.
 int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
 
 // Closes the writer and removes the aside file: nothing of it stays.
 void EnnDiscard(EnnWriter* writer);
 
-// EnnDiscardAllAside (codec/enn.h) belongs to this layer too. Each side keeps
-// its aside files in a fixed table that a signal or console handler can walk;
-// this puts to into the first slot holding from, false when none does.
-template <typename T, std::size_t N>
-bool EnnSwapSlot(std::atomic<T> (&table)[N], T from, T to) {
-    for (auto& slot : table) {
-        T expected = from;
-        if (slot.compare_exchange_strong(expected, to)) {
-            return true;
-        }
-    }
-    return false;
-}
+// EnnDiscardAllAside (codec/enn.h) belongs to this layer too: it walks the
+// one table of aside files that a signal or console handler can reach.
 
 #endif

@@ -16,8 +16,8 @@
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
+#include "codec/enn_file_sys.h"
 #include "codec/enn_syscalls.h"
-#include "crypto/wipe.h"
 
 namespace {
 
@@ -34,19 +34,13 @@ int RealFstat(int fd, struct stat* st) {
     return fstat(fd, st);
 }
 
-constexpr EnnSystemCalls kRealCalls = {
+}  // namespace
+
+extern const EnnSystemCalls kEnnRealCalls = {
     RealOpen,  close,    read,      pread,     write,     pwrite,    fsync, ftruncate,
     RealFstat, RealStat, RealLstat, faccessat, fchmod,    fchown,    link,  linkat,
     rename,    unlink,   listxattr, getxattr,  fgetxattr, fsetxattr,
 };
-
-}  // namespace
-
-EnnSystemCalls g_ennSys = kRealCalls;
-
-void EnnRestoreSystemCalls() {
-    g_ennSys = kRealCalls;
-}
 
 namespace {
 
@@ -59,10 +53,6 @@ EnnFileId IdOf(const struct stat& st) {
     id.volume = static_cast<uint64_t>(st.st_dev);
     id.index = static_cast<uint64_t>(st.st_ino);
     return id;
-}
-
-bool SameId(const EnnFileId& a, const EnnFileId& b) {
-    return a.volume == b.volume && a.index == b.index;
 }
 
 long long ModifiedOf(const struct stat& st) {
@@ -90,72 +80,46 @@ int CreateFault(int err) {
         case ENOSPC:
         case EDQUOT:
             return ENN_FAULT_DISK_FULL;
+        case ENOMEM:
+            return ENN_FAULT_NO_MEMORY;  // the table of aside files is full
         default:
             return ENN_FAULT_NO_OUTPUT;
     }
 }
 
-// Reads up to size bytes from fd, at offset unless it is negative, stopping
-// short only at the end of the file. Returns the count, or -1 on a read error
-// (never taken for the end).
-int ReadLoop(int fd, unsigned char* buf, int size, long long offset) {
-    int done = 0;
-    while (done < size) {
-        const size_t want = static_cast<size_t>(size - done);
-        const ssize_t got = offset < 0 ? g_ennSys.read(fd, buf + done, want)
-                                       : g_ennSys.pread(fd, buf + done, want, offset + done);
+}  // namespace
+
+int EnnSysReadOnce(intptr_t handle, unsigned char* buf, int size, long long offset) {
+    for (;;) {
+        const size_t want = static_cast<size_t>(size);
+        const ssize_t got = offset < 0 ? g_ennSys.read(Fd(handle), buf, want)
+                                       : g_ennSys.pread(Fd(handle), buf, want, offset);
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got < 0) {
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<int>(got);
+        return got < 0 ? -1 : static_cast<int>(got);
     }
-    return done;
 }
 
-// Writes all size bytes to fd, at offset unless it is negative. Returns
-// ENN_FAULT_NONE, or why not: ENN_FAULT_DISK_FULL or ENN_FAULT_WRITE.
-int WriteLoop(int fd, const unsigned char* buf, int size, long long offset) {
-    for (int done = 0; done < size;) {
-        const size_t want = static_cast<size_t>(size - done);
+int EnnSysWriteOnce(intptr_t handle, const unsigned char* buf, int size, long long offset,
+                    int* fault) {
+    for (;;) {
+        const size_t want = static_cast<size_t>(size);
         const ssize_t put =
-            offset < 0 ? g_ennSys.write(fd, buf + done, want)
-                       : g_ennSys.pwrite(fd, buf + done, want, static_cast<off_t>(offset + done));
+            offset < 0 ? g_ennSys.write(Fd(handle), buf, want)
+                       : g_ennSys.pwrite(Fd(handle), buf, want, static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) {
             continue;
         }
         if (put <= 0) {
-            return put < 0 ? WriteFault(errno) : ENN_FAULT_WRITE;
+            *fault = put < 0 ? WriteFault(errno) : ENN_FAULT_WRITE;
+            return -1;
         }
-        done += static_cast<int>(put);
+        return static_cast<int>(put);
     }
-    return ENN_FAULT_NONE;
 }
 
-bool Report(int* fault, int why) {
-    if (fault != nullptr) {
-        *fault = why;
-    }
-    return false;
-}
-
-// The names of aside files open in this process, for EnnDiscardAllAside: a
-// fixed table of pointers into the writers, which a signal handler can walk.
-constexpr int kAsideSlots = 16;
-std::atomic<const char*> g_asideNames[kAsideSlots];
-
-void RegisterAside(const char* name) {
-    EnnSwapSlot(g_asideNames, static_cast<const char*>(nullptr), name);
-}
-
-void UnregisterAside(const char* name) {
-    EnnSwapSlot(g_asideNames, name, static_cast<const char*>(nullptr));
-}
+namespace {
 
 // The folder part of path with its slash ("" for a bare name).
 size_t FolderLength(const char* path) {
@@ -233,37 +197,41 @@ void RemoveLeftovers(const char* folder) {
     closedir(dir);
 }
 
-// Runs make(name) under fresh aside names for path, each registered while it
-// stands, until one is not taken. True once make succeeds; false, with errno
-// set and name cleared, when none will do.
+// Runs make(name) under fresh aside names for path, held in writer->aside
+// and the writer in the table of aside files while each stands, until one is
+// not taken. True once make succeeds; false, with errno set and the name
+// cleared, when none will do (ENOMEM: the table is full).
 template <typename Make>
-bool UnderAsideName(const char* path, char* name, size_t size, Make make) {
+bool UnderAsideName(const char* path, EnnWriter* writer, Make make) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!AsideName(path, name, size)) {
+        if (!AsideName(path, writer->aside, sizeof writer->aside)) {
             errno = ENAMETOOLONG;
             break;
         }
-        RegisterAside(name);
-        if (make(name)) {
+        if (!EnnRegisterAside(writer)) {
+            errno = ENOMEM;
+            break;
+        }
+        if (make(writer->aside)) {
             return true;
         }
         const int err = errno;
-        UnregisterAside(name);
+        EnnUnregisterAside(writer);
         errno = err;
         if (err != EEXIST) {
             break;
         }
     }
-    name[0] = '\0';
+    writer->aside[0] = '\0';
     return false;
 }
 
-// Creates a new file under a fresh aside name for path; -1 (errno set) when
-// none can be made.
-int CreateNamed(const char* path, char* name, size_t size) {
+// Creates a new file under a fresh aside name for path, with mode; -1 (errno
+// set) when none can be made.
+int CreateNamed(const char* path, EnnWriter* writer, mode_t mode) {
     int fd = -1;
-    UnderAsideName(path, name, size, [&fd](const char* aside) {
-        fd = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
+    UnderAsideName(path, writer, [&fd, mode](const char* aside) {
+        fd = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         return fd >= 0;
     });
     return fd;
@@ -285,72 +253,6 @@ void SyncFolderOf(const char* path) {
 // writing would find.
 bool Writable(const char* path) {
     return g_ennSys.faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
-}
-
-bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool forTarget);
-
-// Where the folder takes no new file: a target the caller may write is
-// replaced in place, from a copy made whole in the temporary folder. A link
-// there cannot be replaced without a new file, and what it leads to is never
-// written: refused.
-bool CreateForCopyInPlace(const char* path, EnnWriter* writer, int* fault, bool forTarget) {
-    struct stat st;
-    if (!forTarget || g_ennSys.lstat(path, &st) != 0 || !S_ISREG(st.st_mode) || !Writable(path) ||
-        !EnnCreateTemporary(writer)) {
-        return Report(fault, ENN_FAULT_DENIED);
-    }
-    writer->inPlace = true;
-    return true;
-}
-
-// Copies what the writer holds over the file at path, in place, and flushes
-// it: the file keeps its owner, mode and links. Space is reserved first, so
-// that a full disk is found before the old content is touched.
-int CopyInPlace(EnnWriter* writer, const char* path) {
-    // The name must still be the regular file it was: O_NOFOLLOW refuses a
-    // link put there since, and the ids tell a file swapped in meanwhile.
-    struct stat named;
-    if (g_ennSys.lstat(path, &named) != 0 || !S_ISREG(named.st_mode)) {
-        return ENN_FAULT_DENIED;
-    }
-    const int fd = g_ennSys.open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
-    if (fd < 0) {
-        if (errno == ELOOP) {
-            return ENN_FAULT_DENIED;
-        }
-        return errno == EACCES || errno == EPERM || errno == EROFS ? ENN_FAULT_READ_ONLY
-                                                                   : ENN_FAULT_WRITE;
-    }
-    struct stat st;
-    if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !SameId(IdOf(st), IdOf(named))) {
-        g_ennSys.close(fd);
-        return ENN_FAULT_NOT_REGULAR;
-    }
-    const long long size = writer->written;
-    if (size > st.st_size && fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
-        (errno == ENOSPC || errno == EDQUOT)) {
-        g_ennSys.close(fd);
-        return ENN_FAULT_DISK_FULL;
-    }
-    unsigned char buf[1 << 16];
-    long long at = 0;
-    int result = ENN_OK;
-    while (result == ENN_OK && at < size) {
-        const int got = EnnReadBack(writer, at, buf, sizeof buf);
-        if (got <= 0) {
-            result = ENN_FAULT_WRITE;
-            break;
-        }
-        result = WriteLoop(fd, buf, got, at);
-        at += got;
-    }
-    SecureWipe(buf, sizeof buf);
-    if (result == ENN_OK &&
-        (g_ennSys.ftruncate(fd, static_cast<off_t>(size)) != 0 || g_ennSys.fsync(fd) != 0)) {
-        result = WriteFault(errno);
-    }
-    g_ennSys.close(fd);
-    return result;
 }
 
 // An access ACL as the kernel keeps it in its attribute: a version word, then
@@ -492,16 +394,13 @@ void GiveNewFileLooks(int fd, const char* path) {
     }
     int probe = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (probe < 0) {
-        char name[4096];
-        UnderAsideName(path, name, sizeof name, [&probe](const char* aside) {
-            probe = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            return probe >= 0;
-        });
+        EnnWriter named;
+        probe = CreateNamed(path, &named, 0666);
         if (probe < 0) {
             return;
         }
-        g_ennSys.unlink(name);
-        UnregisterAside(name);
+        g_ennSys.unlink(named.aside);
+        EnnUnregisterAside(&named);
     }
     struct stat st;
     if (g_ennSys.fstat(probe, &st) == 0) {
@@ -546,28 +445,22 @@ int GiveFinalLooks(int fd, const char* path) {
 
 }  // namespace
 
-bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
+int EnnOpenReader(const char* path, EnnReader* reader) {
     // Non-blocking, so that a fifo swapped in for the file cannot hold the open.
     const int fd = g_ennSys.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) {
-        return Report(
-            fault, errno == EACCES || errno == EPERM ? ENN_FAULT_INPUT_DENIED : ENN_FAULT_NO_INPUT);
+        return errno == EACCES || errno == EPERM ? ENN_FAULT_INPUT_DENIED : ENN_FAULT_NO_INPUT;
     }
     struct stat st;
     if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         g_ennSys.close(fd);
-        return Report(fault,
-                      S_ISDIR(st.st_mode) ? ENN_FAULT_INPUT_FOLDER : ENN_FAULT_INPUT_NOT_REGULAR);
+        return S_ISDIR(st.st_mode) ? ENN_FAULT_INPUT_FOLDER : ENN_FAULT_INPUT_NOT_REGULAR;
     }
     reader->handle = fd;
     reader->size = st.st_size;
     reader->modified = ModifiedOf(st);
     reader->id = IdOf(st);
-    return true;
-}
-
-int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
-    return ReadLoop(Fd(reader->handle), buf, size, -1);
+    return ENN_FAULT_NONE;
 }
 
 bool EnnReaderUnchanged(const EnnReader* reader) {
@@ -612,76 +505,109 @@ bool ThroughProc(const char* path) {
     return false;
 }
 
+// Gives the unnamed file of writer a hidden aside name in path's folder, so
+// that rename() can put it in place; false when it cannot.
+bool NameUnnamed(EnnWriter* writer, const char* self, const char* path) {
+    if (!UnderAsideName(path, writer, [self](const char* aside) {
+            return g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, aside, AT_SYMLINK_FOLLOW) == 0;
+        })) {
+        return false;
+    }
+    writer->unnamed = false;
+    return true;
+}
+
+// The fault of a rename or link into path's folder that failed with err.
+int PlaceFault(int err) {
+    if (err == EACCES || err == EPERM || err == EROFS) {
+        return ENN_FAULT_DENIED;
+    }
+    if (err == EBUSY || err == EXDEV) {
+        return ENN_FAULT_MOUNT_POINT;  // a mount point, as a bind-mounted file is
+    }
+    if (err == ENOMEM) {
+        return ENN_FAULT_NO_MEMORY;
+    }
+    return err == EISDIR ? ENN_FAULT_OUTPUT_FOLDER : WriteFault(err);
+}
+
+// Puts the finished aside file under path only while the name is free: link()
+// fails rather than replace a file that appeared meanwhile.
+int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
+    GiveNewFileLooks(Fd(writer->handle), path);
+    const bool linked =
+        writer->unnamed ? g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0
+                        : g_ennSys.link(writer->aside, path) == 0;
+    if (!linked) {
+        const int err = errno;
+        struct stat there;
+        if (err == EEXIST || g_ennSys.lstat(path, &there) == 0) {
+            return ENN_FAULT_EXISTS;
+        }
+        // Some file systems take no hard links: a rename cannot replace a
+        // file that was checked to be absent only an instant ago, but is
+        // the way there.
+        if (writer->unnamed || g_ennSys.rename(writer->aside, path) != 0) {
+            return PlaceFault(writer->unnamed ? err : errno);
+        }
+        EnnUnregisterAside(writer);
+        writer->aside[0] = '\0';
+    }
+    SyncFolderOf(path);
+    return ENN_FAULT_NONE;  // a named aside file's own name goes with EnnDiscard
+}
+
 }  // namespace
 
-EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
+int EnnSysLookAt(const char* path, const EnnFileId* source, bool* exists) {
+    *exists = false;
     if (ThroughProc(path)) {
-        return ENN_TARGET_OTHER;
+        return ENN_FAULT_NOT_REGULAR;
     }
     struct stat st;
     if (g_ennSys.lstat(path, &st) != 0) {
         if (errno == ENAMETOOLONG) {
-            return ENN_TARGET_NAME_TOO_LONG;
+            return ENN_FAULT_NAME_TOO_LONG;
         }
         if (errno == ENOTDIR) {
-            return ENN_TARGET_NO_FOLDER;
-        }
-        if (errno != ENOENT) {
-            return ENN_TARGET_UNKNOWN;
+            return ENN_FAULT_NO_FOLDER;
         }
         char folder[4096];
         struct stat dir;
-        if (FolderOf(path, folder, sizeof folder) && g_ennSys.stat(folder, &dir) != 0 &&
-            (errno == ENOENT || errno == ENOTDIR)) {
-            return ENN_TARGET_NO_FOLDER;
+        if (errno == ENOENT && FolderOf(path, folder, sizeof folder) &&
+            g_ennSys.stat(folder, &dir) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            return ENN_FAULT_NO_FOLDER;
         }
-        return ENN_TARGET_FREE;
+        return ENN_FAULT_NONE;  // free, or making the file aside tells what is wrong
     }
     if (S_ISDIR(st.st_mode)) {
-        return ENN_TARGET_FOLDER;
+        return ENN_FAULT_OUTPUT_FOLDER;
     }
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-        return ENN_TARGET_OTHER;
+        return ENN_FAULT_NOT_REGULAR;
     }
+    *exists = true;
     struct stat followed;
     if (g_ennSys.stat(path, &followed) != 0) {
-        return ENN_TARGET_FILE;  // a link that leads nowhere is only a name
+        return ENN_FAULT_NONE;  // a link that leads nowhere is only a name
     }
     if (S_ISDIR(followed.st_mode)) {
-        return ENN_TARGET_FOLDER;
+        return ENN_FAULT_OUTPUT_FOLDER;
     }
     if (!S_ISREG(followed.st_mode)) {
-        return ENN_TARGET_OTHER;  // /dev/stdout, a descriptor under /proc, ...
+        return ENN_FAULT_NOT_REGULAR;  // /dev/stdout, a descriptor under /proc, ...
     }
-    if (source != nullptr && SameId(IdOf(followed), *source)) {
-        return ENN_TARGET_SAME_FILE;
+    if (source != nullptr && EnnSameFile(IdOf(followed), *source)) {
+        return ENN_FAULT_SAME_FILE;
     }
-    return Writable(path) ? ENN_TARGET_FILE : ENN_TARGET_READ_ONLY;
+    return Writable(path) ? ENN_FAULT_NONE : ENN_FAULT_READ_ONLY;
 }
 
-bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault) {
-    if (!CreateAside(path, writer, fault, true)) {
-        return false;
-    }
-    // What the old file carries that the new one could not keep refuses the
-    // replacement now, before anything is written.
-    struct stat old;
-    if (!writer->inPlace && g_ennSys.stat(path, &old) == 0 && S_ISREG(old.st_mode)) {
-        if (const int why = CarryAttributes(Fd(writer->handle), path, true, true)) {
-            EnnDiscard(writer);
-            return Report(fault, why);
-        }
-    }
-    return true;
-}
-
-namespace {
-
-bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool forTarget) {
+int EnnSysMakeAside(const char* path, EnnWriter* writer) {
     *writer = EnnWriter();
     char folder[sizeof writer->aside];
     if (!FolderOf(path, folder, sizeof folder)) {
-        return Report(fault, ENN_FAULT_NAME_TOO_LONG);
+        return ENN_FAULT_NAME_TOO_LONG;
     }
     if (access("/proc/self/fd", X_OK) == 0) {
         // An unnamed file needs no cleaning up, whatever ends the process.
@@ -689,48 +615,135 @@ bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool forTarget
         if (fd >= 0) {
             writer->handle = fd;
             writer->unnamed = true;
-            return true;
+            return ENN_FAULT_NONE;
         }
         // Not every file system has unnamed files; fall back to a hidden name.
         if (errno == EACCES || errno == EPERM || errno == EROFS) {
-            return CreateForCopyInPlace(path, writer, fault, forTarget);
+            return ENN_FAULT_DENIED;
         }
     }
     // Where files have names while they are written, a kill leaves them:
     // those of gone processes go before this one adds its own. (Unnamed files
     // leave nothing, and the folder is not read for them: it may be large.)
     RemoveLeftovers(folder);
-    const int fd = CreateNamed(path, writer->aside, sizeof writer->aside);
+    const int fd = CreateNamed(path, writer, kPrivate);
     if (fd < 0) {
-        const int why = CreateFault(errno);
-        writer->aside[0] = '\0';
-        if (why == ENN_FAULT_DENIED) {
-            return CreateForCopyInPlace(path, writer, fault, forTarget);
-        }
-        return Report(fault, why);
+        return CreateFault(errno);
     }
     writer->handle = fd;
-    return true;
+    return ENN_FAULT_NONE;
 }
 
-}  // namespace
+bool EnnSysWritableInPlace(const char* path) {
+    struct stat st;
+    return g_ennSys.lstat(path, &st) == 0 && S_ISREG(st.st_mode) && Writable(path);
+}
 
-bool EnnCreateTemporary(EnnWriter* writer) {
+bool EnnSysTemporaryName(char* out, size_t size) {
     const char* folder = std::getenv("TMPDIR");
     if (folder == nullptr || folder[0] == '\0') {
         folder = "/tmp";
     }
-    char path[4096];
-    const int n = std::snprintf(path, sizeof path, "%s/enn", folder);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof path) {
-        return false;
+    const int n = std::snprintf(out, size, "%s/enn", folder);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+int EnnSysTryLooks(EnnWriter* writer, const char* path) {
+    struct stat old;
+    if (g_ennSys.stat(path, &old) != 0 || !S_ISREG(old.st_mode)) {
+        return ENN_FAULT_NONE;
     }
-    return CreateAside(path, writer, nullptr, false);
+    return CarryAttributes(Fd(writer->handle), path, true, true);
+}
+
+int EnnSysFlush(EnnWriter* writer) {
+    return g_ennSys.fsync(Fd(writer->handle)) == 0 ? ENN_FAULT_NONE : WriteFault(errno);
+}
+
+int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
+    const int fd = Fd(writer->handle);
+    // Linking through /proc names the open file; link() never replaces, so
+    // replacing goes through a hidden name and rename().
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (placing == ENN_PLACE_NEW) {
+        return PlaceNew(writer, path, self);
+    }
+    if (const int why = GiveFinalLooks(fd, path)) {
+        return why;
+    }
+    if (writer->unnamed && !NameUnnamed(writer, self, path)) {
+        return PlaceFault(errno);
+    }
+    if (g_ennSys.rename(writer->aside, path) != 0) {
+        return PlaceFault(errno);
+    }
+    EnnUnregisterAside(writer);
+    writer->aside[0] = '\0';
+    SyncFolderOf(path);
+    return ENN_FAULT_NONE;
+}
+
+int EnnSysOpenInPlace(const char* path, intptr_t* handle) {
+    // The name must still be the regular file it was: O_NOFOLLOW refuses a
+    // link put there since, and the ids tell a file swapped in meanwhile.
+    struct stat named;
+    if (g_ennSys.lstat(path, &named) != 0 || !S_ISREG(named.st_mode)) {
+        return ENN_FAULT_DENIED;
+    }
+    const int fd = g_ennSys.open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (fd < 0) {
+        if (errno == ELOOP) {
+            return ENN_FAULT_DENIED;
+        }
+        return errno == EACCES || errno == EPERM || errno == EROFS ? ENN_FAULT_READ_ONLY
+                                                                   : ENN_FAULT_WRITE;
+    }
+    struct stat st;
+    if (g_ennSys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !EnnSameFile(IdOf(st), IdOf(named))) {
+        g_ennSys.close(fd);
+        return ENN_FAULT_NOT_REGULAR;
+    }
+    *handle = fd;
+    return ENN_FAULT_NONE;
+}
+
+int EnnSysReserve(intptr_t handle, long long size) {
+    struct stat st;
+    if (g_ennSys.fstat(Fd(handle), &st) == 0 && size > st.st_size &&
+        fallocate(Fd(handle), FALLOC_FL_KEEP_SIZE, 0, size) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT)) {
+        return ENN_FAULT_DISK_FULL;
+    }
+    return ENN_FAULT_NONE;
+}
+
+int EnnSysWriteAt(intptr_t handle, const unsigned char* buf, int size, long long offset) {
+    return EnnWriteLoop(handle, buf, size, offset);
+}
+
+int EnnSysEndInPlace(intptr_t handle, long long size) {
+    if (g_ennSys.ftruncate(Fd(handle), static_cast<off_t>(size)) != 0 ||
+        g_ennSys.fsync(Fd(handle)) != 0) {
+        return WriteFault(errno);
+    }
+    return ENN_FAULT_NONE;
+}
+
+void EnnSysClose(intptr_t handle) {
+    g_ennSys.close(Fd(handle));
+}
+
+void EnnSysRemoveAsideNow(EnnWriter* writer) {
+    unlink(writer->aside);
 }
 
 int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
-    return ReadLoop(Fd(writer->handle), buf, size, offset);
+    return EnnReadLoop(writer->handle, buf, size, offset);
 }
+
+namespace {
 
 // Starts writing back what has been appended every few MiB, so that the disk
 // works while the cipher does and the flush at the end has little left to
@@ -748,135 +761,25 @@ void StartWriteBack(EnnWriter* writer) {
 #endif
 }
 
-bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
-    const int why = WriteLoop(Fd(writer->handle), static_cast<const unsigned char*>(buf), size, -1);
-    if (why != ENN_FAULT_NONE) {
-        writer->fault = why;
-        return false;
-    }
-    writer->written += size;
-    StartWriteBack(writer);
-    return true;
-}
-
-bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
-    const int why =
-        WriteLoop(Fd(writer->handle), static_cast<const unsigned char*>(buf), size, offset);
-    if (why != ENN_FAULT_NONE) {
-        writer->fault = why;
-        return false;
-    }
-    return true;
-}
-
-namespace {
-
-// Gives the unnamed file of writer a hidden aside name in path's folder, so
-// that rename() can put it in place; false when it cannot.
-bool NameUnnamed(EnnWriter* writer, const char* self, const char* path) {
-    if (!UnderAsideName(path, writer->aside, sizeof writer->aside, [self](const char* aside) {
-            return g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, aside, AT_SYMLINK_FOLLOW) == 0;
-        })) {
-        return false;
-    }
-    writer->unnamed = false;
-    return true;
-}
-
-// The fault of a rename or link into path's folder that failed with err.
-int PlaceFault(int err) {
-    if (err == EACCES || err == EPERM || err == EROFS) {
-        return ENN_FAULT_DENIED;
-    }
-    if (err == EBUSY || err == EXDEV) {
-        return ENN_FAULT_MOUNT_POINT;  // a mount point, as a bind-mounted file is
-    }
-    return err == EISDIR ? ENN_FAULT_OUTPUT_FOLDER : WriteFault(err);
-}
-
-// Puts the finished aside file under path only while the name is free.
-int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
-    GiveNewFileLooks(Fd(writer->handle), path);
-    if (writer->unnamed) {
-        const bool linked = g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
-        const int err = errno;
-        EnnDiscard(writer);
-        if (!linked) {
-            return err == EEXIST ? ENN_FAULT_EXISTS : PlaceFault(err);
-        }
-        SyncFolderOf(path);
-        return ENN_OK;
-    }
-    // link() fails rather than replace a file that appeared meanwhile.
-    if (g_ennSys.link(writer->aside, path) != 0) {
-        const int err = errno;
-        struct stat there;
-        const bool taken = err == EEXIST || g_ennSys.lstat(path, &there) == 0;
-        if (taken || g_ennSys.rename(writer->aside, path) != 0) {
-            const int why = taken ? ENN_FAULT_EXISTS : PlaceFault(errno);
-            EnnDiscard(writer);
-            return why;
-        }
-    }
-    EnnDiscard(writer);  // drops the aside name; the file stays under path
-    SyncFolderOf(path);
-    return ENN_OK;
-}
-
 }  // namespace
 
-int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
-    const int fd = Fd(writer->handle);
-    if (g_ennSys.fsync(fd) != 0) {
-        const int why = WriteFault(errno);
-        EnnDiscard(writer);
-        return why;
+int EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
+    const int why = EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, -1);
+    if (why == ENN_FAULT_NONE) {
+        writer->written += size;
+        StartWriteBack(writer);
     }
-    if (writer->inPlace) {
-        const int why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, path);
-        EnnDiscard(writer);
-        return why;
-    }
-    // Linking through /proc names the open file; link() never replaces, so
-    // replacing goes through a hidden name and rename().
-    char self[64];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    if (placing == ENN_PLACE_NEW) {
-        return PlaceNew(writer, path, self);
-    }
-    if (const int why = GiveFinalLooks(fd, path)) {
-        EnnDiscard(writer);
-        return why;
-    }
-    if (writer->unnamed && !NameUnnamed(writer, self, path)) {
-        const int why = PlaceFault(errno);
-        EnnDiscard(writer);
-        return why;
-    }
-    if (g_ennSys.rename(writer->aside, path) != 0) {
-        const int err = errno;
-        // A sticky folder keeps others from replacing a file there, though
-        // they may write it: the old file takes the new content in place.
-        int why = PlaceFault(err);
-        struct stat there;
-        if (why == ENN_FAULT_DENIED && g_ennSys.lstat(path, &there) == 0 &&
-            S_ISREG(there.st_mode) && Writable(path)) {
-            why = CopyInPlace(writer, path);
-        }
-        EnnDiscard(writer);
-        return why;
-    }
-    UnregisterAside(writer->aside);
-    writer->aside[0] = '\0';
-    EnnDiscard(writer);
-    SyncFolderOf(path);
-    return ENN_OK;
+    return why;
+}
+
+int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
+    return EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, offset);
 }
 
 void EnnDiscard(EnnWriter* writer) {
     if (writer->aside[0] != '\0') {
         g_ennSys.unlink(writer->aside);
-        UnregisterAside(writer->aside);
+        EnnUnregisterAside(writer);
         writer->aside[0] = '\0';
     }
     if (writer->handle >= 0) {
@@ -885,13 +788,4 @@ void EnnDiscard(EnnWriter* writer) {
     }
     writer->unnamed = false;
     writer->inPlace = false;
-}
-
-void EnnDiscardAllAside() {
-    for (auto& slot : g_asideNames) {
-        const char* name = slot.load();
-        if (name != nullptr) {
-            unlink(name);
-        }
-    }
 }

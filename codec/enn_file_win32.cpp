@@ -13,24 +13,14 @@
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
+#include "codec/enn_file_sys.h"
 #include "codec/enn_syscalls.h"
-#include "crypto/wipe.h"
 #include "text/utf16.h"
 
-namespace {
-
-constexpr EnnSystemCalls kRealCalls = {
+extern const EnnSystemCalls kEnnRealCalls = {
     CreateFileW, ReadFile,           WriteFile,    FlushFileBuffers,
     MoveFileExW, GetFileAttributesW, GetTempPathW,
 };
-
-}  // namespace
-
-EnnSystemCalls g_ennSys = kRealCalls;
-
-void EnnRestoreSystemCalls() {
-    g_ennSys = kRealCalls;
-}
 
 namespace {
 
@@ -88,10 +78,6 @@ EnnFileId IdOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return id;
 }
 
-bool SameId(const EnnFileId& a, const EnnFileId& b) {
-    return a.volume == b.volume && a.index == b.index;
-}
-
 long long ModifiedOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return Join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
 }
@@ -106,21 +92,6 @@ bool MarkForDeletion(HANDLE file, bool deleteOnClose) {
 }
 
 std::atomic<unsigned> g_serial{0};
-
-// The handles of the aside files open in this process, for
-// EnnDiscardAllAside: closing one deletes its file. Whoever takes a handle
-// out of the table closes it, so it is closed once.
-constexpr int kAsideSlots = 64;
-std::atomic<HANDLE> g_asideHandles[kAsideSlots];
-
-bool RegisterAside(HANDLE file) {
-    return EnnSwapSlot(g_asideHandles, static_cast<HANDLE>(nullptr), file);
-}
-
-// True when file was still in the table: the caller closes it now.
-bool TakeAside(HANDLE file) {
-    return EnnSwapSlot(g_asideHandles, file, static_cast<HANDLE>(nullptr));
-}
 
 // Writes "FOLDER\.enn-aside-PID-XXXXXXXX" for the full path into aside: the
 // mark, the process id and a random part, and nothing of the name it stands
@@ -139,13 +110,6 @@ bool AsideName(const std::wstring& full, unsigned serial, std::wstring* aside) {
     return true;
 }
 
-bool Report(int* fault, int why) {
-    if (fault != nullptr) {
-        *fault = why;
-    }
-    return false;
-}
-
 // Why writing failed, by the system's error: a full disk apart.
 int WriteFault(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENN_FAULT_DISK_FULL
@@ -160,45 +124,33 @@ OVERLAPPED At(long long offset) {
     return where;
 }
 
-// Reads up to size bytes from file, at offset unless it is negative (then
-// where the file pointer stands), stopping short only at the end of the file.
-// Returns the count, or -1 on a read error (never taken for the end).
-int ReadLoop(HANDLE file, unsigned char* buf, int size, long long offset) {
-    int done = 0;
-    while (done < size) {
-        OVERLAPPED where = At(offset + done);
-        DWORD got = 0;
-        if (!g_ennSys.readFile(file, buf + done, static_cast<DWORD>(size - done), &got,
-                               offset < 0 ? nullptr : &where)) {
-            if (GetLastError() == ERROR_HANDLE_EOF) {
-                break;  // how a positioned read past the end ends
-            }
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<int>(got);
+}  // namespace
+
+int EnnSysReadOnce(intptr_t handle, unsigned char* buf, int size, long long offset) {
+    OVERLAPPED where = At(offset);
+    DWORD got = 0;
+    if (!g_ennSys.readFile(Handle(handle), buf, static_cast<DWORD>(size), &got,
+                           offset < 0 ? nullptr : &where)) {
+        // How a positioned read past the end ends.
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
-    return done;
+    return static_cast<int>(got);
 }
 
-// Writes all size bytes to file, at offset unless it is negative (then where
-// the file pointer stands). Returns ENN_FAULT_NONE, or why not:
-// ENN_FAULT_DISK_FULL or ENN_FAULT_WRITE.
-int WriteLoop(HANDLE file, const unsigned char* buf, int size, long long offset) {
-    for (int done = 0; done < size;) {
-        OVERLAPPED where = At(offset + done);
-        DWORD put = 0;
-        if (!g_ennSys.writeFile(file, buf + done, static_cast<DWORD>(size - done), &put,
-                                offset < 0 ? nullptr : &where) ||
-            put == 0) {
-            return WriteFault(GetLastError());
-        }
-        done += static_cast<int>(put);
+int EnnSysWriteOnce(intptr_t handle, const unsigned char* buf, int size, long long offset,
+                    int* fault) {
+    OVERLAPPED where = At(offset);
+    DWORD put = 0;
+    if (!g_ennSys.writeFile(Handle(handle), buf, static_cast<DWORD>(size), &put,
+                            offset < 0 ? nullptr : &where) ||
+        put == 0) {
+        *fault = WriteFault(GetLastError());
+        return -1;
     }
-    return ENN_FAULT_NONE;
+    return static_cast<int>(put);
 }
+
+namespace {
 
 // Why a new file cannot be made in a folder, by the system's error.
 int CreateFault(DWORD error) {
@@ -238,10 +190,10 @@ bool Writable(const std::wstring& wide) {
 
 }  // namespace
 
-bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
+int EnnOpenReader(const char* path, EnnReader* reader) {
     const std::wstring wide = LongPath(path);
     if (wide.empty()) {
-        return Report(fault, ENN_FAULT_NO_INPUT);
+        return ENN_FAULT_NO_INPUT;
     }
     // Others may go on reading, writing, renaming or deleting, as on POSIX;
     // EnnReaderUnchanged catches a change. Folders do not open without
@@ -253,27 +205,23 @@ bool EnnOpenReader(const char* path, EnnReader* reader, int* fault) {
         const DWORD error = GetLastError();
         const DWORD attributes = g_ennSys.getFileAttributes(wide.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return Report(fault, ENN_FAULT_INPUT_FOLDER);
+            return ENN_FAULT_INPUT_FOLDER;
         }
-        return Report(fault, error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
-                                 ? ENN_FAULT_INPUT_DENIED
-                                 : ENN_FAULT_NO_INPUT);
+        return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                   ? ENN_FAULT_INPUT_DENIED
+                   : ENN_FAULT_NO_INPUT;
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         CloseHandle(file);
-        return Report(fault, ENN_FAULT_INPUT_NOT_REGULAR);
+        return ENN_FAULT_INPUT_NOT_REGULAR;
     }
     reader->handle = reinterpret_cast<intptr_t>(file);
     reader->size = Join(info.nFileSizeHigh, info.nFileSizeLow);
     reader->modified = ModifiedOf(info);
     reader->id = IdOf(info);
-    return true;
-}
-
-int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
-    return ReadLoop(Handle(reader->handle), buf, size, -1);
+    return ENN_FAULT_NONE;
 }
 
 bool EnnReaderUnchanged(const EnnReader* reader) {
@@ -290,10 +238,11 @@ void EnnCloseReader(EnnReader* reader) {
     }
 }
 
-EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
+int EnnSysLookAt(const char* path, const EnnFileId* source, bool* exists) {
+    *exists = false;
     const std::wstring wide = LongPath(path);
     if (wide.empty()) {
-        return ENN_TARGET_UNKNOWN;
+        return ENN_FAULT_NONE;  // making the file aside tells what is wrong
     }
     // Reading attributes is allowed whatever others share; the name itself is
     // looked at, not what a reparse point (a symbolic link, a junction) leads to.
@@ -302,14 +251,12 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         switch (GetLastError()) {
-            case ERROR_FILE_NOT_FOUND:
-                return ENN_TARGET_FREE;
             case ERROR_PATH_NOT_FOUND:
-                return ENN_TARGET_NO_FOLDER;
+                return ENN_FAULT_NO_FOLDER;
             case ERROR_FILENAME_EXCED_RANGE:
-                return ENN_TARGET_NAME_TOO_LONG;
+                return ENN_FAULT_NAME_TOO_LONG;
             default:
-                return ENN_TARGET_UNKNOWN;
+                return ENN_FAULT_NONE;  // free, or making the file aside tells
         }
     }
     BY_HANDLE_FILE_INFORMATION info;
@@ -317,11 +264,12 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
         GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
     CloseHandle(file);
     if (!known) {
-        return ENN_TARGET_OTHER;  // a device, a pipe, the console
+        return ENN_FAULT_NOT_REGULAR;  // a device, a pipe, the console
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return ENN_TARGET_FOLDER;  // a folder, or a link or junction to one
+        return ENN_FAULT_OUTPUT_FOLDER;  // a folder, or a link or junction to one
     }
+    *exists = true;
     EnnFileId id = IdOf(info);
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         // A link: what it leads to decides.
@@ -330,37 +278,37 @@ EnnTarget EnnLookAtTarget(const char* path, const EnnFileId* source) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (followed == INVALID_HANDLE_VALUE) {
-            return ENN_TARGET_FILE;  // a link that leads nowhere is only a name
+            return ENN_FAULT_NONE;  // a link that leads nowhere is only a name
         }
         BY_HANDLE_FILE_INFORMATION end;
         const bool disk =
             GetFileType(followed) == FILE_TYPE_DISK && GetFileInformationByHandle(followed, &end);
         CloseHandle(followed);
         if (!disk) {
-            return ENN_TARGET_OTHER;
+            return ENN_FAULT_NOT_REGULAR;
         }
         if ((end.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            return ENN_TARGET_FOLDER;
+            return ENN_FAULT_OUTPUT_FOLDER;
         }
         id = IdOf(end);
     }
-    if (source != nullptr && SameId(id, *source)) {
-        return ENN_TARGET_SAME_FILE;
+    if (source != nullptr && EnnSameFile(id, *source)) {
+        return ENN_FAULT_SAME_FILE;
     }
-    return Writable(wide) ? ENN_TARGET_FILE : ENN_TARGET_READ_ONLY;
+    return Writable(wide) ? ENN_FAULT_NONE : ENN_FAULT_READ_ONLY;
 }
 
-namespace {
-
-// Creates the aside file for the full path full; false, with *error set, when
-// the folder takes none.
-bool CreateNamed(const std::wstring& full, EnnWriter* writer, DWORD* error) {
-    *error = ERROR_FILE_EXISTS;
+int EnnSysMakeAside(const char* path, EnnWriter* writer) {
+    *writer = EnnWriter();
+    const std::wstring full = LongPath(path);
+    if (full.empty()) {
+        return ENN_FAULT_NO_OUTPUT;
+    }
+    DWORD error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring aside;
         if (!AsideName(full, g_serial.fetch_add(1) * 2654435761u, &aside)) {
-            *error = ERROR_PATH_NOT_FOUND;
-            return false;
+            return ENN_FAULT_NO_FOLDER;
         }
         // DELETE access for the deletion mark, WRITE_DAC for the access
         // rules of the file it replaces; FILE_SHARE_DELETE so that
@@ -371,57 +319,63 @@ bool CreateNamed(const std::wstring& full, EnnWriter* writer, DWORD* error) {
             aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
             FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            *error = GetLastError();
-            if (*error == ERROR_FILE_EXISTS || *error == ERROR_ALREADY_EXISTS) {
+            error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
                 continue;
             }
-            return false;
+            return CreateFault(error);
         }
         const std::string name = Utf8(aside);
-        if (!MarkForDeletion(file, true) || name.empty() || name.size() >= sizeof writer->aside ||
-            !RegisterAside(file)) {
+        writer->handle = reinterpret_cast<intptr_t>(file);
+        if (!MarkForDeletion(file, true) || name.empty() || name.size() >= sizeof writer->aside) {
             MarkForDeletion(file, true);
             CloseHandle(file);
             DeleteFileW(aside.c_str());
-            *error = ERROR_GEN_FAILURE;
-            return false;
+            *writer = EnnWriter();
+            return ENN_FAULT_NO_OUTPUT;
         }
         std::memcpy(writer->aside, name.c_str(), name.size() + 1);
-        writer->handle = reinterpret_cast<intptr_t>(file);
-        return true;
+        if (!EnnRegisterAside(writer)) {
+            CloseHandle(file);  // marked: the file goes with its handle
+            *writer = EnnWriter();
+            return ENN_FAULT_NO_MEMORY;
+        }
+        return ENN_FAULT_NONE;
     }
-    return false;
+    return CreateFault(error);
 }
 
-bool CreateAside(const char* path, EnnWriter* writer, int* fault, bool mayCopyInPlace) {
-    *writer = EnnWriter();
+bool EnnSysWritableInPlace(const char* path) {
     const std::wstring full = LongPath(path);
     if (full.empty()) {
-        return Report(fault, ENN_FAULT_NO_OUTPUT);
+        return false;
     }
-    DWORD error = 0;
-    if (CreateNamed(full, writer, &error)) {
-        return true;
-    }
-    const int why = CreateFault(error);
-    // Where the folder takes no new file (a share that lets its users change
-    // files but not create them), a file the caller may write is replaced in
-    // place from a copy made whole in the temporary folder.
-    if (why == ENN_FAULT_DENIED && mayCopyInPlace) {
-        const DWORD attributes = g_ennSys.getFileAttributes(full.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            Writable(full) && EnnCreateTemporary(writer)) {
-            writer->inPlace = true;
-            return true;
-        }
-    }
-    return Report(fault, why);
+    const DWORD attributes = g_ennSys.getFileAttributes(full.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+           Writable(full);
 }
+
+bool EnnSysTemporaryName(char* out, std::size_t size) {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD n = g_ennSys.getTempPath(MAX_PATH + 1, folder);
+    if (n == 0 || n > MAX_PATH) {
+        return false;
+    }
+    const std::string path = Utf8(std::wstring(folder, n) + L"enn");
+    if (path.empty() || path.size() >= size) {
+        return false;
+    }
+    std::memcpy(out, path.c_str(), path.size() + 1);
+    return true;
+}
+
+namespace {
 
 // Gives the aside file the access rules of the file at the full path target,
 // which it is to replace: a new file in the folder would take the folder's
 // inherited rules instead, which may grant more. Nobody else can open the
-// aside file meanwhile (see CreateNamed). ENN_FAULT_NONE, or
+// aside file meanwhile (see EnnSysMakeAside). ENN_FAULT_NONE, or
 // ENN_FAULT_ACL_NOT_KEPT when they cannot be read or set.
 int CarryAccessRules(HANDLE aside, const std::wstring& target) {
     PACL dacl = nullptr;
@@ -459,32 +413,118 @@ void CarryAttributes(HANDLE aside, const std::wstring& target) {
 
 }  // namespace
 
-bool EnnCreateAside(const char* path, EnnWriter* writer, int* fault) {
-    if (!CreateAside(path, writer, fault, true)) {
-        return false;
-    }
-    // What the old file carries that the new one could not keep refuses the
-    // replacement now, before anything is written.
+int EnnSysTryLooks(EnnWriter* writer, const char* path) {
+    // Set for good at once: the file is unshared while it is written.
     const std::wstring target = LongPath(path);
-    const DWORD attributes = g_ennSys.getFileAttributes(target.c_str());
-    if (!writer->inPlace && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        if (const int why = CarryAccessRules(Handle(writer->handle), target)) {
-            EnnDiscard(writer);
-            return Report(fault, why);
-        }
+    const DWORD attributes =
+        target.empty() ? INVALID_FILE_ATTRIBUTES : g_ennSys.getFileAttributes(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return ENN_FAULT_NONE;
     }
-    return true;
+    return CarryAccessRules(Handle(writer->handle), target);
 }
 
-bool EnnCreateTemporary(EnnWriter* writer) {
-    wchar_t folder[MAX_PATH + 1];
-    const DWORD n = g_ennSys.getTempPath(MAX_PATH + 1, folder);
-    if (n == 0 || n > MAX_PATH) {
-        return false;
+int EnnSysFlush(EnnWriter* writer) {
+    return g_ennSys.flushFileBuffers(Handle(writer->handle)) ? ENN_FAULT_NONE
+                                                             : WriteFault(GetLastError());
+}
+
+int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
+    HANDLE file = Handle(writer->handle);
+    const std::wstring target = LongPath(path);
+    const std::wstring aside = LongPath(writer->aside);
+    if (target.empty() || aside.empty()) {
+        return ENN_FAULT_WRITE;
     }
-    const std::string path = Utf8(std::wstring(folder, n) + L"enn");
-    return !path.empty() && CreateAside(path.c_str(), writer, nullptr, false);
+    if (placing == ENN_PLACE_REPLACE) {
+        CarryAttributes(file, target);
+    }
+    // A file marked for deletion cannot be opened, not even by MoveFileExW:
+    // the mark comes off just before the move, and EnnDiscard puts it back.
+    if (!MarkForDeletion(file, false)) {
+        return ENN_FAULT_WRITE;
+    }
+    // Without MOVEFILE_REPLACE_EXISTING the move fails rather than replace a
+    // file that appeared meanwhile, as link() does on POSIX.
+    const DWORD flags =
+        MOVEFILE_WRITE_THROUGH | (placing == ENN_PLACE_REPLACE ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!g_ennSys.moveFileEx(aside.c_str(), target.c_str(), flags)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+            return placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : ENN_FAULT_WRITE;
+        }
+        return error == ERROR_ACCESS_DENIED ? ENN_FAULT_DENIED : WriteFault(error);
+    }
+    writer->aside[0] = '\0';
+    if (EnnUnregisterAside(writer)) {
+        CloseHandle(file);
+    }
+    writer->handle = -1;
+    return ENN_FAULT_NONE;
+}
+
+int EnnSysOpenInPlace(const char* path, intptr_t* handle) {
+    const std::wstring target = LongPath(path);
+    // The name itself, never what a link there leads to.
+    HANDLE file =
+        target.empty()
+            ? INVALID_HANDLE_VALUE
+            : g_ennSys.createFile(target.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_ACCESS_DENIED ? ENN_FAULT_READ_ONLY : ENN_FAULT_WRITE;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) {
+        CloseHandle(file);
+        return ENN_FAULT_NOT_REGULAR;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(file);
+        return ENN_FAULT_DENIED;
+    }
+    *handle = reinterpret_cast<intptr_t>(file);
+    return ENN_FAULT_NONE;
+}
+
+int EnnSysReserve(intptr_t handle, long long size) {
+    HANDLE file = Handle(handle);
+    LARGE_INTEGER old = {};
+    GetFileSizeEx(file, &old);
+    if (size > old.QuadPart) {
+        FILE_ALLOCATION_INFO reserve;
+        reserve.AllocationSize.QuadPart = size;
+        if (!SetFileInformationByHandle(file, FileAllocationInfo, &reserve, sizeof reserve) &&
+            WriteFault(GetLastError()) == ENN_FAULT_DISK_FULL) {
+            return ENN_FAULT_DISK_FULL;
+        }
+    }
+    return ENN_FAULT_NONE;
+}
+
+int EnnSysWriteAt(intptr_t handle, const unsigned char* buf, int size, long long offset) {
+    return EnnWriteLoop(handle, buf, size, offset);
+}
+
+int EnnSysEndInPlace(intptr_t handle, long long size) {
+    HANDLE file = Handle(handle);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file) ||
+        !g_ennSys.flushFileBuffers(file)) {
+        return WriteFault(GetLastError());
+    }
+    return ENN_FAULT_NONE;
+}
+
+void EnnSysClose(intptr_t handle) {
+    CloseHandle(Handle(handle));
+}
+
+void EnnSysRemoveAsideNow(EnnWriter* writer) {
+    // Marked for deletion while it is written: closing removes it.
+    CloseHandle(Handle(writer->handle));
 }
 
 int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
@@ -496,144 +536,33 @@ int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int siz
     if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
         return -1;
     }
-    const int done = ReadLoop(file, buf, size, offset);
+    const int done = EnnReadLoop(writer->handle, buf, size, offset);
     return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ? done : -1;
 }
 
-bool EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
-    const int why =
-        WriteLoop(Handle(writer->handle), static_cast<const unsigned char*>(buf), size, -1);
-    if (why != ENN_FAULT_NONE) {
-        writer->fault = why;
-        return false;
+int EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
+    const int why = EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, -1);
+    if (why == ENN_FAULT_NONE) {
+        writer->written += size;
     }
-    writer->written += size;
-    return true;
+    return why;
 }
 
-bool EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
+int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
     // A positioned write moves the file pointer of a synchronous handle too;
     // appending goes on from where it was.
     HANDLE file = Handle(writer->handle);
     LARGE_INTEGER zero = {};
     LARGE_INTEGER end;
     if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
-        writer->fault = ENN_FAULT_WRITE;
-        return false;
-    }
-    const int why = WriteLoop(file, static_cast<const unsigned char*>(buf), size, offset);
-    if (why != ENN_FAULT_NONE) {
-        writer->fault = why;
-    }
-    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && why == ENN_FAULT_NONE;
-}
-
-namespace {
-
-// Copies what the writer holds over the file at the full path target, in
-// place, and flushes it: the file keeps its attributes, owner and access
-// rules. Space is reserved first, so that a full disk is found before the old
-// content is touched.
-int CopyInPlace(EnnWriter* writer, const std::wstring& target) {
-    HANDLE file = g_ennSys.createFile(target.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return GetLastError() == ERROR_ACCESS_DENIED ? ENN_FAULT_READ_ONLY : ENN_FAULT_WRITE;
-    }
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        return ENN_FAULT_NOT_REGULAR;
-    }
-    const long long size = writer->written;
-    LARGE_INTEGER old = {};
-    GetFileSizeEx(file, &old);
-    if (size > old.QuadPart) {
-        FILE_ALLOCATION_INFO reserve;
-        reserve.AllocationSize.QuadPart = size;
-        if (!SetFileInformationByHandle(file, FileAllocationInfo, &reserve, sizeof reserve) &&
-            WriteFault(GetLastError()) == ENN_FAULT_DISK_FULL) {
-            CloseHandle(file);
-            return ENN_FAULT_DISK_FULL;
-        }
-    }
-    // On the heap: operations on several threads each copy their own.
-    constexpr int kStep = 1 << 16;
-    const std::unique_ptr<unsigned char[]> buf(new unsigned char[kStep]);
-    int result = ENN_OK;
-    for (long long at = 0; result == ENN_OK && at < size;) {
-        const int got = EnnReadBack(writer, at, buf.get(), kStep);
-        if (got <= 0) {
-            result = ENN_FAULT_WRITE;
-            break;
-        }
-        result = WriteLoop(file, buf.get(), got, at);
-        at += got;
-    }
-    SecureWipe(buf.get(), kStep);
-    LARGE_INTEGER end;
-    end.QuadPart = size;
-    if (result == ENN_OK && (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ||
-                             !SetEndOfFile(file) || !g_ennSys.flushFileBuffers(file))) {
-        result = WriteFault(GetLastError());
-    }
-    CloseHandle(file);
-    return result;
-}
-
-}  // namespace
-
-int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
-    HANDLE file = Handle(writer->handle);
-    const std::wstring target = LongPath(path);
-    const std::wstring aside = LongPath(writer->aside);
-    if (target.empty() || aside.empty()) {
-        EnnDiscard(writer);
         return ENN_FAULT_WRITE;
     }
-    if (!g_ennSys.flushFileBuffers(file)) {
-        const int why = WriteFault(GetLastError());
-        EnnDiscard(writer);
-        return why;
-    }
-    if (writer->inPlace) {
-        const int why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, target);
-        EnnDiscard(writer);
-        return why;
-    }
-    if (placing == ENN_PLACE_REPLACE) {
-        CarryAttributes(file, target);
-    }
-    // A file marked for deletion cannot be opened, not even by MoveFileExW:
-    // the mark comes off just before the move and back on if it fails.
-    if (!MarkForDeletion(file, false)) {
-        EnnDiscard(writer);
+    const int why =
+        EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, offset);
+    if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && why == ENN_FAULT_NONE) {
         return ENN_FAULT_WRITE;
     }
-    // Without MOVEFILE_REPLACE_EXISTING the move fails rather than replace a
-    // file that appeared meanwhile, as link() does on POSIX.
-    const DWORD flags =
-        MOVEFILE_WRITE_THROUGH | (placing == ENN_PLACE_REPLACE ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!g_ennSys.moveFileEx(aside.c_str(), target.c_str(), flags)) {
-        const DWORD error = GetLastError();
-        int why = ENN_FAULT_WRITE;
-        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-            why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : ENN_FAULT_WRITE;
-        } else if (error == ERROR_ACCESS_DENIED) {
-            why = placing == ENN_PLACE_REPLACE && Writable(target) ? CopyInPlace(writer, target)
-                                                                   : ENN_FAULT_DENIED;
-        } else {
-            why = WriteFault(error);
-        }
-        EnnDiscard(writer);
-        return why;
-    }
-    writer->aside[0] = '\0';
-    if (TakeAside(file)) {
-        CloseHandle(file);
-    }
-    writer->handle = -1;
-    return ENN_OK;
+    return why;
 }
 
 void EnnDiscard(EnnWriter* writer) {
@@ -641,7 +570,7 @@ void EnnDiscard(EnnWriter* writer) {
         HANDLE file = Handle(writer->handle);
         writer->handle = -1;
         // Not in the table: EnnDiscardAllAside has closed it already.
-        if (TakeAside(file)) {
+        if (EnnUnregisterAside(writer)) {
             // The mark deletes the file when the handle closes, under
             // whatever name it has by then.
             const bool marked = MarkForDeletion(file, true);
@@ -655,16 +584,4 @@ void EnnDiscard(EnnWriter* writer) {
     writer->aside[0] = '\0';
     writer->unnamed = false;
     writer->inPlace = false;
-}
-
-void EnnDiscardAllAside() {
-    // Every aside file is marked for deletion while it is written, so the
-    // system removes it when the process ends, however it ends; closing the
-    // handles removes them at once.
-    for (auto& slot : g_asideHandles) {
-        HANDLE file = slot.exchange(nullptr);
-        if (file != nullptr) {
-            CloseHandle(file);
-        }
-    }
 }

@@ -97,10 +97,10 @@ void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx);
 // Takes the next size bytes of the container, a feed of any size. The plain bytes of every data
 // chunk they complete go to plain, which holds (size / 4008 + 1) * 4000 bytes;
 // returns their count.
-// When the feed's chunks are shared out among threads, alongside (when
-// given) runs once on the caller's thread while the helpers start on them:
-// the I/O of the batches before and after this one overlaps the cipher work
-// so. It must not touch data or plain. It is not run otherwise.
+// alongside (when given) runs exactly once on the caller's thread: while the
+// helpers start on the feed's chunks when they are shared out among threads,
+// so that the I/O of the batches before and after this one overlaps the
+// cipher work, and after the feed otherwise. It must not touch data or plain.
 size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, unsigned char* plain,
                      const std::function<void()>& alongside = nullptr);
 

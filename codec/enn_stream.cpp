@@ -16,29 +16,6 @@
 
 namespace {
 
-// Why path cannot receive a file written from source, looking only:
-// ENN_FAULT_NONE when nothing there stands in the way.
-int TargetFault(const char* path, const EnnFileId& source, bool keepExisting) {
-    switch (EnnLookAtTarget(path, &source)) {
-        case ENN_TARGET_SAME_FILE:
-            return ENN_FAULT_SAME_FILE;
-        case ENN_TARGET_FOLDER:
-            return ENN_FAULT_OUTPUT_FOLDER;
-        case ENN_TARGET_OTHER:
-            return ENN_FAULT_NOT_REGULAR;
-        case ENN_TARGET_NO_FOLDER:
-            return ENN_FAULT_NO_FOLDER;
-        case ENN_TARGET_NAME_TOO_LONG:
-            return ENN_FAULT_NAME_TOO_LONG;
-        case ENN_TARGET_READ_ONLY:
-            return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_READ_ONLY;
-        case ENN_TARGET_FILE:
-            return keepExisting ? ENN_FAULT_EXISTS : ENN_FAULT_NONE;
-        default:
-            return ENN_FAULT_NONE;  // creating the file aside tells what is wrong
-    }
-}
-
 // Where the bytes of an operation come from.
 struct Input {
     EnnReadFunc read = nullptr;  // null: the file
@@ -82,8 +59,7 @@ int OpenInput(const char* key, const char* in_path, EnnReadFunc read, void* cont
     if (read != nullptr) {
         return ENN_FAULT_NONE;
     }
-    int why = ENN_FAULT_NONE;
-    if (!EnnOpenReader(in_path, &in->file.reader, &why)) {
+    if (const int why = EnnOpenReader(in_path, &in->file.reader)) {
         return why;
     }
     in->id = in->file.reader.id;
@@ -96,14 +72,12 @@ int OpenInput(const char* key, const char* in_path, EnnReadFunc read, void* cont
 int OpenOutput(const char* out_path, bool toStream, const EnnFileId& source, bool keepExisting,
                EnnWriter* writer) {
     if (toStream) {
-        return EnnCreateTemporary(writer) ? ENN_FAULT_NONE : ENN_FAULT_NO_OUTPUT;
+        return EnnCreateTemporary(writer);
     }
-    if (const int why = TargetFault(out_path, source, keepExisting)) {
+    if (const int why = EnnTargetFault(out_path, &source, keepExisting)) {
         return why;
     }
-    int why = ENN_FAULT_NONE;
-    EnnCreateAside(out_path, writer, &why);
-    return why;
+    return EnnCreateAside(out_path, writer);
 }
 
 // Buffers for a batch of chunks each way, on the heap: a megabyte is too
@@ -166,9 +140,8 @@ void Report(EnnProgressFunc progress, void* context, long long done, long long t
 // in hand: while the helper threads code batch k, the caller's thread writes
 // what batch k-1 gave and reads batch k+1, so that the cipher work hides the
 // I/O. code(src, size, dst, alongside) codes src into dst, running alongside
-// meanwhile when it shares the work out, and returns the bytes for the
-// writer (null: nothing is written); when it did not run alongside, this
-// does after it.
+// once, meanwhile when it shares the work out and after otherwise, and
+// returns the bytes for the writer (null: nothing is written).
 // After a failed write nothing more is written, and reading goes on only
 // when keepReading says so. Returns ENN_FAULT_NONE, ENN_FAULT_READ, or the
 // writer's fault.
@@ -179,29 +152,24 @@ int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const 
     int cur = 0;
     int got = in->Fill(src[cur], want);
     int pending = 0;
-    bool writeFailed = false;
+    int writeFault = ENN_FAULT_NONE;
     const auto writeOut = [&](const unsigned char* bytes, int size) {
-        if (size > 0 && writer != nullptr && !writeFailed) {
-            writeFailed = !EnnWriteAll(writer, bytes, size);
+        if (size > 0 && writer != nullptr && writeFault == ENN_FAULT_NONE) {
+            writeFault = EnnWriteAll(writer, bytes, size);
         }
     };
-    while (got > 0 && (keepReading || !writeFailed)) {
+    while (got > 0 && (keepReading || writeFault == ENN_FAULT_NONE)) {
         *done += got;
         Report(progress, context, *done, in->Total());
         const int next = cur ^ 1;
         const bool more = got == want;  // a short fill is the end of the input
         const int previous = pending;
         int nextGot = 0;
-        bool ran = false;
         const std::function<void()> io = [&] {
-            ran = true;
             writeOut(dst[next], previous);
             nextGot = more ? in->Fill(src[next], want) : 0;
         };
         pending = code(src[cur], got, dst[cur], io);
-        if (!ran) {
-            io();
-        }
         got = nextGot;
         cur = next;
     }
@@ -209,7 +177,7 @@ int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const 
         return ENN_FAULT_READ;
     }
     writeOut(dst[cur ^ 1], pending);
-    return writeFailed ? writer->fault : ENN_FAULT_NONE;
+    return writeFault;
 }
 
 // An output must have a name: an empty one is refused before anything is
@@ -284,8 +252,10 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
     if (pumped != ENN_FAULT_NONE) {
         return pumped;
     }
-    if (plainLen > 0 && !EnnWriteAll(&out.writer, plain[0], plainLen)) {
-        return out.writer.fault;
+    if (plainLen > 0) {
+        if (const int why = EnnWriteAll(&out.writer, plain[0], plainLen)) {
+            return why;
+        }
     }
     return Deliver(&out.writer, out_path, write, context,
                    keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
@@ -316,8 +286,8 @@ int EncryptStream(const char* password, const char* key, const char* in_path, co
     unsigned char* const plain[2] = {batch[0].plain.get(), batch[1].plain.get()};
     unsigned char* const sealed[2] = {batch[0].sealed.get(), batch[1].sealed.get()};
     EnnEncodeStart(&e, &cipher.ctx, password, sealed[0]);
-    if (!EnnWriteAll(&out.writer, sealed[0], ENN_PAYLOAD_OFFSET)) {
-        return out.writer.fault;
+    if (const int why = EnnWriteAll(&out.writer, sealed[0], ENN_PAYLOAD_OFFSET)) {
+        return why;
     }
     long long total = 0;
     const int pumped = Pump(&in, chunks * ENN_CHUNK_PLAIN, plain, sealed, &out.writer, false,
@@ -332,16 +302,18 @@ int EncryptStream(const char* password, const char* key, const char* in_path, co
     }
     char header[ENN_HEADER_SIZE + 1];
     const int tail = EnnEncodeFinish(&e, sealed[0], header);
-    if (tail > 0 && !EnnWriteAll(&out.writer, sealed[0], tail)) {
-        return out.writer.fault;
+    if (tail > 0) {
+        if (const int why = EnnWriteAll(&out.writer, sealed[0], tail)) {
+            return why;
+        }
     }
     // A file still being written gives a container of neither version.
     if (in.IsFile() && (total != in.file.reader.size || !EnnReaderUnchanged(&in.file.reader))) {
         return ENN_FAULT_CHANGED;
     }
     EnnCloseReader(&in.file.reader);
-    if (!EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE)) {
-        return out.writer.fault;
+    if (const int why = EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE)) {
+        return why;
     }
     return Deliver(&out.writer, out_path, write, context, ENN_PLACE_REPLACE);
 }

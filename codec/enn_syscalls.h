@@ -55,6 +55,9 @@ struct EnnSystemCalls {
 };
 #endif
 
+// The real calls, each system's own.
+extern const EnnSystemCalls kEnnRealCalls;
+
 // The calls the layer makes now; the real ones unless a test replaced some.
 extern EnnSystemCalls g_ennSys;
 

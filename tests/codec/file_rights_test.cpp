@@ -164,7 +164,8 @@ TEST_F(FileRights, NoFileBeingWrittenOpensForAnyoneButItsWriter) {
     EXPECT_EQ(-1, AsUser(0, [&] {
         g_ennSys.open = OpenWithoutUnnamedFiles;
         EnnWriter writer;
-        if (EnnCreateAside(plain.c_str(), &writer) && EnnWriteAll(&writer, "plain text", 10)) {
+        if (EnnCreateAside(plain.c_str(), &writer) == ENN_FAULT_NONE &&
+            EnnWriteAll(&writer, "plain text", 10) == ENN_FAULT_NONE) {
             raise(SIGKILL);
         }
         return 1;

@@ -302,8 +302,8 @@ TEST_F(Replacing, LeftoversOfKilledWritersGoWithTheNextWrite) {
             }
             g_ennSys.open = OpenWithoutUnnamedFiles;
             EnnWriter writer;
-            if (!EnnCreateAside(plain.c_str(), &writer) ||
-                !EnnWriteAll(&writer, "plain text", 10)) {
+            if (EnnCreateAside(plain.c_str(), &writer) != ENN_FAULT_NONE ||
+                EnnWriteAll(&writer, "plain text", 10) != ENN_FAULT_NONE) {
                 _exit(1);
             }
             raise(SIGKILL);

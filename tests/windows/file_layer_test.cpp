@@ -138,10 +138,10 @@ TEST_F(WindowsFiles, FoldersAndDevicesAreNeverWritten) {
     EXPECT_EQ(Encrypt(in, dir.File("folder")), ENN_FAULT_OUTPUT_FOLDER);
     // NUL is Windows' /dev/null: a device in every folder.
     EXPECT_EQ(Encrypt(in, "NUL"), ENN_FAULT_NOT_REGULAR);
-    EXPECT_EQ(EnnLookAtTarget("NUL", nullptr), ENN_TARGET_OTHER);
+    EXPECT_EQ(EnnTargetFault("NUL", nullptr, false), ENN_FAULT_NOT_REGULAR);
     EnnReader reader;
-    EXPECT_FALSE(EnnOpenReader("NUL", &reader));
-    EXPECT_FALSE(EnnOpenReader(dir.File("folder").c_str(), &reader));
+    EXPECT_NE(EnnOpenReader("NUL", &reader), ENN_FAULT_NONE);
+    EXPECT_NE(EnnOpenReader(dir.File("folder").c_str(), &reader), ENN_FAULT_NONE);
 }
 
 TEST_F(WindowsFiles, ReplacingAndKeepingAnExistingOutput) {
@@ -160,8 +160,8 @@ TEST_F(WindowsFiles, ReplacingAndKeepingAnExistingOutput) {
 TEST_F(WindowsFiles, AsideFileVanishesWhenItsHandleClosesUncommitted) {
     const std::string out = dir.File("plain.txt");
     EnnWriter writer;
-    ASSERT_TRUE(EnnCreateAside(out.c_str(), &writer));
-    ASSERT_TRUE(EnnWriteAll(&writer, plain.data(), static_cast<int>(plain.size())));
+    ASSERT_EQ(EnnCreateAside(out.c_str(), &writer), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnWriteAll(&writer, plain.data(), static_cast<int>(plain.size())), ENN_FAULT_NONE);
     EXPECT_EQ(Names(dir.path()).size(), 1u);  // the aside file, under a name of its own
     // What the system does to every handle of a process that dies.
     CloseHandle(reinterpret_cast<HANDLE>(writer.handle));
@@ -171,8 +171,8 @@ TEST_F(WindowsFiles, AsideFileVanishesWhenItsHandleClosesUncommitted) {
 TEST_F(WindowsFiles, NobodyElseOpensAFileBeingWrittenToReadIt) {
     const std::string out = dir.File("plain.txt");
     EnnWriter writer;
-    ASSERT_TRUE(EnnCreateAside(out.c_str(), &writer));
-    ASSERT_TRUE(EnnWriteAll(&writer, plain.data(), 100));
+    ASSERT_EQ(EnnCreateAside(out.c_str(), &writer), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnWriteAll(&writer, plain.data(), 100), ENN_FAULT_NONE);
     HANDLE other = CreateFileW(Wide(writer.aside).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
@@ -241,17 +241,17 @@ TEST_F(WindowsFiles, AReplacedFileKeepsItsAccessRulesAndAttributes) {
 TEST_F(WindowsFiles, DiscardLeavesNothingAndPlacingLeavesOnlyTheFile) {
     const std::string out = dir.File("plain.txt");
     EnnWriter discarded;
-    ASSERT_TRUE(EnnCreateAside(out.c_str(), &discarded));
-    ASSERT_TRUE(EnnWriteAll(&discarded, plain.data(), 100));
+    ASSERT_EQ(EnnCreateAside(out.c_str(), &discarded), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnWriteAll(&discarded, plain.data(), 100), ENN_FAULT_NONE);
     EnnDiscard(&discarded);
     EXPECT_TRUE(Names(dir.path()).empty());
 
     EnnWriter placed;
-    ASSERT_TRUE(EnnCreateAside(out.c_str(), &placed));
-    ASSERT_TRUE(EnnWriteAll(&placed, plain.data(), 100));
-    ASSERT_TRUE(EnnWriteAt(&placed, 0, "head", 4));
-    ASSERT_TRUE(EnnWriteAll(&placed, plain.data() + 100, 50));
-    ASSERT_EQ(EnnPutInPlace(&placed, out.c_str(), ENN_PLACE_NEW), ENN_OK);
+    ASSERT_EQ(EnnCreateAside(out.c_str(), &placed), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnWriteAll(&placed, plain.data(), 100), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnWriteAt(&placed, 0, "head", 4), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnWriteAll(&placed, plain.data() + 100, 50), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnPutInPlace(&placed, out.c_str(), ENN_PLACE_NEW), ENN_FAULT_NONE);
     Bytes expected(plain.begin(), plain.begin() + 150);
     std::copy_n("head", 4, expected.begin());
     EXPECT_EQ(ReadFile(out), expected);
@@ -275,12 +275,12 @@ TEST_F(WindowsFiles, SizesPast4GiBAreReportedWhole) {
     CloseHandle(file);
 
     EnnReader reader;
-    ASSERT_TRUE(EnnOpenReader(path.c_str(), &reader));
+    ASSERT_EQ(EnnOpenReader(path.c_str(), &reader), ENN_FAULT_NONE);
     EXPECT_EQ(reader.size, size);
     EXPECT_TRUE(EnnReaderUnchanged(&reader));
     EnnCloseReader(&reader);
     EXPECT_FALSE(EnnIsContainerSize(size));
-    EXPECT_EQ(EnnLookAtTarget(path.c_str(), nullptr), ENN_TARGET_FILE);
+    EXPECT_EQ(EnnTargetFault(path.c_str(), nullptr, false), ENN_FAULT_NONE);
 }
 
 TEST_F(WindowsFiles, SameFileIdentityThroughAHardLink) {
@@ -288,13 +288,14 @@ TEST_F(WindowsFiles, SameFileIdentityThroughAHardLink) {
     WriteFile(in, plain);
     ASSERT_TRUE(CreateHardLinkW(Wide(dir.File("other.txt")).c_str(), Wide(in).c_str(), nullptr));
     EnnReader reader;
-    ASSERT_TRUE(EnnOpenReader(in.c_str(), &reader));
-    EXPECT_EQ(EnnLookAtTarget(dir.File("other.txt").c_str(), &reader.id), ENN_TARGET_SAME_FILE);
-    EXPECT_EQ(EnnLookAtTarget(dir.File("nothing.txt").c_str(), &reader.id), ENN_TARGET_FREE);
-    EXPECT_EQ(EnnLookAtTarget(dir.File("no/such/folder.txt").c_str(), &reader.id),
-              ENN_TARGET_NO_FOLDER);
+    ASSERT_EQ(EnnOpenReader(in.c_str(), &reader), ENN_FAULT_NONE);
+    EXPECT_EQ(EnnTargetFault(dir.File("other.txt").c_str(), &reader.id, false),
+              ENN_FAULT_SAME_FILE);
+    EXPECT_EQ(EnnTargetFault(dir.File("nothing.txt").c_str(), &reader.id, true), ENN_FAULT_NONE);
+    EXPECT_EQ(EnnTargetFault(dir.File("no/such/folder.txt").c_str(), &reader.id, false),
+              ENN_FAULT_NO_FOLDER);
     WriteFile(dir.File("third.txt"), plain);
-    EXPECT_EQ(EnnLookAtTarget(dir.File("third.txt").c_str(), &reader.id), ENN_TARGET_FILE);
+    EXPECT_EQ(EnnTargetFault(dir.File("third.txt").c_str(), &reader.id, false), ENN_FAULT_NONE);
     EnnCloseReader(&reader);
 }
 
@@ -306,7 +307,7 @@ TEST_F(WindowsFiles, AReadOnlyTargetIsRefusedAtOnce) {
     ASSERT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
     const Bytes container = ReadFile(in + ".enn");
     ASSERT_TRUE(SetFileAttributesW(Wide(in + ".enn").c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(EnnLookAtTarget((in + ".enn").c_str(), nullptr), ENN_TARGET_READ_ONLY);
+    EXPECT_EQ(EnnTargetFault((in + ".enn").c_str(), nullptr, false), ENN_FAULT_READ_ONLY);
     EXPECT_EQ(Encrypt(in, in + ".enn"), ENN_FAULT_READ_ONLY);
     const std::string out = dir.File("out.txt");
     WriteFile(out, {1, 2, 3});
