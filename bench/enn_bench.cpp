@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "codec/enn.h"
-#include "codec/enn_internal.h"
+#include "codec/enn_core.h"
 #include "openssl_baseline.h"
 
 namespace {

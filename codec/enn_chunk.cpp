@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "codec/enn.h"
-#include "codec/enn_internal.h"
+#include "codec/enn_chunk.h"
 
 int EnnIsPassword(const char* text) {
     if (text == nullptr) {

@@ -116,6 +116,16 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
 // Closes the writer and removes the aside file: nothing of it stays.
 void EnnDiscard(EnnWriter* writer);
 
+// Files that close, and aside files that go, on every way out.
+struct EnnReaderGuard {
+    EnnReader reader;
+    ~EnnReaderGuard() { EnnCloseReader(&reader); }
+};
+struct EnnWriterGuard {
+    EnnWriter writer;
+    ~EnnWriterGuard() { EnnDiscard(&writer); }
+};
+
 // EnnDiscardAllAside (codec/enn.h) belongs to this layer too: it walks the
 // one table of aside files that a signal or console handler can reach.
 

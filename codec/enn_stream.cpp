@@ -12,7 +12,8 @@
 
 #include "codec/enn.h"
 #include "codec/enn_fault.h"
-#include "codec/enn_internal.h"
+#include "codec/enn_core.h"
+#include "codec/enn_file.h"
 
 namespace {
 

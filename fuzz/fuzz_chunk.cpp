@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "codec/enn.h"
-#include "codec/enn_internal.h"
+#include "codec/enn_chunk.h"
 #include "fuzz_keys.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "codec/enn.h"
 #include "codec/enn_fault.h"
-#include "codec/enn_internal.h"
+#include "codec/enn_core.h"
 #include "fuzz_keys.h"
 
 namespace {

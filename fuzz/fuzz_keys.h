@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "codec/enn_internal.h"
+#include "codec/enn_chunk.h"
 #include "crypto/key_scramble.h"
 
 class FuzzKeys {

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "codec/enn.h"
-#include "codec/enn_internal.h"
+#include "codec/enn_core.h"
 #include "codec/enn_syscalls.h"
 #include "reference_container.h"
 #include "test_util.h"

@@ -1,6 +1,9 @@
-// Pieces the encoder and the decoder share; not part of the codec's interface.
-#ifndef VELTRANE_CODEC_ENN_INTERNAL_H
-#define VELTRANE_CODEC_ENN_INTERNAL_H
+// The streaming cores: a container encoded or decoded from bytes in order, in
+// memory, its chunks shared among threads. Built on the chunk level
+// (enn_chunk.h); the operations over files and streams build on these. Not
+// part of the codec's interface.
+#ifndef VELTRANE_CODEC_ENN_CORE_H
+#define VELTRANE_CODEC_ENN_CORE_H
 
 #include <cstddef>
 #include <functional>
@@ -8,9 +11,8 @@
 #include <vector>
 
 #include "codec/enn.h"
-#include "codec/enn_file.h"
+#include "codec/enn_chunk.h"
 #include "codec/enn_workers.h"
-#include "crypto/blowfish.h"
 #include "crypto/md5.h"
 #include "crypto/wipe.h"
 
@@ -22,53 +24,6 @@ constexpr int kEnnBatchChunks = 256;
 // The fewest whole chunks a feed holds for threads to be worth waking: a
 // small file stays on the caller's thread.
 constexpr int kEnnParallelChunks = 32;
-
-// The key's string length when it is 4 to 56, else -1.
-int EnnKeyLength(const char* key);
-
-// A key schedule that is wiped when it goes out of scope, on every way out.
-// Every thread coding chunks reads it on every round, so it has its cache
-// lines to itself: a write by the caller's thread to a neighbour (the digest
-// state, say) would otherwise take them from the other cores' caches over and
-// over. Padding rather than alignas, which mingw-w64 does not honour on the
-// stack.
-struct EnnCipher {
-    unsigned char lineBefore[64];
-    BLOWFISH_CTX ctx;
-    unsigned char lineAfter[64];
-    EnnCipher() = default;
-    EnnCipher(const EnnCipher&) = delete;
-    EnnCipher& operator=(const EnnCipher&) = delete;
-    ~EnnCipher() { SecureWipe(&ctx, sizeof ctx); }
-};
-
-// Keys cipher with key; false (nothing keyed) when the key is not 4 to 56 bytes.
-bool EnnKeyCipher(const char* key, EnnCipher* cipher);
-
-// Encrypts n plain bytes (0 to 99,999,999) as one chunk into out under a keyed
-// ctx; returns the bytes written, 8 + 8 * ceil(n / 8).
-int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsigned char* out);
-
-// Decrypts the chunk at data (data_len bytes) into out, which holds out_cap
-// bytes, and stores its plain length n, read from the length Block as atoi
-// reads a text. Fails with ENN_ERR_GENERIC, out untouched, unless 0 <= n and
-// 8 + 8 * ceil(n / 8) <= data_len and 8 * ceil(n / 8) <= out_cap; n is stored
-// in any case once decoded.
-int EnnOpenChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int data_len,
-                 unsigned char* out, int out_cap, int* n);
-
-// True when the 32 bytes at text are lowercase hexadecimal digits, as a
-// digest header is.
-bool EnnIsDigestText(const unsigned char* text);
-
-// The plain length in a decrypted length Block, when it is eight decimal
-// digits as the encoder prints them; else -1.
-int EnnStrictLength(const unsigned char* text);
-
-// Decodes the 16-byte password chunk; true, with the six digits and a NUL in
-// password (7 bytes), only when it reads as the encoder writes it: length 8,
-// six digits, "**".
-bool EnnOpenPasswordChunk(const BLOWFISH_CTX* ctx, const unsigned char* sealed, char* password);
 
 // A container decoded from its bytes in order, checked as it goes: the digest
 // over exactly the bytes decoded, the password chunk, and every data chunk
@@ -141,15 +96,5 @@ size_t EnnEncodeFeed(EnnEncoding* e, const unsigned char* plain, size_t size, un
 // returned, and header (33 bytes) receives the digest text that replaces the
 // placeholder at offset 0.
 int EnnEncodeFinish(EnnEncoding* e, unsigned char* out, char* header);
-
-// Files that close, and aside files that go, on every way out.
-struct EnnReaderGuard {
-    EnnReader reader;
-    ~EnnReaderGuard() { EnnCloseReader(&reader); }
-};
-struct EnnWriterGuard {
-    EnnWriter writer;
-    ~EnnWriterGuard() { EnnDiscard(&writer); }
-};
 
 #endif
