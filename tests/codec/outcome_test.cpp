@@ -1,0 +1,181 @@
+// One outcome wherever it strikes: the order in which the decoder tells what
+// is wrong, one result for a full disk at every place it can strike, and the
+// one rule for a full table of aside files.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "codec/enn.h"
+#include "codec/enn_file.h"
+#include "codec/enn_syscalls.h"
+#include "test_util.h"
+#ifndef _WIN32
+#include "as_user.h"
+#endif
+
+namespace {
+
+const char kKey[] = "Karsholm payment batch key";
+
+Bytes Concat(const Bytes& a, const Bytes& b) {
+    Bytes all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
+// The sealed chunk of n bytes of c under kKey.
+Bytes Chunk(int n, unsigned char c) {
+    const Bytes plain(static_cast<size_t>(n), c);
+    Bytes sealed(static_cast<size_t>(16 + n));
+    int len = 0;
+    EXPECT_EQ(EnnEncryptChunk(kKey, plain.data(), n, sealed.data(), &len), ENN_OK);
+    sealed.resize(static_cast<size_t>(len));
+    return sealed;
+}
+
+class Outcome : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteFile(in, PseudoRandomBytes(9000, 11));
+        ASSERT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), good.c_str()), ENN_OK);
+    }
+    void TearDown() override { EnnRestoreSystemCalls(); }
+
+    // body (everything after the header) of the good container.
+    Bytes Body() const {
+        const Bytes whole = ReadFile(good);
+        return Bytes(whole.begin() + ENN_HEADER_SIZE, whole.end());
+    }
+
+    TempDir dir;
+    std::string in = dir.File("batch.txt");
+    std::string good = dir.File("batch.txt.enn");
+};
+
+TEST_F(Outcome, TheDecoderTellsDamageThenTheOutputThenAChunkThatWillNotDecode) {
+    const Bytes body = Body();
+    const Bytes password(body.begin(), body.begin() + 16);
+    ASSERT_EQ(EnnEncryptFile("123456", "another key entirely", in.c_str(),
+                             dir.File("foreign.enn").c_str()),
+              ENN_OK);
+    Bytes flipped = ReadFile(good);
+    flipped[100] ^= 1;
+    const struct {
+        const char* what;
+        Bytes container;
+        int result;  // with an output that cannot be made
+        int fault;
+    } cases[] = {
+        {"a 5-byte trailing piece", WithDigestHeader(Concat(body, Bytes(5, 'x'))),
+         ENN_ERR_CREATE_OUTPUT, ENN_FAULT_NO_FOLDER},
+        {"a short chunk before a full one",
+         WithDigestHeader(Concat(Concat(password, Chunk(3000, 'y')), Chunk(4000, 'z'))),
+         ENN_ERR_CREATE_OUTPUT, ENN_FAULT_NO_FOLDER},
+        {"another key", ReadFile(dir.File("foreign.enn")), ENN_ERR_CREATE_OUTPUT,
+         ENN_FAULT_NO_FOLDER},
+        {"damage", flipped, ENN_ERR_DIGEST, ENN_FAULT_DIGEST},
+    };
+    const std::string nowhere = dir.File("no/such/folder/batch.out");
+    for (const auto& c : cases) {
+        const std::string path = dir.File("case.enn");
+        WriteFile(path, c.container);
+        int fault = 0;
+        EXPECT_EQ(EnnDecryptFileEx(kKey, path.c_str(), nowhere.c_str(), ENN_NO_DIAGNOSTIC, &fault),
+                  c.result)
+            << c.what;
+        EXPECT_EQ(fault, c.fault) << c.what;
+        // With an output that can be made, the chunk's own fault.
+        EXPECT_NE(EnnDecryptFileEx(kKey, path.c_str(), dir.File("out").c_str(), ENN_NO_DIAGNOSTIC,
+                                   &fault),
+                  ENN_OK)
+            << c.what;
+        EXPECT_FALSE(FileExists(dir.File("out")));
+    }
+}
+
+#ifndef _WIN32
+// A full disk through the table of system calls: the call named fails with
+// ENOSPC.
+int g_failOn = 0;
+enum { kOnCreate = 1, kOnWrite, kOnFlush, kOnPlace };
+
+int FullOpen(const char* path, int flags, mode_t mode) {
+    if (g_failOn == kOnCreate && (flags & O_CREAT) != 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if (g_failOn == kOnCreate && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;  // so that the named file is tried, and fails
+        return -1;
+    }
+    return open(path, flags, mode);
+}
+ssize_t FullWrite(int fd, const void* buf, size_t size) {
+    if (g_failOn == kOnWrite) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return write(fd, buf, size);
+}
+int FullFsync(int fd) {
+    if (g_failOn == kOnFlush) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return fsync(fd);
+}
+int FullRename(const char* from, const char* to) {
+    if (g_failOn == kOnPlace) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return rename(from, to);
+}
+
+TEST_F(Outcome, AFullDiskIsOneResultWhereverItStrikes) {
+    const Bytes container = ReadFile(good);
+    const std::string plain = dir.File("batch.out");
+    WriteFile(plain, {'o', 'l', 'd'});
+    g_ennSys.open = FullOpen;
+    g_ennSys.write = FullWrite;
+    g_ennSys.fsync = FullFsync;
+    g_ennSys.rename = FullRename;
+    for (int where : {kOnCreate, kOnWrite, kOnFlush, kOnPlace}) {
+        g_failOn = where;
+        int fault = 0;
+        EXPECT_EQ(EnnEncryptFileEx("654321", kKey, in.c_str(), good.c_str(), &fault),
+                  ENN_ERR_GENERIC)
+            << where;
+        EXPECT_EQ(fault, ENN_FAULT_DISK_FULL) << where;
+        EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), plain.c_str(), 0, &fault), ENN_ERR_GENERIC)
+            << where;
+        EXPECT_EQ(fault, ENN_FAULT_DISK_FULL) << where;
+        EXPECT_EQ(ReadFile(good), container);
+        EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
+    }
+    EXPECT_EQ(Listing(dir.path()).size(), 3u);
+}
+
+TEST_F(Outcome, AFullTableOfAsideFilesRefusesTheNextWriter) {
+    g_ennSys.open = OpenWithoutUnnamedFiles;
+    std::vector<EnnWriter> writers(64);
+    for (EnnWriter& w : writers) {
+        ASSERT_EQ(EnnCreateAside(dir.File("x").c_str(), &w), ENN_FAULT_NONE);
+    }
+    EnnWriter one_more;
+    EXPECT_EQ(EnnCreateAside(dir.File("x").c_str(), &one_more), ENN_FAULT_NO_MEMORY);
+    int fault = 0;
+    EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), dir.File("y").c_str(), 0, &fault),
+              ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_NO_MEMORY);
+    for (EnnWriter& w : writers) {
+        EnnDiscard(&w);
+    }
+    EXPECT_EQ(EnnDecryptFile(kKey, good.c_str(), dir.File("y").c_str()), ENN_OK);
+    EXPECT_EQ(Listing(dir.path()).size(), 3u);
+}
+#endif
+
+}  // namespace
