@@ -21,8 +21,28 @@
 // 57 bytes (it is read no further) is refused with the failure the function
 // documents and, where a fault is asked for, ENN_FAULT_ARGUMENT; memory or
 // threads that cannot be had are ENN_ERR_GENERIC with ENN_FAULT_NO_MEMORY.
+//
+// Threads. Every function may be called from several threads at once, on
+// different files and different EnnDecoders; two calls that write the same
+// output name leave one whole file, the one that finished last. What may
+// not be shared between threads at once: one EnnDecoder. The library keeps
+// nothing between calls but its thread limit and the table of the files it
+// is writing (for EnnDiscardAllAside).
+// A call coding a large container (32 chunks or more at a time) starts
+// helper threads for the duration of the call, and ends them before it
+// returns. All calls of the process together run at most
+// EnnThreadLimit() - 1 helpers at once; a call that finds none free codes on
+// its caller's thread alone, as small containers always are.
+// Memory: a file or stream operation allocates about 4 MiB for the chunks it
+// holds at a time, a small file less; an EnnDecoder holds the plain data of
+// its container (see there). Nothing else is allocated, and nothing grows
+// with the size of a file.
 #ifndef VELTRANE_CODEC_ENN_H
 #define VELTRANE_CODEC_ENN_H
+
+#include <stddef.h>
+
+#include "enn_version.h" /* ENN_VERSION_MAJOR, _MINOR, _PATCH and _STRING */
 
 #ifdef __cplusplus
 #define ENN_LINKAGE extern "C"
@@ -68,11 +88,32 @@ ENN_API int EnnIsPassword(const char* text);
 // the header alone, which decodes to nothing; else 0.
 ENN_API int EnnIsContainerSize(long long size);
 
+// The bytes a key buffer takes at most: 56 and a NUL.
+#define ENN_KEY_SIZE 57
+
 // Writes the cipher key built into this tool, under which every container it
 // makes is written, to key: 56 bytes and a NUL. Returns ENN_OK, or
 // ENN_ERR_GENERIC (nothing written) when key is null. A caller that keeps the
 // key no longer than it needs it overwrites the buffer when done.
-ENN_API int EnnBuiltInKey(char key[57]);
+ENN_API int EnnBuiltInKey(char key[ENN_KEY_SIZE]);
+
+// What to give any function below as its key to mean the built-in one,
+// without holding it: the library unscrambles it for the call and wipes it.
+// It is not the key itself, and is the same pointer on every call.
+ENN_API const char* EnnBuiltIn(void);
+
+// The library's version, ENN_VERSION_STRING as it was built: what a program
+// logs, which may differ from the header it was compiled with.
+ENN_API const char* EnnVersion(void);
+
+// Sets how many threads may code containers at once in this process: the
+// callers' own and at most threads - 1 helpers, shared by all calls (0 or 1:
+// no helpers). Applies to calls that start afterwards. The default is 8.
+// Returns the limit it replaces.
+ENN_API int EnnSetThreadLimit(int threads);
+
+// The limit EnnSetThreadLimit set, or the default.
+ENN_API int EnnThreadLimit(void);
 
 // Why an operation failed, more finely than its result: for callers that
 // explain a failure to a person (see the Ex operations below). Values are
@@ -108,6 +149,7 @@ enum EnnFault {
     ENN_FAULT_NO_MEMORY,            // the memory the operation needs cannot be had
     ENN_FAULT_NOT_CONTAINER,        // not a container at all: empty, or no digest header first
     ENN_FAULT_TOO_SHORT,            // a digest header, but too short for the password chunk
+    ENN_FAULT_TOO_LARGE,            // more plain data than the caller would hold
 };
 
 // The fault's English words: a phrase that follows the name of the file it
@@ -274,5 +316,54 @@ ENN_API int EnnEncryptStream(const char* password, const char* key, const char* 
    the encoder writes it, ENN_FAULT_READ for a read error. */
 ENN_API int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read,
                                   void* context, char* password, int* fault);
+
+/* EnnDecryptStream that also gives the password, from the same pass: on
+   ENN_OK password (7 bytes) receives the six digits and a NUL, or "" for the
+   header alone, which carries none; on failure it is not written. */
+ENN_API int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_path,
+                               int placing, EnnReadFunc read, EnnWriteFunc write,
+                               EnnProgressFunc progress, void* context, char* password, int* fault);
+
+/* ---- In memory ------------------------------------------------------------
+   For programs that hold a container in memory or receive it in pieces (from
+   a socket, say): the same checks as EnnDecryptFile, in one pass, with the
+   password and the plain data from that pass, and no file touched. No plain
+   byte is given out before the whole container has checked out. A container
+   of n bytes holds less than n plain bytes: about (n - 48) * 4000 / 4008. */
+
+typedef struct EnnDecoder EnnDecoder;
+
+/* Starts decoding one container under key (EnnBuiltIn() for the built-in
+   one), holding at most max_plain plain bytes (0: no bound) and 12 KiB of its
+   own. Returns null, with *fault (when not null) ENN_FAULT_ARGUMENT or
+   ENN_FAULT_NO_MEMORY, when it cannot start. */
+ENN_API EnnDecoder* EnnDecoderNew(const char* key, size_t max_plain, int* fault);
+
+/* Takes the next size bytes of the container, in pieces of any size.
+   Returns ENN_OK, or ENN_ERR_GENERIC when decoder is null, data is null with
+   size above 0, the plain data would pass max_plain (ENN_FAULT_TOO_LARGE) or
+   memory runs out; once it has failed, every later call fails the same way. */
+ENN_API int EnnDecoderFeed(EnnDecoder* decoder, const void* data, size_t size);
+
+/* Ends the container and returns what EnnDecryptFile would for it: ENN_OK,
+   with password (7 bytes, as EnnDecryptStreamEx gives it) and *plain and
+   *plain_len the plain data, which stays the decoder's until
+   EnnDecoderFree; or the failure, with *fault (when not null), and nothing
+   given out. password, plain and plain_len must not be null. Prints
+   nothing. */
+ENN_API int EnnDecoderFinish(EnnDecoder* decoder, char* password, const unsigned char** plain,
+                             size_t* plain_len, int* fault);
+
+/* Wipes the decoder's plain data and frees it; null is ignored. */
+ENN_API void EnnDecoderFree(EnnDecoder* decoder);
+
+/* The whole container at data (size bytes) checked and decoded in one call:
+   ENN_OK with the password (7 bytes) and the plain data in plain, which
+   holds plain_cap bytes (size bytes are always enough), and its length in
+   *plain_len; or the failure, with *fault (when not null), and neither
+   plain nor password written. ENN_FAULT_TOO_LARGE when plain_cap is too
+   small. */
+ENN_API int EnnDecodeBuffer(const char* key, const void* data, size_t size, char* password,
+                            void* plain, size_t plain_cap, size_t* plain_len, int* fault);
 
 #endif

@@ -1,12 +1,13 @@
 // The codec's chunk level: the password rule, the key, one chunk sealed or
 // opened. Everything above it (the streaming cores, the operations over
 // files and streams) builds on these.
+#include "codec/enn_chunk.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "codec/enn.h"
-#include "codec/enn_chunk.h"
 
 int EnnIsPassword(const char* text) {
     if (text == nullptr) {
@@ -65,6 +66,13 @@ int EnnStrictLength(const unsigned char* text) {
 }
 
 bool EnnKeyCipher(const char* key, EnnCipher* cipher) {
+    if (key != nullptr && key == EnnBuiltIn()) {
+        char builtIn[ENN_KEY_SIZE];
+        EnnBuiltInKey(builtIn);
+        const bool keyed = EnnKeyCipher(builtIn, cipher);
+        SecureWipe(builtIn, sizeof builtIn);
+        return keyed;
+    }
     const int keyLen = EnnKeyLength(key);
     if (keyLen < 0) {
         return false;

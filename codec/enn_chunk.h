@@ -27,7 +27,8 @@ struct EnnCipher {
     ~EnnCipher() { SecureWipe(&ctx, sizeof ctx); }
 };
 
-// Keys cipher with key; false (nothing keyed) when the key is not 4 to 56 bytes.
+// Keys cipher with key (EnnBuiltIn() for the built-in one); false (nothing
+// keyed) when the key is not 4 to 56 bytes.
 bool EnnKeyCipher(const char* key, EnnCipher* cipher);
 
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out under a keyed

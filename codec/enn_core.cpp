@@ -6,6 +6,8 @@
 // chunk at a time, while the caller's thread takes the digest over the
 // chunks in order as they come done, and codes chunks itself whenever the
 // next one in order is not ready. Small feeds stay on the caller's thread.
+#include "codec/enn_core.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +15,6 @@
 
 #include "codec/enn.h"
 #include "codec/enn_fault.h"
-#include "codec/enn_core.h"
 
 namespace {
 
@@ -58,7 +59,18 @@ EnnWorkers* WorkersFor(std::unique_ptr<EnnWorkers>* workers, int threads, int co
         return nullptr;
     }
     if (!*workers) {
-        workers->reset(new EnnWorkers(threads - 1));
+        // Helpers are shared by every call of the process; where none are
+        // free, the caller's thread codes alone, and asks again next feed.
+        const int helpers = EnnTakeHelpers(threads - 1);
+        if (helpers == 0) {
+            return nullptr;
+        }
+        try {
+            workers->reset(new EnnWorkers(helpers));
+        } catch (...) {
+            EnnGiveBackHelpers(helpers);
+            throw;
+        }
     }
     return workers->get();
 }

@@ -75,6 +75,8 @@ constexpr Fault kFaults[] = {
             ENN_TEXT("not a container: it does not begin with a digest header")),
     ENN_ROW(ENN_FAULT_TOO_SHORT, ENN_ERR_GENERIC, false,
             ENN_TEXT("damaged: too short to hold a password")),
+    ENN_ROW(ENN_FAULT_TOO_LARGE, ENN_ERR_GENERIC, false,
+            ENN_TEXT("holds more plain data than was allowed for it")),
 };
 
 #undef ENN_ROW

@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "codec/enn.h"
-#include "codec/enn_fault.h"
 #include "codec/enn_core.h"
+#include "codec/enn_fault.h"
 #include "codec/enn_file.h"
 
 namespace {
@@ -187,10 +187,22 @@ bool Unnamed(const char* path) {
     return path != nullptr && path[0] == '\0';
 }
 
+// A password found in a container, wiped when it goes.
+struct Password {
+    char text[ENN_PASSWORD_LENGTH + 1] = {};
+    ~Password() { SecureWipe(text, sizeof text); }
+    void GiveTo(char* to) const {
+        if (to != nullptr) {
+            std::memcpy(to, text, sizeof text);
+        }
+    }
+};
+
 // The operations below return the fault that ended them; the public
 // functions turn it into their result.
 int DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
-                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context) {
+                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
+                  char* password) {
     const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
     EnnCipher cipher;
     Input in;
@@ -247,8 +259,16 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
     if (producing && outFault != ENN_FAULT_NONE) {
         return outFault;
     }
-    if (decoded != ENN_FAULT_NONE || !producing) {
+    if (decoded != ENN_FAULT_NONE) {
         return decoded;
+    }
+    Password carried;  // the header alone carries none
+    if (d.prefixLen == ENN_PAYLOAD_OFFSET) {
+        EnnOpenPasswordChunk(&cipher.ctx, d.prefix + ENN_HEADER_SIZE, carried.text);
+    }
+    if (!producing) {
+        carried.GiveTo(password);
+        return ENN_FAULT_NONE;
     }
     if (pumped != ENN_FAULT_NONE) {
         return pumped;
@@ -258,8 +278,12 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
             return why;
         }
     }
-    return Deliver(&out.writer, out_path, write, context,
-                   keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
+    const int delivered = Deliver(&out.writer, out_path, write, context,
+                                  keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
+    if (delivered == ENN_FAULT_NONE) {
+        carried.GiveTo(password);
+    }
+    return delivered;
 }
 
 int EncryptStream(const char* password, const char* key, const char* in_path, const char* out_path,
@@ -354,8 +378,22 @@ int EnnDecryptStream(const char* key, const char* in_path, const char* out_path,
                      EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
                      int* fault) {
     try {
-        return EnnFail(
-            fault, DecryptStream(key, in_path, out_path, placing, read, write, progress, context));
+        return EnnFail(fault, DecryptStream(key, in_path, out_path, placing, read, write, progress,
+                                            context, nullptr));
+    } catch (...) {
+        return EnnFail(fault, ENN_FAULT_NO_MEMORY);
+    }
+}
+
+int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_path, int placing,
+                       EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress,
+                       void* context, char* password, int* fault) {
+    if (password == nullptr) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT);
+    }
+    try {
+        return EnnFail(fault, DecryptStream(key, in_path, out_path, placing, read, write, progress,
+                                            context, password));
     } catch (...) {
         return EnnFail(fault, ENN_FAULT_NO_MEMORY);
     }

@@ -2,11 +2,49 @@
 
 #include <algorithm>
 
+#include "codec/enn.h"
+
 namespace {
 
 std::atomic<int> g_pinnedThreads{0};
 
+// The process's limit on threads coding at once, and the helpers that calls
+// hold now: a call takes what is free, and gives it back when it ends.
+constexpr int kDefaultThreadLimit = 8;
+std::atomic<int> g_threadLimit{kDefaultThreadLimit};
+std::atomic<int> g_helpersHeld{0};
+
 }  // namespace
+
+int EnnSetThreadLimit(int threads) {
+    return g_threadLimit.exchange(std::clamp(threads, 0, 64));
+}
+
+int EnnThreadLimit() {
+    return g_threadLimit.load();
+}
+
+int EnnTakeHelpers(int wanted) {
+    int held = g_helpersHeld.load();
+    for (;;) {
+        const int free = std::max(g_threadLimit.load() - 1, 0) - held;
+        const int take = std::clamp(wanted, 0, std::max(free, 0));
+        if (take == 0) {
+            return 0;
+        }
+        if (g_helpersHeld.compare_exchange_weak(held, held + take)) {
+            return take;
+        }
+    }
+}
+
+void EnnGiveBackHelpers(int helpers) {
+    g_helpersHeld.fetch_sub(helpers);
+}
+
+int EnnHelpersHeld() {
+    return g_helpersHeld.load();
+}
 
 int EnnThreadCount() {
     const int pinned = g_pinnedThreads.load();
@@ -22,6 +60,7 @@ void EnnPinThreadCount(int threads) {
 }
 
 EnnWorkers::~EnnWorkers() {
+    EnnGiveBackHelpers(granted_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;

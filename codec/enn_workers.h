@@ -19,12 +19,24 @@ int EnnThreadCount();
 // again. Applies to codings started afterwards.
 void EnnPinThreadCount(int threads);
 
-// Helper threads, started on first use and ended with the object. Run hands
-// every helper the same job and returns once each has finished it; the
-// caller's thread does its own share meanwhile.
+// Takes up to wanted helpers from what the process's thread limit leaves
+// free (EnnSetThreadLimit, codec/enn.h): how many it got, maybe 0.
+int EnnTakeHelpers(int wanted);
+
+// Gives helpers taken with EnnTakeHelpers back.
+void EnnGiveBackHelpers(int helpers);
+
+// How many helpers the calls of the process hold now (tests).
+int EnnHelpersHeld();
+
+// Helper threads, started on first use and ended with the object, which
+// holds them against the process's limit meanwhile. Run hands every helper
+// the same job and returns once each has finished it; the caller's thread
+// does its own share meanwhile.
 class EnnWorkers {
   public:
-    explicit EnnWorkers(int helpers) : helpers_(helpers) {}
+    // For helpers taken with EnnTakeHelpers: given back when it goes.
+    explicit EnnWorkers(int helpers) : helpers_(helpers), granted_(helpers) {}
     ~EnnWorkers();
     EnnWorkers(const EnnWorkers&) = delete;
     EnnWorkers& operator=(const EnnWorkers&) = delete;
@@ -39,6 +51,7 @@ class EnnWorkers {
     void Loop();
 
     int helpers_;
+    int granted_;
     bool started_ = false;
     std::vector<std::thread> threads_;
     std::mutex mutex_;

@@ -19,6 +19,7 @@ fail() {
 expected="bin/enn
 bin/veltrane
 include/enn.h
+include/enn_version.h
 lib/cmake/Enn/EnnConfig.cmake
 lib/cmake/Enn/EnnConfigVersion.cmake
 lib/cmake/Enn/EnnTargets-BUILDTYPE.cmake

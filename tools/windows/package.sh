@@ -59,6 +59,7 @@ cp "$work/bin/enn.exe" "$work/bin/$(basename "$enn_dll")" "$kit/bin/"
 cp "$enn_import_lib" "$kit/lib/"
 crlf "$enn_def" >"$kit/lib/enn.def"
 crlf codec/enn.h >"$kit/include/enn.h"
+crlf "$build/include/enn_version.h" >"$kit/include/enn_version.h"
 crlf LICENSE >"$kit/LICENSE.txt"
 sed "s/@VERSION@/$version/" tools/windows/kit-README.md | crlf /dev/stdin >"$kit/README.txt"
 zip=$work/$name.zip

@@ -23,6 +23,7 @@ run() { (cd "$work" && timeout 300 "$root/tools/windows/wine-run.sh" "$@" </dev/
 (cd "$kit" && find . -type f | sort) >"$work/contents"
 check "the kit holds enn.exe, the DLL, its import library and .def, enn.h, the licence and the README" \
   diff <(printf '%s\n' ./LICENSE.txt ./README.txt ./bin/enn-1.dll ./bin/enn.exe ./include/enn.h \
+    ./include/enn_version.h \
     ./lib/enn.def ./lib/libenn.dll.a) "$work/contents"
 
 objdump=x86_64-w64-mingw32-objdump
