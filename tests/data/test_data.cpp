@@ -90,3 +90,12 @@ std::vector<Forgery> Forgeries() {
 Bytes ForgeryBytes(const Forgery& forgery) {
     return ReadFile(TestDataPath("forgeries/" + forgery.file));
 }
+
+KnownAnswer ReadKnownAnswer() {
+    KnownAnswer known;
+    known.plain = ReadFile(TestDataPath("known-answer/batch.txt"));
+    known.container = ReadFile(TestDataPath("known-answer/batch.txt.enn"));
+    std::ifstream password(std::filesystem::u8path(TestDataPath("known-answer/password")));
+    std::getline(password, known.password);
+    return known;
+}

@@ -1,6 +1,7 @@
 // The tests' checked-in containers: the catalogue of forgeries in
 // forgeries/, each named in forgeries/MANIFEST with what every check of it
-// must give.
+// must give, and the known answer in known-answer/ (a plain file, its
+// password and the container the encoder wrote of them).
 //
 // The library links no codec: each test brings its own, the static one with
 // its internals or the shared libenn.
@@ -36,6 +37,14 @@ Bytes ForgeryBytes(const Forgery& forgery);
 int FaultNamed(const std::string& name);
 int ResultNamed(const std::string& name);
 std::string ResultName(int result);
+
+// The known answer: known-answer/batch.txt, its password and the container.
+struct KnownAnswer {
+    Bytes plain;
+    std::string password;
+    Bytes container;
+};
+KnownAnswer ReadKnownAnswer();
 
 // How the catalogue is made: every forgery with its bytes, and the manifest
 // that lists them, written from these by make_forgeries and compared with
