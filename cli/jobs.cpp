@@ -51,6 +51,8 @@ std::string InputProblem(int fault) {
             return _("damaged: a chunk is not laid out as the encoder writes it");
         case ENN_FAULT_NOT_CONTAINER:
             return _("not a container: it does not begin with a digest header");
+        case ENN_FAULT_TOO_SHORT:
+            return _("damaged: too short to hold a password");
         case ENN_FAULT_NO_MEMORY:
             return _("cannot be worked on: the memory it needs cannot be had");
         default:
@@ -335,9 +337,7 @@ int PrintPassword(const std::string& container) {
                                        password, &fault);
     }
     if (result != ENN_OK) {
-        Fail(Shown(container, false), fault == ENN_FAULT_TOO_SHORT
-                                          ? _("damaged: too short to hold a password")
-                                          : InputProblem(fault));
+        Fail(Shown(container, false), InputProblem(fault));
         return kExitFailed;
     }
     PrintOut(std::string(password) + "\n");

@@ -1,10 +1,13 @@
 // Writes the seed corpus of the fuzz targets: real containers of a few sizes
 // under the built-in key into DIR/container, and their chunks, behind a
-// selector byte, into DIR/chunk.
+// selector byte, into DIR/chunk. Given the tests' data folder too, it adds
+// the catalogue of forgeries (every file its MANIFEST lists) and the known
+// answer to DIR/container, so that the search starts from every refusal.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -45,11 +48,30 @@ Bytes Content(size_t size) {
     return data;
 }
 
+// Copies the tests' checked-in containers from data into dir, each named
+// after its folder and file.
+bool CopyTestData(const std::string& data, const std::string& dir) {
+    std::vector<std::string> files = {"known-answer/batch.txt.enn"};
+    std::ifstream manifest(data + "/forgeries/MANIFEST");
+    for (std::string line; std::getline(manifest, line);) {
+        if (!line.empty() && line[0] != '#') {
+            files.push_back("forgeries/" + line.substr(0, line.find(' ')));
+        }
+    }
+    bool ok = files.size() > 1;
+    for (std::string file : files) {
+        const Bytes bytes = ReadFile(data + "/" + file);
+        std::replace(file.begin(), file.end(), '/', '-');
+        ok = ok && WriteFile(dir + "/" + file, bytes);
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_fuzz_seeds DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_fuzz_seeds DIR [TEST_DATA_DIR]\n");
         return 2;
     }
     const std::string dir = argv[1];
@@ -79,6 +101,11 @@ int main(int argc, char** argv) {
     lengthFirst.resize(lengthFirst.size() + 16, 0x5a);
     ok = ok && WriteFile(dir + "/chunk/length-13", lengthFirst);
     std::remove(plain.c_str());
+    if (ok && argc == 3 && !CopyTestData(argv[2], dir + "/container")) {
+        std::fprintf(stderr, "make_fuzz_seeds: cannot copy the tests' containers from %s\n",
+                     argv[2]);
+        return 1;
+    }
     if (!ok) {
         std::fprintf(stderr, "make_fuzz_seeds: cannot write the seeds into %s\n", dir.c_str());
         return 1;

@@ -24,6 +24,7 @@
 #include "codec/enn.h"
 #include "crypto/key_scramble.h"
 #include "reference_container.h"
+#include "test_data.h"
 #include "test_util.h"
 
 namespace {
@@ -152,17 +153,6 @@ Bytes Text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
-// The pieces of a container under the built-in key, for damaged and forged ones.
-Bytes Chunk(const Bytes& plain) {
-    const BuiltInKey key;
-    Bytes sealed(16 + plain.size());
-    int len = 0;
-    EXPECT_EQ(ENN_OK, EnnEncryptChunk(key.get(), plain.data(), static_cast<int>(plain.size()),
-                                      sealed.data(), &len));
-    sealed.resize(static_cast<size_t>(len));
-    return sealed;
-}
-
 const char kDigestMessage[] = "\n md5 error !";
 
 // Sets a locale for the enn started in this scope.
@@ -188,6 +178,19 @@ class EnnTest : public ::testing::Test {
                              password + "\n" + password + "\n");
         EXPECT_EQ(0, r.status) << r.err;
         return dir.File(name + ".enn");
+    }
+
+    // Copies the catalogue's forgery (tests/data/forgeries) named file into
+    // the folder, under name (its own by default); returns its manifest line.
+    Forgery PlaceForgery(const std::string& file, std::string name = "") {
+        for (const Forgery& f : Forgeries()) {
+            if (f.file == file) {
+                WriteFile(dir.File(name.empty() ? file : name), ForgeryBytes(f));
+                return f;
+            }
+        }
+        ADD_FAILURE() << "no forgery " << file;
+        return {};
     }
 
     TempDir dir;
@@ -406,18 +409,11 @@ TEST_F(EnnTest, EncryptAsksOnTheTerminalWithoutEchoAndRestoresIt) {
 }
 
 TEST_F(EnnTest, VerifySaysALineAFile) {
-    const std::string good = Encrypted("good", PseudoRandomBytes(5000, 1));
-    Bytes flipped = ReadFile(good);
-    flipped[60] ^= 0x01;
-    WriteFile(dir.File("flipped.enn"), flipped);
-    Bytes upper = ReadFile(good);
-    for (int i = 0; i < 32; ++i) {
-        upper[i] = static_cast<unsigned char>(std::toupper(upper[i]));
-    }
-    WriteFile(dir.File("upper.enn"), upper);
-    const Bytes whole = ReadFile(good);
+    Encrypted("good", PseudoRandomBytes(5000, 1));
+    PlaceForgery("digest-content-changed.enn", "flipped.enn");
+    PlaceForgery("not-a-container-uppercase-header.enn", "upper.enn");
     // Digest renewed, but the last Block one byte short.
-    WriteFile(dir.File("cut.enn"), WithDigestHeader(Bytes(whole.begin() + 32, whole.end() - 1)));
+    PlaceForgery("layout-last-block-cut.enn", "cut.enn");
 
     Result r = Enn(dir.path(), {"verify", "good.enn"});
     EXPECT_EQ(0, r.status);
@@ -473,20 +469,11 @@ TEST_F(EnnTest, DecryptNeverOverwritesWithoutForce) {
 }
 
 TEST_F(EnnTest, DecryptRefusesDamagedAndForgedContainersLeavingNothing) {
-    const std::string good = Encrypted("a", PseudoRandomBytes(4500, 3));
-    Bytes damaged = ReadFile(good);
-    damaged[100] ^= 0x80;
-    WriteFile(dir.File("damaged.enn"), damaged);
+    Encrypted("a", PseudoRandomBytes(4500, 3));
+    PlaceForgery("digest-content-changed.enn", "damaged.enn");
     // A digest that matches over a chunk announcing more bytes than it holds,
     // after a good one that the decoder will already have written.
-    Bytes body = Chunk(Text("123456**"));
-    const Bytes first = Chunk(PseudoRandomBytes(4000, 4));
-    body.insert(body.end(), first.begin(), first.end());
-    Bytes lying = Chunk(Text("12345678"));
-    const Bytes sealedLength = Chunk(Text("99999999"));  // its second Block
-    std::copy(sealedLength.begin() + 8, sealedLength.end(), lying.begin());
-    body.insert(body.end(), lying.begin(), lying.end());
-    WriteFile(dir.File("forged.enn"), WithDigestHeader(body));
+    PlaceForgery("layout-length-beyond-the-file.enn", "forged.enn");
     WriteFile(dir.File("a"), Text("kept"));
     const std::set<std::string> before = Listing(dir.path());
 
@@ -570,12 +557,10 @@ TEST_F(EnnTest, EachFaultOfTheFilesHasItsOwnWords) {
 }
 
 TEST_F(EnnTest, PasswordRefusesWhatDoesNotHoldSixDigits) {
-    WriteFile(dir.File("short.enn"), Bytes(40, 'a'));
-    WriteFile(dir.File("letters.enn"), WithDigestHeader(Chunk(Text("12ab56**"))));
-    const std::string container = Encrypted("a", Text("plain"), "000123");
-    Bytes damagedData = ReadFile(container);
-    damagedData.back() ^= 0x01;  // the password itself is unharmed
-    WriteFile(dir.File("a.enn"), damagedData);
+    PlaceForgery("too-short-length-block-only.enn", "short.enn");
+    PlaceForgery("another-key-password-letters.enn", "letters.enn");
+    // Damaged data; the password itself is unharmed.
+    const Forgery damaged = PlaceForgery("digest-content-changed.enn", "a.enn");
 
     Result r = Enn(dir.path(), {"password", "short.enn"});
     EXPECT_EQ(1, r.status);
@@ -587,7 +572,7 @@ TEST_F(EnnTest, PasswordRefusesWhatDoesNotHoldSixDigits) {
               r.err);
     r = Enn(dir.path(), {"password", "a.enn"});
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ("000123\n", r.out);
+    EXPECT_EQ(damaged.password + "\n", r.out);
 }
 
 TEST_F(EnnTest, FailuresOfTheDiskAreNotTakenForDamage) {
@@ -601,12 +586,9 @@ TEST_F(EnnTest, FailuresOfTheDiskAreNotTakenForDamage) {
 }
 
 TEST_F(EnnTest, VerifyTellsAForeignKeyAndBadLayoutFromDamage) {
-    const Bytes foreign = ReferenceContainer("123456", Text("another build's key"), Text("plain"));
-    WriteFile(dir.File("foreign.enn"), foreign);
-    const Bytes good = ReadFile(Encrypted("a", Text("plain")));
-    Bytes trailing(good.begin() + 32, good.end());
-    trailing.resize(trailing.size() + 8, 0);
-    WriteFile(dir.File("trailing.enn"), WithDigestHeader(trailing));
+    PlaceForgery("another-key-whole-container.enn", "foreign.enn");
+    PlaceForgery("layout-trailing-after-the-last-chunk.enn", "trailing.enn");
+    Encrypted("a", Text("plain"));
     const Result r = Enn(dir.path(), {"verify", "foreign.enn", "trailing.enn", "a.enn"});
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("a.enn: intact\n", r.out);
@@ -641,46 +623,39 @@ TEST_F(EnnTest, AnInterruptedDecryptLeavesNoPlainText) {
     }
 }
 
-// Containers every check refuses, by name: damage, a foreign key, forgeries
-// under a renewed digest.
-std::vector<std::pair<std::string, Bytes>> BadContainers(const Bytes& good) {
-    std::vector<std::pair<std::string, Bytes>> bad;
-    Bytes flipped = good;
-    flipped[60] ^= 0x01;
-    bad.push_back({"flipped.enn", flipped});
-    Bytes upper = good;
-    for (int i = 0; i < 32; ++i) {
-        upper[i] = static_cast<unsigned char>(std::toupper(upper[i]));
-    }
-    bad.push_back({"upper.enn", upper});
-    bad.push_back({"cut.enn", WithDigestHeader(Bytes(good.begin() + 32, good.end() - 1))});
-    Bytes trailing(good.begin() + 32, good.end());
-    trailing.resize(trailing.size() + 8, 0);
-    bad.push_back({"trailing.enn", WithDigestHeader(trailing)});
-    bad.push_back(
-        {"foreign.enn", ReferenceContainer("123456", Text("another build's key"), Text("plain"))});
-    bad.push_back({"short.enn", Bytes(20, 'a')});
-    return bad;
-}
-
+// Every forgery of the catalogue, in a file or on standard input, is told by
+// its fault's words to every command; nothing is written.
 TEST_F(EnnTest, AContainerOnStandardInputIsCheckedAsAFileIs) {
     const Bytes plain = PseudoRandomBytes(9000, 11);
     const Bytes good = ReadFile(Encrypted("good", plain));
-    for (const auto& [name, bytes] : BadContainers(good)) {
-        WriteFile(dir.File(name), bytes);
+    for (const Forgery& f : Forgeries()) {
+        const std::string& name = f.file;
+        PlaceForgery(name);
+        const std::string said = std::string(": ") + EnnFaultText(f.fault) + "\n";
         const Result fromFile = Enn(dir.path(), {"verify", name});
-        const std::string as =
-            std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        EXPECT_EQ(1, fromFile.status) << name;
+        EXPECT_EQ("enn: " + name + said, fromFile.err);
+        const Bytes bytes = ForgeryBytes(f);
+        const std::string as(bytes.begin(), bytes.end());
         const Result fromStdin = Enn(dir.path(), {"verify", "-"}, as);
         EXPECT_EQ(1, fromStdin.status) << name;
-        EXPECT_THAT(fromFile.err, StartsWith("enn: " + name + ": ")) << fromFile.err;
-        EXPECT_EQ(fromFile.err.substr(5 + name.size()),
-                  fromStdin.err.substr(std::string("enn: standard input").size()))
-            << name;
+        EXPECT_EQ("enn: standard input" + said, fromStdin.err) << name;
+        Result r = Enn(dir.path(), {"decrypt", name, "-o", "out"});
+        EXPECT_EQ(1, r.status) << name;
+        EXPECT_EQ("", r.out) << name;
+        EXPECT_EQ(fromFile.err, r.err);
         const Result decrypted = Enn(dir.path(), {"decrypt", "-", "-o", "-"}, as);
         EXPECT_EQ(1, decrypted.status) << name;
         EXPECT_EQ("", decrypted.out) << name;
         EXPECT_EQ(fromStdin.err, decrypted.err);
+        r = Enn(dir.path(), {"password", name});
+        if (EnnIsPassword(f.password.c_str())) {
+            EXPECT_EQ(0, r.status) << name;
+            EXPECT_EQ(f.password + "\n", r.out) << name;
+        } else {
+            EXPECT_EQ(1, r.status) << name;
+            EXPECT_EQ("enn: " + name + ": " + EnnFaultText(FaultNamed(f.password)) + "\n", r.err);
+        }
         unlink(dir.File(name).c_str());
     }
     const std::string goodText(good.begin(), good.end());
@@ -918,9 +893,7 @@ TEST_F(EnnTest, SpeaksChineseUnderAChineseLocaleWithoutEnglishPieces) {
         GTEST_SKIP() << "no zh_CN.UTF-8 locale on this machine (tools/setup-debian.sh makes it)";
     }
     WriteFile(dir.File("a.txt"), Text("data"));
-    Bytes damaged = ReadFile(Encrypted("b", Text("plain")));
-    damaged[50] ^= 1;
-    WriteFile(dir.File("b.enn"), damaged);
+    PlaceForgery("digest-content-changed.enn", "b.enn");
     const Locale chinese("zh_CN.UTF-8");
     Result r = Enn(dir.path(), {"--help"});
     EXPECT_THAT(r.out, StartsWith("用法： enn COMMAND"));

@@ -23,6 +23,7 @@
 #include "codec/enn_core.h"
 #include "codec/enn_syscalls.h"
 #include "reference_container.h"
+#include "test_data.h"
 #include "test_util.h"
 #ifndef _WIN32
 #include "as_user.h"
@@ -31,29 +32,6 @@
 namespace {
 
 const char kKey[] = "Karsholm payment batch key";
-
-Bytes KeyBytes(const char* key) {
-    return Bytes(key, key + std::strlen(key));
-}
-
-// The Blocks of text (a multiple of 8 bytes) encrypted under kKey.
-Bytes Sealed(const std::string& text) {
-    return ReferenceEcb(KeyBytes(kKey), Bytes(text.begin(), text.end()));
-}
-
-// A data chunk with the given length text and body (filled up to Blocks).
-Bytes Chunk(const std::string& lengthText, std::string body) {
-    body.resize((body.size() + 7) / 8 * 8, '\0');
-    return Sealed(lengthText + body);
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts) {
-        all.insert(all.end(), p.begin(), p.end());
-    }
-    return all;
-}
 
 #ifndef _WIN32
 // Runs body in a child process and returns its exit status (-1 on a signal).
@@ -138,10 +116,14 @@ class WholeOrNothing : public ::testing::Test {
         g_action = action;
         CountReads();
     }
+    // Decrypts container under the built-in key, as the catalogue's
+    // forgeries are made, keeping what it printed.
     int Decrypt(const Bytes& container, int* fault) {
         WriteFile(out, container);
+        char builtIn[57];
+        EnnBuiltInKey(builtIn);
         ::testing::internal::CaptureStdout();
-        const int result = EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), 0, fault);
+        const int result = EnnDecryptFileEx(builtIn, out.c_str(), plain.c_str(), 0, fault);
         printed = ::testing::internal::GetCapturedStdout();
         return result;
     }
@@ -312,47 +294,24 @@ TEST_F(WholeOrNothing, EveryContainerTheEncoderWritesIsAccepted) {
     unlink(plain.c_str());
 }
 
+// The catalogue's forgeries (tests/data/forgeries) under the built-in key:
+// each fails with its fault and leaves the earlier plain file as it was.
 TEST_F(WholeOrNothing, ContainersNoEncoderWritesAreRefusedAndNothingIsPutInPlace) {
-    const Bytes password = Sealed("00000008123456**");
-    const Bytes full = Chunk("00004000", std::string(4000, 'x'));
-    const Bytes foreign = ReferenceContainer("123456", KeyBytes("another key"), Bytes(9000, 1));
-    const struct {
-        const char* what;
-        Bytes body;
-        int fault;
-    } cases[] = {
-        {"a length that is not eight digits", Concat({password, Chunk(" 0000003", "abc")}),
-         ENN_FAULT_LAYOUT},
-        {"a chunk of length zero", Concat({password, Chunk("00000000", "")}), ENN_FAULT_LAYOUT},
-        {"a short chunk in the middle",
-         Concat({password, Chunk("00003992", std::string(3992, 'y')), full}), ENN_FAULT_LAYOUT},
-        {"a whole chunk announcing less",
-         Concat({password, Chunk("00003000", std::string(4000, 'z'))}), ENN_FAULT_LAYOUT},
-        {"trailing bytes", Concat({password, full, Sealed("trailing")}), ENN_FAULT_LAYOUT},
-        {"eight bytes where a password chunk should be",
-         Concat({Bytes(password.begin(), password.begin() + 8)}), ENN_FAULT_TOO_SHORT},
-        {"fill that is not zero", Concat({password, Sealed("00000003abcxxxxx")}), ENN_FAULT_LAYOUT},
-        {"letters in the password", Concat({Sealed("00000008abc456**"), full}),
-         ENN_FAULT_FOREIGN_KEY},
-        {"another filler", Concat({Sealed("00000008123456--"), full}), ENN_FAULT_FOREIGN_KEY},
-        {"a password chunk of nine", Concat({Sealed("00000009123456**"), full}),
-         ENN_FAULT_FOREIGN_KEY},
-        {"another key", Bytes(foreign.begin() + ENN_HEADER_SIZE, foreign.end()),
-         ENN_FAULT_FOREIGN_KEY},
-    };
     WriteFile(plain, {'o', 'l', 'd'});
     files = Listing(dir.path());
-    for (const auto& c : cases) {
-        int fault = 0;
-        EXPECT_EQ(Decrypt(WithDigestHeader(c.body), &fault), ENN_ERR_GENERIC) << c.what;
-        EXPECT_EQ(fault, c.fault) << c.what;
-        EXPECT_EQ(printed, "") << c.what;
-        EXPECT_EQ(EnnVerifyFile(kKey, out.c_str()), ENN_ERR_GENERIC) << c.what;
-        EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'})) << c.what;
-        // The same container with a stale header is told as damage first.
-        Bytes stale = WithDigestHeader(c.body);
-        stale[0] ^= 1;
-        EXPECT_EQ(Decrypt(stale, &fault), ENN_ERR_DIGEST) << c.what;
+    for (const Forgery& f : Forgeries()) {
+        int fault = ENN_FAULT_NONE;
+        EXPECT_EQ(Decrypt(ForgeryBytes(f), &fault), f.result) << f.file;
+        EXPECT_STREQ(EnnFaultName(fault), EnnFaultName(f.fault)) << f.file;
+        EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'})) << f.file;
+        if (f.result == ENN_ERR_GENERIC) {
+            EXPECT_EQ(printed, "") << f.file;
+            // The same container with a stale header is told as damage first.
+            Bytes stale = ForgeryBytes(f);
+            stale[0] = stale[0] == '0' ? '1' : '0';
+            EXPECT_EQ(Decrypt(stale, &fault), ENN_ERR_DIGEST) << f.file;
+            EXPECT_STREQ(EnnFaultName(fault), "ENN_FAULT_DIGEST") << f.file;
+        }
     }
 }
 
