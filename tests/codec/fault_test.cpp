@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,17 +18,21 @@ std::vector<std::string> DeclaredFaults() {
     std::ifstream header(VELTRANE_SOURCE_DIR "/codec/enn.h");
     std::vector<std::string> names;
     bool inside = false;
-    const std::regex enumerator(R"(^\s*(ENN_FAULT_[A-Z_]+)\b)");
+    const std::string prefix = "ENN_FAULT_";
     for (std::string line; std::getline(header, line);) {
         if (line.find("enum EnnFault") != std::string::npos) {
             inside = true;
-        } else if (inside && line.find("};") != std::string::npos) {
+            continue;
+        }
+        if (inside && line.find("};") != std::string::npos) {
             break;
         }
-        std::smatch m;
-        if (inside && std::regex_search(line, m, enumerator)) {
-            names.push_back(m[1]);
+        const size_t start = line.find_first_not_of(' ');
+        if (!inside || start == std::string::npos || line.compare(start, prefix.size(), prefix)) {
+            continue;
         }
+        const size_t end = line.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_", start);
+        names.push_back(line.substr(start, end - start));
     }
     return names;
 }

@@ -174,6 +174,72 @@ TEST_F(NullCalls, EveryExportedFunctionRefusesEveryNullItCanTake) {
                                      nullptr, nullptr, &fault);
          },
          ENN_ERR_GENERIC},
+        {"EnnDecryptStreamEx password",
+         [&] {
+             return EnnDecryptStreamEx(kKey, in, to, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       &fault);
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecryptStreamEx all null",
+         [&] {
+             return EnnDecryptStreamEx(nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderNew key",
+         [&] { return EnnDecoderNew(nullptr, 0, &fault) == nullptr ? ENN_ERR_GENERIC : ENN_OK; },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderNew unterminated key",
+         [&] {
+             return EnnDecoderNew(unterminated, 0, nullptr) == nullptr ? ENN_ERR_GENERIC : ENN_OK;
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderFeed decoder", [&] { return EnnDecoderFeed(nullptr, data, 8); },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderFeed data",
+         [&] {
+             EnnDecoder* d = EnnDecoderNew(EnnBuiltIn(), 0, nullptr);
+             const int r = EnnDecoderFeed(d, nullptr, 8);
+             EnnDecoderFree(d);
+             return r;
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderFinish decoder",
+         [&] {
+             const unsigned char* plain = nullptr;
+             size_t n = 0;
+             return EnnDecoderFinish(nullptr, password, &plain, &n, &fault);
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderFinish outputs",
+         [&] {
+             EnnDecoder* d = EnnDecoderNew(EnnBuiltIn(), 0, nullptr);
+             const int r = EnnDecoderFinish(d, nullptr, nullptr, nullptr, nullptr);
+             EnnDecoderFree(d);
+             return r;
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderFree(null)",
+         [] {
+             EnnDecoderFree(nullptr);
+             return 0;
+         },
+         0},
+        {"EnnDecodeBuffer all null",
+         [] { return EnnDecodeBuffer(nullptr, nullptr, 8, nullptr, nullptr, 0, nullptr, nullptr); },
+         ENN_ERR_GENERIC},
+        {"EnnDecodeBuffer key",
+         [&] {
+             size_t n = 0;
+             return EnnDecodeBuffer(nullptr, data, 48, password, buf, sizeof buf, &n, &fault);
+         },
+         ENN_ERR_GENERIC},
+        {"EnnFaultText(-1) not null", [] { return EnnFaultText(-1) != nullptr ? 0 : 1; }, 0},
+        {"EnnFaultName(99) not null", [] { return EnnFaultName(99) != nullptr ? 0 : 1; }, 0},
+        {"EnnFaultIsOutput(-5)", [] { return EnnFaultIsOutput(-5); }, 0},
+        {"EnnSetThreadLimit(-3)", [] { return EnnSetThreadLimit(-3) >= 0 ? 0 : 1; }, 0},
+        {"EnnVersion()", [] { return std::strcmp(EnnVersion(), ENN_VERSION_STRING) == 0 ? 0 : 1; },
+         0},
         {"EnnIsContainerSize(-1)", [] { return EnnIsContainerSize(-1); }, 0},
         {"EnnDiscardAllAside()",
          [] {

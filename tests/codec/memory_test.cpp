@@ -1,0 +1,191 @@
+// Decoding in memory, for intake programs: the same checks as the file
+// decoder over every forgery of the catalogue, in feeds of any size, the
+// password with the plain data from one pass, nothing given out before the
+// end; and many caller threads at once under the process's thread limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec/enn.h"
+#include "codec/enn_workers.h"
+#include "test_data.h"
+#include "test_util.h"
+
+namespace {
+
+struct Decoded {
+    int result = ENN_OK;
+    int fault = ENN_FAULT_NONE;
+    std::string password;
+    Bytes plain;
+};
+
+// Decodes container in feeds of step bytes (0: whole) through EnnDecoder.
+Decoded InFeeds(const char* key, const Bytes& container, size_t step, size_t maxPlain = 0) {
+    Decoded out;
+    EnnDecoder* d = EnnDecoderNew(key, maxPlain, &out.fault);
+    EXPECT_NE(d, nullptr);
+    if (d == nullptr) {
+        return out;
+    }
+    const size_t piece = step == 0 ? std::max<size_t>(container.size(), 1) : step;
+    for (size_t at = 0; at < container.size(); at += piece) {
+        EnnDecoderFeed(d, container.data() + at, std::min(piece, container.size() - at));
+    }
+    char password[7] = "xxxxxx";
+    const unsigned char* plain = nullptr;
+    size_t plainLen = 12345;
+    out.result = EnnDecoderFinish(d, password, &plain, &plainLen, &out.fault);
+    if (out.result == ENN_OK) {
+        out.password = password;
+        out.plain.assign(plain, plain + plainLen);
+    } else {
+        // Nothing is given out of a container that failed its checks.
+        EXPECT_EQ(plain, nullptr);
+        EXPECT_EQ(plainLen, 12345u);
+        EXPECT_STREQ(password, "xxxxxx");
+    }
+    EnnDecoderFree(d);
+    return out;
+}
+
+TEST(Memory, EveryForgeryIsRefusedAsTheFileDecoderRefusesIt) {
+    for (const Forgery& f : Forgeries()) {
+        const Bytes bytes = ForgeryBytes(f);
+        const char* key = EnnBuiltIn();  // as every check of the catalogue reads it
+        for (size_t step : {size_t{1}, size_t{7}, size_t{4007}, size_t{4009}, size_t{0}}) {
+            const Decoded d = InFeeds(key, bytes, step);
+            EXPECT_EQ(d.result, f.result) << f.file << " in feeds of " << step;
+            EXPECT_EQ(d.fault, f.fault) << f.file << " in feeds of " << step;
+        }
+        char password[7] = "xxxxxx";
+        Bytes plain(bytes.size() + 1, 0xee);
+        size_t plainLen = 0;
+        int fault = 0;
+        EXPECT_EQ(EnnDecodeBuffer(key, bytes.data(), bytes.size(), password, plain.data(),
+                                  plain.size(), &plainLen, &fault),
+                  f.result)
+            << f.file;
+        EXPECT_EQ(fault, f.fault) << f.file;
+        EXPECT_TRUE(std::all_of(plain.begin(), plain.end(), [](unsigned char c) {
+            return c == 0xee;
+        })) << f.file;
+    }
+}
+
+TEST(Memory, TheKnownAnswerComesWithItsPasswordInAnyFeeds) {
+    const KnownAnswer known = ReadKnownAnswer();
+    for (size_t step : {size_t{1}, size_t{7}, size_t{4007}, size_t{4009}, size_t{0}}) {
+        const Decoded d = InFeeds(EnnBuiltIn(), known.container, step);
+        EXPECT_EQ(d.result, ENN_OK) << step;
+        EXPECT_EQ(d.password, known.password) << step;
+        EXPECT_EQ(d.plain, known.plain) << step;
+    }
+    // The header alone decodes to nothing, and carries no password.
+    const Bytes nothing = WithDigestHeader({});
+    const Decoded empty = InFeeds(EnnBuiltIn(), nothing, 0);
+    EXPECT_EQ(empty.result, ENN_OK);
+    EXPECT_EQ(empty.password, "");
+    EXPECT_TRUE(empty.plain.empty());
+}
+
+TEST(Memory, ABoundOnThePlainDataIsKept) {
+    const KnownAnswer known = ReadKnownAnswer();
+    EXPECT_EQ(InFeeds(EnnBuiltIn(), known.container, 4009, known.plain.size()).result, ENN_OK);
+    const Decoded over = InFeeds(EnnBuiltIn(), known.container, 4009, known.plain.size() - 1);
+    EXPECT_EQ(over.result, ENN_ERR_GENERIC);
+    EXPECT_EQ(over.fault, ENN_FAULT_TOO_LARGE);
+    char password[7];
+    Bytes plain(known.plain.size() - 1);
+    size_t plainLen = 0;
+    int fault = 0;
+    EXPECT_EQ(EnnDecodeBuffer(EnnBuiltIn(), known.container.data(), known.container.size(),
+                              password, plain.data(), plain.size(), &plainLen, &fault),
+              ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_TOO_LARGE);
+    plain.resize(known.container.size());
+    EXPECT_EQ(EnnDecodeBuffer(EnnBuiltIn(), known.container.data(), known.container.size(),
+                              password, plain.data(), plain.size(), &plainLen, &fault),
+              ENN_OK);
+    EXPECT_EQ(Bytes(plain.begin(), plain.begin() + static_cast<long>(plainLen)), known.plain);
+    EXPECT_EQ(std::string(password), known.password);
+}
+
+TEST(Memory, TheStreamOperationGivesThePasswordFromTheSamePass) {
+    const KnownAnswer known = ReadKnownAnswer();
+    TempDir dir;
+    const std::string container = dir.File("batch.txt.enn");
+    const std::string plain = dir.File("batch.txt");
+    WriteFile(container, known.container);
+    char password[7] = {};
+    int fault = 0;
+    EXPECT_EQ(EnnDecryptStreamEx(EnnBuiltIn(), container.c_str(), plain.c_str(), 0, nullptr,
+                                 nullptr, nullptr, nullptr, password, &fault),
+              ENN_OK);
+    EXPECT_EQ(std::string(password), known.password);
+    EXPECT_EQ(ReadFile(plain), known.plain);
+    const Forgery damaged = Forgeries().front();
+    WriteFile(container, ForgeryBytes(damaged));
+    char untouched[7] = "xxxxxx";
+    EXPECT_EQ(EnnDecryptStreamEx(EnnBuiltIn(), container.c_str(), nullptr, 0, nullptr, nullptr,
+                                 nullptr, nullptr, untouched, &fault),
+              damaged.result);
+    EXPECT_STREQ(untouched, "xxxxxx");
+}
+
+// Many callers at once, each on containers of its own, under each limit:
+// every result right, and never more helpers held than the limit allows.
+TEST(Memory, ManyCallersShareTheProcessesThreadLimit) {
+    const Bytes plain = PseudoRandomBytes(40 * ENN_CHUNK_PLAIN + 17, 21);
+    TempDir dir;
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    const std::string container = dir.File("batch.txt.enn");
+    ASSERT_EQ(EnnEncryptFile("123456", EnnBuiltIn(), in.c_str(), container.c_str()), ENN_OK);
+    const Bytes sealed = ReadFile(container);
+    const int previous = EnnThreadLimit();
+    for (int limit : {0, 1, 3, previous}) {
+        EnnSetThreadLimit(limit);
+        std::atomic<int> wrong{0};
+        std::atomic<int> mostHeld{0};
+        std::atomic<bool> done{false};
+        std::thread watcher([&] {
+            while (!done.load()) {
+                mostHeld.store(std::max(mostHeld.load(), EnnHelpersHeld()));
+                std::this_thread::yield();
+            }
+        });
+        std::vector<std::thread> callers;
+        for (int t = 0; t < 6; ++t) {
+            callers.emplace_back([&, t] {
+                for (int round = 0; round < 3; ++round) {
+                    if (t % 2 == 0) {
+                        const Decoded d = InFeeds(EnnBuiltIn(), sealed, 0);
+                        wrong += d.result != ENN_OK || d.plain != plain;
+                    } else {
+                        const std::string out = dir.File("out" + std::to_string(t));
+                        wrong += EnnEncryptFile("123456", EnnBuiltIn(), in.c_str(), out.c_str()) !=
+                                     ENN_OK ||
+                                 ReadFile(out) != sealed;
+                    }
+                }
+            });
+        }
+        for (std::thread& c : callers) {
+            c.join();
+        }
+        done = true;
+        watcher.join();
+        EXPECT_EQ(wrong.load(), 0) << "limit " << limit;
+        EXPECT_LE(mostHeld.load(), std::max(limit - 1, 0)) << "limit " << limit;
+        EXPECT_EQ(EnnHelpersHeld(), 0);
+    }
+    EnnSetThreadLimit(previous);
+}
+
+}  // namespace
