@@ -1,7 +1,5 @@
 #include "cli/jobs.h"
 
-#include <signal.h>
-
 #include <cstdio>
 #include <string>
 
@@ -28,34 +26,10 @@ void Fail(const std::string& name, const std::string& what) {
     PrintErr("enn: " + name + ": " + what + "\n");
 }
 
-// What is wrong with a file that was to be read, by the codec's fault.
+// What is wrong with a file that was to be read, by the codec's fault: the
+// library's words, in enn's language.
 std::string InputProblem(int fault) {
-    switch (fault) {
-        case ENN_FAULT_NO_INPUT:
-            return _("cannot be opened: it does not exist");
-        case ENN_FAULT_INPUT_DENIED:
-            return _("cannot be opened: permission denied");
-        case ENN_FAULT_INPUT_FOLDER:
-            return _("is a folder, not a file");
-        case ENN_FAULT_INPUT_NOT_REGULAR:
-            return _("is not a regular file; to read a pipe or a device, give - and redirect it");
-        case ENN_FAULT_READ:
-            return _("cannot be read: a read failed part-way");
-        case ENN_FAULT_CHANGED:
-            return _("changed while it was read; try again once it is complete");
-        case ENN_FAULT_DIGEST:
-            return _("damaged: the digest header does not match the content");
-        case ENN_FAULT_FOREIGN_KEY:
-            return _("written under another key: its password chunk does not decode");
-        case ENN_FAULT_LAYOUT:
-            return _("damaged: a chunk is not laid out as the encoder writes it");
-        case ENN_FAULT_NOT_CONTAINER:
-            return _("not a container: it does not begin with a digest header");
-        case ENN_FAULT_NO_MEMORY:
-            return _("cannot be worked on: the memory it needs cannot be had");
-        default:
-            return _("cannot be used: the built-in key was refused");
-    }
+    return _(EnnFaultText(fault));
 }
 
 // What keeps output from receiving its file, by the codec's fault.
@@ -83,66 +57,18 @@ std::string OutputProblem(const std::string& output, int fault, const JobOptions
                                "nothing written")
                            : Fill(_("cannot be written: %s"), {why});
     }
-    switch (fault) {
-        case ENN_FAULT_EXISTS:
-            return _("already exists; use --force to replace it");
-        case ENN_FAULT_SAME_FILE:
-            return _("is the file being read; not replaced");
-        case ENN_FAULT_NOT_REGULAR:
-            return _("is not a regular file; not replaced (-o - writes to standard output)");
-        case ENN_FAULT_OUTPUT_FOLDER:
-            return options.outputGiven ? _("is a folder; name a file in it")
-                                       : _("is a folder; name the output file with -o");
-        case ENN_FAULT_NAME_TOO_LONG:
-            return _("cannot be created: the name is too long");
-        case ENN_FAULT_DENIED:
-            return _("cannot be written: permission denied");
-        case ENN_FAULT_READ_ONLY:
-            return _("is read-only; not replaced");
-        case ENN_FAULT_NO_FOLDER:
-            return _("cannot be created: its folder does not exist");
-        case ENN_FAULT_DISK_FULL:
-            return _("cannot be written: the disk is full; nothing written");
-        case ENN_FAULT_WRITE:
-            return _("cannot be written: a write failed; nothing written");
-        case ENN_FAULT_ACL_NOT_KEPT:
-            return _("has an access ACL that a new file here cannot keep; not replaced");
-        case ENN_FAULT_ATTRIBUTES_NOT_KEPT:
-            return _("has extended attributes that a new file here cannot keep; not replaced");
-        case ENN_FAULT_MOUNT_POINT:
-            return _("is a mount point; not replaced");
-        default:
-            return _("cannot be created: its folder takes no new file");
+    // The output enn chose itself beside the input: -o is how to name another.
+    if (fault == ENN_FAULT_OUTPUT_FOLDER && !options.outputGiven) {
+        return _("is a folder; name the output file with -o");
     }
-}
-
-bool IsOutputFault(int fault) {
-    switch (fault) {
-        case ENN_FAULT_EXISTS:
-        case ENN_FAULT_SAME_FILE:
-        case ENN_FAULT_NOT_REGULAR:
-        case ENN_FAULT_NO_OUTPUT:
-        case ENN_FAULT_WRITE:
-        case ENN_FAULT_OUTPUT_FOLDER:
-        case ENN_FAULT_NAME_TOO_LONG:
-        case ENN_FAULT_DENIED:
-        case ENN_FAULT_READ_ONLY:
-        case ENN_FAULT_NO_FOLDER:
-        case ENN_FAULT_DISK_FULL:
-        case ENN_FAULT_ACL_NOT_KEPT:
-        case ENN_FAULT_ATTRIBUTES_NOT_KEPT:
-        case ENN_FAULT_MOUNT_POINT:
-            return true;
-        default:
-            return false;
-    }
+    return _(EnnFaultText(fault));
 }
 
 // Tells of a failed job: the output's problem under the output's name, any
 // other under the input's.
 void FailJob(const std::string& input, const std::string& output, int fault,
              const JobOptions& options) {
-    if (IsOutputFault(fault)) {
+    if (EnnFaultIsOutput(fault)) {
         Fail(Shown(output, true), OutputProblem(output, fault, options));
     } else {
         Fail(Shown(input, false), InputProblem(fault));
@@ -174,45 +100,6 @@ EnnReadFunc ReaderFor(const std::string& path) {
 EnnWriteFunc WriterFor(const std::string& path) {
     return IsStream(path) ? WriteStandardOutput : nullptr;
 }
-
-#ifndef _WIN32
-// A file being written aside must not outlive an interrupted enn.
-void DiscardAsideAndDie(int sig) {
-    EnnDiscardAllAside();
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
-
-// Holds the cleaning handlers for as long as a file is being written.
-class CleanUpOnSignals {
-  public:
-    CleanUpOnSignals() {
-        struct sigaction clean = {};
-        clean.sa_handler = DiscardAsideAndDie;
-        sigemptyset(&clean.sa_mask);
-        for (int i = 0; i < kCount; ++i) {
-            sigaction(kSignals[i], &clean, &previous_[i]);
-        }
-    }
-    ~CleanUpOnSignals() {
-        for (int i = 0; i < kCount; ++i) {
-            sigaction(kSignals[i], &previous_[i], nullptr);
-        }
-    }
-
-  private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    static constexpr int kCount = 3;
-    struct sigaction previous_[kCount];
-};
-#else
-// On Windows the codec marks its aside files for deletion until they are put
-// in place, so the system removes them however the process ends.
-class CleanUpOnSignals {
-  public:
-    CleanUpOnSignals() {}
-};
-#endif
 
 // The Encrypt command's messages in enn's language: under zh_CN they are the
 // window's own texts.
@@ -335,9 +222,7 @@ int PrintPassword(const std::string& container) {
                                        password, &fault);
     }
     if (result != ENN_OK) {
-        Fail(Shown(container, false), fault == ENN_FAULT_TOO_SHORT
-                                          ? _("damaged: too short to hold a password")
-                                          : InputProblem(fault));
+        Fail(Shown(container, false), InputProblem(fault));
         return kExitFailed;
     }
     PrintOut(std::string(password) + "\n");
@@ -391,7 +276,7 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
         } else {
             Fail(Shown(path, false), message);
         }
-    } else if (IsOutputFault(fault)) {
+    } else if (EnnFaultIsOutput(fault)) {
         Fail(Shown(writer.output, true),
              Fill(_("%s (%s)"), {message, OutputProblem(writer.output, fault, options)}));
     } else {
