@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/about_dlg.h"
-#include "app/encrypt_command.h"
+#include "app/encrypt_messages.h"
 #include "crypto/wipe.h"
 #include "platform/afxdlgs.h"
 
@@ -98,9 +98,9 @@ void CEncryptDlg::OnEncrypt() {
     pPath->GetWindowText(fields.path.text);
     pPassword->GetWindowText(fields.password.text);
     pConfirm->GetWindowText(fields.confirm.text);
-    RunEncryptCommand(fields);
+    const EncryptOutcome outcome = RunEncryptCommand(fields);
 
-    pStatus->SetWindowText(fields.status.text);
+    pStatus->SetWindowText(StatusMessage(outcome));
     if (fields.password.cleared) {
         pPassword->SetWindowText("");
     }

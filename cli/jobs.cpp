@@ -1,15 +1,18 @@
 #include "cli/jobs.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
-#include "app/encrypt_command.h"
 #include "cli/console.h"
 #include "cli/nls.h"
 #include "cli/password_input.h"
 #include "cli/progress.h"
 #include "cli/text.h"
 #include "codec/enn.h"
+#include "command/encrypt_command.h"
+#include "crypto/key_scramble.h"
 #include "crypto/wipe.h"
 
 namespace {
@@ -101,32 +104,40 @@ EnnWriteFunc WriterFor(const std::string& path) {
     return IsStream(path) ? WriteStandardOutput : nullptr;
 }
 
-// The Encrypt command's messages in enn's language: under zh_CN they are the
-// window's own texts.
+// How enn tells each end of the Encrypt command, in the order of EncryptEnd;
+// under zh_CN the catalogue gives the window's own texts.
 struct Outcome {
-    const char* const* shown;  // the command's message
-    const char* text;          // enn's
+    EncryptEnd end;
+    const char* text;
 };
-const Outcome kOutcomes[] = {
-    {&kMsgNoPath, N_("Please name the file to encrypt.")},
-    {&kMsgNoPassword, N_("Please enter the password.")},
-    {&kMsgNoConfirm, N_("Please enter the password again to confirm it.")},
-    {&kMsgPasswordLength, N_("Please enter a password of 6 digits.")},
-    {&kMsgConfirmLength, N_("Please enter a confirmation of 6 digits.")},
-    {&kMsgMismatch, N_("The two passwords differ.")},
-    {&kMsgNotDigits, N_("The password must be digits.")},
-    {&kMsgInputMissing, N_("The file cannot be found.")},
-    {&kMsgCannotCreate, N_("The container cannot be created.")},
-    {&kMsgEncryptFailed, N_("Encryption failed.")},
+constexpr Outcome kOutcomes[] = {
+    {EncryptEnd::kNoPath, N_("Please name the file to encrypt.")},
+    {EncryptEnd::kNoPassword, N_("Please enter the password.")},
+    {EncryptEnd::kNoConfirm, N_("Please enter the password again to confirm it.")},
+    {EncryptEnd::kPasswordLength, N_("Please enter a password of 6 digits.")},
+    {EncryptEnd::kConfirmLength, N_("Please enter a confirmation of 6 digits.")},
+    {EncryptEnd::kMismatch, N_("The two passwords differ.")},
+    {EncryptEnd::kNotDigits, N_("The password must be digits.")},
+    {EncryptEnd::kInputMissing, N_("The file cannot be found.")},
+    {EncryptEnd::kCannotCreate, N_("The container cannot be created.")},
+    {EncryptEnd::kFailed, N_("Encryption failed.")},
+    // %s: the container's name
+    {EncryptEnd::kWritten,
+     N_("Encrypted. The container is saved as \"%s\"; please deliver it to the bank.")},
 };
 
-std::string Translated(const std::string& message) {
-    for (const Outcome& o : kOutcomes) {
-        if (message == *o.shown) {
-            return _(o.text);
+constexpr bool EveryEndInOrder() {
+    for (size_t i = 0; i < std::size(kOutcomes); ++i) {
+        if (static_cast<size_t>(kOutcomes[i].end) != i) {
+            return false;
         }
     }
-    return message;
+    return std::size(kOutcomes) == static_cast<size_t>(EncryptEnd::kWritten) + 1;
+}
+static_assert(EveryEndInOrder(), "one sentence for each end of the command, in its order");
+
+std::string Told(EncryptEnd end) {
+    return _(kOutcomes[static_cast<size_t>(end)].text);
 }
 
 // Refuses standard input at once where it cannot carry a container; true
@@ -242,8 +253,7 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
                  _("no terminal to ask for the password on; use --password-stdin") + "\n");
         return kExitUsage;
     }
-    int fault = ENN_FAULT_NONE;
-    int result;
+    EncryptOutcome outcome;
     ContainerWriter writer;
     writer.output = options.outputGiven ? output : ContainerPathFor(path);
     {
@@ -255,32 +265,30 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
                                     &progress, why);
         };
         // A file name is taken as it is given; only the window trims its field.
-        result = RunEncryptCommand(fields, kPathAsGiven, &fault, &writer);
+        outcome = RunEncryptCommand(fields, kPathAsGiven, &writer);
     }
     SecureWipe(fields.password.text.data(), fields.password.text.size());
     SecureWipe(fields.confirm.text.data(), fields.confirm.text.size());
 
-    if (result == ENN_OK) {
-        if (!options.quiet && !IsStream(writer.output)) {
-            PrintOut(Fill(_("Encrypted. The container is saved as \"%s\"; please deliver it to "
-                            "the bank."),
-                          {writer.output}) +
-                     "\n");
+    if (outcome.end == EncryptEnd::kWritten) {
+        if (!options.quiet && !IsStream(outcome.container)) {
+            PrintOut(Fill(Told(outcome.end).c_str(), {outcome.container}) + "\n");
         }
         return kExitOk;
     }
-    const std::string message = Translated(fields.status.text);
-    if (result == kEncryptCheckFailed) {
+    const std::string message = Told(outcome.end);
+    if (outcome.StoppedByCheck()) {
         if (path.empty()) {
             PrintErr("enn: " + message + "\n");
         } else {
             Fail(Shown(path, false), message);
         }
-    } else if (EnnFaultIsOutput(fault)) {
-        Fail(Shown(writer.output, true),
-             Fill(_("%s (%s)"), {message, OutputProblem(writer.output, fault, options)}));
+    } else if (EnnFaultIsOutput(outcome.fault)) {
+        Fail(Shown(outcome.container, true),
+             Fill(_("%s (%s)"),
+                  {message, OutputProblem(outcome.container, outcome.fault, options)}));
     } else {
-        Fail(Shown(path, false), Fill(_("%s (%s)"), {message, InputProblem(fault)}));
+        Fail(Shown(path, false), Fill(_("%s (%s)"), {message, InputProblem(outcome.fault)}));
     }
     return kExitFailed;
 }
