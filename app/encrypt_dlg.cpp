@@ -4,7 +4,7 @@
 
 #include "app/about_dlg.h"
 #include "app/encrypt_messages.h"
-#include "crypto/wipe.h"
+#include "command/secret.h"
 #include "platform/afxdlgs.h"
 
 const char* const kFileFilter = "文本文档 (*.txt)|*.txt|All Files (*.*)|*.*||";
@@ -113,6 +113,6 @@ void CEncryptDlg::OnEncrypt() {
         pConfirm->SetFocus();
     }
     // The command's copies of the password go with the command.
-    SecureWipe(fields.password.text.data(), fields.password.text.size());
-    SecureWipe(fields.confirm.text.data(), fields.confirm.text.size());
+    WipeSecret(fields.password.text);
+    WipeSecret(fields.confirm.text);
 }

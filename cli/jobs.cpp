@@ -12,8 +12,7 @@
 #include "cli/text.h"
 #include "codec/enn.h"
 #include "command/encrypt_command.h"
-#include "crypto/key_scramble.h"
-#include "crypto/wipe.h"
+#include "command/secret.h"
 
 namespace {
 
@@ -173,7 +172,7 @@ int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& op
         int fault = ENN_FAULT_NONE;
         {
             Progress progress(Shown(path, false), !options.quiet);
-            BuiltInKey key;
+            HeldKey key;
             EnnDecryptStream(key.get(), PathFor(path), nullptr, ENN_KEEP_EXISTING, ReaderFor(path),
                              nullptr, ShowProgress, &progress, &fault);
         }
@@ -203,7 +202,7 @@ int DecryptContainer(const std::string& container, const std::string& output,
     {
         CleanUpOnSignals cleaning;
         Progress progress(Shown(container, false), !options.quiet);
-        BuiltInKey key;
+        HeldKey key;
         result = EnnDecryptStream(key.get(), PathFor(container), PathFor(output),
                                   options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING,
                                   ReaderFor(container), WriterFor(output), ShowProgress, &progress,
@@ -228,7 +227,7 @@ int PrintPassword(const std::string& container) {
     int fault = ENN_FAULT_NONE;
     int result;
     {
-        BuiltInKey key;
+        HeldKey key;
         result = EnnReadPasswordStream(key.get(), PathFor(container), ReaderFor(container), nullptr,
                                        password, &fault);
     }
@@ -237,7 +236,7 @@ int PrintPassword(const std::string& container) {
         return kExitFailed;
     }
     PrintOut(std::string(password) + "\n");
-    SecureWipe(password, sizeof password);
+    WipeSecret(password, sizeof password);
     return kExitOk;
 }
 
@@ -267,8 +266,8 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
         // A file name is taken as it is given; only the window trims its field.
         outcome = RunEncryptCommand(fields, kPathAsGiven, &writer);
     }
-    SecureWipe(fields.password.text.data(), fields.password.text.size());
-    SecureWipe(fields.confirm.text.data(), fields.confirm.text.size());
+    WipeSecret(fields.password.text);
+    WipeSecret(fields.confirm.text);
 
     if (outcome.end == EncryptEnd::kWritten) {
         if (!options.quiet && !IsStream(outcome.container)) {

@@ -3,8 +3,7 @@
 #include <string>
 
 #include "codec/enn.h"
-#include "crypto/key_scramble.h"
-#include "crypto/wipe.h"
+#include "command/secret.h"
 
 namespace {
 
@@ -13,7 +12,7 @@ bool IsWhiteSpace(char c) {
 }
 
 void Clear(CommandField& field) {
-    SecureWipe(field.text.data(), field.text.size());
+    WipeSecret(field.text);
     field.text.clear();
     field.cleared = true;
 }
@@ -66,7 +65,7 @@ EncryptEnd EndOf(int result) {
 // The command's copy of the password, wiped on every way out.
 struct PasswordCopy {
     char text[ENN_PASSWORD_LENGTH + 1] = {};
-    ~PasswordCopy() { SecureWipe(text, sizeof text); }
+    ~PasswordCopy() { WipeSecret(text, sizeof text); }
 };
 
 }  // namespace
@@ -116,7 +115,7 @@ EncryptOutcome RunEncryptCommand(EncryptFields& f, PathText pathText,
 
     PasswordCopy passwordCopy;
     password.copy(passwordCopy.text, ENN_PASSWORD_LENGTH);
-    const BuiltInKey key;
+    const HeldKey key;
     EncryptOutcome outcome;
     outcome.container = writer != nullptr ? writer->output : ContainerPathFor(path);
     outcome.result = writer != nullptr

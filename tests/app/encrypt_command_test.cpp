@@ -8,6 +8,7 @@
 
 #include "app/encrypt_messages.h"
 #include "codec/enn.h"
+#include "command/secret.h"
 #include "crypto/key_scramble.h"
 #include "reference_container.h"
 #include "test_util.h"
@@ -217,6 +218,19 @@ TEST_F(EncryptCommand, PathsOfAnyLengthWork) {
     ASSERT_EQ(Run(longInput, "123456", "123456"), ENN_OK);
     EXPECT_EQ(status, kSuccessLead + "\"" + longInput + ".enn\"" + kSuccessTail);
     EXPECT_TRUE(FileExists(longInput + ".enn"));
+}
+
+// The programs take the key from the library; it must be the one the
+// primitives unscramble, or nothing they write could be read.
+TEST(Secrets, TheHeldKeyIsTheBuiltInKeyAndAWipeZeroesEveryByte) {
+    const HeldKey held;
+    const BuiltInKey builtIn;
+    EXPECT_STREQ(held.get(), builtIn.get());
+    EXPECT_EQ(std::strlen(held.get()), 56u);
+
+    std::string text = "908172";
+    WipeSecret(text);
+    EXPECT_EQ(text, std::string(6, '\0'));
 }
 
 }  // namespace
