@@ -114,7 +114,7 @@ namespace {
 
 constexpr int kCleaningSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kCleaningCount = sizeof kCleaningSignals / sizeof kCleaningSignals[0];
-// One set of cleaning handlers is held at a time: the jobs run one by one.
+// The handlers CleanUpOnSignals puts back: one lives at a time.
 struct sigaction previousHandlers[kCleaningCount];
 
 // A file being written aside must not outlive an interrupted enn.

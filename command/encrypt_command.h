@@ -56,7 +56,7 @@ enum class EncryptEnd {
 };
 
 struct EncryptOutcome {
-    EncryptEnd end = EncryptEnd::kWritten;
+    EncryptEnd end = EncryptEnd::kFailed;  // until the command says otherwise
     // Once the checks passed: the codec's result and ENN_FAULT_, and the
     // container's name. Before that ENN_OK, ENN_FAULT_NONE and "".
     int result = ENN_OK;
