@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/about_dlg.h"
-#include "app/encrypt_command.h"
-#include "crypto/wipe.h"
+#include "app/encrypt_messages.h"
+#include "command/secret.h"
 #include "platform/afxdlgs.h"
 
 const char* const kFileFilter = "文本文档 (*.txt)|*.txt|All Files (*.*)|*.*||";
@@ -98,9 +98,9 @@ void CEncryptDlg::OnEncrypt() {
     pPath->GetWindowText(fields.path.text);
     pPassword->GetWindowText(fields.password.text);
     pConfirm->GetWindowText(fields.confirm.text);
-    RunEncryptCommand(fields);
+    const EncryptOutcome outcome = RunEncryptCommand(fields);
 
-    pStatus->SetWindowText(fields.status.text);
+    pStatus->SetWindowText(StatusMessage(outcome));
     if (fields.password.cleared) {
         pPassword->SetWindowText("");
     }
@@ -113,6 +113,6 @@ void CEncryptDlg::OnEncrypt() {
         pConfirm->SetFocus();
     }
     // The command's copies of the password go with the command.
-    SecureWipe(fields.password.text.data(), fields.password.text.size());
-    SecureWipe(fields.confirm.text.data(), fields.confirm.text.size());
+    WipeSecret(fields.password.text);
+    WipeSecret(fields.confirm.text);
 }

@@ -42,4 +42,16 @@ long long OutputBytes();
 // True when standard error is a terminal that a person reads.
 bool ErrorIsTerminal();
 
+// While one lives, an interrupt, a hang-up or a termination first removes
+// every file the codec is writing aside (EnnDiscardAllAside), then ends the
+// process as that signal would have; the handlers that stood before come
+// back when it goes. One lives at a time: a job holds it while it writes.
+class CleanUpOnSignals {
+  public:
+    CleanUpOnSignals();
+    ~CleanUpOnSignals();
+    CleanUpOnSignals(const CleanUpOnSignals&) = delete;
+    CleanUpOnSignals& operator=(const CleanUpOnSignals&) = delete;
+};
+
 #endif

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "cli/console.h"
 #include "cli/nls.h"
 #include "cli/output.h"
+#include "codec/enn.h"
 
 void GuardStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -106,4 +108,35 @@ void StartTranslations() {
     bind_textdomain_codeset("enn", "UTF-8");
     textdomain("enn");
 #endif
+}
+
+namespace {
+
+constexpr int kCleaningSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kCleaningCount = sizeof kCleaningSignals / sizeof kCleaningSignals[0];
+// The handlers CleanUpOnSignals puts back: one lives at a time.
+struct sigaction previousHandlers[kCleaningCount];
+
+// A file being written aside must not outlive an interrupted enn.
+void DiscardAsideAndDie(int sig) {
+    EnnDiscardAllAside();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+}  // namespace
+
+CleanUpOnSignals::CleanUpOnSignals() {
+    struct sigaction clean = {};
+    clean.sa_handler = DiscardAsideAndDie;
+    sigemptyset(&clean.sa_mask);
+    for (int i = 0; i < kCleaningCount; ++i) {
+        sigaction(kCleaningSignals[i], &clean, &previousHandlers[i]);
+    }
+}
+
+CleanUpOnSignals::~CleanUpOnSignals() {
+    for (int i = 0; i < kCleaningCount; ++i) {
+        sigaction(kCleaningSignals[i], &previousHandlers[i], nullptr);
+    }
 }

@@ -104,3 +104,8 @@ bool ErrorIsTerminal() {
 void PrintErr(const std::string& text) {
     PrintTo(stderr, GetStdHandle(STD_ERROR_HANDLE), text);
 }
+
+// The codec marks its aside files for deletion until they are put in place,
+// so the system removes them however the process ends.
+CleanUpOnSignals::CleanUpOnSignals() {}
+CleanUpOnSignals::~CleanUpOnSignals() {}

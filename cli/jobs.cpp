@@ -1,18 +1,18 @@
 #include "cli/jobs.h"
 
-#include <signal.h>
-
+#include <cstddef>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
-#include "app/encrypt_command.h"
 #include "cli/console.h"
 #include "cli/nls.h"
 #include "cli/password_input.h"
 #include "cli/progress.h"
 #include "cli/text.h"
 #include "codec/enn.h"
-#include "crypto/wipe.h"
+#include "command/encrypt_command.h"
+#include "command/secret.h"
 
 namespace {
 
@@ -28,36 +28,10 @@ void Fail(const std::string& name, const std::string& what) {
     PrintErr("enn: " + name + ": " + what + "\n");
 }
 
-// What is wrong with a file that was to be read, by the codec's fault.
+// What is wrong with a file that was to be read, by the codec's fault: the
+// library's words, in enn's language.
 std::string InputProblem(int fault) {
-    switch (fault) {
-        case ENN_FAULT_NO_INPUT:
-            return _("cannot be opened: it does not exist");
-        case ENN_FAULT_INPUT_DENIED:
-            return _("cannot be opened: permission denied");
-        case ENN_FAULT_INPUT_FOLDER:
-            return _("is a folder, not a file");
-        case ENN_FAULT_INPUT_NOT_REGULAR:
-            return _("is not a regular file; to read a pipe or a device, give - and redirect it");
-        case ENN_FAULT_READ:
-            return _("cannot be read: a read failed part-way");
-        case ENN_FAULT_CHANGED:
-            return _("changed while it was read; try again once it is complete");
-        case ENN_FAULT_DIGEST:
-            return _("damaged: the digest header does not match the content");
-        case ENN_FAULT_FOREIGN_KEY:
-            return _("written under another key: its password chunk does not decode");
-        case ENN_FAULT_LAYOUT:
-            return _("damaged: a chunk is not laid out as the encoder writes it");
-        case ENN_FAULT_NOT_CONTAINER:
-            return _("not a container: it does not begin with a digest header");
-        case ENN_FAULT_TOO_SHORT:
-            return _("damaged: too short to hold a password");
-        case ENN_FAULT_NO_MEMORY:
-            return _("cannot be worked on: the memory it needs cannot be had");
-        default:
-            return _("cannot be used: the built-in key was refused");
-    }
+    return _(EnnFaultText(fault));
 }
 
 // What keeps output from receiving its file, by the codec's fault.
@@ -85,66 +59,18 @@ std::string OutputProblem(const std::string& output, int fault, const JobOptions
                                "nothing written")
                            : Fill(_("cannot be written: %s"), {why});
     }
-    switch (fault) {
-        case ENN_FAULT_EXISTS:
-            return _("already exists; use --force to replace it");
-        case ENN_FAULT_SAME_FILE:
-            return _("is the file being read; not replaced");
-        case ENN_FAULT_NOT_REGULAR:
-            return _("is not a regular file; not replaced (-o - writes to standard output)");
-        case ENN_FAULT_OUTPUT_FOLDER:
-            return options.outputGiven ? _("is a folder; name a file in it")
-                                       : _("is a folder; name the output file with -o");
-        case ENN_FAULT_NAME_TOO_LONG:
-            return _("cannot be created: the name is too long");
-        case ENN_FAULT_DENIED:
-            return _("cannot be written: permission denied");
-        case ENN_FAULT_READ_ONLY:
-            return _("is read-only; not replaced");
-        case ENN_FAULT_NO_FOLDER:
-            return _("cannot be created: its folder does not exist");
-        case ENN_FAULT_DISK_FULL:
-            return _("cannot be written: the disk is full; nothing written");
-        case ENN_FAULT_WRITE:
-            return _("cannot be written: a write failed; nothing written");
-        case ENN_FAULT_ACL_NOT_KEPT:
-            return _("has an access ACL that a new file here cannot keep; not replaced");
-        case ENN_FAULT_ATTRIBUTES_NOT_KEPT:
-            return _("has extended attributes that a new file here cannot keep; not replaced");
-        case ENN_FAULT_MOUNT_POINT:
-            return _("is a mount point; not replaced");
-        default:
-            return _("cannot be created: its folder takes no new file");
+    // The output enn chose itself beside the input: -o is how to name another.
+    if (fault == ENN_FAULT_OUTPUT_FOLDER && !options.outputGiven) {
+        return _("is a folder; name the output file with -o");
     }
-}
-
-bool IsOutputFault(int fault) {
-    switch (fault) {
-        case ENN_FAULT_EXISTS:
-        case ENN_FAULT_SAME_FILE:
-        case ENN_FAULT_NOT_REGULAR:
-        case ENN_FAULT_NO_OUTPUT:
-        case ENN_FAULT_WRITE:
-        case ENN_FAULT_OUTPUT_FOLDER:
-        case ENN_FAULT_NAME_TOO_LONG:
-        case ENN_FAULT_DENIED:
-        case ENN_FAULT_READ_ONLY:
-        case ENN_FAULT_NO_FOLDER:
-        case ENN_FAULT_DISK_FULL:
-        case ENN_FAULT_ACL_NOT_KEPT:
-        case ENN_FAULT_ATTRIBUTES_NOT_KEPT:
-        case ENN_FAULT_MOUNT_POINT:
-            return true;
-        default:
-            return false;
-    }
+    return _(EnnFaultText(fault));
 }
 
 // Tells of a failed job: the output's problem under the output's name, any
 // other under the input's.
 void FailJob(const std::string& input, const std::string& output, int fault,
              const JobOptions& options) {
-    if (IsOutputFault(fault)) {
+    if (EnnFaultIsOutput(fault)) {
         Fail(Shown(output, true), OutputProblem(output, fault, options));
     } else {
         Fail(Shown(input, false), InputProblem(fault));
@@ -177,71 +103,40 @@ EnnWriteFunc WriterFor(const std::string& path) {
     return IsStream(path) ? WriteStandardOutput : nullptr;
 }
 
-#ifndef _WIN32
-// A file being written aside must not outlive an interrupted enn.
-void DiscardAsideAndDie(int sig) {
-    EnnDiscardAllAside();
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
-
-// Holds the cleaning handlers for as long as a file is being written.
-class CleanUpOnSignals {
-  public:
-    CleanUpOnSignals() {
-        struct sigaction clean = {};
-        clean.sa_handler = DiscardAsideAndDie;
-        sigemptyset(&clean.sa_mask);
-        for (int i = 0; i < kCount; ++i) {
-            sigaction(kSignals[i], &clean, &previous_[i]);
-        }
-    }
-    ~CleanUpOnSignals() {
-        for (int i = 0; i < kCount; ++i) {
-            sigaction(kSignals[i], &previous_[i], nullptr);
-        }
-    }
-
-  private:
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    static constexpr int kCount = 3;
-    struct sigaction previous_[kCount];
-};
-#else
-// On Windows the codec marks its aside files for deletion until they are put
-// in place, so the system removes them however the process ends.
-class CleanUpOnSignals {
-  public:
-    CleanUpOnSignals() {}
-};
-#endif
-
-// The Encrypt command's messages in enn's language: under zh_CN they are the
-// window's own texts.
+// How enn tells each end of the Encrypt command, in the order of EncryptEnd;
+// under zh_CN the catalogue gives the window's own texts.
 struct Outcome {
-    const char* const* shown;  // the command's message
-    const char* text;          // enn's
+    EncryptEnd end;
+    const char* text;
 };
-const Outcome kOutcomes[] = {
-    {&kMsgNoPath, N_("Please name the file to encrypt.")},
-    {&kMsgNoPassword, N_("Please enter the password.")},
-    {&kMsgNoConfirm, N_("Please enter the password again to confirm it.")},
-    {&kMsgPasswordLength, N_("Please enter a password of 6 digits.")},
-    {&kMsgConfirmLength, N_("Please enter a confirmation of 6 digits.")},
-    {&kMsgMismatch, N_("The two passwords differ.")},
-    {&kMsgNotDigits, N_("The password must be digits.")},
-    {&kMsgInputMissing, N_("The file cannot be found.")},
-    {&kMsgCannotCreate, N_("The container cannot be created.")},
-    {&kMsgEncryptFailed, N_("Encryption failed.")},
+constexpr Outcome kOutcomes[] = {
+    {EncryptEnd::kNoPath, N_("Please name the file to encrypt.")},
+    {EncryptEnd::kNoPassword, N_("Please enter the password.")},
+    {EncryptEnd::kNoConfirm, N_("Please enter the password again to confirm it.")},
+    {EncryptEnd::kPasswordLength, N_("Please enter a password of 6 digits.")},
+    {EncryptEnd::kConfirmLength, N_("Please enter a confirmation of 6 digits.")},
+    {EncryptEnd::kMismatch, N_("The two passwords differ.")},
+    {EncryptEnd::kNotDigits, N_("The password must be digits.")},
+    {EncryptEnd::kInputMissing, N_("The file cannot be found.")},
+    {EncryptEnd::kCannotCreate, N_("The container cannot be created.")},
+    {EncryptEnd::kFailed, N_("Encryption failed.")},
+    // %s: the container's name
+    {EncryptEnd::kWritten,
+     N_("Encrypted. The container is saved as \"%s\"; please deliver it to the bank.")},
 };
 
-std::string Translated(const std::string& message) {
-    for (const Outcome& o : kOutcomes) {
-        if (message == *o.shown) {
-            return _(o.text);
+constexpr bool EveryEndInOrder() {
+    for (size_t i = 0; i < std::size(kOutcomes); ++i) {
+        if (static_cast<size_t>(kOutcomes[i].end) != i) {
+            return false;
         }
     }
-    return message;
+    return std::size(kOutcomes) == static_cast<size_t>(EncryptEnd::kWritten) + 1;
+}
+static_assert(EveryEndInOrder(), "one sentence for each end of the command, in its order");
+
+std::string Told(EncryptEnd end) {
+    return _(kOutcomes[static_cast<size_t>(end)].text);
 }
 
 // Refuses standard input at once where it cannot carry a container; true
@@ -277,7 +172,7 @@ int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& op
         int fault = ENN_FAULT_NONE;
         {
             Progress progress(Shown(path, false), !options.quiet);
-            BuiltInKey key;
+            HeldKey key;
             EnnDecryptStream(key.get(), PathFor(path), nullptr, ENN_KEEP_EXISTING, ReaderFor(path),
                              nullptr, ShowProgress, &progress, &fault);
         }
@@ -307,7 +202,7 @@ int DecryptContainer(const std::string& container, const std::string& output,
     {
         CleanUpOnSignals cleaning;
         Progress progress(Shown(container, false), !options.quiet);
-        BuiltInKey key;
+        HeldKey key;
         result = EnnDecryptStream(key.get(), PathFor(container), PathFor(output),
                                   options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING,
                                   ReaderFor(container), WriterFor(output), ShowProgress, &progress,
@@ -332,7 +227,7 @@ int PrintPassword(const std::string& container) {
     int fault = ENN_FAULT_NONE;
     int result;
     {
-        BuiltInKey key;
+        HeldKey key;
         result = EnnReadPasswordStream(key.get(), PathFor(container), ReaderFor(container), nullptr,
                                        password, &fault);
     }
@@ -341,7 +236,7 @@ int PrintPassword(const std::string& container) {
         return kExitFailed;
     }
     PrintOut(std::string(password) + "\n");
-    SecureWipe(password, sizeof password);
+    WipeSecret(password, sizeof password);
     return kExitOk;
 }
 
@@ -357,8 +252,7 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
                  _("no terminal to ask for the password on; use --password-stdin") + "\n");
         return kExitUsage;
     }
-    int fault = ENN_FAULT_NONE;
-    int result;
+    EncryptOutcome outcome;
     ContainerWriter writer;
     writer.output = options.outputGiven ? output : ContainerPathFor(path);
     {
@@ -370,32 +264,30 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
                                     &progress, why);
         };
         // A file name is taken as it is given; only the window trims its field.
-        result = RunEncryptCommand(fields, kPathAsGiven, &fault, &writer);
+        outcome = RunEncryptCommand(fields, kPathAsGiven, &writer);
     }
-    SecureWipe(fields.password.text.data(), fields.password.text.size());
-    SecureWipe(fields.confirm.text.data(), fields.confirm.text.size());
+    WipeSecret(fields.password.text);
+    WipeSecret(fields.confirm.text);
 
-    if (result == ENN_OK) {
-        if (!options.quiet && !IsStream(writer.output)) {
-            PrintOut(Fill(_("Encrypted. The container is saved as \"%s\"; please deliver it to "
-                            "the bank."),
-                          {writer.output}) +
-                     "\n");
+    if (outcome.end == EncryptEnd::kWritten) {
+        if (!options.quiet && !IsStream(outcome.container)) {
+            PrintOut(Fill(Told(outcome.end).c_str(), {outcome.container}) + "\n");
         }
         return kExitOk;
     }
-    const std::string message = Translated(fields.status.text);
-    if (result == kEncryptCheckFailed) {
+    const std::string message = Told(outcome.end);
+    if (outcome.StoppedByCheck()) {
         if (path.empty()) {
             PrintErr("enn: " + message + "\n");
         } else {
             Fail(Shown(path, false), message);
         }
-    } else if (IsOutputFault(fault)) {
-        Fail(Shown(writer.output, true),
-             Fill(_("%s (%s)"), {message, OutputProblem(writer.output, fault, options)}));
+    } else if (EnnFaultIsOutput(outcome.fault)) {
+        Fail(Shown(outcome.container, true),
+             Fill(_("%s (%s)"),
+                  {message, OutputProblem(outcome.container, outcome.fault, options)}));
     } else {
-        Fail(Shown(path, false), Fill(_("%s (%s)"), {message, InputProblem(fault)}));
+        Fail(Shown(path, false), Fill(_("%s (%s)"), {message, InputProblem(outcome.fault)}));
     }
     return kExitFailed;
 }

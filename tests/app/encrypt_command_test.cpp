@@ -1,4 +1,4 @@
-#include "app/encrypt_command.h"
+#include "command/encrypt_command.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <string>
 
+#include "app/encrypt_messages.h"
 #include "codec/enn.h"
+#include "command/secret.h"
 #include "crypto/key_scramble.h"
 #include "reference_container.h"
 #include "test_util.h"
@@ -34,19 +36,31 @@ class EncryptCommand : public ::testing::Test {
   protected:
     void SetUp() override { WriteFile(input, data); }
 
-    // Runs the command on the given texts; remembers the fields.
+    // Runs the command on the given texts; remembers the fields, the outcome
+    // and the message the window shows for it. Returns the codec's result, or
+    // kChecked when a check stopped the command.
+    static constexpr int kChecked = 1;
     int Run(const std::string& path, const std::string& password, const std::string& confirm) {
         fields = EncryptFields();
         fields.path.text = path;
         fields.password.text = password;
         fields.confirm.text = confirm;
-        return RunEncryptCommand(fields);
+        outcome = RunEncryptCommand(fields);
+        status = StatusMessage(outcome);
+        if (outcome.StoppedByCheck()) {
+            EXPECT_EQ(outcome.result, ENN_OK);
+            EXPECT_EQ(outcome.fault, ENN_FAULT_NONE);
+            EXPECT_EQ(outcome.container, "");
+            return kChecked;
+        }
+        return outcome.result;
     }
 
     // The check failed with message; cleared and focused name the password
     // fields affected ("" none, "p" password, "c" confirmation, "pc" both).
     void ExpectRejected(const char* message, const std::string& cleared, const std::string& focus) {
-        EXPECT_EQ(fields.status.text, message);
+        EXPECT_TRUE(outcome.StoppedByCheck());
+        EXPECT_EQ(status, message);
         EXPECT_EQ(fields.password.cleared, cleared.find('p') != std::string::npos);
         EXPECT_EQ(fields.confirm.cleared, cleared.find('c') != std::string::npos);
         if (fields.password.cleared) {
@@ -57,7 +71,7 @@ class EncryptCommand : public ::testing::Test {
         }
         EXPECT_EQ(fields.password.focused, focus == "p");
         EXPECT_EQ(fields.confirm.focused, focus == "c");
-        EXPECT_FALSE(fields.path.cleared || fields.path.focused || fields.status.focused);
+        EXPECT_FALSE(fields.path.cleared || fields.path.focused);
         EXPECT_EQ(EntriesIn(dir.path()), 1u) << "a failed check touched the file system";
     }
 
@@ -65,10 +79,12 @@ class EncryptCommand : public ::testing::Test {
     std::string input = dir.File("list.txt");
     Bytes data = PseudoRandomBytes(6000, 21);
     EncryptFields fields;
+    EncryptOutcome outcome;
+    std::string status;
 };
 
 TEST_F(EncryptCommand, ChecksInOrderAndReportsTheFirstProblem) {
-    EXPECT_EQ(Run(" \t\r\n\v\f", "123456", "123456"), kEncryptCheckFailed);
+    EXPECT_EQ(Run(" \t\r\n\v\f", "123456", "123456"), kChecked);
     ExpectRejected("请指定文件路径！", "", "");
     Run(input, "", "");
     ExpectRejected("请输入密码！", "", "");
@@ -111,7 +127,7 @@ TEST_F(EncryptCommand, LengthsAreBytesOfTheChineseCodePage) {
 TEST_F(EncryptCommand, WritesTheContainerNextToTheInputAndSaysWhere) {
     ASSERT_EQ(Run("  " + input + " \t", "908172", "908172"), ENN_OK);
     const std::string container = input + ".enn";
-    EXPECT_EQ(fields.status.text, kSuccessLead + "\"" + container + "\"" + kSuccessTail);
+    EXPECT_EQ(status, kSuccessLead + "\"" + container + "\"" + kSuccessTail);
     EXPECT_EQ(fields.password.text, "908172");
     EXPECT_EQ(fields.confirm.text, "908172");
     EXPECT_FALSE(fields.password.cleared || fields.confirm.cleared);
@@ -135,7 +151,9 @@ TEST_F(EncryptCommand, TrimsOnlyTheSixWhiteSpaceCharacters) {
 
 TEST_F(EncryptCommand, ReportsFilesThatCannotBeReadOrWritten) {
     EXPECT_EQ(Run(dir.File("missing.txt"), "123456", "123456"), ENN_ERR_OPEN_INPUT);
-    EXPECT_EQ(fields.status.text, "找不到指定的文件！");
+    EXPECT_EQ(status, "找不到指定的文件！");
+    EXPECT_EQ(outcome.end, EncryptEnd::kInputMissing);
+    EXPECT_EQ(outcome.fault, ENN_FAULT_NO_INPUT);
     EXPECT_EQ(fields.password.text, "123456");
     EXPECT_FALSE(FileExists(dir.File("missing.txt.enn")));
 
@@ -143,10 +161,49 @@ TEST_F(EncryptCommand, ReportsFilesThatCannotBeReadOrWritten) {
     // by permissions, but nobody can create a file over a folder.
     ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(input + ".enn")));
     EXPECT_EQ(Run(input, "123456", "123456"), ENN_ERR_CREATE_OUTPUT);
-    EXPECT_EQ(fields.status.text, "不能创建加密文件！");
+    EXPECT_EQ(status, "不能创建加密文件！");
+    EXPECT_EQ(outcome.end, EncryptEnd::kCannotCreate);
+    EXPECT_EQ(outcome.fault, ENN_FAULT_OUTPUT_FOLDER);
+    EXPECT_EQ(outcome.container, input + ".enn");
 
     EXPECT_EQ(Run(dir.path(), "123456", "123456"), ENN_ERR_OPEN_INPUT);
-    EXPECT_EQ(fields.status.text, "找不到指定的文件！");
+    EXPECT_EQ(status, "找不到指定的文件！");
+    EXPECT_EQ(outcome.fault, ENN_FAULT_INPUT_FOLDER);
+}
+
+// A writer of the caller's takes the container once the checks passed; its
+// result and fault are the outcome's, and any failure but the two the window
+// names is "加密出错！".
+TEST_F(EncryptCommand, AWriterOfTheCallersGetsThePasswordAndTheKeyAndGivesTheOutcome) {
+    ContainerWriter writer;
+    writer.output = dir.File("elsewhere.enn");
+    std::string passwordSeen;
+    size_t keyLength = 0;
+    writer.write = [&](const char* password, const char* key, int* fault) {
+        passwordSeen = password;
+        keyLength = std::strlen(key);
+        *fault = ENN_FAULT_DISK_FULL;
+        return ENN_ERR_GENERIC;
+    };
+    fields = EncryptFields();
+    fields.path.text = " " + input;
+    fields.password.text = "246810";
+    fields.confirm.text = "246810";
+    outcome = RunEncryptCommand(fields, kPathAsGiven, &writer);
+    EXPECT_EQ(passwordSeen, "246810");
+    EXPECT_EQ(keyLength, BuiltInKeyBytes().size());
+    EXPECT_EQ(outcome.end, EncryptEnd::kFailed);
+    EXPECT_FALSE(outcome.StoppedByCheck());
+    EXPECT_EQ(outcome.result, ENN_ERR_GENERIC);
+    EXPECT_EQ(outcome.fault, ENN_FAULT_DISK_FULL);
+    EXPECT_EQ(outcome.container, writer.output);
+    EXPECT_EQ(StatusMessage(outcome), "加密出错！");
+    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+
+    // Taken as given, a path of only white space is still a path.
+    fields.path.text = " ";
+    fields.password.text = "";
+    EXPECT_EQ(RunEncryptCommand(fields, kPathAsGiven, &writer).end, EncryptEnd::kNoPassword);
 }
 
 TEST_F(EncryptCommand, PathsOfAnyLengthWork) {
@@ -159,8 +216,21 @@ TEST_F(EncryptCommand, PathsOfAnyLengthWork) {
     WriteFile(longInput, data);
     ASSERT_GT(longInput.size(), 400u);
     ASSERT_EQ(Run(longInput, "123456", "123456"), ENN_OK);
-    EXPECT_EQ(fields.status.text, kSuccessLead + "\"" + longInput + ".enn\"" + kSuccessTail);
+    EXPECT_EQ(status, kSuccessLead + "\"" + longInput + ".enn\"" + kSuccessTail);
     EXPECT_TRUE(FileExists(longInput + ".enn"));
+}
+
+// The programs take the key from the library; it must be the one the
+// primitives unscramble, or nothing they write could be read.
+TEST(Secrets, TheHeldKeyIsTheBuiltInKeyAndAWipeZeroesEveryByte) {
+    const HeldKey held;
+    const BuiltInKey builtIn;
+    EXPECT_STREQ(held.get(), builtIn.get());
+    EXPECT_EQ(std::strlen(held.get()), 56u);
+
+    std::string text = "908172";
+    WipeSecret(text);
+    EXPECT_EQ(text, std::string(6, '\0'));
 }
 
 }  // namespace

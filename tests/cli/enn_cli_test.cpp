@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/encrypt_command.h"
+#include "app/encrypt_messages.h"
 #include "app/version.h"
 #include "codec/enn.h"
 #include "crypto/key_scramble.h"

@@ -14,8 +14,8 @@
 #include <QTest>
 
 #include "app/about_dlg.h"
-#include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/encrypt_messages.h"
 #include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/qt/app.h"

@@ -21,8 +21,8 @@
 #include <cstdlib>
 #include <functional>
 
-#include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/encrypt_messages.h"
 #include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/afxdlgs.h"

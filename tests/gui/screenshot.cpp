@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/encrypt_messages.h"
 #include "platform/qt/app.h"
 #include "platform/qt/dialog.h"
 

@@ -1,7 +1,7 @@
 #include "expected.h"
 
-#include "app/encrypt_command.h"
 #include "app/encrypt_dlg.h"
+#include "app/encrypt_messages.h"
 #include "app/resource.h"
 #include "platform/afxdlgs.h"
 #include "platform/afxwin.h"
