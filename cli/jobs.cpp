@@ -1,9 +1,15 @@
 #include "cli/jobs.h"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "cli/console.h"
 #include "cli/nls.h"
@@ -139,125 +145,316 @@ std::string Told(EncryptEnd end) {
     return _(kOutcomes[static_cast<size_t>(end)].text);
 }
 
-// Refuses standard input at once where it cannot carry a container; true
-// when it can.
-bool ContainerOnStandardInput() {
+// Refuses standard input at once where it cannot carry a container: the
+// exit status to end with, or kExitOk when it can.
+int ContainerOnStandardInput() {
     switch (StandardInputKind()) {
         case InputKind::kClosed:
             Fail(_("standard input"), _("is closed; there is nothing to read"));
-            return false;
+            return kExitFailed;
         case InputKind::kFolder:
             Fail(_("standard input"), _("is a folder, not a container"));
-            return false;
+            return kExitFailed;
         case InputKind::kTerminal:
             Fail(_("standard input"),
                  _("is a terminal, at which no container can be typed; redirect a file or a "
                    "pipe to it"));
-            return false;
+            return kExitUsage;
         case InputKind::kData:
             break;
     }
-    return true;
+    return kExitOk;
+}
+
+// The exit status one file's fault gives.
+int StatusOf(int fault) {
+    if (fault == ENN_FAULT_NONE) {
+        return kExitOk;
+    }
+    return EnnFaultIsRefusal(fault) ? kExitRefused : kExitFailed;
+}
+
+// How one file ended, for its line of JSON.
+struct FileReport {
+    std::string file;
+    int fault = ENN_FAULT_NONE;
+    std::string outcome;  // "ok", "refused" or "failed"; from the fault when empty
+    std::string message;  // English; the fault's words when empty
+    std::string password;
+    std::string output;
+    long long size = -1;
+};
+
+// text as a JSON string: quotes, backslashes and control characters escaped,
+// bytes that are not UTF-8 (a file name can hold any) as U+FFFD.
+std::string Json(const std::string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t len = c < 0x80 ? 1 : c >> 5 == 6 ? 2 : c >> 4 == 14 ? 3 : c >> 3 == 30 ? 4 : 0;
+        for (size_t k = 1; len != 0 && k < len; ++k) {
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) >> 6) != 2) {
+                len = 0;
+            }
+        }
+        if (len == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out.append(text, i, len);
+        }
+        i += len;
+    }
+    return out + "\"";
+}
+
+// One line of JSON for a file, the same whatever the locale.
+void PrintJson(const FileReport& r) {
+    const int status = StatusOf(r.fault);
+    std::string outcome = r.outcome;
+    if (outcome.empty()) {
+        outcome = status == kExitOk ? "ok" : status == kExitRefused ? "refused" : "failed";
+    }
+    std::string line = "{\"file\":" + Json(r.file) + ",\"outcome\":" + Json(outcome) +
+                       ",\"fault\":" + Json(EnnFaultName(r.fault)) + ",\"message\":" +
+                       Json(r.message.empty() ? EnnFaultText(r.fault) : r.message);
+    if (!r.password.empty()) {
+        line += ",\"password\":" + Json(r.password);
+    }
+    if (!r.output.empty()) {
+        line += ",\"output\":" + Json(r.output);
+    }
+    if (r.size >= 0) {
+        line += ",\"size\":" + std::to_string(r.size);
+    }
+    PrintOut(line + "}\n");
+}
+
+// The size of the file at path, or -1.
+long long SizeOf(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return -1;
+    }
+    long long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        size = std::ftell(f);
+    }
+    std::fclose(f);
+    return size;
 }
 
 }  // namespace
 
+int WorseStatus(int a, int b) {
+    const auto rank = [](int s) { return s == kExitFailed ? 2 : s == kExitRefused ? 1 : 0; };
+    return rank(a) >= rank(b) ? a : b;
+}
+
 int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& options) {
     int status = kExitOk;
     for (const std::string& path : paths) {
-        if (IsStream(path) && !ContainerOnStandardInput()) {
-            status = kExitFailed;
-            continue;
+        if (IsStream(path)) {
+            if (const int refused = ContainerOnStandardInput()) {
+                if (refused == kExitUsage) {
+                    return kExitUsage;
+                }
+                status = WorseStatus(status, refused);
+                continue;
+            }
         }
         int fault = ENN_FAULT_NONE;
         {
-            Progress progress(Shown(path, false), !options.quiet);
-            HeldKey key;
-            EnnDecryptStream(key.get(), PathFor(path), nullptr, ENN_KEEP_EXISTING, ReaderFor(path),
-                             nullptr, ShowProgress, &progress, &fault);
+            Progress progress(Shown(path, false), !options.quiet && paths.size() == 1);
+            EnnDecryptStream(EnnBuiltIn(), PathFor(path), nullptr, ENN_KEEP_EXISTING,
+                             ReaderFor(path), nullptr, ShowProgress, &progress, &fault);
         }
-        if (fault == ENN_FAULT_NONE) {
-            if (!options.quiet) {
-                PrintOut(Shown(path, false) + ": " + _("intact") + "\n");
-            }
-        } else {
+        if (options.json) {
+            FileReport report;
+            report.file = path;
+            report.fault = fault;
+            PrintJson(report);
+        } else if (fault == ENN_FAULT_NONE && !options.quiet) {
+            PrintOut(Shown(path, false) + ": " + _("intact") + "\n");
+        }
+        if (fault != ENN_FAULT_NONE) {
             Fail(Shown(path, false), InputProblem(fault));
-            status = kExitFailed;
         }
+        status = WorseStatus(status, StatusOf(fault));
     }
     return status;
 }
 
-int DecryptContainer(const std::string& container, const std::string& output,
-                     const JobOptions& options) {
-    if (output.back() == '/') {
-        Fail(output, _("names a folder, not a file"));
-        return kExitFailed;
-    }
-    if (IsStream(container) && !ContainerOnStandardInput()) {
-        return kExitFailed;
-    }
+namespace {
+
+// One container's decryption, run on any thread; told on the main one.
+struct Decryption {
+    std::string container;
+    std::string output;
     int fault = ENN_FAULT_NONE;
-    int result;
-    {
-        CleanUpOnSignals cleaning;
-        Progress progress(Shown(container, false), !options.quiet);
-        HeldKey key;
-        result = EnnDecryptStream(key.get(), PathFor(container), PathFor(output),
-                                  options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING,
-                                  ReaderFor(container), WriterFor(output), ShowProgress, &progress,
-                                  &fault);
+    char password[ENN_PASSWORD_LENGTH + 1] = {};
+    ~Decryption() { WipeSecret(password, sizeof password); }
+};
+
+void RunDecryption(Decryption* job, const JobOptions& options, Progress* progress) {
+    if (job->output.back() == '/') {
+        job->fault = ENN_FAULT_OUTPUT_FOLDER;
+        return;
     }
-    if (result != ENN_OK) {
-        FailJob(container, output, fault, options);
-        return kExitFailed;
+    EnnDecryptStreamEx(EnnBuiltIn(), PathFor(job->container), PathFor(job->output),
+                       options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING,
+                       ReaderFor(job->container), WriterFor(job->output),
+                       progress != nullptr ? ShowProgress : nullptr, progress, job->password,
+                       &job->fault);
+}
+
+void TellDecryption(const Decryption& job, const JobOptions& options) {
+    if (options.json) {
+        FileReport report;
+        report.file = job.container;
+        report.fault = job.fault;
+        if (job.fault == ENN_FAULT_NONE) {
+            report.password = job.password;
+            report.output = job.output;
+            report.size = IsStream(job.output) ? OutputBytes() : SizeOf(job.output);
+        }
+        PrintJson(report);
+    }
+    if (job.fault != ENN_FAULT_NONE) {
+        if (job.fault == ENN_FAULT_OUTPUT_FOLDER && job.output.back() == '/') {
+            Fail(job.output, _("names a folder, not a file"));
+        } else {
+            FailJob(job.container, job.output, job.fault, options);
+        }
+        return;
     }
     // Standard output carries the plain bytes: no message may join them.
-    if (!options.quiet && !IsStream(output)) {
-        PrintOut(Fill(_("%s: decrypted to %s"), {container, output}) + "\n");
+    if (options.json || IsStream(job.output)) {
+        return;
     }
-    return kExitOk;
+    if (!options.quiet) {
+        PrintOut(Fill(_("%s: decrypted to %s"), {job.container, job.output}) + "\n");
+    }
+    if (options.printPassword) {
+        PrintOut(job.container + ": " + job.password + "\n");
+    }
 }
 
-int PrintPassword(const std::string& container) {
-    if (IsStream(container) && !ContainerOnStandardInput()) {
-        return kExitFailed;
+// Containers decrypted at once: their flushes to disk overlap, and one
+// container's flush never waits for another's decoding.
+constexpr size_t kDecryptingAtOnce = 4;
+
+}  // namespace
+
+int DecryptContainers(const std::vector<std::string>& containers,
+                      const std::vector<std::string>& outputs, const JobOptions& options) {
+    if (containers.size() == 1 && IsStream(containers[0])) {
+        if (const int refused = ContainerOnStandardInput()) {
+            return refused;
+        }
     }
-    char password[7] = {};
-    int fault = ENN_FAULT_NONE;
-    int result;
-    {
-        HeldKey key;
-        result = EnnReadPasswordStream(key.get(), PathFor(container), ReaderFor(container), nullptr,
-                                       password, &fault);
+    std::vector<Decryption> jobs(containers.size());
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i].container = containers[i];
+        jobs[i].output = outputs[i];
     }
-    if (result != ENN_OK) {
-        Fail(Shown(container, false), InputProblem(fault));
-        return kExitFailed;
+    CleanUpOnSignals cleaning;
+    if (jobs.size() == 1) {
+        Progress progress(Shown(jobs[0].container, false), !options.quiet);
+        RunDecryption(&jobs[0], options, &progress);
+    } else {
+        // Each worker takes the next container; the main thread tells each
+        // in the order given, as soon as it and those before it are done.
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::vector<bool> done(jobs.size(), false);
+        std::atomic<size_t> next{0};
+        const auto work = [&] {
+            for (size_t i = next++; i < jobs.size(); i = next++) {
+                RunDecryption(&jobs[i], options, nullptr);
+                std::lock_guard<std::mutex> lock(mutex);
+                done[i] = true;
+                finished.notify_all();
+            }
+        };
+        std::vector<std::thread> workers;
+        for (size_t w = 0; w < std::min(kDecryptingAtOnce, jobs.size()); ++w) {
+            workers.emplace_back(work);
+        }
+        int status = kExitOk;
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                finished.wait(lock, [&] { return done[i]; });
+            }
+            TellDecryption(jobs[i], options);
+            status = WorseStatus(status, StatusOf(jobs[i].fault));
+        }
+        for (std::thread& w : workers) {
+            w.join();
+        }
+        return status;
     }
-    PrintOut(std::string(password) + "\n");
-    WipeSecret(password, sizeof password);
-    return kExitOk;
+    TellDecryption(jobs[0], options);
+    return StatusOf(jobs[0].fault);
 }
 
-int EncryptWithCommand(const std::string& path, const std::string& output,
-                       const JobOptions& options) {
-    EncryptFields fields;
+int PrintPasswords(const std::vector<std::string>& containers, const JobOptions& options) {
+    int status = kExitOk;
+    for (const std::string& container : containers) {
+        if (IsStream(container)) {
+            if (const int refused = ContainerOnStandardInput()) {
+                if (refused == kExitUsage) {
+                    return kExitUsage;
+                }
+                status = WorseStatus(status, refused);
+                continue;
+            }
+        }
+        char password[ENN_PASSWORD_LENGTH + 1] = {};
+        int fault = ENN_FAULT_NONE;
+        EnnReadPasswordStream(EnnBuiltIn(), PathFor(container), ReaderFor(container), nullptr,
+                              password, &fault);
+        if (options.json) {
+            FileReport report;
+            report.file = container;
+            report.fault = fault;
+            report.password = password;
+            PrintJson(report);
+        } else if (fault == ENN_FAULT_NONE) {
+            PrintOut((containers.size() == 1 ? "" : Shown(container, false) + ": ") +
+                     std::string(password) + "\n");
+        }
+        if (fault != ENN_FAULT_NONE) {
+            Fail(Shown(container, false), InputProblem(fault));
+        }
+        WipeSecret(password, sizeof password);
+        status = WorseStatus(status, StatusOf(fault));
+    }
+    return status;
+}
+
+namespace {
+
+// Encrypts path to output with the password fields; the file's exit status.
+int EncryptOne(const EncryptFields& given, const std::string& path, const std::string& output,
+               const JobOptions& options, bool single) {
+    EncryptFields fields = given;
     fields.path.text = path;
-    if (options.passwordFromStdin) {
-        fields.password.text = ReadPasswordLine(0);
-        fields.confirm.text = ReadPasswordLine(0);
-    } else if (!AskPasswordOnTerminal(&fields.password.text, &fields.confirm.text)) {
-        PrintErr(std::string("enn encrypt: ") +
-                 _("no terminal to ask for the password on; use --password-stdin") + "\n");
-        return kExitUsage;
-    }
     EncryptOutcome outcome;
     ContainerWriter writer;
-    writer.output = options.outputGiven ? output : ContainerPathFor(path);
+    writer.output = output;
     {
-        CleanUpOnSignals cleaning;
-        Progress progress(Shown(path, false), !options.quiet);
+        Progress progress(Shown(path, false), !options.quiet && single);
         writer.write = [&](const char* password, const char* key, int* why) {
             return EnnEncryptStream(password, key, PathFor(path), PathFor(writer.output),
                                     ReaderFor(path), WriterFor(writer.output), ShowProgress,
@@ -268,9 +465,23 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
     }
     WipeSecret(fields.password.text);
     WipeSecret(fields.confirm.text);
-
+    const std::string english = kOutcomes[static_cast<size_t>(outcome.end)].text;
+    if (options.json) {
+        FileReport report;
+        report.file = path;
+        report.fault = outcome.StoppedByCheck() ? ENN_FAULT_ARGUMENT : outcome.fault;
+        if (outcome.StoppedByCheck()) {
+            report.outcome = "refused";
+            report.message = english;
+        }
+        if (outcome.end == EncryptEnd::kWritten) {
+            report.output = outcome.container;
+            report.size = IsStream(outcome.container) ? OutputBytes() : SizeOf(outcome.container);
+        }
+        PrintJson(report);
+    }
     if (outcome.end == EncryptEnd::kWritten) {
-        if (!options.quiet && !IsStream(outcome.container)) {
+        if (!options.quiet && !options.json && !IsStream(outcome.container)) {
             PrintOut(Fill(Told(outcome.end).c_str(), {outcome.container}) + "\n");
         }
         return kExitOk;
@@ -282,12 +493,40 @@ int EncryptWithCommand(const std::string& path, const std::string& output,
         } else {
             Fail(Shown(path, false), message);
         }
-    } else if (EnnFaultIsOutput(outcome.fault)) {
+        return kExitRefused;
+    }
+    if (EnnFaultIsOutput(outcome.fault)) {
         Fail(Shown(outcome.container, true),
              Fill(_("%s (%s)"),
                   {message, OutputProblem(outcome.container, outcome.fault, options)}));
     } else {
         Fail(Shown(path, false), Fill(_("%s (%s)"), {message, InputProblem(outcome.fault)}));
     }
-    return kExitFailed;
+    return StatusOf(outcome.fault) == kExitOk ? kExitFailed : StatusOf(outcome.fault);
+}
+
+}  // namespace
+
+int EncryptWithCommand(const std::vector<std::string>& paths,
+                       const std::vector<std::string>& outputs, const JobOptions& options) {
+    EncryptFields fields;
+    if (options.passwordFromStdin) {
+        fields.password.text = ReadPasswordLine(0);
+        fields.confirm.text = ReadPasswordLine(0);
+    } else if (!AskPasswordOnTerminal(&fields.password.text, &fields.confirm.text)) {
+        PrintErr(std::string("enn encrypt: ") +
+                 _("no terminal to ask for the password on; use --password-stdin") + "\n");
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    {
+        CleanUpOnSignals cleaning;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            status = WorseStatus(
+                status, EncryptOne(fields, paths[i], outputs[i], options, paths.size() == 1));
+        }
+    }
+    WipeSecret(fields.password.text);
+    WipeSecret(fields.confirm.text);
+    return status;
 }

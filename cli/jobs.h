@@ -25,28 +25,38 @@ struct JobOptions {
     bool quiet = false;  // no messages on standard output, no progress line
     bool force = false;  // decrypt may replace an existing output
     bool passwordFromStdin = false;
-    bool outputGiven = false;  // the output was named with -o
+    bool outputGiven = false;    // the output was named with -o
+    bool json = false;           // a JSON object a line and file on standard output
+    bool printPassword = false;  // decrypt says each container's password too
 };
+
+// The exit status of a run whose files ended with statuses a and b: a
+// failure of the surroundings wins over a refused container, which wins over
+// success.
+int WorseStatus(int a, int b);
 
 // Checks each container through and through; "FILE: intact" on standard
 // output for each good one.
 int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& options);
 
-// Writes the plain file of container to output once the whole container has
-// been checked. An existing output is replaced only with force. Standard
-// output receives the plain bytes only once the container checked out.
-int DecryptContainer(const std::string& container, const std::string& output,
-                     const JobOptions& options);
+// Writes the plain file of each container to the output beside it, once
+// that container has been checked: outputs[i] for containers[i]. An existing
+// output is replaced only with force. Each file succeeds or fails on its own;
+// several are decrypted at once, so that their flushes to disk overlap, and
+// each is reported, in the order given, once it is on disk. Standard output
+// (a single container) receives the plain bytes only once it checked out.
+int DecryptContainers(const std::vector<std::string>& containers,
+                      const std::vector<std::string>& outputs, const JobOptions& options);
 
-// Prints the six digits carried in container, also when quiet: they are what
-// the job is for.
-int PrintPassword(const std::string& container);
+// Prints the six digits carried in each container, also when quiet: they
+// are what the job is for. One container gives its digits alone; several
+// give "FILE: DIGITS" lines.
+int PrintPasswords(const std::vector<std::string>& containers, const JobOptions& options);
 
-// Runs the Encrypt command on path with the password and confirmation read
-// from standard input (two lines, before the file when path is "-") or asked
-// for on the terminal. The container goes to output, by default path with
-// ".enn".
-int EncryptWithCommand(const std::string& path, const std::string& output,
-                       const JobOptions& options);
+// Runs the Encrypt command on each path with the password and confirmation
+// read once, from standard input (two lines, before the file when path is
+// "-") or asked for on the terminal. The containers go to outputs[i].
+int EncryptWithCommand(const std::vector<std::string>& paths,
+                       const std::vector<std::string>& outputs, const JobOptions& options);
 
 #endif

@@ -15,11 +15,19 @@
 #include "cli/nls.h"
 #include "cli/text.h"
 #include "codec/enn.h"
+#include "command/encrypt_command.h"
 #ifdef _WIN32
 #include "cli/console_win32.h"
 #endif
 
 namespace {
+
+// What separates folders in a path given to enn.
+#ifdef _WIN32
+constexpr char kSeparators[] = "/\\";
+#else
+constexpr char kSeparators[] = "/";
+#endif
 
 // Help lines end before this column.
 constexpr size_t kWidth = 79;
@@ -41,7 +49,7 @@ const Command kCommands[] = {
         "layout the encoder writes. Prints \"FILE.enn: intact\" for each intact container; "
         "each other file gets a line on standard error saying what is wrong: damaged, written "
         "under another key, or unreadable. - reads a container from standard input.")},
-    {kDecrypt, "decrypt", "FILE.enn", N_("write the plain file"),
+    {kDecrypt, "decrypt", "FILE.enn...", N_("write the plain file of each container"),
      N_("Checks the container and writes the plain file, by default FILE (the container's "
         "name without .enn). The plain file appears under its name, or on standard output with "
         "-o -, only once the whole container has been checked: a damaged or foreign container, "
@@ -49,25 +57,31 @@ const Command kCommands[] = {
         "was. Standard output gets nothing before the check; but a pipe cannot take back what "
         "it was given, so an interruption or failure while the data is delivered can leave "
         "part of it there, and enn then exits non-zero: act only on status 0. - reads the "
-        "container from standard input; the output must then be named with -o.")},
-    {kPassword, "password", "FILE.enn", N_("print the six-digit password inside"),
-     N_("Prints the six-digit password carried inside the container, also with -q. The "
-        "digest header is not consulted; 'enn verify' checks it. - reads the container from "
-        "standard input.")},
-    {kEncrypt, "encrypt", "FILE", N_("write FILE.enn"),
+        "container from standard input; the output must then be named with -o. Several "
+        "containers are decrypted at once, each on its own: NAME.enn becomes NAME beside it, or "
+        "in the folder of -d; each is reported in the order given once it is on disk, and none "
+        "stops the others.")},
+    {kPassword, "password", "FILE.enn...", N_("print the six-digit password inside"),
+     N_("Prints the six-digit password carried inside the container, also with -q; for "
+        "several containers, a line \"FILE.enn: PASSWORD\" each. The digest header is not "
+        "consulted; 'enn verify' checks it, and 'enn decrypt --print-password' gives the "
+        "password with the data. - reads the container from standard input.")},
+    {kEncrypt, "encrypt", "FILE...", N_("write FILE.enn for each FILE"),
      N_("Runs the window's Encrypt command on FILE, taken exactly as given: checks the "
         "password, writes the container to FILE.enn or OUT (replacing an existing one only "
         "once the new one is whole, as the window does) and prints the command's message, on "
         "standard output when the container is written and on standard error otherwise. The "
         "password and its confirmation are asked for on the terminal, without echo. FILE may "
         "be - for standard input when -o is given; with --password-stdin the two password "
-        "lines come first.")},
+        "lines come first. Several files take the one password, each its own container.")},
 };
 
 // What the options of one command leave behind.
 struct Arguments {
     JobOptions job;
     std::string output;
+    std::string folder;  // -d: where the outputs go
+    bool folderGiven = false;
     bool help = false;
 };
 
@@ -87,14 +101,33 @@ void TakeOutput(Arguments* a, const char* value) {
     a->job.outputGiven = true;
 }
 
+void TakeFolder(Arguments* a, const char* value) {
+    a->folder = value;
+    a->folderGiven = true;
+}
+
 const Option kOptions[] = {
     {"output", 'o', "OUT", 1u << kDecrypt,
      N_("write the plain file to OUT; - writes it to standard output"), TakeOutput},
     {"output", 'o', "OUT", 1u << kEncrypt,
      N_("write the container to OUT instead of FILE.enn; - writes it to standard output"),
      TakeOutput},
+    {"directory", 'd', "DIR", 1u << kDecrypt | 1u << kEncrypt,
+     N_("write each output into the folder DIR: NAME.enn decrypts to DIR/NAME, FILE encrypts "
+        "to DIR/FILE.enn"),
+     TakeFolder},
+    {"print-password", 'p', nullptr, 1u << kDecrypt,
+     N_("print each container's password too, \"FILE.enn: PASSWORD\", from the same pass, also "
+        "with -q"),
+     [](Arguments* a, const char*) { a->job.printPassword = true; }},
+    {"json", 0, nullptr, kAll,
+     N_("report each file as one line of JSON on standard output, in the order given, once its "
+        "outcome is final: file, outcome (ok, refused, failed), fault (its ENN_FAULT_ name), "
+        "message (in English), and what it yields (password, output, size); the same in "
+        "every language. Errors still go to standard error; -q silences the rest"),
+     [](Arguments* a, const char*) { a->job.json = true; }},
     {"force", 'f', nullptr, 1u << kDecrypt,
-     N_("replace OUT if it exists (never a folder, a device or the container itself)"),
+     N_("replace an output if it exists (never a folder, a device or the container itself)"),
      [](Arguments* a, const char*) { a->job.force = true; }},
     {"password-stdin", 0, nullptr, 1u << kEncrypt,
      N_("read the password and its confirmation from standard input instead: the password on "
@@ -267,41 +300,72 @@ int RunCommand(const Command& c, int argc, char** argv) {
     if (files.empty()) {
         return UsageError(where, _("no file given"));
     }
+    if (std::count(files.begin(), files.end(), kStandardStream) > 1) {
+        return UsageError(where, _("standard input can be read only once"));
+    }
     if (c.id == kVerify) {
-        if (std::count(files.begin(), files.end(), kStandardStream) > 1) {
-            return UsageError(where, _("standard input can be read only once"));
-        }
         return VerifyContainers(files, args.job);
     }
-    if (files.size() > 1) {
-        return UsageError(where, _("one file at a time"));
-    }
-    const std::string& file = files[0];
     if (c.id == kPassword) {
-        return PrintPassword(file);
+        return PrintPasswords(files, args.job);
     }
-    if (IsStream(file) && !args.job.outputGiven) {
+    const bool fromStream = std::count(files.begin(), files.end(), kStandardStream) > 0;
+    if (fromStream && files.size() > 1) {
+        return UsageError(where, _("standard input is a container of its own: give it alone"));
+    }
+    if (args.job.outputGiven && files.size() > 1) {
+        return UsageError(where, _("-o names one output; for several files give -d DIR"));
+    }
+    if (args.job.outputGiven && args.folderGiven) {
+        return UsageError(where, _("-o and -d cannot go together"));
+    }
+    if (fromStream && !args.job.outputGiven) {
         return UsageError(where, _("standard input needs an output: give -o OUT or -o -"));
     }
     if (args.job.outputGiven && args.output.empty()) {
         return UsageError(where, _("-o names no file: give a file name, or - for standard output"));
     }
-    if (c.id == kEncrypt) {
-        return EncryptWithCommand(file, args.output, args.job);
+    if (args.folderGiven && args.folder.empty()) {
+        return UsageError(where, _("-d names no folder"));
     }
-    std::string output = args.output;
-    if (!args.job.outputGiven) {
-        const std::string suffix = ENN_EXTENSION;
-        const bool named = file.size() > suffix.size() &&
-                           file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-                           file[file.size() - suffix.size() - 1] != '/';
-        if (!named) {
-            return UsageError(
-                where, Fill(_("'%s' does not end in .enn; name the output with -o"), {file}));
+    if (args.job.json && args.job.outputGiven && IsStream(args.output)) {
+        return UsageError(where, _("--json and -o - cannot go together: standard output "
+                                   "carries the data"));
+    }
+    // Each output: -o, or beside the file, or in the folder of -d.
+    const auto inFolder = [&](const std::string& name) {
+        if (!args.folderGiven) {
+            return name;
         }
-        output = file.substr(0, file.size() - suffix.size());
+        const size_t slash = name.find_last_of(kSeparators);
+        const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+        const char last = args.folder.back();
+        return std::strchr(kSeparators, last) != nullptr ? args.folder + base
+                                                         : args.folder + "/" + base;
+    };
+    std::vector<std::string> outputs;
+    for (const std::string& file : files) {
+        if (args.job.outputGiven) {
+            outputs.push_back(args.output);
+        } else if (c.id == kEncrypt) {
+            outputs.push_back(inFolder(ContainerPathFor(file)));
+        } else {
+            const std::string suffix = ENN_EXTENSION;
+            const bool named =
+                file.size() > suffix.size() &&
+                file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                std::strchr(kSeparators, file[file.size() - suffix.size() - 1]) == nullptr;
+            if (!named) {
+                return UsageError(
+                    where, Fill(_("'%s' does not end in .enn; name the output with -o"), {file}));
+            }
+            outputs.push_back(inFolder(file.substr(0, file.size() - suffix.size())));
+        }
     }
-    return DecryptContainer(file, output, args.job);
+    if (c.id == kEncrypt) {
+        return EncryptWithCommand(files, outputs, args.job);
+    }
+    return DecryptContainers(files, outputs, args.job);
 }
 
 int Run(int argc, char** argv) {

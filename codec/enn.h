@@ -166,6 +166,12 @@ ENN_API const char* EnnFaultName(int fault);
 // in place), 0 when it belongs to the input or to the call itself.
 ENN_API int EnnFaultIsOutput(int fault);
 
+// 1 when the fault is the container's own: it is damaged, not a container,
+// written under another key or laid out wrong, and no second try will do
+// (the sender must send it again); 0 for a failure of the surroundings (a
+// file missing, a full disk, an I/O error), which may pass, or of the call.
+ENN_API int EnnFaultIsRefusal(int fault);
+
 // Encrypts n plain bytes (0 to 99,999,999) as one chunk into out, which holds
 // at least 8 + 8 * ceil(n / 8) bytes, and stores that count in out_len.
 // Returns ENN_OK, or ENN_ERR_GENERIC (nothing written) for a bad key or n.

@@ -8,74 +8,79 @@
 
 namespace {
 
+// Whose a fault is: the input's or the call's, the output's, or the
+// container's own content.
+enum Owner { kInput, kOutput, kContent };
+
 struct Fault {
     int fault;
     const char* name;
     int result;
-    bool output;
+    Owner owner;
     const char* text;
 };
 
-#define ENN_ROW(fault, result, output, text) \
-    { fault, #fault, result, output, text }
+#define ENN_ROW(fault, result, owner, text) \
+    { fault, #fault, result, owner, text }
 
 constexpr Fault kFaults[] = {
-    ENN_ROW(ENN_FAULT_NONE, ENN_OK, false, ENN_TEXT("done")),
-    ENN_ROW(ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_NONE, ENN_OK, kInput, ENN_TEXT("done")),
+    ENN_ROW(ENN_FAULT_ARGUMENT, ENN_ERR_GENERIC, kInput,
             ENN_TEXT("cannot be used: an argument was refused (a null or empty one, a password "
                      "or key the library does not take)")),
-    ENN_ROW(ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT, false,
+    ENN_ROW(ENN_FAULT_NO_INPUT, ENN_ERR_OPEN_INPUT, kInput,
             ENN_TEXT("cannot be opened: it does not exist")),
-    ENN_ROW(ENN_FAULT_READ, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_READ, ENN_ERR_GENERIC, kInput,
             ENN_TEXT("cannot be read: a read failed part-way")),
-    ENN_ROW(ENN_FAULT_CHANGED, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_CHANGED, ENN_ERR_GENERIC, kInput,
             ENN_TEXT("changed while it was read; try again once it is complete")),
-    ENN_ROW(ENN_FAULT_DIGEST, ENN_ERR_DIGEST, false,
+    ENN_ROW(ENN_FAULT_DIGEST, ENN_ERR_DIGEST, kContent,
             ENN_TEXT("damaged: the digest header does not match the content")),
-    ENN_ROW(ENN_FAULT_FOREIGN_KEY, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_FOREIGN_KEY, ENN_ERR_GENERIC, kContent,
             ENN_TEXT("written under another key: its password chunk does not decode")),
-    ENN_ROW(ENN_FAULT_LAYOUT, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_LAYOUT, ENN_ERR_GENERIC, kContent,
             ENN_TEXT("damaged: a chunk is not laid out as the encoder writes it")),
-    ENN_ROW(ENN_FAULT_NOT_REGULAR, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_NOT_REGULAR, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("is not a regular file; not replaced (-o - writes to standard output)")),
-    ENN_ROW(ENN_FAULT_SAME_FILE, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_SAME_FILE, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("is the file being read; not replaced")),
-    ENN_ROW(ENN_FAULT_EXISTS, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_EXISTS, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("already exists; use --force to replace it")),
-    ENN_ROW(ENN_FAULT_NO_OUTPUT, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_NO_OUTPUT, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("cannot be created: its folder takes no new file")),
-    ENN_ROW(ENN_FAULT_WRITE, ENN_ERR_GENERIC, true,
+    ENN_ROW(ENN_FAULT_WRITE, ENN_ERR_GENERIC, kOutput,
             ENN_TEXT("cannot be written: a write failed; nothing written")),
-    ENN_ROW(ENN_FAULT_INPUT_DENIED, ENN_ERR_OPEN_INPUT, false,
+    ENN_ROW(ENN_FAULT_INPUT_DENIED, ENN_ERR_OPEN_INPUT, kInput,
             ENN_TEXT("cannot be opened: permission denied")),
-    ENN_ROW(ENN_FAULT_INPUT_FOLDER, ENN_ERR_OPEN_INPUT, false, ENN_TEXT("is a folder, not a file")),
-    ENN_ROW(ENN_FAULT_INPUT_NOT_REGULAR, ENN_ERR_OPEN_INPUT, false,
+    ENN_ROW(ENN_FAULT_INPUT_FOLDER, ENN_ERR_OPEN_INPUT, kInput,
+            ENN_TEXT("is a folder, not a file")),
+    ENN_ROW(ENN_FAULT_INPUT_NOT_REGULAR, ENN_ERR_OPEN_INPUT, kInput,
             ENN_TEXT("is not a regular file; to read a pipe or a device, give - and redirect it")),
-    ENN_ROW(ENN_FAULT_OUTPUT_FOLDER, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_OUTPUT_FOLDER, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("is a folder; name a file in it")),
-    ENN_ROW(ENN_FAULT_NAME_TOO_LONG, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_NAME_TOO_LONG, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("cannot be created: the name is too long")),
-    ENN_ROW(ENN_FAULT_DENIED, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_DENIED, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("cannot be written: permission denied")),
-    ENN_ROW(ENN_FAULT_READ_ONLY, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_READ_ONLY, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("is read-only; not replaced")),
-    ENN_ROW(ENN_FAULT_NO_FOLDER, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_NO_FOLDER, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("cannot be created: its folder does not exist")),
-    ENN_ROW(ENN_FAULT_DISK_FULL, ENN_ERR_GENERIC, true,
+    ENN_ROW(ENN_FAULT_DISK_FULL, ENN_ERR_GENERIC, kOutput,
             ENN_TEXT("cannot be written: the disk is full; nothing written")),
-    ENN_ROW(ENN_FAULT_ACL_NOT_KEPT, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_ACL_NOT_KEPT, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("has an access ACL that a new file here cannot keep; not replaced")),
-    ENN_ROW(ENN_FAULT_ATTRIBUTES_NOT_KEPT, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_ATTRIBUTES_NOT_KEPT, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("has extended attributes that a new file here cannot keep; not replaced")),
-    ENN_ROW(ENN_FAULT_MOUNT_POINT, ENN_ERR_CREATE_OUTPUT, true,
+    ENN_ROW(ENN_FAULT_MOUNT_POINT, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("is a mount point; not replaced")),
-    ENN_ROW(ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_NO_MEMORY, ENN_ERR_GENERIC, kInput,
             ENN_TEXT("cannot be worked on: the memory it needs cannot be had")),
-    ENN_ROW(ENN_FAULT_NOT_CONTAINER, ENN_ERR_DIGEST, false,
+    ENN_ROW(ENN_FAULT_NOT_CONTAINER, ENN_ERR_DIGEST, kContent,
             ENN_TEXT("not a container: it does not begin with a digest header")),
-    ENN_ROW(ENN_FAULT_TOO_SHORT, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_TOO_SHORT, ENN_ERR_GENERIC, kContent,
             ENN_TEXT("damaged: too short to hold a password")),
-    ENN_ROW(ENN_FAULT_TOO_LARGE, ENN_ERR_GENERIC, false,
+    ENN_ROW(ENN_FAULT_TOO_LARGE, ENN_ERR_GENERIC, kInput,
             ENN_TEXT("holds more plain data than was allowed for it")),
 };
 
@@ -115,5 +120,10 @@ const char* EnnFaultName(int fault) {
 
 int EnnFaultIsOutput(int fault) {
     const Fault* row = Find(fault);
-    return row != nullptr && row->output ? 1 : 0;
+    return row != nullptr && row->owner == kOutput ? 1 : 0;
+}
+
+int EnnFaultIsRefusal(int fault) {
+    const Fault* row = Find(fault);
+    return row != nullptr && row->owner == kContent ? 1 : 0;
 }

@@ -15,7 +15,9 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -202,12 +204,12 @@ TEST_F(EnnTest, BadUsageExitsWithTwoAndOneLine) {
         {},
         {"frobnicate"},
         {"verify"},
-        {"decrypt", "a.enn", "b.enn"},
+        {"decrypt", "a.enn", "b.enn", "-o", "out"},  // -o names one output
         {"decrypt", "a.enn", "-o"},
         {"decrypt", "a.enn", "--bogus"},
         {"decrypt", "plain.bin"},  // no .enn to drop, no -o
         {"password"},
-        {"encrypt", "a", "b"},
+        {"encrypt", "-", "b", "-o", "out"},  // standard input is a file of its own
         {"encrypt", "--force", "plain.bin"},
         {"verify", "-", "-"},  // standard input is read once
         {"decrypt", "-"},      // no name to take the output's from
@@ -331,7 +333,7 @@ TEST_F(EnnTest, EncryptTakesTheFileNameExactlyAsGiven) {
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ((std::set<std::string>{" padded.txt ", " padded.txt .enn"}), Listing(dir.path()));
     r = Enn(dir.path(), {"encrypt", "--password-stdin", "padded.txt"}, "123456\n123456\n");
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ("enn: padded.txt: The file cannot be found. (cannot be opened: it does not exist)\n",
               r.err);
 }
@@ -339,7 +341,7 @@ TEST_F(EnnTest, EncryptTakesTheFileNameExactlyAsGiven) {
 TEST_F(EnnTest, EncryptNamesWhatIsWrongWithTheFiles) {
     const Result r =
         Enn(dir.path(), {"encrypt", "--password-stdin", "missing.txt"}, "123456\n123456\n");
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ("enn: missing.txt: The file cannot be found. (cannot be opened: it does not exist)\n",
               r.err);
     EXPECT_EQ(std::set<std::string>{}, Listing(dir.path()));
@@ -421,7 +423,7 @@ TEST_F(EnnTest, VerifySaysALineAFile) {
 
     r = Enn(dir.path(),
             {"verify", "flipped.enn", "good.enn", "upper.enn", "cut.enn", "missing.enn"});
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ("good.enn: intact\n", r.out);
     EXPECT_EQ(
         "enn: flipped.enn: damaged: the digest header does not match the content\n"
@@ -451,10 +453,10 @@ TEST_F(EnnTest, DecryptNeverOverwritesWithoutForce) {
     WriteFile(dir.File("other"), Text("keep me too"));
 
     Result r = Enn(dir.path(), {"decrypt", "a.txt.enn"});
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ("enn: a.txt: already exists; use --force to replace it\n", r.err);
     r = Enn(dir.path(), {"decrypt", "a.txt.enn", "-o", "other"});
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ(Text("keep me"), ReadFile(dir.File("a.txt")));
     EXPECT_EQ(Text("keep me too"), ReadFile(dir.File("other")));
 
@@ -512,7 +514,7 @@ TEST_F(EnnTest, DecryptRefusesFoldersTheContainerItselfAndMissingFiles) {
     };
     for (const auto& [args, message] : cases) {
         const Result r = Enn(dir.path(), args, "123456\n123456\n");
-        EXPECT_EQ(1, r.status) << message;
+        EXPECT_EQ(3, r.status) << message;
         EXPECT_THAT(r.err, StartsWith(message)) << r.err;
         EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << r.err;
         EXPECT_EQ("", r.out);
@@ -549,7 +551,7 @@ TEST_F(EnnTest, EachFaultOfTheFilesHasItsOwnWords) {
     };
     for (const auto& [args, message] : cases) {
         const Result r = Enn(dir.path(), args, "123456\n123456\n");
-        EXPECT_EQ(1, r.status) << message;
+        EXPECT_EQ(3, r.status) << message;
         EXPECT_EQ(message, r.err);
     }
     EXPECT_EQ((std::set<std::string>{"a", "a.enn", "b", "b.enn", "box.enn", "sub"}),
@@ -579,7 +581,7 @@ TEST_F(EnnTest, FailuresOfTheDiskAreNotTakenForDamage) {
     const std::string container = Encrypted("a", PseudoRandomBytes(200000, 5));
     unlink(dir.File("a").c_str());
     const Result r = Enn(dir.path(), {"decrypt", "a.enn"}, "", 50000);
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_THAT(r.err, StartsWith("enn: a: cannot be written:")) << r.err;
     EXPECT_THAT(r.err, HasSubstr("nothing written")) << r.err;
     EXPECT_EQ(std::set<std::string>{"a.enn"}, Listing(dir.path()));
@@ -717,7 +719,7 @@ TEST_F(EnnTest, EncryptReadsStandardInputAndWritesWhereOutputSays) {
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ(Text(container), ReadFile(dir.File("piped.enn")));
     r = Enn(dir.path(), {"encrypt", "--password-stdin", "in.txt", "-o", "in.txt"}, pw);
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ(
         "enn: in.txt: The container cannot be created. (is the file being read; not "
         "replaced)\n",
@@ -742,7 +744,7 @@ TEST_F(EnnTest, AFailedWriteToStandardOutputFailsTheRun) {
     for (Out to : {kFull, kClosed}) {
         for (const auto& args : runs) {
             const Result r = Enn(dir.path(), args, pw, RLIM_INFINITY, to);
-            EXPECT_EQ(1, r.status) << args[0] << " " << to;
+            EXPECT_EQ(3, r.status) << args[0] << " " << to;
             EXPECT_THAT(r.err, StartsWith("enn: standard output: ")) << args[0] << " " << to;
             EXPECT_THAT(r.err, HasSubstr("cannot be written: ")) << args[0] << " " << to;
             EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << "one message: " << r.err;
@@ -767,7 +769,7 @@ TEST_F(EnnTest, AClosedStandardInputIsAReadFailure) {
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << command;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << command;
     }
 }
 
@@ -789,7 +791,7 @@ TEST_F(EnnTest, QuietPrintsNothingButErrorsAndWhatWasAskedFor) {
     r = Enn(dir.path(), {"password", "-q", "a.enn"});
     EXPECT_EQ("123456\n", r.out);
     r = Enn(dir.path(), {"verify", "-q", "a.enn", "missing.enn"});
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ("", r.out);
     EXPECT_EQ("enn: missing.enn: cannot be opened: it does not exist\n", r.err);
 }
@@ -932,14 +934,15 @@ TEST_F(EnnTest, VersionIsTheProjects) {
 TEST_F(EnnTest, StandardInputThatCannotCarryAContainerIsRefusedAtOnce) {
     const struct {
         In from;
+        int status;  // what is wrong there: the surroundings, the usage, the container
         const char* said;
     } inputs[] = {
-        {kFromNothing, "enn: standard input: is closed; there is nothing to read\n"},
-        {kFromFolder, "enn: standard input: is a folder, not a container\n"},
-        {kFromTerminal,
+        {kFromNothing, 3, "enn: standard input: is closed; there is nothing to read\n"},
+        {kFromFolder, 3, "enn: standard input: is a folder, not a container\n"},
+        {kFromTerminal, 2,
          "enn: standard input: is a terminal, at which no container can be typed; redirect a "
          "file or a pipe to it\n"},
-        {kFromPipe,
+        {kFromPipe, 1,
          "enn: standard input: not a container: it does not begin with a digest "
          "header\n"},  // empty
     };
@@ -948,7 +951,7 @@ TEST_F(EnnTest, StandardInputThatCannotCarryAContainerIsRefusedAtOnce) {
     for (const auto& input : inputs) {
         for (const auto& args : commands) {
             const Result r = Enn(dir.path(), args, "", RLIM_INFINITY, kPipe, input.from);
-            EXPECT_EQ(1, r.status) << args[0] << " " << input.said;
+            EXPECT_EQ(input.status, r.status) << args[0] << " " << input.said;
             EXPECT_EQ(input.said, r.err) << args[0];
             EXPECT_EQ("", r.out);
         }
@@ -962,12 +965,177 @@ TEST_F(EnnTest, StandardOutputThatTookPartOfTheDataIsToldHowMuch) {
     const std::string container = Encrypted("big", PseudoRandomBytes(100000, 9));
     WriteFile(dir.File("stdout.bin"), Bytes(100000, 'x'));
     const Result r = Enn(dir.path(), {"decrypt", "-q", "big.enn", "-o", "-"}, "", 150000, kAppend);
-    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(3, r.status);
     EXPECT_EQ(
         "enn: standard output: received only the first 50000 bytes of the data, then writing "
         "failed: File too large; discard them\n",
         r.err);
     EXPECT_EQ(ReadFile(dir.File("stdout.bin")).size(), 150000u);
+}
+
+// Every line of out parsed by a JSON parser and printed back in one form;
+// "" when any line is not one JSON object.
+std::string ParsedJson(const std::string& out) {
+    TempDir scratch;
+    const std::string lines = scratch.File("lines");
+    WriteFile(lines, Text(out));
+    const std::string command =
+        "python3 -c 'import json,sys\nfor l in open(sys.argv[1]):\n"
+        " o=json.loads(l)\n assert isinstance(o,dict)\n print(json.dumps(o,sort_keys=True))' " +
+        lines + " 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    std::string parsed;
+    char buf[4096];
+    size_t n = 0;
+    while (pipe != nullptr && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
+        parsed.append(buf, n);
+    }
+    return pipe != nullptr && pclose(pipe) == 0 ? parsed : std::string();
+}
+
+// An intake's folder: good containers and bad ones of every kind; each file
+// ends on its own, with its own line, and the run's status tells the worst.
+TEST_F(EnnTest, AnIntakeOfManyFilesReportsEachAndTellsRejectFromRetry) {
+    const Bytes plain = PseudoRandomBytes(9000, 31);
+    for (const char* name : {"g1", "g2", "g3"}) {
+        Encrypted(name, plain);
+    }
+    Bytes damaged = ReadFile(dir.File("g1.enn"));
+    damaged[100] ^= 1;
+    WriteFile(dir.File("damaged.enn"), damaged);
+    const Bytes whole = ReadFile(dir.File("g1.enn"));
+    WriteFile(dir.File("truncated.enn"), Bytes(whole.begin(), whole.begin() + 40));
+    WriteFile(dir.File("notes.txt.enn"), Text("a note, not a container\n"));
+    WriteFile(dir.File("empty.enn"), {});
+    ASSERT_EQ(symlink("nowhere", dir.File("gone.enn").c_str()), 0);
+    mkdir(dir.File("out").c_str(), 0755);
+    mkdir(dir.File("out/g3").c_str(), 0755);  // an output that cannot be written
+    const std::vector<std::string> files = {"g1.enn",        "damaged.enn", "truncated.enn",
+                                            "notes.txt.enn", "empty.enn",   "gone.enn",
+                                            "g2.enn",        "g3.enn"};
+    std::vector<std::string> args = {"decrypt", "--json", "-d", "out"};
+    args.insert(args.end(), files.begin(), files.end());
+    const Result r = Enn(dir.path(), args);
+    EXPECT_EQ(3, r.status) << "a failure of the surroundings wins over a refusal";
+    const std::string parsed = ParsedJson(r.out);
+    ASSERT_FALSE(parsed.empty()) << r.out;
+    const struct {
+        const char* outcome;
+        const char* fault;
+    } expected[] = {{"ok", "ENN_FAULT_NONE"},
+                    {"refused", "ENN_FAULT_DIGEST"},
+                    {"refused", "ENN_FAULT_DIGEST"},  // cut short: its header no longer matches
+                    {"refused", "ENN_FAULT_NOT_CONTAINER"},
+                    {"refused", "ENN_FAULT_NOT_CONTAINER"},
+                    {"failed", "ENN_FAULT_NO_INPUT"},
+                    {"ok", "ENN_FAULT_NONE"},
+                    {"failed", "ENN_FAULT_OUTPUT_FOLDER"}};
+    std::istringstream lines(r.out);
+    std::string line;
+    for (size_t i = 0; i < files.size(); ++i) {
+        ASSERT_TRUE(std::getline(lines, line)) << i;
+        EXPECT_THAT(line, HasSubstr("\"file\":\"" + files[i] + "\"")) << line;
+        EXPECT_THAT(line, HasSubstr(std::string("\"outcome\":\"") + expected[i].outcome + "\""));
+        EXPECT_THAT(line, HasSubstr(std::string("\"fault\":\"") + expected[i].fault + "\""));
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << "one line a file";
+    EXPECT_THAT(r.out, HasSubstr("{\"file\":\"g1.enn\",\"outcome\":\"ok\",\"fault\":"
+                                 "\"ENN_FAULT_NONE\",\"message\":\"done\",\"password\":\"123456\","
+                                 "\"output\":\"out/g1\",\"size\":9000}"));
+    EXPECT_EQ(ReadFile(dir.File("out/g1")), plain);
+    EXPECT_EQ(ReadFile(dir.File("out/g2")), plain);
+    EXPECT_EQ((std::set<std::string>{"g1", "g2", "g3"}), Listing(dir.File("out")));
+
+    // Refusals alone are 1; the same words in every language.
+    const std::vector<std::string> refused = {"verify", "--json", "g1.enn", "damaged.enn",
+                                              "notes.txt.enn"};
+    const Result c = Enn(dir.path(), refused);
+    EXPECT_EQ(1, c.status);
+    if (HasChineseLocale()) {
+        const Locale chinese("zh_CN.UTF-8");
+        const Result zh = Enn(dir.path(), refused);
+        EXPECT_EQ(c.out, zh.out);
+        EXPECT_NE(c.err, zh.err);
+    }
+    // The password with the data, from one pass.
+    const Result p =
+        Enn(dir.path(), {"decrypt", "-q", "-p", "-f", "-d", "out", "g1.enn", "g2.enn"});
+    EXPECT_EQ(0, p.status) << p.err;
+    EXPECT_EQ("g1.enn: 123456\ng2.enn: 123456\n", p.out);
+    const Result pw = Enn(dir.path(), {"password", "g1.enn", "g2.enn"});
+    EXPECT_EQ("g1.enn: 123456\ng2.enn: 123456\n", pw.out);
+}
+
+TEST_F(EnnTest, EncryptTakesSeveralFilesWithOnePassword) {
+    WriteFile(dir.File("a.txt"), Text("first"));
+    WriteFile(dir.File("b.txt"), Text("second"));
+    mkdir(dir.File("out").c_str(), 0755);
+    const Result r =
+        Enn(dir.path(),
+            {"encrypt", "--password-stdin", "--json", "-d", "out", "a.txt", "b.txt", "missing.txt"},
+            "135790\n135790\n");
+    EXPECT_EQ(3, r.status);
+    EXPECT_FALSE(ParsedJson(r.out).empty()) << r.out;
+    const Result a = Enn(dir.path(), {"password", "out/a.txt.enn", "out/b.txt.enn"});
+    EXPECT_EQ("out/a.txt.enn: 135790\nout/b.txt.enn: 135790\n", a.out);
+}
+
+// A run of many files killed at any moment: every output whole or absent,
+// nothing left aside, and every file it reported in place.
+TEST_F(EnnTest, AManyFileRunKilledAtAnyMomentLeavesEachFileWholeOrAbsent) {
+    const Bytes plain = PseudoRandomBytes(60000, 33);
+    std::vector<std::string> args = {"decrypt", "--json", "-d", "out"};
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "c" + std::to_string(i);
+        Encrypted(name, plain);
+        args.push_back(name + ".enn");
+    }
+    std::vector<char*> argv{const_cast<char*>(ENN_BINARY)};
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    for (int round = 0; round < 12; ++round) {
+        const std::string out = dir.File("out");
+        std::filesystem::remove_all(out);
+        mkdir(out.c_str(), 0755);
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(pipeFds[1], 1);
+            close(pipeFds[0]);
+            close(pipeFds[1]);
+            if (chdir(dir.path().c_str()) == 0) {
+                execv(ENN_BINARY, argv.data());
+            }
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        usleep(static_cast<useconds_t>(round * 3000));
+        kill(pid, round % 2 == 0 ? SIGTERM : SIGINT);
+        std::string reported;
+        char buf[4096];
+        ssize_t n = 0;
+        while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) {
+            reported.append(buf, static_cast<size_t>(n));
+        }
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        for (const std::string& name : Listing(out)) {
+            EXPECT_EQ(name.find(".enn-aside"), std::string::npos) << name;
+            EXPECT_EQ(ReadFile(out + "/" + name), plain) << name << " in round " << round;
+        }
+        std::istringstream lines(reported);
+        for (std::string line; std::getline(lines, line);) {
+            const size_t at = line.find("\"output\":\"out/");
+            if (at != std::string::npos) {
+                const std::string name = line.substr(at + 14, line.find('"', at + 14) - at - 14);
+                EXPECT_TRUE(FileExists(out + "/" + name)) << name << " reported, round " << round;
+            }
+        }
+    }
 }
 
 }  // namespace
