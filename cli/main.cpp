@@ -217,6 +217,11 @@ int PrintToolHelp() {
                    "input, an OUT named - standard output. Errors go to standard error, one "
                    "line each, naming the file."),
                  kWidth, 0) +
+            "\n" + _("An intake, one run for a day's containers:") +
+            "\n  enn decrypt --json -d plain intake/*.enn > report.jsonl\n  " +
+            Wrap(_("then status 0: every file done; 1: send the refused ones back; 3: try again "
+                   "later."),
+                 kWidth, 2) +
             "\n" + ExitStatusHelp();
     PrintOut(help);
     return kExitOk;
