@@ -44,15 +44,15 @@ TEST(Faults, EveryDeclaredFaultHasItsRowInOrder) {
         GTEST_SKIP() << "the sources are not reachable from here";
     }
 #endif
-    ASSERT_EQ(static_cast<int>(declared.size()), kEnnFaultCount);
+    ASSERT_EQ(static_cast<int>(declared.size()), EnnFaultCount());
     std::set<std::string> texts;
-    for (int fault = 0; fault < kEnnFaultCount; ++fault) {
+    for (int fault = 0; fault < EnnFaultCount(); ++fault) {
         EXPECT_EQ(EnnFaultName(fault), declared[static_cast<size_t>(fault)]);
         EXPECT_STRNE(EnnFaultText(fault), "");
         texts.insert(EnnFaultText(fault));
         EXPECT_EQ(EnnResultOf(fault) == ENN_OK, fault == ENN_FAULT_NONE) << EnnFaultName(fault);
     }
-    EXPECT_EQ(static_cast<int>(texts.size()), kEnnFaultCount);  // no two faults say the same
+    EXPECT_EQ(static_cast<int>(texts.size()), EnnFaultCount());  // no two faults say the same
 }
 
 TEST(Faults, AFullDiskIsOneResultAndBelongsToTheOutput) {
@@ -63,7 +63,7 @@ TEST(Faults, AFullDiskIsOneResultAndBelongsToTheOutput) {
 }
 
 TEST(Faults, AnUnknownValueStillHasWords) {
-    for (int fault : {-1, kEnnFaultCount, 1000}) {
+    for (int fault : {-1, EnnFaultCount(), 1000}) {
         ASSERT_NE(EnnFaultText(fault), nullptr);
         EXPECT_STRNE(EnnFaultText(fault), "");
         EXPECT_STREQ(EnnFaultName(fault), "ENN_FAULT_UNKNOWN");
