@@ -260,7 +260,13 @@ int WorseStatus(int a, int b) {
     return rank(a) >= rank(b) ? a : b;
 }
 
-int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& options) {
+namespace {
+
+// Runs job(path) on each container, one after another, standard input first
+// checked for whether it can carry one: the run's exit status, from the
+// faults job returns.
+template <typename Job>
+int EachContainer(const std::vector<std::string>& paths, Job job) {
     int status = kExitOk;
     for (const std::string& path : paths) {
         if (IsStream(path)) {
@@ -272,6 +278,15 @@ int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& op
                 continue;
             }
         }
+        status = WorseStatus(status, StatusOf(job(path)));
+    }
+    return status;
+}
+
+}  // namespace
+
+int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& options) {
+    return EachContainer(paths, [&](const std::string& path) {
         int fault = ENN_FAULT_NONE;
         {
             Progress progress(Shown(path, false), !options.quiet && paths.size() == 1);
@@ -289,9 +304,8 @@ int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& op
         if (fault != ENN_FAULT_NONE) {
             Fail(Shown(path, false), InputProblem(fault));
         }
-        status = WorseStatus(status, StatusOf(fault));
-    }
-    return status;
+        return fault;
+    });
 }
 
 namespace {
@@ -409,17 +423,7 @@ int DecryptContainers(const std::vector<std::string>& containers,
 }
 
 int PrintPasswords(const std::vector<std::string>& containers, const JobOptions& options) {
-    int status = kExitOk;
-    for (const std::string& container : containers) {
-        if (IsStream(container)) {
-            if (const int refused = ContainerOnStandardInput()) {
-                if (refused == kExitUsage) {
-                    return kExitUsage;
-                }
-                status = WorseStatus(status, refused);
-                continue;
-            }
-        }
+    return EachContainer(containers, [&](const std::string& container) {
         char password[ENN_PASSWORD_LENGTH + 1] = {};
         int fault = ENN_FAULT_NONE;
         EnnReadPasswordStream(EnnBuiltIn(), PathFor(container), ReaderFor(container), nullptr,
@@ -438,9 +442,8 @@ int PrintPasswords(const std::vector<std::string>& containers, const JobOptions&
             Fail(Shown(container, false), InputProblem(fault));
         }
         WipeSecret(password, sizeof password);
-        status = WorseStatus(status, StatusOf(fault));
-    }
-    return status;
+        return fault;
+    });
 }
 
 namespace {
