@@ -113,8 +113,11 @@ in_root env QT_QPA_PLATFORM=offscreen timeout 5 veltrane || status=$?
 [ "$status" -eq 124 ] || fail "veltrane ended by itself with status $status within 5 s"
 echo "test-deb: veltrane was still running after 5 s"
 # Each program links the shared library from libenn1.
+# (ldd writes to a file: grep -q, done at the first match, would leave
+# ldd writing into a closed pipe, and the pipeline failing with it.)
 for program in enn veltrane; do
-  in_root ldd "/usr/bin/$program" | grep -Eq 'libenn\.so\.1 => /(usr/)?lib/' ||
+  in_root ldd "/usr/bin/$program" >"$work/ldd.txt"
+  grep -Eq 'libenn\.so\.1 => /(usr/)?lib/' "$work/ldd.txt" ||
     fail "$program does not link libenn.so.1 from /usr/lib"
 done
 cp "$repo/dist/linux/check-install.sh" "$root/tmp/"
