@@ -41,14 +41,38 @@ msi=$work/msi
 mkdir "$msi"
 cp "$work/bin/veltrane.exe" "$msi/"
 crlf LICENSE >"$msi/LICENSE.txt"
-{ printf '\357\273\277'; crlf tools/windows/guide-zh.txt; } >"$msi/guide.txt"
+{ printf '\357\273\277'; sed "s/@VERB@/$verb/" tools/windows/guide-zh.txt | crlf /dev/stdin; } >"$msi/guide.txt"
 # Both are made in the work folder and put in place only once whole and
 # signed, so that a failed build leaves no unsigned delivery behind.
 package=$work/veltrane-$version-win64.msi
+# The texts that may hold more than ASCII go into the source itself, as XML
+# (and escaped as sed's replacement text).
+xml_text() {
+  printf '%s' "$1" | sed -e 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g; s/"/\&quot;/g' -e 's/[\\&|]/\\&/g'
+}
+sed -e "s|@CONTACT@|$(xml_text "$support_contact")|g" -e "s|@VERB@|$(xml_text "$verb")|g" \
+  tools/windows/veltrane.wxs >"$msi/veltrane.wxs"
 (cd "$msi" && WINDOWS_LANGUAGE=zh_CN wixl -a x64 -D Version="$version" -D Publisher="$publisher" \
-  -D Homepage="$homepage" -D Stage=. -o "$package" "$root/tools/windows/veltrane.wxs")
+  -D Homepage="$homepage" -D SupportUrl="$support_url" -D Telephone="$support_telephone" -D Stage=. \
+  -o "$package" veltrane.wxs)
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$work/_ForceCodepage.idt"
+# What wixl does not write: the conditions of the components that go into
+# the user's registry or the machine's (veltrane.wxs), and the summary's
+# language, which it gives as 1033 whatever the product's; the package code
+# stays the one wixl made.
+# A per-user installation is one without ALLUSERS or, when it is removed,
+# repaired or replaced, one found in the user's registry (PERUSERINSTALLED):
+# removing checks the conditions again, and may run with ALLUSERS set.
+per_user='NOT ALLUSERS OR PERUSERINSTALLED'
+for component in VerbHKCU UninstallIconHKCU; do
+  msibuild "$package" -q "UPDATE Component SET Condition = '$per_user' WHERE Component = '$component'"
+done
+for component in VerbHKLM UninstallIconHKLM; do
+  msibuild "$package" -q "UPDATE Component SET Condition = 'NOT ($per_user)' WHERE Component = '$component'"
+done
+package_code=$(msiinfo suminfo "$package" | sed -n 's/^Revision number (UUID): //p')
+msibuild "$package" -s "Veltrane $version" "$publisher" "x64;2052" "$package_code"
 bash tools/windows/sign.sh "$package"
 
 # The kit.
