@@ -57,10 +57,36 @@ sed -e "s|@CONTACT@|$(xml_text "$support_contact")|g" -e "s|@VERB@|$(xml_text "$
   -o "$package" veltrane.wxs)
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$work/_ForceCodepage.idt"
+# The dialogs (tools/windows/ui/*.idt, in UTF-8 as msibuild reads them), the
+# licence shown in the welcome as RTF on one line, and where they come in
+# the interface's sequence: the welcome unless installed, the progress, and
+# the ends (-1 finished, -2 cancelled, -3 failed).
+licence_rtf=$(sed -e 's/[\\{}]/\\&/g' LICENSE |
+  awk 'NF { printf "%s%s", sep, $0; sep = " "; next } { printf "\\par\\par "; sep = "" }')
+licence_rtf="{\\rtf1\\ansi\\ansicpg936\\deff0{\\fonttbl{\\f0\\fnil SimSun;}}\\f0\\fs16 $licence_rtf}"
+mkdir "$work/ui"
+cp tools/windows/ui/*.idt "$work/ui/"
+sed -i "s|@LICENCE_RTF@|$(printf '%s' "$licence_rtf" | sed 's/[\\&|]/\\&/g')|" "$work/ui/Control.idt"
+for table in "$work"/ui/*.idt; do
+  WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$table"
+done
+for row in "'WelcomeDlg', 'NOT Installed', 1250" "'ProgressDlg', '', 1280" \
+  "'ExitDlg', '', -1" "'UserExit', '', -2" "'FatalError', '', -3"; do
+  msibuild "$package" -q "INSERT INTO InstallUISequence (Action, Condition, Sequence) VALUES ($row)"
+done
+# INSTALLDIR, as chosen in the dialogs, reaches an installation that runs
+# with administrator rights.
+secure=$(msiinfo export "$package" Property | tr -d '\r' | awk -F '\t' '$1 == "SecureCustomProperties" { print $2 }')
+msibuild "$package" -q "UPDATE Property SET Value = 'INSTALLDIR;$secure' WHERE Property = 'SecureCustomProperties'"
+
 # What wixl does not write: the conditions of the components that go into
-# the user's registry or the machine's (veltrane.wxs), and the summary's
+# the user's registry or the machine's (veltrane.wxs); the upgrade's removal
+# of the earlier version before anything is installed (wixl puts it after
+# the new version is registered, where removing the earlier one takes the
+# upgrade code's registration with it under Wine); and the summary's
 # language, which it gives as 1033 whatever the product's; the package code
 # stays the one wixl made.
+msibuild "$package" -q "UPDATE InstallExecuteSequence SET Sequence = 1401 WHERE Action = 'RemoveExistingProducts'"
 # A per-user installation is one without ALLUSERS or, when it is removed,
 # repaired or replaced, one found in the user's registry (PERUSERINSTALLED):
 # removing checks the conditions again, and may run with ALLUSERS set.

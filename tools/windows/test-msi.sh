@@ -20,7 +20,7 @@ cd "$(dirname "$0")/../.."
 # shellcheck source=tools/windows/harness.sh
 . tools/windows/harness.sh
 msi=$(delivery "veltrane-$version-win64.msi")
-bash tools/install-missing.sh wine64 xvfb msitools
+bash tools/install-missing.sh wine64 xvfb msitools imagemagick fonts-arphic-uming
 bash tools/chinese-locale.sh
 
 work_folder msi-test
@@ -33,31 +33,13 @@ start_display
 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
 run() { timeout 300 tools/windows/wine-run.sh "$@" </dev/null; }
 run wineboot --init >"$work/wineboot.log" 2>&1
+# The dialogs' 宋体 drawn with a Song face.
+for face in 宋体 SimSun; do
+  run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'AR PL UMing CN' /f >/dev/null 2>&1
+done
 
-# reg_export KEY: the key and everything below it, as regedit writes them,
-# in UTF-8 with Unix line ends; nothing when the key does not exist.
-reg_export() {
-  local file=$work/export.reg
-  rm -f "$file"
-  run regedit /E "$(windows_path "$file")" "$1" >/dev/null 2>&1 || true
-  if [ -f "$file" ]; then iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'; fi
-}
 uninstall_key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 verb_key='HKEY_CLASSES_ROOT\*\shell\Veltrane'
-# What an installation may leave behind: every file and folder of drive C:
-# but Windows' own, the files Windows Installer keeps, and every value in the
-# machine's and the user's registry, each line led by its key. (Windows
-# Installer leaves its own empty keys and folder behind after the first
-# installation, and the user's programs folder, which is Windows' own.)
-snapshot() {
-  (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print |
-    grep -vx '\./users/[^/]*/AppData/Local/Programs' | sort)
-  (cd "$WINEPREFIX/drive_c/windows" && find Installer -type f 2>/dev/null | sort) || true
-  for key in HKEY_LOCAL_MACHINE\\Software HKEY_CURRENT_USER\\Software; do
-    reg_export "$key" | awk '/^\[/ { key = $0; next } NF { print key " " $0 }'
-  done
-}
-product_code() { msiinfo export "$1" Property | tr -d '\r' | awk '$1 == "ProductCode" { print $2 }'; }
 
 # What the package's tables say.
 suminfo=$(msiinfo suminfo "$msi")
@@ -187,5 +169,52 @@ user_shortcut=$(find "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Win
 check "the user's Start menu has Veltrane.lnk, pointing at the user's veltrane.exe" \
   grep -aq 'AppData\\Local\\Programs\\Veltrane\\veltrane.exe' "${user_shortcut:-/nonexistent}"
 upgrade_and_remove "per user" "$user_dir" ALLUSERS=
+
+# A double-click: msiexec /i with its dialogs, each known by a text of its
+# own, answered by clicking the button a person would. Wine, always an
+# administrator here, ticks the box for every user. The pictures stay in the
+# work folder; --screenshot also puts the welcome into docs/.
+dialog() { run "$work/find-window.exe" --keep "$1" "$2" >/dev/null; }
+press() { run "$work/find-window.exe" --press "$1" "$2" "$3" >/dev/null; }
+picture() { import -window root "$work/$1"; }
+title='Veltrane 安装程序'
+(run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
+ui=$!
+check "a double-click shows the welcome, with the licence, in Chinese" dialog "$title" '欢迎安装 Veltrane'
+picture installer-welcome.png
+# answer BUTTON SEEN NEXT: on the dialog that shows SEEN, clicks BUTTON, and
+# waits for the dialog that shows NEXT.
+answer() { press "$1" "$title" "$2" && dialog "$title" "$3"; }
+check "its Next shows the destination folder" answer '下一步(&N)' '欢迎安装 Veltrane' '安装位置'
+picture installer-folder.png
+check "Install ends on the last page, which offers to start Veltrane" \
+  answer '安装(&I)' '安装位置' '现在启动 Veltrane'
+picture installer-end.png
+finish() { press '完成(&F)' "$title" '现在启动 Veltrane' && run "$work/find-window.exe" 'Veltrane(2014'; }
+check "its Finish starts the installed Veltrane" finish
+wait "$ui" || true
+check "and msiexec ends with status 0" test "$(cat "$work/ui.status")" = 0
+check "veltrane.exe is installed" test -f "$dir/veltrane.exe"
+if [ "${1:-}" = --screenshot ]; then convert "$work/installer-welcome.png" -trim +repage "$root/docs/installer-windows.png"; fi
+
+# The later version over it, then the earlier one with a double-click: a
+# message box says why it is refused, and the last page that the
+# installation did not finish.
+check "msiexec /i /qn installs version $later over it" run msiexec /i "$(windows_path "$later_msi")" /qn
+(run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
+ui=$!
+check "version $version, double-clicked, says that a later one is installed" \
+  dialog '' '已安装更新版本的 Veltrane'
+picture installer-downgrade.png
+refused() { press '确定' '' '已安装更新版本的 Veltrane' && dialog "$title" '安装未能完成'; }
+check "its OK ends on the page of an installation that did not finish" refused
+picture installer-failed.png
+press '完成(&F)' "$title" '安装未能完成'
+wait "$ui" || true
+check "and $later stays" grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
+check "msiexec /x /qn removes version $later" run msiexec /x "$later_code" /qn
+snapshot >"$work/after.txt"
+check "nothing is left behind: files and registry are as before" \
+  diff "$work/before.txt" "$work/after.txt"
 
 checks_summary
