@@ -3,6 +3,8 @@
 # BUILD_DIR (build-windows), into OUT_DIR (the build folder):
 #   veltrane-VERSION-win64.msi  the customer's installer (tools/windows/veltrane.wxs):
 #                               veltrane.exe, the licence, the guide in Chinese
+#   veltrane-VERSION-win64-deployment.txt
+#                               the guide for IT (tools/windows/deployment.md)
 #   enn-VERSION-win64.zip       the bank's kit: enn.exe, libenn as a DLL with its
 #                               import library and .def, enn.h, the licence and
 #                               a README for integrators
@@ -101,6 +103,17 @@ package_code=$(msiinfo suminfo "$package" | sed -n 's/^Revision number (UUID): /
 msibuild "$package" -s "Veltrane $version" "$publisher" "x64;2052" "$package_code"
 bash tools/windows/sign.sh "$package"
 
+# IT's guide, beside the installer: the version, the verb, the upgrade code
+# (from veltrane.wxs) and the support contact written in.
+upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' tools/windows/veltrane.wxs)
+support="Web: $support_url"$'\n\n'"Contact: $support_contact"
+if [ -n "$support_telephone" ]; then support+=$'\n\n'"Telephone: $support_telephone"; fi
+deployment=$work/veltrane-$version-win64-deployment.txt
+awk -v version="$version" -v verb="$verb" -v code="$upgrade_code" -v support="$support" '
+  $0 == "@SUPPORT@" { print support; next }
+  { gsub(/@VERSION@/, version); gsub(/@VERB@/, verb); gsub(/@UPGRADE_CODE@/, code); print }
+' tools/windows/deployment.md | crlf /dev/stdin >"$deployment"
+
 # The kit.
 name=enn-$version-win64
 kit=$work/kit/$name
@@ -114,6 +127,7 @@ sed "s/@VERSION@/$version/" tools/windows/kit-README.md | crlf /dev/stdin >"$kit
 zip=$work/$name.zip
 (cd "$work/kit" && zip -qrX "$zip" "$name")
 
-mv -f "$package" "$zip" "$out/"
+mv -f "$package" "$deployment" "$zip" "$out/"
 echo "Wrote $out/$(basename "$package")"
+echo "Wrote $out/$(basename "$deployment")"
 echo "Wrote $out/$name.zip"
