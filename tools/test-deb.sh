@@ -4,7 +4,8 @@
 # with apt into a bare Debian 12 (debootstrap --variant=minbase bookworm, in
 # FOLDER, by default build-debroot/) and checks there that the programs run,
 # that a C program built with pkg-config and a CMake project built with
-# find_package(Enn) decrypt a container of the packaged enn, and that
+# find_package(Enn) decrypt a container of the packaged enn, that the window
+# is no text file's default opener (xdg-mime), and that
 # removing the four takes away everything they put there. Run as root; needs
 # the network to reach Debian's mirror. The chroot is unmounted and deleted
 # on every way out.
@@ -81,11 +82,12 @@ deb $security bookworm-security main
 EOF
 in_root apt-get update -qq
 
-# What the receiver's programs are built with; not ours, so installed before
-# the snapshot of the bare system.
-step "apt-get install the C compiler, make, cmake and pkg-config"
+# What the receiver's programs are built with, and what a bare desktop
+# chooses a file's opener with; not ours, so installed before the snapshot
+# of the bare system.
+step "apt-get install the C compiler, make, cmake, pkg-config, xdg-utils and shared-mime-info"
 in_root apt-get install -y -qq --no-install-recommends gcc libc6-dev make cmake pkg-config \
-  >"$work/tools.log" 2>&1 || { tail -20 "$work/tools.log"; fail "installing the build tools"; }
+  xdg-utils shared-mime-info >"$work/tools.log" 2>&1 || { tail -20 "$work/tools.log"; fail "installing the tools"; }
 
 snapshot "$work/bare.txt"
 names=()
@@ -111,12 +113,22 @@ in_root env QT_QPA_PLATFORM=offscreen timeout 5 veltrane || status=$?
 [ "$status" -eq 124 ] || fail "veltrane ended by itself with status $status within 5 s"
 echo "test-deb: veltrane was still running after 5 s"
 # Each program links the shared library from libenn1.
+# (ldd writes to a file: grep -q, done at the first match, would leave
+# ldd writing into a closed pipe, and the pipeline failing with it.)
 for program in enn veltrane; do
-  in_root ldd "/usr/bin/$program" | grep -Eq 'libenn\.so\.1 => /(usr/)?lib/' ||
+  in_root ldd "/usr/bin/$program" >"$work/ldd.txt"
+  grep -Eq 'libenn\.so\.1 => /(usr/)?lib/' "$work/ldd.txt" ||
     fail "$program does not link libenn.so.1 from /usr/lib"
 done
 cp "$repo/dist/linux/check-install.sh" "$root/tmp/"
 in_root sh /tmp/check-install.sh "" /usr
+# With no other program for them, a text file or a table still does not
+# open in the window.
+for type in text/plain text/csv; do
+  opener=$(in_root xdg-mime query default "$type")
+  case $opener in *veltrane*) fail "xdg-mime makes $opener the opener of $type" ;; esac
+done
+echo "test-deb: the window opens neither text/plain nor text/csv by default"
 
 step "a C program with pkg-config and a CMake project with find_package(Enn)"
 mkdir -p "$root/tmp/library"

@@ -4,9 +4,11 @@
 # package): exactly the files listed below are there, the programs run as
 # programs, the desktop entry's Exec is an installed program and its Icon an
 # installed hicolor icon at every size, each picture as large as its folder
-# says. The library's files are listed under lib/; they may lie one folder
-# deeper, in lib/ARCHITECTURE-TRIPLET/, as in Debian. Needs only a POSIX
-# shell and coreutils, so that it also runs inside a bare Debian system.
+# says, the file managers' commands run it on a file and the window opens
+# no file type by default. The library's files are listed under lib/; they
+# may lie one folder deeper, in lib/ARCHITECTURE-TRIPLET/, as in Debian.
+# Needs only a POSIX shell and coreutils, so that it also runs inside a bare
+# Debian system.
 set -eu
 root=$1
 prefix=$2
@@ -36,10 +38,13 @@ share/icons/hicolor/256x256/apps/veltrane.png
 share/icons/hicolor/32x32/apps/veltrane.png
 share/icons/hicolor/48x48/apps/veltrane.png
 share/icons/hicolor/64x64/apps/veltrane.png
+share/kio/servicemenus/veltrane.desktop
 share/locale/zh_CN/LC_MESSAGES/enn.mo
 share/man/man1/enn.1
 share/man/man1/veltrane.1
-share/metainfo/com.karsholm.veltrane.metainfo.xml"
+share/metainfo/com.karsholm.veltrane.metainfo.xml
+share/nemo/actions/veltrane.nemo_action
+share/veltrane/thunar-uca.xml"
 
 if [ -z "$root" ]; then
   # The running system holds other packages' files too: just ours. The
@@ -82,6 +87,12 @@ case $exec_program in
   /*) [ -x "$root$exec_program" ] || fail "Exec=$exec_program is not installed" ;;
   *) [ -x "$dir/bin/$exec_program" ] || fail "Exec=$exec_program is not in $prefix/bin" ;;
 esac
+# The window is a command on a file, never a file type's opener.
+! grep -q '^MimeType=' "$entry" || fail "the desktop entry names file types it opens"
+# Each file manager's command runs the installed program on the file.
+for action in nemo/actions/veltrane.nemo_action kio/servicemenus/veltrane.desktop; do
+  grep -qx 'Exec=veltrane %[fF]' "$dir/share/$action" || fail "$action does not run veltrane on the file"
+done
 icon=$(value Icon)
 [ -n "$icon" ] || fail "the desktop entry names no icon"
 for size in 16 32 48 64 128 256; do

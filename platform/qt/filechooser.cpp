@@ -25,8 +25,12 @@ QString QtPatterns(const std::string& patterns) {
 
 INT_PTR AfxRunPlatformFileChooser(const FileChooserRequest& request, std::string* pathName) {
     QFileDialog chooser(request.owner ? AfxWidget(request.owner->GetSafeHwnd()) : AfxFrontWindow());
-    // Qt's own chooser, so that its texts are the translated ones everywhere.
-    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    // The desktop's own chooser where Qt's platform theme offers one (GTK's,
+    // KDE's, or the desktop portal's inside a sandbox); Qt's own, translated
+    // by the program's Qt catalogue, where there is none.
+    // Every chooser starts in the working folder, not where the last one
+    // ended: Qt's own remembers that folder, even from one run to the next.
+    chooser.setDirectory(QDir::currentPath());
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(request.flags & OFN_FILEMUSTEXIST ? QFileDialog::ExistingFile
                                                           : QFileDialog::AnyFile);

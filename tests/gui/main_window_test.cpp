@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -338,6 +339,35 @@ TEST(MainWindow, TheRealChooserOpensInChineseWithTheTextFilterSelected) {
     EXPECT_THAT(Std(filters[1]), StartsWith("All Files (*.*)"));
     // "*.*" means every file, names without a dot included.
     EXPECT_THAT(Std(filters[1]), ::testing::EndsWith("(*)"));
+}
+
+// Each chooser opens in the working folder, however the one before ended.
+TEST(MainWindow, TheRealChooserOpensInTheWorkingFolderEveryTime) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.path());
+    ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("elsewhere")));
+    const std::string picked = dir.File("elsewhere/list.txt");
+    WriteFile(picked, PseudoRandomBytes(10, 1));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder));
+    CEncryptDlg dlg;
+    QStringList opened;
+    RunModal(dlg, [&](QWidget* form) {
+        for (int run = 0; run < 2; ++run) {
+            LookAtWindowOpenedBy([form] { Press(form, Qt::Key_Return); },
+                                 [&](QWidget* window) {
+                                     auto* chooser = qobject_cast<QFileDialog*>(window);
+                                     ASSERT_NE(chooser, nullptr);
+                                     opened << chooser->directory().absolutePath();
+                                     chooser->selectFile(QString::fromStdString(picked));
+                                     static_cast<QDialog*>(chooser)->accept();
+                                 });
+            EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)), QString::fromStdString(picked));
+        }
+        Press(form, Qt::Key_Escape);
+    });
+    QDir::setCurrent(before);
+    EXPECT_EQ(Std(opened.join(QLatin1Char(' '))), Std(folder + QLatin1Char(' ') + folder));
 }
 
 TEST(MainWindow, FromAnEmptyWindowToAWrittenContainerByKeyboard) {

@@ -12,6 +12,9 @@
 #                        runs COMMAND, says "ok" or "FAILED" with WHAT and keeps
 #                        its output in $work/checks.log
 #   checks_summary       ends on "N passed, N failed" and fails when anything did
+#   reg_export KEY, snapshot, product_code MSI
+#                        a registry key, what an installation may leave behind,
+#                        and an installer's product code, in WINEPREFIX
 root=$PWD
 build=${BUILD_DIR:-build-windows}
 
@@ -63,3 +66,27 @@ checks_summary() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
 }
+
+# reg_export KEY: the key and everything below it, as regedit writes them,
+# in UTF-8 with Unix line ends; nothing when the key does not exist.
+reg_export() {
+  local file=$work/export.reg
+  rm -f "$file"
+  timeout 300 "$root/tools/windows/wine-run.sh" regedit /E "$(windows_path "$file")" "$1" </dev/null >/dev/null 2>&1 || true
+  if [ -f "$file" ]; then iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'; fi
+}
+# What an installation may leave behind: every file and folder of drive C:
+# but Windows' own, the files Windows Installer keeps, and every value in the
+# machine's and the user's registry, each line led by its key. (Windows
+# Installer leaves its own empty keys and folder behind after the first
+# installation, and the user's programs folder, which is Windows' own; Wine
+# lists the network cards when a program first asks for them.)
+snapshot() {
+  (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print |
+    grep -vx '\./users/[^/]*/AppData/Local/Programs' | sort)
+  (cd "$WINEPREFIX/drive_c/windows" && find Installer -type f 2>/dev/null | sort) || true
+  for key in HKEY_LOCAL_MACHINE\\Software HKEY_CURRENT_USER\\Software; do
+    reg_export "$key" | awk '/^\[/ { key = $0; next } NF && key !~ /\\NetworkCards\\/ { print key " " $0 }'
+  done
+}
+product_code() { msiinfo export "$1" Property | tr -d '\r' | awk '$1 == "ProductCode" { print $2 }'; }

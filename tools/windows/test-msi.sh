@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
 # The customer's installer under wine64, in a fresh Wine prefix on a private
-# Xvfb display, as a customer would use it: `msiexec /i ... /qn` installs;
-# the files, the Start-menu shortcut, the uninstall entry and the Explorer
-# verb are there, and enn.exe is not; the installed veltrane.exe opens its
-# window when started as the verb starts it, and answers --version
-# redirected to a file; a later version replaces it; `msiexec /x ... /qn`
-# removes it, leaving the prefix's files and registry as they were before.
-# Needs tools/windows/build.sh's build (BUILD_DIR). Ends on "N passed,
-# N failed"; exit status 0 only when nothing failed.
+# Xvfb display, as a customer and IT would use it. Read from the package's
+# tables: the summary's language is Chinese and the package asks for no
+# administrator rights; the uninstall entry's support contact and links.
+# Per machine (`msiexec /i ... ALLUSERS=1 /qn`, as IT deploys it): the
+# files in Program Files, the Start-menu shortcut, the uninstall entry and
+# the Explorer verb are there, and enn.exe is not; the installed
+# veltrane.exe opens its window when started as the verb starts it, and
+# answers --version redirected to a file; a later version replaces it, an
+# earlier one is refused; `msiexec /x ... /qn` removes it, leaving the
+# prefix's files and registry as they were before. Per user (ALLUSERS
+# empty, what Windows makes of the package's default; Wine has no user
+# without administrator rights): the same in the user's own programs
+# folder, with the verb and the icon of the uninstall entry in the user's
+# registry. Needs tools/windows/build.sh's build (BUILD_DIR). Ends on
+# "N passed, N failed"; exit status 0 only when nothing failed.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 # shellcheck source=tools/windows/harness.sh
 . tools/windows/harness.sh
 msi=$(delivery "veltrane-$version-win64.msi")
-bash tools/install-missing.sh wine64 xvfb msitools
+bash tools/install-missing.sh wine64 xvfb msitools imagemagick fonts-arphic-uming
 bash tools/chinese-locale.sh
 
 work_folder msi-test
@@ -26,35 +33,31 @@ start_display
 /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
 run() { timeout 300 tools/windows/wine-run.sh "$@" </dev/null; }
 run wineboot --init >"$work/wineboot.log" 2>&1
+# The dialogs' 宋体 drawn with a Song face.
+for face in 宋体 SimSun; do
+  run reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'AR PL UMing CN' /f >/dev/null 2>&1
+done
 
-# reg_export KEY: the key and everything below it, as regedit writes them,
-# in UTF-8 with Unix line ends; nothing when the key does not exist.
-reg_export() {
-  local file=$work/export.reg
-  rm -f "$file"
-  run regedit /E "$(windows_path "$file")" "$1" >/dev/null 2>&1 || true
-  if [ -f "$file" ]; then iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r'; fi
-}
 uninstall_key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 verb_key='HKEY_CLASSES_ROOT\*\shell\Veltrane'
-# What an installation may leave behind: every file and folder of drive C:
-# but Windows' own, the files Windows Installer keeps, and every value in the
-# machine's and the user's registry, each line led by its key. (Windows
-# Installer leaves its own empty keys and folder behind after the first
-# installation.)
-snapshot() {
-  (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print | sort)
-  (cd "$WINEPREFIX/drive_c/windows" && find Installer -type f 2>/dev/null | sort) || true
-  for key in HKEY_LOCAL_MACHINE\\Software HKEY_CURRENT_USER\\Software; do
-    reg_export "$key" | awk '/^\[/ { key = $0; next } NF { print key " " $0 }'
-  done
-}
-product_code() { msiinfo export "$1" Property | tr -d '\r' | awk '$1 == "ProductCode" { print $2 }'; }
+
+# What the package's tables say.
+suminfo=$(msiinfo suminfo "$msi")
+check "the summary's language is Chinese (2052)" grep -qx 'Template: x64;2052' <<<"$suminfo"
+# Word count bit 8: no elevation asked for.
+check "the package asks for no administrator rights" \
+  test $(($(sed -n 's/^Source: \([0-9]*\).*/\1/p' <<<"$suminfo") & 8)) = 8
+property() { msiinfo export "$msi" Property | tr -d '\r' | awk -F '\t' -v p="$1" '$1 == p { print $2 }'; }
+check "ALLUSERS=2 and MSIINSTALLPERUSER=1: per user unless asked otherwise" \
+  test "$(property ALLUSERS)/$(property MSIINSTALLPERUSER)" = 2/1
+check "the uninstall entry's links and contact are the build's" test \
+  "$(property ARPURLINFOABOUT) $(property ARPHELPLINK) $(property ARPCONTACT)" = "$homepage $support_url $support_contact"
 
 snapshot >"$work/before.txt"
 
-# Installing.
-check "msiexec /i /qn installs $(basename "$msi")" run msiexec /i "$(windows_path "$msi")" /qn
+# Installing for every user, as IT does.
+check "msiexec /i ALLUSERS=1 /qn installs $(basename "$msi")" \
+  run msiexec /i "$(windows_path "$msi")" ALLUSERS=1 /qn
 dir=$WINEPREFIX/drive_c/Program\ Files/Veltrane
 check "veltrane.exe, LICENSE.txt and 使用说明.txt are in Program Files\\Veltrane" \
   test -f "$dir/veltrane.exe" -a -f "$dir/LICENSE.txt" -a -f "$dir/使用说明.txt"
@@ -89,10 +92,12 @@ check "the uninstall entry names the publisher" entry_has "\"Publisher\"=\"$publ
 check "the uninstall entry names the version" entry_has "\"DisplayVersion\"=\"$version\""
 check "the uninstall entry shows veltrane.exe's icon" \
   entry_has '"DisplayIcon"="C:\\Program Files\\Veltrane\\veltrane.exe,0"'
+check "the uninstall entry has the support link" entry_has "\"HelpLink\"=\"$support_url\""
+check "the uninstall entry has the support contact" entry_has "\"Contact\"=\"$support_contact\""
 
 reg_export "$verb_key" >"$work/verb.reg"
 verb_has() { grep -qxF "$1" "$work/verb.reg"; }
-check "every file has the verb 用Veltrane加密" verb_has '@="用Veltrane加密"'
+check "every file has the verb $verb" verb_has "@=\"$verb\""
 check "the verb runs veltrane.exe \"%1\"" \
   verb_has '@="\"C:\\Program Files\\Veltrane\\veltrane.exe\" \"%1\""'
 
@@ -110,23 +115,104 @@ run "$installed" --version >"$work/version.txt" 2>&1 || true
 check "the installed veltrane.exe --version, redirected, says veltrane $version" \
   test "$(tr -d '\r' <"$work/version.txt")" = "veltrane $version"
 
-# A later version replaces this one: one entry, the later version's.
+# A later version, for the upgrades.
 IFS=. read -r major minor patch <<<"$version"
 later=$major.$minor.$((patch + 1))
 PACKAGE_VERSION=$later OUT_DIR=$work/later BUILD_DIR=$build bash tools/windows/package.sh >/dev/null
 later_msi=$work/later/veltrane-$later-win64.msi
 later_code=$(product_code "$later_msi")
-check "msiexec /i /qn installs version $later over $version" \
-  run msiexec /i "$(windows_path "$later_msi")" /qn
-check "the uninstall entry of $version is gone" test -z "$(reg_export "$uninstall_key\\$code")"
-check "the uninstall entry of $later is there" \
-  grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
-check "veltrane.exe is still installed" test -f "$dir/veltrane.exe"
-check "version $version is refused over $later" sh -c "! timeout 300 tools/windows/wine-run.sh msiexec /i '$(windows_path "$msi")' /qn </dev/null"
-check "and $later stays" grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
 
-# Removing.
-check "msiexec /x /qn removes it" run msiexec /x "$later_code" /qn
+# upgrade_and_remove SCOPE FOLDER ALLUSERS=...: in one scope, a later
+# version replaces the installed one (one entry, the later version's), an
+# earlier one is refused, and removing the later one leaves files and
+# registry as before the first installation.
+upgrade_and_remove() {
+  local scope=$1 folder=$2 allusers=$3
+  check "$scope: msiexec /i /qn installs version $later over $version" \
+    run msiexec /i "$(windows_path "$later_msi")" "$allusers" /qn
+  check "$scope: the uninstall entry of $version is gone" test -z "$(reg_export "$uninstall_key\\$code")"
+  check "$scope: the uninstall entry of $later is there" \
+    grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
+  check "$scope: veltrane.exe is still installed" test -f "$folder/veltrane.exe"
+  check "$scope: version $version is refused over $later" \
+    sh -c "! timeout 300 tools/windows/wine-run.sh msiexec /i '$(windows_path "$msi")' $allusers /qn </dev/null"
+  check "$scope: and $later stays" \
+    grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
+  check "$scope: msiexec /x /qn removes it" run msiexec /x "$later_code" /qn
+  snapshot >"$work/after.txt"
+  check "$scope: nothing is left behind: files and registry are as before" \
+    diff "$work/before.txt" "$work/after.txt"
+}
+upgrade_and_remove "per machine" "$dir" ALLUSERS=1
+
+# For the user alone: ALLUSERS empty, as Windows sets it for this package
+# unless asked otherwise (Wine takes ALLUSERS=2 as per machine). Wine writes
+# the rest of the uninstall entry in the machine's registry all the same.
+check "msiexec /i ALLUSERS= /qn installs $(basename "$msi") for the user" \
+  run msiexec /i "$(windows_path "$msi")" ALLUSERS= /qn
+user_dir=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Programs/Veltrane' -type d | head -1)
+check "the files are in the user's programs folder" \
+  test -f "$user_dir/veltrane.exe" -a -f "$user_dir/LICENSE.txt" -a -f "$user_dir/使用说明.txt"
+check "nothing is in Program Files" test ! -e "$dir"
+# The user's veltrane.exe as regedit writes it, every backslash doubled.
+user_exe='AppData\\Local\\Programs\\Veltrane\\veltrane.exe'
+verb_runs_user_exe() {
+  reg_export 'HKEY_CURRENT_USER\Software\Classes\*\shell\Veltrane\command' |
+    grep -F "$user_exe" | grep -qF '\"%1\"'
+}
+check "the verb is in the user's registry, running the user's veltrane.exe" verb_runs_user_exe
+check "and not in the machine's" test -z "$(reg_export 'HKEY_LOCAL_MACHINE\Software\Classes\*\shell\Veltrane')"
+check "the uninstall entry's icon is in the user's registry" grep -qF "$user_exe,0" \
+  <(reg_export "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code")
+user_shortcut=$(find "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs \
+  -name Veltrane.lnk 2>/dev/null | head -1)
+check "the user's Start menu has Veltrane.lnk, pointing at the user's veltrane.exe" \
+  grep -aq 'AppData\\Local\\Programs\\Veltrane\\veltrane.exe' "${user_shortcut:-/nonexistent}"
+upgrade_and_remove "per user" "$user_dir" ALLUSERS=
+
+# A double-click: msiexec /i with its dialogs, each known by a text of its
+# own, answered by clicking the button a person would. Wine, always an
+# administrator here, ticks the box for every user. The pictures stay in the
+# work folder; --screenshot also puts the welcome into docs/.
+dialog() { run "$work/find-window.exe" --keep "$1" "$2" >/dev/null; }
+press() { run "$work/find-window.exe" --press "$1" "$2" "$3" >/dev/null; }
+picture() { import -window root "$work/$1"; }
+title='Veltrane 安装程序'
+(run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
+ui=$!
+check "a double-click shows the welcome, with the licence, in Chinese" dialog "$title" '欢迎安装 Veltrane'
+picture installer-welcome.png
+# answer BUTTON SEEN NEXT: on the dialog that shows SEEN, clicks BUTTON, and
+# waits for the dialog that shows NEXT.
+answer() { press "$1" "$title" "$2" && dialog "$title" "$3"; }
+check "its Next shows the destination folder" answer '下一步(&N)' '欢迎安装 Veltrane' '安装位置'
+picture installer-folder.png
+check "Install ends on the last page, which offers to start Veltrane" \
+  answer '安装(&I)' '安装位置' '现在启动 Veltrane'
+picture installer-end.png
+finish() { press '完成(&F)' "$title" '现在启动 Veltrane' && run "$work/find-window.exe" 'Veltrane(2014'; }
+check "its Finish starts the installed Veltrane" finish
+wait "$ui" || true
+check "and msiexec ends with status 0" test "$(cat "$work/ui.status")" = 0
+check "veltrane.exe is installed" test -f "$dir/veltrane.exe"
+if [ "${1:-}" = --screenshot ]; then convert "$work/installer-welcome.png" -trim +repage "$root/docs/installer-windows.png"; fi
+
+# The later version over it, then the earlier one with a double-click: a
+# message box says why it is refused, and the last page that the
+# installation did not finish.
+check "msiexec /i /qn installs version $later over it" run msiexec /i "$(windows_path "$later_msi")" /qn
+(run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
+ui=$!
+check "version $version, double-clicked, says that a later one is installed" \
+  dialog '' '已安装更新版本的 Veltrane'
+picture installer-downgrade.png
+refused() { press '确定' '' '已安装更新版本的 Veltrane' && dialog "$title" '安装未能完成'; }
+check "its OK ends on the page of an installation that did not finish" refused
+picture installer-failed.png
+press '完成(&F)' "$title" '安装未能完成'
+wait "$ui" || true
+check "and $later stays" grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
+check "msiexec /x /qn removes version $later" run msiexec /x "$later_code" /qn
 snapshot >"$work/after.txt"
 check "nothing is left behind: files and registry are as before" \
   diff "$work/before.txt" "$work/after.txt"

@@ -3,7 +3,8 @@
 # self-signed one made with openssl: tools/windows/package.sh, given
 # VELTRANE_SIGN_PFX and VELTRANE_SIGN_PASSWORD, signs veltrane.exe, enn.exe,
 # the DLL and the installer, and `osslsigncode verify` finds each signature
-# and checks it against the certificate; the unsigned deliveries of
+# and checks it against the certificate, and so does the command of IT's
+# guide beside the installer; the unsigned deliveries of
 # tools/windows/build.sh carry none, and a wrong password fails the build.
 # Needs tools/windows/build.sh's build (BUILD_DIR). Ends on "N passed,
 # N failed".
@@ -49,6 +50,12 @@ check "the installer is signed" verified "$signed_msi"
 check "the veltrane.exe it installs is signed" verified "$(find "$work/msi" -name veltrane.exe)"
 check "the kit's enn.exe is signed" verified "$kit/bin/enn.exe"
 check "the kit's enn-1.dll is signed" verified "$kit/bin/enn-1.dll"
+# The check IT's guide gives, run as it stands beside the signed installer.
+guide_check=$(awk '/^```sh/ { inside = 1; next } /^```/ { inside = 0 } inside && /^osslsigncode verify/' \
+  "$work/signed/veltrane-$version-win64-deployment.txt" | tr -d '\r')
+check "IT's guide says how to check the installer's signature" test -n "$guide_check"
+check "and its command finds the signer" \
+  sh -c "cd '$work/signed' && $guide_check 2>&1 | grep -q 'Veltrane test signing'"
 check "the unsigned build's installer carries no signature" unsigned "$root/$build/veltrane-$version-win64.msi"
 unzip -q "$root/$build/enn-$version-win64.zip" -d "$work/unsigned"
 check "nor does the unsigned kit's enn.exe" unsigned "$work/unsigned/enn-$version-win64/bin/enn.exe"

@@ -3,8 +3,9 @@
 # with Wine's prefix inside the build folder: the interop check of enn.exe
 # against the Linux enn (tools/windows/interop.sh), the Windows test suites,
 # the bank's kit (tools/windows/test-kit.sh), signing with a throwaway
-# certificate (tools/windows/test-signing.sh) and the customer's installer in
-# a fresh prefix on Xvfb (tools/windows/test-msi.sh).
+# certificate (tools/windows/test-signing.sh), the customer's installer in
+# a fresh prefix on Xvfb (tools/windows/test-msi.sh) and every command of
+# IT's guide (tools/windows/test-deployment.sh).
 # Installs what is missing (wine64, a zh_CN.UTF-8 locale for Chinese file
 # names); run as root. Fails when any of them fails.
 set -euo pipefail
@@ -34,3 +35,4 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 bash tools/windows/test-kit.sh
 bash tools/windows/test-signing.sh
 bash tools/windows/test-msi.sh
+bash tools/windows/test-deployment.sh
