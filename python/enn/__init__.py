@@ -9,7 +9,7 @@
 Every function works under the key built into the tool. A container is
 given either as a file name (str or os.PathLike, a PathLike's bytes too) or
 as its bytes in memory (bytes, bytearray or memoryview); a file name held in
-bytes goes in as os.fsdecode(name) or a pathlib.Path. Nothing is printed.
+bytes goes in as os.fsdecode(name). Nothing is printed.
 
 Every failure raises enn.Error (or one of its subclasses ContainerError and
 OutputError) carrying the library's fault: .fault (an int, one of the
@@ -80,7 +80,8 @@ def _load() -> ctypes.CDLL:
         "EnnDecoderFeed": (c_int, [c_void_p, c_char_p, c_size_t]),
         "EnnDecoderFinish": (
             c_int,
-            [c_void_p, c_char_p, ctypes.POINTER(ctypes.POINTER(ctypes.c_char)), ctypes.POINTER(c_size_t), fault_p],
+            [c_void_p, c_char_p, ctypes.POINTER(ctypes.POINTER(ctypes.c_char)),
+             ctypes.POINTER(c_size_t), fault_p],
         ),
         "EnnDecoderFree": (None, [c_void_p]),
     }
@@ -113,7 +114,13 @@ del _value, _name
 
 # The faults of an input that is no container as the encoder writes them.
 _DAMAGED = frozenset(
-    ("ENN_FAULT_DIGEST", "ENN_FAULT_FOREIGN_KEY", "ENN_FAULT_LAYOUT", "ENN_FAULT_NOT_CONTAINER", "ENN_FAULT_TOO_SHORT")
+    (
+        "ENN_FAULT_DIGEST",
+        "ENN_FAULT_FOREIGN_KEY",
+        "ENN_FAULT_LAYOUT",
+        "ENN_FAULT_NOT_CONTAINER",
+        "ENN_FAULT_TOO_SHORT",
+    )
 )
 
 
@@ -161,8 +168,8 @@ def _shown(path: PathName) -> str:
     return os.fsdecode(os.fspath(path))
 
 
-def _reader(data: Data) -> Tuple[Callable[..., int], List[int]]:
-    """A read function for the library over data, and its position."""
+def _reader(data: Data) -> Callable[..., int]:
+    """A read function for the library over data."""
     view = memoryview(data).cast("B")
     done = [0]
 
@@ -172,7 +179,7 @@ def _reader(data: Data) -> Tuple[Callable[..., int], List[int]]:
         done[0] += len(piece)
         return len(piece)
 
-    return _READ(read), done
+    return _READ(read)
 
 
 def version() -> str:
@@ -182,11 +189,12 @@ def version() -> str:
 
 def verify(source: Source) -> None:
     """Checks a container through and through; raises Error unless it holds."""
-    fault = ctypes.c_int()
     if _is_data(source):
         _decode(source)  # type: ignore[arg-type]
         return
-    result = _lib.EnnDecryptFileEx(_KEY, _name(source), None, _NO_DIAGNOSTIC, ctypes.byref(fault))  # type: ignore[arg-type]
+    fault = ctypes.c_int()
+    name = _name(source)  # type: ignore[arg-type]
+    result = _lib.EnnDecryptFileEx(_KEY, name, None, _NO_DIAGNOSTIC, ctypes.byref(fault))
     if result != 0:
         _raise(fault.value, result, _shown(source))  # type: ignore[arg-type]
 
@@ -196,11 +204,12 @@ def read_password(source: Source) -> str:
     fault = ctypes.c_int()
     password = ctypes.create_string_buffer(_PASSWORD_SIZE)
     if _is_data(source):
-        read, _ = _reader(source)  # type: ignore[arg-type]
+        read = _reader(source)  # type: ignore[arg-type]
         result = _lib.EnnReadPasswordStream(_KEY, None, read, None, password, ctypes.byref(fault))
         shown = None
     else:
-        result = _lib.EnnReadPasswordEx(_KEY, _name(source), password, ctypes.byref(fault))  # type: ignore[arg-type]
+        name = _name(source)  # type: ignore[arg-type]
+        result = _lib.EnnReadPasswordEx(_KEY, name, password, ctypes.byref(fault))
         shown = _shown(source)  # type: ignore[arg-type]
     if result != 0:
         _raise(fault.value, result, shown)
@@ -258,7 +267,7 @@ def decrypt(
     in_name: Optional[bytes] = None
     read = _READ()  # null: the file in_name
     if _is_data(source):
-        read, _ = _reader(source)  # type: ignore[arg-type]
+        read = _reader(source)  # type: ignore[arg-type]
         shown = None
     else:
         in_name = _name(source)  # type: ignore[arg-type]
