@@ -183,7 +183,7 @@ def _reader(data: Data) -> Callable[..., int]:
 
 
 def version() -> str:
-    """The version of the libenn loaded, as it was built ("1.2.0")."""
+    """The version of the libenn loaded, as it was built: "MAJOR.MINOR.PATCH"."""
     return str(_lib.EnnVersion().decode("ascii"))
 
 
