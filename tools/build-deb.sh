@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # tools/build-deb.sh [--twice]: builds the Debian packages (veltrane, enn,
-# libenn1, libenn-dev) with `dpkg-buildpackage -us -uc -b` from a copy of the
-# tree in build-deb/one/ and checks them with lintian, failing on any error or
-# warning. The packages and their .changes end up in build-deb/.
+# libenn1, libenn-dev, python3-enn) with `dpkg-buildpackage -us -uc -b` from
+# a copy of the tree in build-deb/one/ and checks them with lintian, failing
+# on any error or warning. The packages and their .changes end up in build-deb/.
 # With --twice it builds them again in build-deb/two/ and fails unless both
 # builds give byte-identical packages.
 # Installs what is missing; run as root.

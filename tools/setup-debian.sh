@@ -16,6 +16,8 @@ packages=(
   # and manual pages, and the packages' test in a bare Debian system
   # (tools/test-deb.sh)
   dpkg-dev debhelper fakeroot lintian desktop-file-utils appstream man-db debootstrap
+  # The Python module and its package, and the Java intake example over JNA
+  python3-pytest dh-python libjna-java default-jdk-headless
 )
 
 bash "$(dirname "$0")/install-missing.sh" "${packages[@]}"

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# tools/test-deb.sh [FOLDER]: installs the four packages that
-# tools/build-deb.sh left in build-deb/ (veltrane, enn, libenn1, libenn-dev)
-# with apt into a bare Debian 12 (debootstrap --variant=minbase bookworm, in
+# tools/test-deb.sh [FOLDER]: installs the five packages that
+# tools/build-deb.sh left in build-deb/ (veltrane, enn, libenn1, libenn-dev,
+# python3-enn) with apt into a bare Debian 12 (debootstrap --variant=minbase bookworm, in
 # FOLDER, by default build-debroot/) and checks there that the programs run,
 # that a C program built with pkg-config and a CMake project built with
-# find_package(Enn) decrypt a container of the packaged enn, that the window
-# is no text file's default opener (xdg-mime), and that
-# removing the four takes away everything they put there. Run as root; needs
+# find_package(Enn) decrypt a container of the packaged enn, that the
+# Python module's tests pass against the system's libenn, that the window is
+# no text file's default opener (xdg-mime), and that removing the five takes
+# away everything they put there. Run as root; needs
 # the network to reach Debian's mirror. The chroot is unmounted and deleted
 # on every way out.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-packages=(veltrane enn libenn1 libenn-dev)
+packages=(veltrane enn libenn1 libenn-dev python3-enn)
 debs=()
 for p in "${packages[@]}"; do
   found=("$repo"/build-deb/"${p}"_*.deb)
@@ -82,11 +83,11 @@ deb $security bookworm-security main
 EOF
 in_root apt-get update -qq
 
-# What the receiver's programs are built with, and what a bare desktop
-# chooses a file's opener with; not ours, so installed before the snapshot
-# of the bare system.
-step "apt-get install the C compiler, make, cmake, pkg-config, xdg-utils and shared-mime-info"
-in_root apt-get install -y -qq --no-install-recommends gcc libc6-dev make cmake pkg-config \
+# What the receiver's programs are built with, pytest for the Python
+# module's tests, and what a bare desktop chooses a file's opener with; not
+# ours, so installed before the snapshot of the bare system.
+step "apt-get install the C compiler, make, cmake, pkg-config, pytest, xdg-utils and shared-mime-info"
+in_root apt-get install -y -qq --no-install-recommends gcc libc6-dev make cmake pkg-config python3-pytest \
   xdg-utils shared-mime-info >"$work/tools.log" 2>&1 || { tail -20 "$work/tools.log"; fail "installing the tools"; }
 
 snapshot "$work/bare.txt"
@@ -131,9 +132,19 @@ done
 echo "test-deb: the window opens neither text/plain nor text/csv by default"
 
 step "a C program with pkg-config and a CMake project with find_package(Enn)"
-mkdir -p "$root/tmp/library"
-cp -r "$repo/tests/library/consumers.sh" "$repo/tests/library/consumer" "$root/tmp/library/"
-in_root sh /tmp/library/consumers.sh "" /usr enn /tmp/library/work
+# As in the sources: consumers.sh builds docs/examples/intake.c too.
+mkdir -p "$root/tmp/src/tests/library" "$root/tmp/src/docs"
+cp -r "$repo/tests/library/consumers.sh" "$repo/tests/library/consumer" "$root/tmp/src/tests/library/"
+cp -r "$repo/docs/examples" "$root/tmp/src/docs/"
+in_root sh /tmp/src/tests/library/consumers.sh "" /usr enn /tmp/src/work
+
+step "the Python module's tests against the installed enn module and libenn"
+# The tests alone: "import enn" must find python3-enn's module.
+cp -r "$repo/python/tests" "$root/tmp/python-tests"
+in_root sh -c "cd /tmp/python-tests && ENN_HEADER=/usr/include/enn.h python3 -m pytest -q -p no:cacheprovider" ||
+  fail "the Python module's tests"
+in_root python3 -c 'import enn; print(enn.__file__)' | grep -qx /usr/lib/python3/dist-packages/enn/__init__.py ||
+  fail "python3 does not import enn from python3-enn"
 
 step "dpkg -r ${packages[*]}"
 in_root dpkg -r "${packages[@]}" >/dev/null
@@ -156,9 +167,11 @@ cmp -s "$work/removed.txt" "$work/removed-again.txt" ||
   fail "a second install and dpkg -r changed the system: $(diff "$work/removed.txt" "$work/removed-again.txt")"
 paths() { sed 's/^. \.//' "$@" | LC_ALL=C sort; }
 # hicolor's icon cache is no package's: gtk-update-icon-cache's trigger
-# makes it while the theme holds icons and deletes it with the last one.
+# makes it while the theme holds icons and deletes it with the last one;
+# nor is the bytecode that python3-enn's py3compile makes, and py3clean
+# deletes.
 added=$(LC_ALL=C comm -13 <(paths "$work/removed.txt") <(paths "$work/reinstalled.txt") |
-  grep -vx /usr/share/icons/hicolor/icon-theme.cache || true)
+  grep -vx -e /usr/share/icons/hicolor/icon-theme.cache -e '/usr/lib/python3/dist-packages/enn/__pycache__.*' || true)
 expected=$(LC_ALL=C comm -23 "$work/package-files.txt" <(paths "$work/removed.txt"))
 [ "$added" = "$expected" ] || fail "the files the packages added are not their lists:
 $added

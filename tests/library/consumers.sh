@@ -1,16 +1,21 @@
 #!/bin/sh
-# consumers.sh ROOT PREFIX ENN WORK: builds the receiver's program of
+# consumers.sh ROOT PREFIX ENN WORK [java]: builds the receiver's program of
 # consumer/ twice against libenn-dev installed under ROOT (empty for the
 # running system) with PREFIX: with `pkg-config --cflags --libs enn`, and as
 # a CMake project with find_package(Enn). ENN, the enn under test, encrypts a
 # file of several chunks; both builds must read its password and decrypt it
-# to the same bytes. Works in WORK, which it empties first.
+# to the same bytes. The intake examples of docs/examples/ then take in that
+# container and refuse a damaged one: intake.c, built with pkg-config, and
+# with "java" Intake.java too, over JNA (/usr/share/java/jna.jar). Works in
+# WORK, which it empties first.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+examples=$here/../../docs/examples
 root=$1
 prefix=$2
 enn=$3
 work=$4
+java=${5:-}
 fail() {
   echo "FAIL: $*" >&2
   exit 1
@@ -31,6 +36,9 @@ echo "pkg-config: $(pkg-config --cflags --libs enn)"
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$work/enn_read_pc" "$here/consumer/enn_read.c" \
   $(pkg-config --cflags --libs enn) || fail "the C program does not build with pkg-config"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$work/intake" "$examples/intake.c" \
+  $(pkg-config --cflags --libs enn) || fail "intake.c does not build with pkg-config"
 cmake -S "$here/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$root$prefix" >"$work/cmake.log" 2>&1 &&
   cmake --build "$work/cmake" >>"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; fail "the CMake project does not build with find_package(Enn)"; }
@@ -51,3 +59,37 @@ for program in enn_read_pc cmake/enn_read; do
   cmp -s "$work/batch.txt" "$out" || fail "$program decrypted other bytes"
   echo "$program read the password and decrypted the container of $enn"
 done
+
+# The intake examples: the container taken in, from its file and from
+# memory; a damaged one and an output already there refused, nothing written.
+cp "$work/batch.txt.enn" "$work/damaged.enn"
+printf 'x' | dd of="$work/damaged.enn" bs=1 seek=5000 conv=notrunc 2>/dev/null
+(cd "$work" && ./intake batch.txt.enn intake.txt) >"$work/intake.log" || fail "intake failed"
+grep -qx 'password 246810, decrypted into intake.txt' "$work/intake.log" && cmp -s "$work/batch.txt" "$work/intake.txt" ||
+  fail "intake did not take in the container"
+"$work/intake" - "$work/memory.txt" <"$work/batch.txt.enn" >/dev/null && cmp -s "$work/batch.txt" "$work/memory.txt" ||
+  fail "intake did not take in the container from memory"
+for input in damaged.enn -; do
+  status=0
+  (cd "$work" && ./intake "$input" refused.txt <damaged.enn 2>intake.err) || status=$?
+  [ $status -eq 1 ] && [ ! -e "$work/refused.txt" ] && grep -q '(ENN_FAULT_DIGEST)$' "$work/intake.err" ||
+    fail "intake $input took in a damaged container (status $status)"
+done
+status=0
+"$work/intake" "$work/batch.txt.enn" "$work/intake.txt" 2>"$work/intake.err" || status=$?
+[ $status -eq 1 ] && grep -q '(ENN_FAULT_EXISTS)$' "$work/intake.err" || fail "intake replaced a file"
+echo "intake took in the container and refused a damaged one"
+
+if [ "$java" = java ]; then
+  jna=/usr/share/java/jna.jar
+  mkdir -p "$work/java" "$work/taken"
+  javac -Werror -d "$work/java" -cp "$jna" "$examples/Intake.java" || fail "Intake.java does not build"
+  status=0
+  java -Djna.library.path="${LD_LIBRARY_PATH:-}" -cp "$jna:$work/java" Intake "$work/taken" "$work/batch.txt.enn" "$work/damaged.enn" \
+    >"$work/java.log" || status=$?
+  [ $status -eq 1 ] && grep -qx "$work/batch.txt.enn: password 246810, decrypted into $work/taken/batch.txt" "$work/java.log" &&
+    grep -q "^$work/damaged.enn: .*(ENN_FAULT_DIGEST)$" "$work/java.log" &&
+    cmp -s "$work/batch.txt" "$work/taken/batch.txt" && [ ! -e "$work/taken/damaged" ] ||
+    { cat "$work/java.log"; fail "Intake.java did not take in the container and refuse the damaged one"; }
+  echo "Intake.java took in the container and refused a damaged one"
+fi

@@ -80,6 +80,14 @@ for program in read.exe read-def.exe; do
     sh -c "tr -d '\r' <'$work/$program.log' | grep -qx 'password 135790, decrypted into out.txt' &&
       cmp '$work/batch.txt' '$work/out.txt'"
 done
+# The same container on standard input, decoded in memory: the bytes as
+# they come, no text mode.
+rm -f "$work/out.txt"
+(cd "$work" && timeout 300 "$root/tools/windows/wine-run.sh" "$work/read.exe" - out.txt \
+  <"$work/batch.txt.enn" >"$work/memory.log" 2>&1) || true
+check "read.exe takes the container in from standard input, in memory" \
+  sh -c "tr -d '\r' <'$work/memory.log' | grep -qx 'password 135790, decrypted into out.txt' &&
+    cmp '$work/batch.txt' '$work/out.txt'"
 # A damaged container: refused, and nothing written.
 cp "$work/batch.txt.enn" "$work/damaged.enn"
 printf 'x' | dd of="$work/damaged.enn" bs=1 seek=5000 conv=notrunc 2>/dev/null

@@ -1,0 +1,62 @@
+// java -cp /usr/share/java/jna.jar:. Intake FOLDER CONTAINER...: takes in
+// containers over JNA. Each one is checked through and through under the
+// built-in key in a single pass that also gives its password; its plain file
+// appears in FOLDER, named as the container less ".enn", only once all of it
+// has checked out, and never over a file already there. Prints one line a
+// container; exits with 1 when any was refused.
+import com.sun.jna.Library;
+import com.sun.jna.Native;
+import com.sun.jna.Pointer;
+import com.sun.jna.ptr.IntByReference;
+import java.io.File;
+import java.util.Map;
+
+public final class Intake {
+    /** The functions of enn.h that intake needs, from libenn.so.1. */
+    public interface Enn extends Library {
+        Enn LIB = Native.load("libenn.so.1", Enn.class,
+                              Map.of(Library.OPTION_STRING_ENCODING, "UTF-8"));
+
+        int ENN_OK = 0;
+        int ENN_KEEP_EXISTING = 1;
+        int ENN_PASSWORD_LENGTH = 6;
+
+        String EnnVersion();
+        Pointer EnnBuiltIn();
+        String EnnFaultName(int fault);
+        String EnnFaultText(int fault);
+        int EnnFaultIsOutput(int fault);
+        int EnnDecryptStreamEx(Pointer key, String inPath, String outPath, int placing,
+                               Pointer read, Pointer write, Pointer progress, Pointer context,
+                               byte[] password, IntByReference fault);
+    }
+
+    public static void main(String[] args) {
+        if (args.length < 2) {
+            System.err.println("usage: Intake FOLDER CONTAINER...");
+            System.exit(2);
+        }
+        System.out.println("libenn " + Enn.LIB.EnnVersion());
+        int refused = 0;
+        for (int i = 1; i < args.length; i++) {
+            String container = args[i];
+            String name = new File(container).getName().replaceFirst("\\.enn$", "");
+            String out = new File(args[0], name).getPath();
+            byte[] password = new byte[Enn.ENN_PASSWORD_LENGTH + 1];
+            IntByReference fault = new IntByReference();
+            int result = Enn.LIB.EnnDecryptStreamEx(Enn.LIB.EnnBuiltIn(), container, out,
+                                                    Enn.ENN_KEEP_EXISTING, null, null, null, null,
+                                                    password, fault);
+            if (result == Enn.ENN_OK) {
+                System.out.println(container + ": password " + Native.toString(password)
+                                   + ", decrypted into " + out);
+            } else {
+                int f = fault.getValue();
+                System.out.println((Enn.LIB.EnnFaultIsOutput(f) != 0 ? out : container) + ": "
+                                   + Enn.LIB.EnnFaultText(f) + " (" + Enn.LIB.EnnFaultName(f) + ")");
+                refused++;
+            }
+        }
+        System.exit(refused == 0 ? 0 : 1);
+    }
+}
