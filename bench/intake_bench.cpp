@@ -68,8 +68,8 @@ Bytes Container(const std::string& folder, size_t size, unsigned seed) {
 size_t DecodeInMemory(const Bytes& container, Bytes* plain) {
     char password[7];
     size_t len = 0;
-    Check(EnnDecodeBuffer(EnnBuiltIn(), container.data(), container.size(), password,
-                          plain->data(), plain->size(), &len, nullptr) == ENN_OK,
+    Check(EnnDecodeBuffer(EnnBuiltIn(), container.data(), container.size(), password, plain->data(),
+                          plain->size(), &len, nullptr) == ENN_OK,
           "decoding in memory");
     return len;
 }

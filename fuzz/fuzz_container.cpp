@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "codec/enn.h"
-#include "codec/enn_fault.h"
 #include "codec/enn_core.h"
+#include "codec/enn_fault.h"
 #include "fuzz_keys.h"
 
 namespace {

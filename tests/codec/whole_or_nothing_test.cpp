@@ -19,8 +19,8 @@
 #include <string>
 
 #include "codec/enn.h"
-#include "codec/enn_file.h"
 #include "codec/enn_core.h"
+#include "codec/enn_file.h"
 #include "codec/enn_syscalls.h"
 #include "reference_container.h"
 #include "test_data.h"
