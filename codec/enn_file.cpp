@@ -62,10 +62,10 @@ int CopyInPlace(EnnWriter* writer, const char* path) {
 
 }  // namespace
 
-EnnSystemCalls g_ennSys = kEnnRealCalls;
+EnnSystemCalls g_ennSys = EnnRealSystemCalls();
 
 void EnnRestoreSystemCalls() {
-    g_ennSys = kEnnRealCalls;
+    g_ennSys = EnnRealSystemCalls();
 }
 
 int EnnReadLoop(intptr_t handle, unsigned char* buf, int size, long long offset) {

@@ -36,11 +36,11 @@ int RealFstat(int fd, struct stat* st) {
 
 }  // namespace
 
-extern const EnnSystemCalls kEnnRealCalls = {
-    RealOpen,  close,    read,      pread,     write,     pwrite,    fsync, ftruncate,
-    RealFstat, RealStat, RealLstat, faccessat, fchmod,    fchown,    link,  linkat,
-    rename,    unlink,   listxattr, getxattr,  fgetxattr, fsetxattr,
-};
+EnnSystemCalls EnnRealSystemCalls() {
+    return {RealOpen,  close,    read,      pread,     write,     pwrite,   fsync, ftruncate,
+            RealFstat, RealStat, RealLstat, faccessat, fchmod,    fchown,   link,  linkat,
+            rename,    unlink,   listxattr, getxattr,  fgetxattr, fsetxattr};
+}
 
 namespace {
 

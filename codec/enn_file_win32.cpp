@@ -17,10 +17,10 @@
 #include "codec/enn_syscalls.h"
 #include "text/utf16.h"
 
-extern const EnnSystemCalls kEnnRealCalls = {
-    CreateFileW, ReadFile,           WriteFile,    FlushFileBuffers,
-    MoveFileExW, GetFileAttributesW, GetTempPathW,
-};
+EnnSystemCalls EnnRealSystemCalls() {
+    return {CreateFileW, ReadFile,           WriteFile,   FlushFileBuffers,
+            MoveFileExW, GetFileAttributesW, GetTempPathW};
+}
 
 namespace {
 

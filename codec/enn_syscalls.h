@@ -55,8 +55,9 @@ struct EnnSystemCalls {
 };
 #endif
 
-// The real calls, each system's own.
-extern const EnnSystemCalls kEnnRealCalls;
+// The real calls, each system's own: a function, so that the table is made
+// from them whatever order the files' statics start in.
+EnnSystemCalls EnnRealSystemCalls();
 
 // The calls the layer makes now; the real ones unless a test replaced some.
 extern EnnSystemCalls g_ennSys;
