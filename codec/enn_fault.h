@@ -22,4 +22,16 @@ inline int EnnFail(int* where, int fault) {
     return EnnResultOf(fault);
 }
 
+// Runs body(), which returns a fault, so that no exception leaves the
+// library: the only ones its code can meet are for memory or threads that
+// cannot be had, ENN_FAULT_NO_MEMORY.
+template <typename Body>
+int EnnCaught(Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return ENN_FAULT_NO_MEMORY;
+    }
+}
+
 #endif

@@ -117,11 +117,8 @@ int EnnDecoderFeed(EnnDecoder* decoder, const void* data, size_t size) {
         decoder->fault = ENN_FAULT_ARGUMENT;  // fed after its end
     }
     if (decoder->fault == ENN_FAULT_NONE) {
-        try {
-            decoder->fault = Feed(decoder, static_cast<const unsigned char*>(data), size);
-        } catch (...) {
-            decoder->fault = ENN_FAULT_NO_MEMORY;
-        }
+        decoder->fault =
+            EnnCaught([&] { return Feed(decoder, static_cast<const unsigned char*>(data), size); });
         if (decoder->fault != ENN_FAULT_NONE) {
             decoder->Wipe();
         }
@@ -139,11 +136,7 @@ int EnnDecoderFinish(EnnDecoder* decoder, char* password, const unsigned char** 
     }
     char found[ENN_PASSWORD_LENGTH + 1] = {};
     if (decoder->fault == ENN_FAULT_NONE) {
-        try {
-            decoder->fault = Finish(decoder, found);
-        } catch (...) {
-            decoder->fault = ENN_FAULT_NO_MEMORY;
-        }
+        decoder->fault = EnnCaught([&] { return Finish(decoder, found); });
     }
     decoder->finished = true;
     if (decoder->fault != ENN_FAULT_NONE) {

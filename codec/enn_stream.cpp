@@ -372,17 +372,13 @@ int ReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, v
 
 }  // namespace
 
-// No exception leaves the library: the only ones its code can meet are for
-// memory or threads that cannot be had.
 int EnnDecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
                      EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
                      int* fault) {
-    try {
-        return EnnFail(fault, DecryptStream(key, in_path, out_path, placing, read, write, progress,
-                                            context, nullptr));
-    } catch (...) {
-        return EnnFail(fault, ENN_FAULT_NO_MEMORY);
-    }
+    return EnnFail(fault, EnnCaught([&] {
+                       return DecryptStream(key, in_path, out_path, placing, read, write, progress,
+                                            context, nullptr);
+                   }));
 }
 
 int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_path, int placing,
@@ -391,33 +387,26 @@ int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_pat
     if (password == nullptr) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT);
     }
-    try {
-        return EnnFail(fault, DecryptStream(key, in_path, out_path, placing, read, write, progress,
-                                            context, password));
-    } catch (...) {
-        return EnnFail(fault, ENN_FAULT_NO_MEMORY);
-    }
+    return EnnFail(fault, EnnCaught([&] {
+                       return DecryptStream(key, in_path, out_path, placing, read, write, progress,
+                                            context, password);
+                   }));
 }
 
 int EnnEncryptStream(const char* password, const char* key, const char* in_path,
                      const char* out_path, EnnReadFunc read, EnnWriteFunc write,
                      EnnProgressFunc progress, void* context, int* fault) {
-    try {
-        return EnnFail(
-            fault, EncryptStream(password, key, in_path, out_path, read, write, progress, context));
-    } catch (...) {
-        return EnnFail(fault, ENN_FAULT_NO_MEMORY);
-    }
+    return EnnFail(fault, EnnCaught([&] {
+                       return EncryptStream(password, key, in_path, out_path, read, write, progress,
+                                            context);
+                   }));
 }
 
 int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
                           char* password, int* fault) {
-    int result = ENN_ERR_GENERIC;
-    try {
-        result = EnnFail(fault, ReadPasswordStream(key, in_path, read, context, password));
-    } catch (...) {
-        result = EnnFail(fault, ENN_FAULT_NO_MEMORY);
-    }
+    const int result = EnnFail(fault, EnnCaught([&] {
+                                   return ReadPasswordStream(key, in_path, read, context, password);
+                               }));
     // Reading the password never consults the digest: input that is no
     // container fails here as any other that has no password to give.
     return result == ENN_ERR_DIGEST ? ENN_ERR_GENERIC : result;

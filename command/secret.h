@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "codec/enn.h"
+
 // Sets size bytes at p to zero, even when p is never read again.
 void WipeSecret(void* p, std::size_t size);
 
@@ -25,7 +27,7 @@ class HeldKey {
     const char* get() const { return key_; }
 
   private:
-    char key_[57] = {};
+    char key_[ENN_KEY_SIZE] = {};
 };
 
 #endif
