@@ -117,9 +117,14 @@ ENN_API int EnnThreadLimit(void);
 
 // Why an operation failed, more finely than its result: for callers that
 // explain a failure to a person (see the Ex operations below). Values are
-// only ever added, at the end. Each fault gives one result, wherever it
-// strikes: a full disk, say, is ENN_ERR_GENERIC, whether the output could
-// not be made or a write failed part-way.
+// only ever added, at the end. Each fault gives one result wherever it
+// strikes, but in two places: while the output (or the file that holds it
+// until it is whole) is being made, every fault gives ENN_ERR_CREATE_OUTPUT,
+// so that a full disk or a folder with no free inode is ENN_ERR_CREATE_OUTPUT
+// there and ENN_ERR_GENERIC for a write that fails part-way; and the password
+// readers, which never consult the digest, give ENN_ERR_GENERIC for input
+// that is no container (ENN_FAULT_NOT_CONTAINER), where the decoder gives
+// ENN_ERR_DIGEST.
 enum EnnFault {
     ENN_FAULT_NONE = 0,
     ENN_FAULT_ARGUMENT,      // a bad argument: null, empty, out of range, a password or key refused
@@ -194,8 +199,9 @@ ENN_API int EnnEncryptChunk(const char* key, const unsigned char* data, int n, u
 //                          may not write, or one carrying an ACL or
 //                          attributes a new file there cannot keep, all
 //                          refused before anything is read; or its folder
-//                          takes no file the caller may make, or it is a
-//                          mount point
+//                          takes no file the caller may make (for any cause:
+//                          permission, a full disk, no free inode), or it is
+//                          a mount point
 //   ENN_OK                 the whole container is in place
 ENN_API int EnnEncryptFile(const char* password, const char* key, const char* in_path,
                            const char* out_path);
@@ -222,8 +228,10 @@ ENN_API int EnnDecryptChunk(const char* key, const unsigned char* data, int data
 ENN_API int EnnReadPassword(const char* key, const char* path, char* password);
 
 // EnnReadPassword, also storing in *fault (when not null) why it failed: a
-// read error (ENN_FAULT_READ), a file too short for the password chunk
-// (ENN_FAULT_LAYOUT) and one that does not decode (ENN_FAULT_FOREIGN_KEY) apart.
+// read error (ENN_FAULT_READ); input that does not begin with a digest header,
+// an empty file among it (ENN_FAULT_NOT_CONTAINER, ENN_ERR_GENERIC here); a
+// header but too few bytes for the password chunk (ENN_FAULT_TOO_SHORT); and
+// a password chunk that does not decode (ENN_FAULT_FOREIGN_KEY) apart.
 ENN_API int EnnReadPasswordEx(const char* key, const char* path, char* password, int* fault);
 
 // Checks the container at in_path through and through under key, and when
@@ -242,11 +250,11 @@ ENN_API int EnnReadPasswordEx(const char* key, const char* path, char* password,
 //                          other than 4000 bytes, a last chunk that does not
 //                          end the file exactly, or non-zero fill
 //   ENN_ERR_OPEN_INPUT     in_path is not a readable regular file
-//   ENN_ERR_CREATE_OUTPUT  out_path is a folder, fifo, device (or a link to
-//                          one), the container itself or a file the caller
-//                          may not write, or its folder takes no file the
-//                          caller may make (reported only when the digest
-//                          matched)
+//   ENN_ERR_CREATE_OUTPUT  out_path is empty, a folder, fifo, device (or a
+//                          link to one), the container itself or a file the
+//                          caller may not write, or its folder takes no file
+//                          the caller may make, for any cause (reported only
+//                          when the digest matched)
 //   ENN_OK                 the whole plain file is in place, replacing a
 //                          regular file (or link to one) that stood at
 //                          out_path as EnnEncryptFile replaces one
@@ -317,9 +325,7 @@ ENN_API int EnnEncryptStream(const char* password, const char* key, const char* 
                              EnnProgressFunc progress, void* context, int* fault);
 
 /* EnnReadPassword over a stream, reading no more than the header and the
-   password chunk. *fault tells ENN_FAULT_LAYOUT for an input too short to
-   hold them, ENN_FAULT_FOREIGN_KEY for a password chunk that does not read as
-   the encoder writes it, ENN_FAULT_READ for a read error. */
+   password chunk, with the faults of EnnReadPasswordEx. */
 ENN_API int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read,
                                   void* context, char* password, int* fault);
 

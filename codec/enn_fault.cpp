@@ -12,6 +12,9 @@ namespace {
 // container's own content.
 enum Owner { kInput, kOutput, kContent };
 
+// Each fault's result holds wherever it strikes, but for the two stages of
+// EnnResultOf: while the output is being made every fault is
+// ENN_ERR_CREATE_OUTPUT, and reading the password never gives ENN_ERR_DIGEST.
 struct Fault {
     int fault;
     const char* name;
@@ -107,9 +110,22 @@ int EnnFaultCount() {
     return kCount;
 }
 
-int EnnResultOf(int fault) {
+int EnnResultOf(int fault, EnnStage stage) {
     const Fault* row = Find(fault);
-    return row != nullptr ? row->result : ENN_ERR_GENERIC;
+    const int result = row != nullptr ? row->result : ENN_ERR_GENERIC;
+    if (result == ENN_OK) {
+        return result;
+    }
+    // An output that cannot be made is one result, whatever the cause: a full
+    // disk there is not the full disk of a write that failed part-way.
+    if (stage == EnnStage::kMakingOutput) {
+        return ENN_ERR_CREATE_OUTPUT;
+    }
+    // Input that is no container has no password to give, as any other.
+    if (stage == EnnStage::kReadingPassword && result == ENN_ERR_DIGEST) {
+        return ENN_ERR_GENERIC;
+    }
+    return result;
 }
 
 const char* EnnFaultText(int fault) {

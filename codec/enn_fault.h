@@ -10,23 +10,40 @@
 // last. A test holds it to the enum in codec/enn.h.
 int EnnFaultCount();
 
-// The result a public function returns for fault: ENN_OK for
-// ENN_FAULT_NONE; ENN_ERR_GENERIC for a value it does not know.
-int EnnResultOf(int fault);
+// Where a fault struck, for the two places where that, not the fault alone,
+// gives the result.
+enum class EnnStage {
+    kAny,
+    kMakingOutput,     // the output, or the file that holds it until it is whole, was being made
+    kReadingPassword,  // reading the password, which never consults the digest
+};
 
-// Stores fault where the caller asked for it, and returns its result.
-inline int EnnFail(int* where, int fault) {
+// The result a public function returns for fault struck at stage: the
+// fault's own (ENN_OK for ENN_FAULT_NONE; ENN_ERR_GENERIC for a value it does
+// not know), but ENN_ERR_CREATE_OUTPUT for any fault while the output was
+// being made, and never ENN_ERR_DIGEST while reading the password.
+int EnnResultOf(int fault, EnnStage stage = EnnStage::kAny);
+
+// How an operation ended: its fault, and where it struck.
+struct EnnEnd {
+    EnnEnd(int fault_, EnnStage stage_ = EnnStage::kAny) : fault(fault_), stage(stage_) {}
+    int fault;
+    EnnStage stage;
+};
+
+// Stores the fault where the caller asked for it, and returns its result.
+inline int EnnFail(int* where, EnnEnd end) {
     if (where != nullptr) {
-        *where = fault;
+        *where = end.fault;
     }
-    return EnnResultOf(fault);
+    return EnnResultOf(end.fault, end.stage);
 }
 
-// Runs body(), which returns a fault, so that no exception leaves the
-// library: the only ones its code can meet are for memory or threads that
-// cannot be had, ENN_FAULT_NO_MEMORY.
+// Runs body(), which returns a fault or an EnnEnd, so that no exception
+// leaves the library: the only ones its code can meet are for memory or
+// threads that cannot be had, ENN_FAULT_NO_MEMORY.
 template <typename Body>
-int EnnCaught(Body body) noexcept {
+auto EnnCaught(Body body) noexcept -> decltype(body()) {
     try {
         return body();
     } catch (...) {

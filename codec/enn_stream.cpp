@@ -181,8 +181,8 @@ int Pump(Input* in, int want, unsigned char* const src[2], unsigned char* const 
     return writeFault;
 }
 
-// An output must have a name: an empty one is refused before anything is
-// read. (An empty input name is a file that does not exist.)
+// An empty output name is an output that cannot be made. (An empty input
+// name is a file that does not exist.)
 bool Unnamed(const char* path) {
     return path != nullptr && path[0] == '\0';
 }
@@ -200,17 +200,14 @@ struct Password {
 
 // The operations below return the fault that ended them; the public
 // functions turn it into their result.
-int DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
-                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
-                  char* password) {
+EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
+                     EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
+                     char* password) {
     const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
     EnnCipher cipher;
     Input in;
     if (const int why = OpenInput(key, in_path, read, context, &cipher, &in)) {
         return why;
-    }
-    if (write == nullptr && Unnamed(out_path)) {
-        return ENN_FAULT_ARGUMENT;
     }
     // An output that cannot be had is told only once the digest has matched,
     // so that damage is told first; a chunk that will not decode comes after
@@ -218,7 +215,9 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
     const bool producing = write != nullptr || out_path != nullptr;
     int outFault = ENN_FAULT_NONE;
     EnnWriterGuard out;
-    if (producing) {
+    if (producing && write == nullptr && Unnamed(out_path)) {
+        outFault = ENN_FAULT_ARGUMENT;
+    } else if (producing) {
         outFault = OpenOutput(out_path, write != nullptr, in.id, keepExisting, &out.writer);
     }
     const bool writing = producing && outFault == ENN_FAULT_NONE;
@@ -257,7 +256,7 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
         return decoded;
     }
     if (producing && outFault != ENN_FAULT_NONE) {
-        return outFault;
+        return EnnEnd(outFault, EnnStage::kMakingOutput);
     }
     if (decoded != ENN_FAULT_NONE) {
         return decoded;
@@ -286,8 +285,9 @@ int DecryptStream(const char* key, const char* in_path, const char* out_path, in
     return delivered;
 }
 
-int EncryptStream(const char* password, const char* key, const char* in_path, const char* out_path,
-                  EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context) {
+EnnEnd EncryptStream(const char* password, const char* key, const char* in_path,
+                     const char* out_path, EnnReadFunc read, EnnWriteFunc write,
+                     EnnProgressFunc progress, void* context) {
     if (!EnnIsPassword(password)) {
         return ENN_FAULT_ARGUMENT;
     }
@@ -296,12 +296,15 @@ int EncryptStream(const char* password, const char* key, const char* in_path, co
     if (const int why = OpenInput(key, in_path, read, context, &cipher, &in)) {
         return why;
     }
-    if (write == nullptr && (out_path == nullptr || Unnamed(out_path))) {
+    if (write == nullptr && out_path == nullptr) {
         return ENN_FAULT_ARGUMENT;
+    }
+    if (write == nullptr && Unnamed(out_path)) {
+        return EnnEnd(ENN_FAULT_ARGUMENT, EnnStage::kMakingOutput);
     }
     EnnWriterGuard out;
     if (const int why = OpenOutput(out_path, write != nullptr, in.id, false, &out.writer)) {
-        return why;
+        return EnnEnd(why, EnnStage::kMakingOutput);
     }
 
     // The header is a placeholder until the digest of everything after it is known.
@@ -404,10 +407,8 @@ int EnnEncryptStream(const char* password, const char* key, const char* in_path,
 
 int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
                           char* password, int* fault) {
-    const int result = EnnFail(fault, EnnCaught([&] {
-                                   return ReadPasswordStream(key, in_path, read, context, password);
-                               }));
-    // Reading the password never consults the digest: input that is no
-    // container fails here as any other that has no password to give.
-    return result == ENN_ERR_DIGEST ? ENN_ERR_GENERIC : result;
+    return EnnFail(
+        fault,
+        EnnEnd(EnnCaught([&] { return ReadPasswordStream(key, in_path, read, context, password); }),
+               EnnStage::kReadingPassword));
 }

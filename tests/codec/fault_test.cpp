@@ -55,11 +55,25 @@ TEST(Faults, EveryDeclaredFaultHasItsRowInOrder) {
     EXPECT_EQ(static_cast<int>(texts.size()), EnnFaultCount());  // no two faults say the same
 }
 
-TEST(Faults, AFullDiskIsOneResultAndBelongsToTheOutput) {
+TEST(Faults, AFullDiskBelongsToTheOutputAndItsResultToWhereItStruck) {
     EXPECT_EQ(EnnResultOf(ENN_FAULT_DISK_FULL), ENN_ERR_GENERIC);
     EXPECT_EQ(EnnFaultIsOutput(ENN_FAULT_DISK_FULL), 1);
     EXPECT_EQ(EnnFaultIsOutput(ENN_FAULT_DIGEST), 0);
     EXPECT_EQ(EnnResultOf(ENN_FAULT_NOT_CONTAINER), ENN_ERR_DIGEST);
+}
+
+TEST(Faults, TheTwoStagesThatGiveTheirOwnResult) {
+    for (int fault = 0; fault <= EnnFaultCount(); ++fault) {
+        const int own = EnnResultOf(fault);
+        // Whatever keeps the output from being made, it cannot be created.
+        EXPECT_EQ(EnnResultOf(fault, EnnStage::kMakingOutput),
+                  fault == ENN_FAULT_NONE ? ENN_OK : ENN_ERR_CREATE_OUTPUT)
+            << EnnFaultName(fault);
+        // The password is read without the digest.
+        EXPECT_EQ(EnnResultOf(fault, EnnStage::kReadingPassword),
+                  own == ENN_ERR_DIGEST ? ENN_ERR_GENERIC : own)
+            << EnnFaultName(fault);
+    }
 }
 
 TEST(Faults, AnUnknownValueStillHasWords) {

@@ -1,6 +1,7 @@
 // One outcome wherever it strikes: the order in which the decoder tells what
-// is wrong, one result for a full disk at every place it can strike, and the
-// one rule for a full table of aside files.
+// is wrong, a full disk told by where it strikes (the output cannot be made,
+// or a write failed part-way), and the one rule for a full table of aside
+// files.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -12,6 +13,8 @@
 #include "codec/enn_syscalls.h"
 #include "test_util.h"
 #ifndef _WIN32
+#include <sys/mount.h>
+
 #include "as_user.h"
 #endif
 
@@ -134,7 +137,7 @@ int FullRename(const char* from, const char* to) {
     return rename(from, to);
 }
 
-TEST_F(Outcome, AFullDiskIsOneResultWhereverItStrikes) {
+TEST_F(Outcome, AFullDiskCannotCreateTheOutputOrFailsAWritePartWay) {
     const Bytes container = ReadFile(good);
     const std::string plain = dir.File("batch.out");
     WriteFile(plain, {'o', 'l', 'd'});
@@ -144,13 +147,12 @@ TEST_F(Outcome, AFullDiskIsOneResultWhereverItStrikes) {
     g_ennSys.rename = FullRename;
     for (int where : {kOnCreate, kOnWrite, kOnFlush, kOnPlace}) {
         g_failOn = where;
+        const int result = where == kOnCreate ? ENN_ERR_CREATE_OUTPUT : ENN_ERR_GENERIC;
         int fault = 0;
-        EXPECT_EQ(EnnEncryptFileEx("654321", kKey, in.c_str(), good.c_str(), &fault),
-                  ENN_ERR_GENERIC)
+        EXPECT_EQ(EnnEncryptFileEx("654321", kKey, in.c_str(), good.c_str(), &fault), result)
             << where;
         EXPECT_EQ(fault, ENN_FAULT_DISK_FULL) << where;
-        EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), plain.c_str(), 0, &fault), ENN_ERR_GENERIC)
-            << where;
+        EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), plain.c_str(), 0, &fault), result) << where;
         EXPECT_EQ(fault, ENN_FAULT_DISK_FULL) << where;
         EXPECT_EQ(ReadFile(good), container);
         EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
@@ -168,7 +170,7 @@ TEST_F(Outcome, AFullTableOfAsideFilesRefusesTheNextWriter) {
     EXPECT_EQ(EnnCreateAside(dir.File("x").c_str(), &one_more), ENN_FAULT_NO_MEMORY);
     int fault = 0;
     EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), dir.File("y").c_str(), 0, &fault),
-              ENN_ERR_GENERIC);
+              ENN_ERR_CREATE_OUTPUT);
     EXPECT_EQ(fault, ENN_FAULT_NO_MEMORY);
     for (EnnWriter& w : writers) {
         EnnDiscard(&w);
@@ -176,6 +178,95 @@ TEST_F(Outcome, AFullTableOfAsideFilesRefusesTheNextWriter) {
     EXPECT_EQ(EnnDecryptFile(kKey, good.c_str(), dir.File("y").c_str()), ENN_OK);
     EXPECT_EQ(Listing(dir.path()).size(), 3u);
 }
+
+// A file system with no inode left, for real: no file can be made there,
+// while a file already there may still grow.
+TEST_F(Outcome, NoInodeLeftIsAnOutputThatCannotBeCreated) {
+    const std::string full = dir.File("full");
+    ASSERT_EQ(mkdir(full.c_str(), 0755), 0);
+    if (geteuid() != 0 ||
+        mount("veltrane-test", full.c_str(), "tmpfs", 0, "size=1m,nr_inodes=16,mode=0755") != 0) {
+        GTEST_SKIP() << "needs root, to mount a small tmpfs";
+    }
+    std::vector<std::string> fillers;
+    for (int i = 0;; ++i) {
+        const std::string name = full + "/filler" + std::to_string(i);
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) {
+            ASSERT_EQ(errno, ENOSPC);
+            break;
+        }
+        close(fd);
+        fillers.push_back(name);
+    }
+    Bytes damaged = ReadFile(good);
+    damaged[100] ^= 1;
+    const std::string bad = dir.File("damaged.enn");
+    WriteFile(bad, damaged);
+    const std::string out = full + "/batch.out";
+    int fault = 0;
+    EXPECT_EQ(EnnEncryptFileEx("654321", kKey, in.c_str(), (full + "/x.enn").c_str(), &fault),
+              ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_DISK_FULL);
+    EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), out.c_str(), 0, &fault), ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_DISK_FULL);
+    // Damage is told first, with its one message.
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(EnnDecryptFileEx(kKey, bad.c_str(), out.c_str(), 0, &fault), ENN_ERR_DIGEST);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\n md5 error !");
+    EXPECT_EQ(fault, ENN_FAULT_DIGEST);
+    // A write that fails part-way is a failed write, not an output refused.
+    ASSERT_EQ(unlink(fillers.back().c_str()), 0);
+    WriteFile(in, PseudoRandomBytes(3 << 20, 12));
+    EXPECT_EQ(EnnEncryptFileEx("654321", kKey, in.c_str(), (full + "/x.enn").c_str(), &fault),
+              ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_DISK_FULL);
+    EXPECT_EQ(Listing(full).size(), fillers.size() - 1);
+    EXPECT_EQ(umount(full.c_str()), 0);
+}
 #endif
+
+// Input that is no container, an empty file among it, is one fault for both
+// readers, and two results: the password reader never consults the digest.
+TEST_F(Outcome, NoContainerIsTheDigestsFailureButNotThePasswordReaders) {
+    const std::string empty = dir.File("empty.enn");
+    WriteFile(empty, {});
+    int fault = 0;
+    char password[7] = "xxxxxx";
+    EXPECT_EQ(EnnReadPasswordEx(kKey, empty.c_str(), password, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_NOT_CONTAINER);
+    EXPECT_EQ(EnnDecryptFileEx(kKey, empty.c_str(), nullptr, 0, &fault), ENN_ERR_DIGEST);
+    EXPECT_EQ(fault, ENN_FAULT_NOT_CONTAINER);
+    // A header and too little after it is too short, for the password reader.
+    const Bytes whole = ReadFile(good);
+    WriteFile(empty, Bytes(whole.begin(), whole.begin() + 40));
+    EXPECT_EQ(EnnReadPasswordEx(kKey, empty.c_str(), password, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_TOO_SHORT);
+    EXPECT_EQ(std::string(password), "xxxxxx");
+}
+
+// An empty output name is an output that cannot be opened: told only once
+// the digest has matched, so that damage keeps its result and its message.
+TEST_F(Outcome, AnEmptyOutputNameCannotBeCreated) {
+    int fault = 0;
+    EXPECT_EQ(EnnEncryptFileEx("654321", kKey, in.c_str(), "", &fault), ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
+    EXPECT_EQ(EnnEncryptFileEx("654321", kKey, dir.File("missing").c_str(), "", &fault),
+              ENN_ERR_OPEN_INPUT);
+    EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), "", 0, &fault), ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
+    Bytes damaged = ReadFile(good);
+    damaged[100] ^= 1;
+    const std::string bad = dir.File("damaged.enn");
+    WriteFile(bad, damaged);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(EnnDecryptFileEx(kKey, bad.c_str(), "", 0, &fault), ENN_ERR_DIGEST);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\n md5 error !");
+    EXPECT_EQ(fault, ENN_FAULT_DIGEST);
+    // A null name stays a refused argument, and reads nothing.
+    EXPECT_EQ(EnnEncryptFileEx("654321", kKey, in.c_str(), nullptr, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
+    EXPECT_EQ(Listing(dir.path()).size(), 3u);
+}
 
 }  // namespace

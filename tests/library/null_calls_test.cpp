@@ -128,7 +128,8 @@ TEST_F(NullCalls, EveryExportedFunctionRefusesEveryNullItCanTake) {
         {"EnnDecryptFile in", [&] { return EnnDecryptFile(kKey, nullptr, to); }, ENN_ERR_GENERIC},
         {"EnnDecryptFile empty in", [&] { return EnnDecryptFile(kKey, "", to); },
          ENN_ERR_OPEN_INPUT},
-        {"EnnDecryptFile empty out", [&] { return EnnDecryptFile(kKey, in, ""); }, ENN_ERR_GENERIC},
+        {"EnnDecryptFile empty out", [&] { return EnnDecryptFile(kKey, in, ""); },
+         ENN_ERR_CREATE_OUTPUT},
         {"EnnDecryptFileEx null out checks only",
          [&] { return EnnDecryptFileEx(kKey, in, nullptr, 0, nullptr); }, ENN_OK},
         {"EnnDecryptStream all null",
@@ -152,7 +153,7 @@ TEST_F(NullCalls, EveryExportedFunctionRefusesEveryNullItCanTake) {
         {"EnnEncryptFile out", [&] { return EnnEncryptFile("123456", kKey, file, nullptr); },
          ENN_ERR_GENERIC},
         {"EnnEncryptFile empty out", [&] { return EnnEncryptFile("123456", kKey, file, ""); },
-         ENN_ERR_GENERIC},
+         ENN_ERR_CREATE_OUTPUT},
         {"EnnEncryptFileEx unterminated key",
          [&] { return EnnEncryptFileEx("123456", unterminated, file, to, &fault); },
          ENN_ERR_GENERIC},
@@ -254,11 +255,12 @@ TEST_F(NullCalls, EveryExportedFunctionRefusesEveryNullItCanTake) {
     EXPECT_FALSE(FileExists(out));
 }
 
-TEST_F(NullCalls, AnArgumentRefusedSaysSoAndNothingIsRead) {
+TEST_F(NullCalls, AnArgumentRefusedSaysSo) {
     int fault = 0;
-    EXPECT_EQ(EnnEncryptFileEx("123456", kKey, plain.c_str(), "", &fault), ENN_ERR_GENERIC);
+    // An empty output name is an output that cannot be made.
+    EXPECT_EQ(EnnEncryptFileEx("123456", kKey, plain.c_str(), "", &fault), ENN_ERR_CREATE_OUTPUT);
     EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
-    EXPECT_EQ(EnnDecryptFileEx(kKey, container.c_str(), "", 0, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(EnnDecryptFileEx(kKey, container.c_str(), "", 0, &fault), ENN_ERR_CREATE_OUTPUT);
     EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
     EXPECT_EQ(EnnDecryptFileEx(kKey, nullptr, out.c_str(), 0, &fault), ENN_ERR_GENERIC);
     EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
