@@ -332,5 +332,25 @@ TEST_F(FileRights, AMountPointIsToldAsSuch) {
     EXPECT_EQ(ReadFile(out), earlier);
 }
 
+// An unprivileged caller cannot so much as list the trusted.* attributes
+// that root set on their file: a replacement keeps what its caller can see,
+// and only that. Root's own replacement keeps them too.
+TEST_F(FileRights, AReplacementKeepsOnlyTheAttributesItsCallerCanSee) {
+    ASSERT_EQ(chown(plain.c_str(), kUser, kUser), 0);
+    ASSERT_EQ(setxattr(plain.c_str(), "user.intake", "checked", 7, 0), 0);
+    if (setxattr(plain.c_str(), "trusted.intake", "root's", 6, 0) != 0) {
+        GTEST_SKIP() << "no trusted attributes here";
+    }
+    EXPECT_EQ(EnnDecryptFile(kKey, out.c_str(), plain.c_str()), ENN_OK);
+    EXPECT_EQ(Attribute(plain, "trusted.intake"), "root's");
+    EXPECT_EQ(Attribute(plain, "user.intake"), "checked");
+    EXPECT_EQ(0, AsUser(kUser, [&] {
+                  return EnnDecryptFile(kKey, out.c_str(), plain.c_str()) == ENN_OK ? 0 : 1;
+              }));
+    EXPECT_EQ(ReadFile(plain), ReadFile(in));
+    EXPECT_EQ(Attribute(plain, "user.intake"), "checked");
+    EXPECT_EQ(Attribute(plain, "trusted.intake"), "");
+}
+
 }  // namespace
 #endif
