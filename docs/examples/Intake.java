@@ -3,7 +3,9 @@
 // built-in key in a single pass that also gives its password; its plain file
 // appears in FOLDER, named as the container less ".enn", only once all of it
 // has checked out, and never over a file already there. Prints one line a
-// container; exits with 1 when any was refused.
+// container: refused ones are to go back to their senders, failed ones are
+// to be taken in again once what failed is mended. Exits with 3 when any
+// failed, else 1 when any was refused.
 import com.sun.jna.Library;
 import com.sun.jna.Native;
 import com.sun.jna.Pointer;
@@ -26,6 +28,7 @@ public final class Intake {
         String EnnFaultName(int fault);
         String EnnFaultText(int fault);
         int EnnFaultIsOutput(int fault);
+        int EnnFaultIsRefusal(int fault);
         int EnnDecryptStreamEx(Pointer key, String inPath, String outPath, int placing,
                                Pointer read, Pointer write, Pointer progress, Pointer context,
                                byte[] password, IntByReference fault);
@@ -38,6 +41,7 @@ public final class Intake {
         }
         System.out.println("libenn " + Enn.LIB.EnnVersion());
         int refused = 0;
+        int failed = 0;
         for (int i = 1; i < args.length; i++) {
             String container = args[i];
             String name = new File(container).getName().replaceFirst("\\.enn$", "");
@@ -52,11 +56,17 @@ public final class Intake {
                                    + ", decrypted into " + out);
             } else {
                 int f = fault.getValue();
-                System.out.println((Enn.LIB.EnnFaultIsOutput(f) != 0 ? out : container) + ": "
+                boolean refusal = Enn.LIB.EnnFaultIsRefusal(f) != 0;
+                System.out.println((refusal ? "refused: " : "failed: ")
+                                   + (Enn.LIB.EnnFaultIsOutput(f) != 0 ? out : container) + ": "
                                    + Enn.LIB.EnnFaultText(f) + " (" + Enn.LIB.EnnFaultName(f) + ")");
-                refused++;
+                if (refusal) {
+                    refused++;
+                } else {
+                    failed++;
+                }
             }
         }
-        System.exit(refused == 0 ? 0 : 1);
+        System.exit(failed > 0 ? 3 : refused > 0 ? 1 : 0);
     }
 }

@@ -2,9 +2,12 @@
  * through and through under the built-in key and gives the password it
  * carries; OUT appears only once all of it has checked out, and the library
  * prints nothing. CONTAINER "-" reads the container from standard input
- * into memory, as from a socket, and writes nothing but OUT. On Windows
- * the names are UTF-8 for libenn, while main's arguments come in the ANSI
- * code page: keep them ASCII here. */
+ * into memory, as from a socket, and writes nothing but OUT. Exits with 1
+ * when the container is refused for what it is (send it back), with 3 when
+ * it was not taken in for another cause (a full disk, a file in the way:
+ * mend that, then take it in again). On Windows the names are UTF-8 for
+ * libenn, while main's arguments come in the ANSI code page: keep them
+ * ASCII here. */
 #include <enn.h>
 #include <stdio.h>
 #ifdef _WIN32
@@ -63,7 +66,7 @@ int main(int argc, char** argv) {
     if (result != ENN_OK) {
         fprintf(stderr, "%s: %s (%s)\n", EnnFaultIsOutput(fault) ? argv[2] : argv[1],
                 EnnFaultText(fault), EnnFaultName(fault));
-        return 1;
+        return EnnFaultIsRefusal(fault) ? 1 : 3;
     }
     printf("password %s, decrypted into %s\n", password[0] ? password : "(none)", argv[2]);
     return 0;

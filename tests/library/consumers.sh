@@ -82,7 +82,7 @@ for input in damaged.enn -; do
 done
 status=0
 "$work/intake" "$work/batch.txt.enn" "$work/intake.txt" 2>"$work/intake.err" || status=$?
-[ $status -eq 1 ] && grep -q '(ENN_FAULT_EXISTS)$' "$work/intake.err" || fail "intake replaced a file"
+[ $status -eq 3 ] && grep -q '(ENN_FAULT_EXISTS)$' "$work/intake.err" || fail "intake replaced a file"
 echo "intake took in the container and refused a damaged one"
 
 if [ "$java" = java ]; then
@@ -93,8 +93,14 @@ if [ "$java" = java ]; then
   java -Djna.library.path="${LD_LIBRARY_PATH:-}" -cp "$jna:$work/java" Intake "$work/taken" "$work/batch.txt.enn" "$work/damaged.enn" \
     >"$work/java.log" || status=$?
   [ $status -eq 1 ] && grep -qx "$work/batch.txt.enn: password 246810, decrypted into $work/taken/batch.txt" "$work/java.log" &&
-    grep -q "^$work/damaged.enn: .*(ENN_FAULT_DIGEST)$" "$work/java.log" &&
+    grep -q "^refused: $work/damaged.enn: .*(ENN_FAULT_DIGEST)$" "$work/java.log" &&
     cmp -s "$work/batch.txt" "$work/taken/batch.txt" && [ ! -e "$work/taken/damaged" ] ||
     { cat "$work/java.log"; fail "Intake.java did not take in the container and refuse the damaged one"; }
-  echo "Intake.java took in the container and refused a damaged one"
+  # Taken in again: the file is there and is kept, which no sender can mend.
+  status=0
+  java -Djna.library.path="${LD_LIBRARY_PATH:-}" -cp "$jna:$work/java" Intake "$work/taken" "$work/batch.txt.enn" \
+    >"$work/java.log" || status=$?
+  [ $status -eq 3 ] && grep -q "^failed: $work/taken/batch.txt: .*(ENN_FAULT_EXISTS)$" "$work/java.log" ||
+    { cat "$work/java.log"; fail "Intake.java did not tell a failure from a refusal"; }
+  echo "Intake.java took in the container, refused a damaged one and told a failure apart"
 fi
