@@ -679,7 +679,10 @@ int EncryptOne(const EncryptFields& given, const std::string& path, const std::s
         report.file = path;
         report.fault = outcome.StoppedByCheck() ? ENN_FAULT_ARGUMENT : outcome.fault;
         if (outcome.StoppedByCheck()) {
-            report.outcome = "refused";
+            report.outcome = OutcomeOf(kExitRefused);
+            report.message = english;
+        } else if (outcome.end != EncryptEnd::kWritten && outcome.fault == ENN_FAULT_NONE) {
+            report.outcome = OutcomeOf(kExitFailed);  // never "ok" for a container not written
             report.message = english;
         }
         if (outcome.end == EncryptEnd::kWritten) {
