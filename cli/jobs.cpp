@@ -4,12 +4,22 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "cli/console.h"
 #include "cli/nls.h"
@@ -34,10 +44,32 @@ void Fail(const std::string& name, const std::string& what) {
     PrintErr("enn: " + name + ": " + what + "\n");
 }
 
-// What is wrong with a file that was to be read, by the codec's fault: the
-// library's words, in enn's language.
+// What enn adds to the library's words for a fault, where enn's own options
+// are the way past it: %s is the library's words.
+struct Hint {
+    int fault;
+    const char* text;
+};
+constexpr Hint kHints[] = {
+    {ENN_FAULT_EXISTS, N_("%s; use --force to replace it")},
+    {ENN_FAULT_NOT_REGULAR, N_("%s (-o - writes to standard output)")},
+    {ENN_FAULT_INPUT_NOT_REGULAR, N_("%s; to read a pipe or a device, give - and redirect it")},
+};
+
+// The fault's words, in enn's language, with enn's hint.
+std::string FaultWords(int fault) {
+    const std::string words = _(EnnFaultText(fault));
+    for (const Hint& h : kHints) {
+        if (h.fault == fault) {
+            return Fill(_(h.text), {words});
+        }
+    }
+    return words;
+}
+
+// What is wrong with a file that was to be read, by the codec's fault.
 std::string InputProblem(int fault) {
-    return _(EnnFaultText(fault));
+    return FaultWords(fault);
 }
 
 // What keeps output from receiving its file, by the codec's fault.
@@ -69,7 +101,7 @@ std::string OutputProblem(const std::string& output, int fault, const JobOptions
     if (fault == ENN_FAULT_OUTPUT_FOLDER && !options.outputGiven) {
         return _("is a folder; name the output file with -o");
     }
-    return _(EnnFaultText(fault));
+    return FaultWords(fault);
 }
 
 // Tells of a failed job: the output's problem under the output's name, any
@@ -146,57 +178,105 @@ std::string Told(EncryptEnd end) {
 }
 
 // Refuses standard input at once where it cannot carry a container: the
-// exit status to end with, or kExitOk when it can.
+// exit status to end with, or kExitOk when it can. A closed one is read as
+// one whose reading fails, a folder as a folder named as the input.
 int ContainerOnStandardInput() {
     switch (StandardInputKind()) {
         case InputKind::kClosed:
             Fail(_("standard input"), _("is closed; there is nothing to read"));
-            return kExitFailed;
+            return FaultStatus(ENN_FAULT_READ);
         case InputKind::kFolder:
             Fail(_("standard input"), _("is a folder, not a container"));
-            return kExitFailed;
+            return FaultStatus(ENN_FAULT_INPUT_FOLDER);
         case InputKind::kTerminal:
             Fail(_("standard input"),
                  _("is a terminal, at which no container can be typed; redirect a file or a "
                    "pipe to it"));
-            return kExitUsage;
+            return kExitBlocked;
         case InputKind::kData:
             break;
     }
     return kExitOk;
 }
 
-// The exit status one file's fault gives.
-int StatusOf(int fault) {
-    if (fault == ENN_FAULT_NONE) {
-        return kExitOk;
-    }
-    return EnnFaultIsRefusal(fault) ? kExitRefused : kExitFailed;
-}
-
 // How one file ended, for its line of JSON.
 struct FileReport {
     std::string file;
     int fault = ENN_FAULT_NONE;
-    std::string outcome;  // "ok", "refused" or "failed"; from the fault when empty
+    std::string outcome;  // from the fault's status when empty
     std::string message;  // English; the fault's words when empty
     std::string password;
     std::string output;
     long long size = -1;
 };
 
-// text as a JSON string: quotes, backslashes and control characters escaped,
-// bytes that are not UTF-8 (a file name can hold any) as U+FFFD.
+// The length of the well-formed UTF-8 sequence that starts at text[i], or 0
+// when none does: a byte that cannot lead one (80-C1, F5-FF), a sequence cut
+// short, an overlong form, a surrogate (D800-DFFF) or a code point above
+// U+10FFFF.
+size_t Utf8Sequence(const std::string& text, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        return 1;
+    }
+    size_t len = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        low = c == 0xE0 ? 0xA0 : low;    // overlong below
+        high = c == 0xED ? 0x9F : high;  // surrogates above
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        low = c == 0xF0 ? 0x90 : low;    // overlong below
+        high = c == 0xF4 ? 0x8F : high;  // past U+10FFFF above
+    } else {
+        return 0;
+    }
+    for (size_t k = 1; k < len; ++k) {
+        if (i + k >= text.size()) {
+            return 0;
+        }
+        const unsigned char b = static_cast<unsigned char>(text[i + k]);
+        if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) {
+            return 0;
+        }
+    }
+    return len;
+}
+
+bool IsUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = Utf8Sequence(text, i);
+        if (len == 0) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+// The bytes of text in lowercase hexadecimal, two digits a byte.
+std::string Hex(const std::string& text) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        out += kDigits[c >> 4];
+        out += kDigits[c & 0xF];
+    }
+    return out;
+}
+
+// text as a JSON string: quotes, backslashes, control characters and DEL
+// escaped, and each byte that is not part of well-formed UTF-8 (a file name
+// can hold any) as U+FFFD.
 std::string Json(const std::string& text) {
     std::string out = "\"";
     for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t len = c < 0x80 ? 1 : c >> 5 == 6 ? 2 : c >> 4 == 14 ? 3 : c >> 3 == 30 ? 4 : 0;
-        for (size_t k = 1; len != 0 && k < len; ++k) {
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) >> 6) != 2) {
-                len = 0;
-            }
-        }
+        const size_t len = Utf8Sequence(text, i);
         if (len == 0) {
             out += "\\ufffd";
             ++i;
@@ -205,7 +285,7 @@ std::string Json(const std::string& text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
             out += escaped;
@@ -217,21 +297,27 @@ std::string Json(const std::string& text) {
     return out + "\"";
 }
 
+// A name as fields of a JSON line: "key":name, and where the name is not
+// well-formed UTF-8, "key_hex" with its bytes, from which it can be had back.
+std::string NameFields(const char* key, const std::string& name) {
+    std::string fields = std::string("\"") + key + "\":" + Json(name);
+    if (!IsUtf8(name)) {
+        fields += std::string(",\"") + key + "_hex\":\"" + Hex(name) + "\"";
+    }
+    return fields;
+}
+
 // One line of JSON for a file, the same whatever the locale.
 void PrintJson(const FileReport& r) {
-    const int status = StatusOf(r.fault);
-    std::string outcome = r.outcome;
-    if (outcome.empty()) {
-        outcome = status == kExitOk ? "ok" : status == kExitRefused ? "refused" : "failed";
-    }
-    std::string line = "{\"file\":" + Json(r.file) + ",\"outcome\":" + Json(outcome) +
+    const std::string outcome = r.outcome.empty() ? OutcomeOf(FaultStatus(r.fault)) : r.outcome;
+    std::string line = "{" + NameFields("file", r.file) + ",\"outcome\":" + Json(outcome) +
                        ",\"fault\":" + Json(EnnFaultName(r.fault)) + ",\"message\":" +
                        Json(r.message.empty() ? EnnFaultText(r.fault) : r.message);
     if (!r.password.empty()) {
         line += ",\"password\":" + Json(r.password);
     }
     if (!r.output.empty()) {
-        line += ",\"output\":" + Json(r.output);
+        line += "," + NameFields("output", r.output);
     }
     if (r.size >= 0) {
         line += ",\"size\":" + std::to_string(r.size);
@@ -239,28 +325,12 @@ void PrintJson(const FileReport& r) {
     PrintOut(line + "}\n");
 }
 
-// The size of the file at path, or -1.
+// The size of the file at path (UTF-8), or -1.
 long long SizeOf(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return -1;
-    }
-    long long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        size = std::ftell(f);
-    }
-    std::fclose(f);
-    return size;
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(std::filesystem::u8path(path), error);
+    return error ? -1 : static_cast<long long>(size);
 }
-
-}  // namespace
-
-int WorseStatus(int a, int b) {
-    const auto rank = [](int s) { return s == kExitFailed ? 2 : s == kExitRefused ? 1 : 0; };
-    return rank(a) >= rank(b) ? a : b;
-}
-
-namespace {
 
 // Runs job(path) on each container, one after another, standard input first
 // checked for whether it can carry one: the run's exit status, from the
@@ -271,14 +341,11 @@ int EachContainer(const std::vector<std::string>& paths, Job job) {
     for (const std::string& path : paths) {
         if (IsStream(path)) {
             if (const int refused = ContainerOnStandardInput()) {
-                if (refused == kExitUsage) {
-                    return kExitUsage;
-                }
                 status = WorseStatus(status, refused);
                 continue;
             }
         }
-        status = WorseStatus(status, StatusOf(job(path)));
+        status = WorseStatus(status, FaultStatus(job(path)));
     }
     return status;
 }
@@ -316,6 +383,7 @@ struct Decryption {
     std::string output;
     int fault = ENN_FAULT_NONE;
     char password[ENN_PASSWORD_LENGTH + 1] = {};
+    long long size = -1;  // of the plain file this job put in place
     ~Decryption() { WipeSecret(password, sizeof password); }
 };
 
@@ -329,6 +397,12 @@ void RunDecryption(Decryption* job, const JobOptions& options, Progress* progres
                        ReaderFor(job->container), WriterFor(job->output),
                        progress != nullptr ? ShowProgress : nullptr, progress, job->password,
                        &job->fault);
+    // The size is taken the moment the plain file is in place, before any
+    // other job of the run can finish; no other job writes to this name, as
+    // DecryptContainers refused the run otherwise.
+    if (job->fault == ENN_FAULT_NONE) {
+        job->size = IsStream(job->output) ? OutputBytes() : SizeOf(job->output);
+    }
 }
 
 void TellDecryption(const Decryption& job, const JobOptions& options) {
@@ -339,7 +413,7 @@ void TellDecryption(const Decryption& job, const JobOptions& options) {
         if (job.fault == ENN_FAULT_NONE) {
             report.password = job.password;
             report.output = job.output;
-            report.size = IsStream(job.output) ? OutputBytes() : SizeOf(job.output);
+            report.size = job.size;
         }
         PrintJson(report);
     }
@@ -363,11 +437,139 @@ void TellDecryption(const Decryption& job, const JobOptions& options) {
     }
 }
 
+namespace fs = std::filesystem;
+
+// Who a file or folder is, the same whichever name leads to it ("" when it
+// cannot be looked at): its device and inode; on Windows, which has no such
+// numbers in stat, its full name with links resolved, in one case.
+std::string Identity(const fs::path& path) {
+#ifdef _WIN32
+    std::error_code error;
+    const fs::path full = fs::canonical(path, error);
+    std::string name = error ? std::string() : full.u8string();
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return name;
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return "";
+    }
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+#endif
+}
+
+// Where a name leads: its folder, by the folder's identity or, for a folder
+// that does not exist, by its full name, and the name in that folder.
+using Place = std::pair<std::string, std::string>;
+
+Place PlaceOf(const std::string& name) {
+    const fs::path path = fs::u8path(name);
+    fs::path folder = path.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    std::string where = Identity(folder);
+    if (where.empty()) {
+        std::error_code error;
+        where = "?" + fs::absolute(folder, error).lexically_normal().u8string();
+    }
+    std::string last = path.filename().u8string();
+#ifdef _WIN32
+    std::transform(last.begin(), last.end(), last.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+#endif
+    return {where, last};
+}
+
+// Refuses, before anything is read, a run in which two containers would be
+// decrypted to one file (the second would replace or be refused for the
+// first's plain file), or one onto another container of the run: one line
+// naming both. The run's status then, or kExitOk. A container decrypted onto
+// itself is left to the library, which refuses it alone.
+int OutputsApart(const std::vector<std::string>& containers,
+                 const std::vector<std::string>& outputs) {
+    if (containers.size() < 2) {
+        return kExitOk;
+    }
+    std::map<Place, size_t> inputAt;
+    std::map<std::string, size_t> inputIs;
+    for (size_t i = 0; i < containers.size(); ++i) {
+        inputAt.emplace(PlaceOf(containers[i]), i);
+        const std::string id = Identity(fs::u8path(containers[i]));
+        if (!id.empty()) {
+            inputIs.emplace(id, i);
+        }
+    }
+    std::map<Place, size_t> outputAt;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const Place place = PlaceOf(outputs[i]);
+        const auto [first, added] = outputAt.emplace(place, i);
+        if (!added) {
+            PrintErr("enn decrypt: " +
+                     Fill(_("%1$s and %2$s would both be decrypted to %3$s; nothing decrypted"),
+                          {containers[first->second], containers[i], outputs[i]}) +
+                     "\n");
+            return kExitBlocked;
+        }
+        // Another container under this name, or under another name of this file.
+        size_t other = i;
+        const auto named = inputAt.find(place);
+        if (named != inputAt.end()) {
+            other = named->second;
+        }
+        const auto same =
+            other != i ? inputIs.end() : inputIs.find(Identity(fs::u8path(outputs[i])));
+        if (same != inputIs.end()) {
+            other = same->second;
+        }
+        if (other != i) {
+            PrintErr("enn decrypt: " +
+                     Fill(_("%1$s would be decrypted onto %2$s, another container of this run; "
+                            "nothing decrypted"),
+                          {containers[i], containers[other]}) +
+                     "\n");
+            return kExitBlocked;
+        }
+    }
+    return kExitOk;
+}
+
 // Containers decrypted at once: their flushes to disk overlap, and one
 // container's flush never waits for another's decoding.
 constexpr size_t kDecryptingAtOnce = 4;
 
 }  // namespace
+
+int CheckOutputFolder(const std::string& folder) {
+    std::error_code error;
+    const fs::file_status found = fs::status(fs::u8path(folder), error);
+    if (found.type() == fs::file_type::not_found) {
+        Fail(folder, _("the folder does not exist"));
+        return FaultStatus(ENN_FAULT_NO_FOLDER);
+    }
+    if (error == std::errc::permission_denied) {
+        Fail(folder, _(EnnFaultText(ENN_FAULT_DENIED)));
+        return FaultStatus(ENN_FAULT_DENIED);
+    }
+    if (error) {
+        Fail(folder, Fill(_("cannot be looked at: %s"), {error.message()}));
+        return FaultStatus(ENN_FAULT_READ);
+    }
+    if (found.type() != fs::file_type::directory) {
+        Fail(folder, _("is not a folder"));
+        return kExitBlocked;
+    }
+#ifndef _WIN32
+    // Windows says nothing true of a folder's writability here; its outputs
+    // tell, each on its own line.
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        Fail(folder, _(EnnFaultText(ENN_FAULT_DENIED)));
+        return FaultStatus(ENN_FAULT_DENIED);
+    }
+#endif
+    return kExitOk;
+}
 
 int DecryptContainers(const std::vector<std::string>& containers,
                       const std::vector<std::string>& outputs, const JobOptions& options) {
@@ -375,6 +577,9 @@ int DecryptContainers(const std::vector<std::string>& containers,
         if (const int refused = ContainerOnStandardInput()) {
             return refused;
         }
+    }
+    if (const int refused = OutputsApart(containers, outputs)) {
+        return refused;
     }
     std::vector<Decryption> jobs(containers.size());
     for (size_t i = 0; i < jobs.size(); ++i) {
@@ -411,7 +616,7 @@ int DecryptContainers(const std::vector<std::string>& containers,
                 finished.wait(lock, [&] { return done[i]; });
             }
             TellDecryption(jobs[i], options);
-            status = WorseStatus(status, StatusOf(jobs[i].fault));
+            status = WorseStatus(status, FaultStatus(jobs[i].fault));
         }
         for (std::thread& w : workers) {
             w.join();
@@ -419,7 +624,7 @@ int DecryptContainers(const std::vector<std::string>& containers,
         return status;
     }
     TellDecryption(jobs[0], options);
-    return StatusOf(jobs[0].fault);
+    return FaultStatus(jobs[0].fault);
 }
 
 int PrintPasswords(const std::vector<std::string>& containers, const JobOptions& options) {
@@ -474,7 +679,10 @@ int EncryptOne(const EncryptFields& given, const std::string& path, const std::s
         report.file = path;
         report.fault = outcome.StoppedByCheck() ? ENN_FAULT_ARGUMENT : outcome.fault;
         if (outcome.StoppedByCheck()) {
-            report.outcome = "refused";
+            report.outcome = OutcomeOf(kExitRefused);
+            report.message = english;
+        } else if (outcome.end != EncryptEnd::kWritten && outcome.fault == ENN_FAULT_NONE) {
+            report.outcome = OutcomeOf(kExitFailed);  // never "ok" for a container not written
             report.message = english;
         }
         if (outcome.end == EncryptEnd::kWritten) {
@@ -505,7 +713,7 @@ int EncryptOne(const EncryptFields& given, const std::string& path, const std::s
     } else {
         Fail(Shown(path, false), Fill(_("%s (%s)"), {message, InputProblem(outcome.fault)}));
     }
-    return StatusOf(outcome.fault) == kExitOk ? kExitFailed : StatusOf(outcome.fault);
+    return FaultStatus(outcome.fault) == kExitOk ? kExitFailed : FaultStatus(outcome.fault);
 }
 
 }  // namespace
@@ -519,7 +727,7 @@ int EncryptWithCommand(const std::vector<std::string>& paths,
     } else if (!AskPasswordOnTerminal(&fields.password.text, &fields.confirm.text)) {
         PrintErr(std::string("enn encrypt: ") +
                  _("no terminal to ask for the password on; use --password-stdin") + "\n");
-        return kExitUsage;
+        return kExitBlocked;
     }
     int status = kExitOk;
     {

@@ -8,11 +8,7 @@
 #include <string>
 #include <vector>
 
-enum ExitStatus {
-#define ENN_EXIT_STATUS(name, code, text) name = code,
-#include "cli/exit_status.def"
-#undef ENN_EXIT_STATUS
-};
+#include "cli/status.h"
 
 // The name that stands for standard input or output.
 constexpr char kStandardStream[] = "-";
@@ -30,18 +26,21 @@ struct JobOptions {
     bool printPassword = false;  // decrypt says each container's password too
 };
 
-// The exit status of a run whose files ended with statuses a and b: a
-// failure of the surroundings wins over a refused container, which wins over
-// success.
-int WorseStatus(int a, int b);
-
 // Checks each container through and through; "FILE: intact" on standard
 // output for each good one.
 int VerifyContainers(const std::vector<std::string>& paths, const JobOptions& options);
 
+// Checks the folder of -d once, before any file is read: one line on
+// standard error when it does not exist, is not a folder or may not be
+// written in, and the run's status then; kExitOk when it can take outputs.
+int CheckOutputFolder(const std::string& folder);
+
 // Writes the plain file of each container to the output beside it, once
 // that container has been checked: outputs[i] for containers[i]. An existing
-// output is replaced only with force. Each file succeeds or fails on its own;
+// output is replaced only with force. A run in which two containers would
+// be decrypted to one file, or one onto another container of the run, is
+// refused whole before anything is read (one line, kExitBlocked). Else each
+// file succeeds or fails on its own;
 // several are decrypted at once, so that their flushes to disk overlap, and
 // each is reported, in the order given, once it is on disk. Standard output
 // (a single container) receives the plain bytes only once it checked out.

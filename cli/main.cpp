@@ -13,6 +13,7 @@
 #include "cli/console.h"
 #include "cli/jobs.h"
 #include "cli/nls.h"
+#include "cli/status.h"
 #include "cli/text.h"
 #include "codec/enn.h"
 #include "command/encrypt_command.h"
@@ -60,7 +61,10 @@ const Command kCommands[] = {
         "container from standard input; the output must then be named with -o. Several "
         "containers are decrypted at once, each on its own: NAME.enn becomes NAME beside it, or "
         "in the folder of -d; each is reported in the order given once it is on disk, and none "
-        "stops the others.")},
+        "stops the others. A run in which two containers would be decrypted to one file, or "
+        "one onto another container of the run, is refused before anything is read, as is a "
+        "folder of -d that is missing, not a folder or not writable: one line, and nothing "
+        "decrypted.")},
     {kPassword, "password", "FILE.enn...", N_("print the six-digit password inside"),
      N_("Prints the six-digit password carried inside the container, also with -q; for "
         "several containers, a line \"FILE.enn: PASSWORD\" each. The digest header is not "
@@ -122,9 +126,11 @@ const Option kOptions[] = {
      [](Arguments* a, const char*) { a->job.printPassword = true; }},
     {"json", 0, nullptr, kAll,
      N_("report each file as one line of JSON on standard output, in the order given, once its "
-        "outcome is final: file, outcome (ok, refused, failed), fault (its ENN_FAULT_ name), "
-        "message (in English), and what it yields (password, output, size); the same in "
-        "every language. Errors still go to standard error; -q silences the rest"),
+        "outcome is final: file, outcome (ok, refused, blocked, failed: as exit status 0, 1, 2, "
+        "3), fault (its ENN_FAULT_ name), message (in English), and what it yields (password, "
+        "output, size); a name that is not UTF-8 comes also as the hex of its bytes in "
+        "file_hex or output_hex. The same in every language. Errors still go to standard "
+        "error; -q silences the rest"),
      [](Arguments* a, const char*) { a->job.json = true; }},
     {"force", 'f', nullptr, 1u << kDecrypt,
      N_("replace an output if it exists (never a folder, a device or the container itself)"),
@@ -147,15 +153,26 @@ struct ExitStatusLine {
     const char* text;
 };
 const ExitStatusLine kExitStatuses[] = {
-#define ENN_EXIT_STATUS(name, code, text) {code, text},
+#define ENN_EXIT_STATUS(name, code, outcome, text) {code, text},
 #include "cli/exit_status.def"
 #undef ENN_EXIT_STATUS
 };
 
+// Each status with its words and the library's faults that give it.
 std::string ExitStatusHelp() {
     std::string help = std::string(_("Exit status:")) + "\n";
     for (const ExitStatusLine& s : kExitStatuses) {
-        help += "  " + std::to_string(s.code) + "  " + Wrap(_(s.text), kWidth, 5);
+        std::string faults;
+        for (int fault = ENN_FAULT_NONE + 1; fault < FaultRows(); ++fault) {
+            if (FaultStatus(fault) == s.code) {
+                faults += (faults.empty() ? "" : " ") + std::string(EnnFaultName(fault));
+            }
+        }
+        std::string text = _(s.text);
+        if (!faults.empty()) {
+            text += "\n" + Fill(_("Faults: %s"), {faults});
+        }
+        help += "  " + std::to_string(s.code) + "  " + Wrap(text, kWidth, 5);
     }
     return help;
 }
@@ -219,8 +236,8 @@ int PrintToolHelp() {
                  kWidth, 0) +
             "\n" + _("An intake, one run for a day's containers:") +
             "\n  enn decrypt --json -d plain intake/*.enn > report.jsonl\n  " +
-            Wrap(_("then status 0: every file done; 1: send the refused ones back; 3: try again "
-                   "later."),
+            Wrap(_("then status 0: every file done; 1: send the refused ones back; 2: change "
+                   "the command or the files in its way; 3: try again later."),
                  kWidth, 2) +
             "\n" + ExitStatusHelp();
     PrintOut(help);
@@ -229,7 +246,7 @@ int PrintToolHelp() {
 
 int UsageError(const std::string& where, const std::string& what) {
     PrintErr(Fill(_("%1$s: %2$s; see '%1$s --help'"), {where, what}) + "\n");
-    return kExitUsage;
+    return kExitBlocked;
 }
 
 // How the option that getopt could not take was written.
@@ -367,6 +384,11 @@ int RunCommand(const Command& c, int argc, char** argv) {
             outputs.push_back(inFolder(file.substr(0, file.size() - suffix.size())));
         }
     }
+    if (args.folderGiven) {
+        if (const int refused = CheckOutputFolder(args.folder)) {
+            return refused;
+        }
+    }
     if (c.id == kEncrypt) {
         return EncryptWithCommand(files, outputs, args.job);
     }
@@ -416,7 +438,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> utf8 = CommandLineArguments(&refused);
     if (refused) {
         PrintErr("enn: an argument is not valid Unicode (a lone surrogate); nothing done\n");
-        return kExitUsage;
+        return kExitBlocked;
     }
     std::vector<char*> utf8Argv;
     for (std::string& arg : utf8) {
@@ -433,7 +455,7 @@ int main(int argc, char** argv) {
     if (!lost.empty()) {
         PrintErr("enn: " + std::string(_("standard output")) + ": " +
                  Fill(_("cannot be written: %s"), {lost}) + "\n");
-        status = kExitFailed;
+        status = WorseStatus(status, kExitFailed);
     }
     return status;
 }

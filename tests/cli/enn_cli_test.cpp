@@ -16,13 +16,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/encrypt_messages.h"
 #include "app/version.h"
+#include "cli/status.h"
 #include "codec/enn.h"
 #include "crypto/key_scramble.h"
 #include "reference_container.h"
@@ -452,11 +455,12 @@ TEST_F(EnnTest, DecryptNeverOverwritesWithoutForce) {
     WriteFile(dir.File("a.txt"), Text("keep me"));
     WriteFile(dir.File("other"), Text("keep me too"));
 
+    // No retry of the same command gets past a file that is to be kept.
     Result r = Enn(dir.path(), {"decrypt", "a.txt.enn"});
-    EXPECT_EQ(3, r.status);
+    EXPECT_EQ(2, r.status);
     EXPECT_EQ("enn: a.txt: already exists; use --force to replace it\n", r.err);
     r = Enn(dir.path(), {"decrypt", "a.txt.enn", "-o", "other"});
-    EXPECT_EQ(3, r.status);
+    EXPECT_EQ(2, r.status);
     EXPECT_EQ(Text("keep me"), ReadFile(dir.File("a.txt")));
     EXPECT_EQ(Text("keep me too"), ReadFile(dir.File("other")));
 
@@ -506,15 +510,17 @@ TEST_F(EnnTest, DecryptRefusesFoldersTheContainerItselfAndMissingFiles) {
     mkdir(dir.File("sub").c_str(), 0755);
     mkdir(dir.File("box.enn").c_str(), 0755);
 
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"decrypt", "a.enn", "-o", "sub/"}, "enn: sub/: names a folder, not a file"},
-        {{"decrypt", "a.enn", "-o", "a.enn", "--force"}, "enn: a.enn: is the file being read"},
-        {{"decrypt", "missing.enn"}, "enn: missing.enn: cannot be opened: it does not exist"},
-        {{"password", "missing.enn"}, "enn: missing.enn: cannot be opened: it does not exist"},
+    // A missing file may come (3); a folder or the container itself as the
+    // output stays in the way of the same command (2).
+    const std::vector<std::tuple<std::vector<std::string>, std::string, int>> cases = {
+        {{"decrypt", "a.enn", "-o", "sub/"}, "enn: sub/: names a folder, not a file", 2},
+        {{"decrypt", "a.enn", "-o", "a.enn", "--force"}, "enn: a.enn: is the file being read", 2},
+        {{"decrypt", "missing.enn"}, "enn: missing.enn: cannot be opened: it does not exist", 3},
+        {{"password", "missing.enn"}, "enn: missing.enn: cannot be opened: it does not exist", 3},
     };
-    for (const auto& [args, message] : cases) {
+    for (const auto& [args, message, status] : cases) {
         const Result r = Enn(dir.path(), args, "123456\n123456\n");
-        EXPECT_EQ(3, r.status) << message;
+        EXPECT_EQ(status, r.status) << message;
         EXPECT_THAT(r.err, StartsWith(message)) << r.err;
         EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << r.err;
         EXPECT_EQ("", r.out);
@@ -530,28 +536,36 @@ TEST_F(EnnTest, EachFaultOfTheFilesHasItsOwnWords) {
     mkdir(dir.File("box.enn").c_str(), 0755);
     WriteFile(dir.File("b"), Text("b"));
     mkdir(dir.File("b.enn").c_str(), 0755);
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    // A folder or a device stays in the way of the same command (2); a
+    // missing folder may come (3).
+    const std::vector<std::tuple<std::vector<std::string>, std::string, int>> cases = {
         {{"decrypt", "a.enn", "-o", "sub", "--force"},
-         "enn: sub: is a folder; name a file in it\n"},
-        {{"decrypt", "box.enn"}, "enn: box.enn: is a folder, not a file\n"},
-        {{"verify", "box.enn"}, "enn: box.enn: is a folder, not a file\n"},
-        {{"password", "box.enn"}, "enn: box.enn: is a folder, not a file\n"},
+         "enn: sub: is a folder; name a file in it\n",
+         2},
+        {{"decrypt", "box.enn"}, "enn: box.enn: is a folder, not a file\n", 2},
+        {{"verify", "box.enn"}, "enn: box.enn: is a folder, not a file\n", 2},
+        {{"password", "box.enn"}, "enn: box.enn: is a folder, not a file\n", 2},
         {{"verify", "/dev/null"},
          "enn: /dev/null: is not a regular file; to read a pipe or a device, give - and redirect "
-         "it\n"},
+         "it\n",
+         2},
         {{"decrypt", "a.enn", "-o", "nowhere/out"},
-         "enn: nowhere/out: cannot be created: its folder does not exist\n"},
+         "enn: nowhere/out: cannot be created: its folder does not exist\n",
+         3},
         {{"encrypt", "--password-stdin", "sub"},
-         "enn: sub: The file cannot be found. (is a folder, not a file)\n"},
+         "enn: sub: The file cannot be found. (is a folder, not a file)\n",
+         2},
         {{"encrypt", "--password-stdin", "a", "-o", "sub"},
-         "enn: sub: The container cannot be created. (is a folder; name a file in it)\n"},
+         "enn: sub: The container cannot be created. (is a folder; name a file in it)\n",
+         2},
         {{"encrypt", "--password-stdin", "b"},
          "enn: b.enn: The container cannot be created. (is a folder; name the output file with "
-         "-o)\n"},
+         "-o)\n",
+         2},
     };
-    for (const auto& [args, message] : cases) {
+    for (const auto& [args, message, status] : cases) {
         const Result r = Enn(dir.path(), args, "123456\n123456\n");
-        EXPECT_EQ(3, r.status) << message;
+        EXPECT_EQ(status, r.status) << message;
         EXPECT_EQ(message, r.err);
     }
     EXPECT_EQ((std::set<std::string>{"a", "a.enn", "b", "b.enn", "box.enn", "sub"}),
@@ -719,7 +733,7 @@ TEST_F(EnnTest, EncryptReadsStandardInputAndWritesWhereOutputSays) {
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ(Text(container), ReadFile(dir.File("piped.enn")));
     r = Enn(dir.path(), {"encrypt", "--password-stdin", "in.txt", "-o", "in.txt"}, pw);
-    EXPECT_EQ(3, r.status);
+    EXPECT_EQ(2, r.status);
     EXPECT_EQ(
         "enn: in.txt: The container cannot be created. (is the file being read; not "
         "replaced)\n",
@@ -938,7 +952,7 @@ TEST_F(EnnTest, StandardInputThatCannotCarryAContainerIsRefusedAtOnce) {
         const char* said;
     } inputs[] = {
         {kFromNothing, 3, "enn: standard input: is closed; there is nothing to read\n"},
-        {kFromFolder, 3, "enn: standard input: is a folder, not a container\n"},
+        {kFromFolder, 2, "enn: standard input: is a folder, not a container\n"},
         {kFromTerminal, 2,
          "enn: standard input: is a terminal, at which no container can be typed; redirect a "
          "file or a pipe to it\n"},
@@ -1016,7 +1030,7 @@ TEST_F(EnnTest, AnIntakeOfManyFilesReportsEachAndTellsRejectFromRetry) {
     std::vector<std::string> args = {"decrypt", "--json", "-d", "out"};
     args.insert(args.end(), files.begin(), files.end());
     const Result r = Enn(dir.path(), args);
-    EXPECT_EQ(3, r.status) << "a failure of the surroundings wins over a refusal";
+    EXPECT_EQ(2, r.status) << "an output in the way wins over a missing file and a refusal";
     const std::string parsed = ParsedJson(r.out);
     ASSERT_FALSE(parsed.empty()) << r.out;
     const struct {
@@ -1029,7 +1043,7 @@ TEST_F(EnnTest, AnIntakeOfManyFilesReportsEachAndTellsRejectFromRetry) {
                     {"refused", "ENN_FAULT_NOT_CONTAINER"},
                     {"failed", "ENN_FAULT_NO_INPUT"},
                     {"ok", "ENN_FAULT_NONE"},
-                    {"failed", "ENN_FAULT_OUTPUT_FOLDER"}};
+                    {"blocked", "ENN_FAULT_OUTPUT_FOLDER"}};
     std::istringstream lines(r.out);
     std::string line;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -1136,6 +1150,292 @@ TEST_F(EnnTest, AManyFileRunKilledAtAnyMomentLeavesEachFileWholeOrAbsent) {
             }
         }
     }
+}
+
+// How many faults the library enn runs on knows, ENN_FAULT_NONE included:
+// the first it has no name for.
+int LibraryFaults() {
+    int count = 0;
+    while (std::string(EnnFaultName(count)) != "ENN_FAULT_UNKNOWN") {
+        ++count;
+    }
+    return count;
+}
+
+// Every fault the library knows has a row, and its status says what a retry
+// of the same command can do: the container's own faults go back (1), and
+// only those; what a later run may get past is 3; what the command as given
+// can never get past is 2.
+TEST(EnnStatuses, EveryFaultHasAStatusThatSaysWhatARetryCanDo) {
+    ASSERT_EQ(LibraryFaults(), FaultRows()) << "a fault of the library without a row";
+    EXPECT_EQ(kExitOk, FaultStatus(ENN_FAULT_NONE));
+    const std::set<int> retry = {ENN_FAULT_NO_INPUT,  ENN_FAULT_READ,      ENN_FAULT_CHANGED,
+                                 ENN_FAULT_NO_OUTPUT, ENN_FAULT_WRITE,     ENN_FAULT_INPUT_DENIED,
+                                 ENN_FAULT_DENIED,    ENN_FAULT_NO_FOLDER, ENN_FAULT_DISK_FULL,
+                                 ENN_FAULT_NO_MEMORY};
+    for (int fault = ENN_FAULT_NONE + 1; fault < LibraryFaults(); ++fault) {
+        const int status = FaultStatus(fault);
+        const std::string name = EnnFaultName(fault);
+        EXPECT_EQ(EnnFaultIsRefusal(fault) != 0, status == kExitRefused) << name;
+        EXPECT_EQ(retry.count(fault) == 1, status == kExitFailed) << name;
+        if (!EnnFaultIsRefusal(fault) && retry.count(fault) == 0) {
+            EXPECT_EQ(kExitBlocked, status) << name;
+        }
+    }
+    EXPECT_EQ(kExitBlocked, FaultStatus(ENN_FAULT_EXISTS)) << "a kept output never goes away";
+    // A fault this enn does not know: a person looks.
+    EXPECT_EQ(kExitBlocked, FaultStatus(LibraryFaults()));
+    EXPECT_EQ(kExitBlocked, FaultStatus(-1));
+    EXPECT_STREQ("ok", OutcomeOf(kExitOk));
+    EXPECT_STREQ("refused", OutcomeOf(kExitRefused));
+    EXPECT_STREQ("blocked", OutcomeOf(kExitBlocked));
+    EXPECT_STREQ("failed", OutcomeOf(kExitFailed));
+    EXPECT_EQ(kExitBlocked, WorseStatus(kExitFailed, kExitBlocked));
+    EXPECT_EQ(kExitBlocked, WorseStatus(kExitBlocked, kExitRefused));
+    EXPECT_EQ(kExitFailed, WorseStatus(kExitRefused, kExitFailed));
+    EXPECT_EQ(kExitRefused, WorseStatus(kExitOk, kExitRefused));
+}
+
+// The help lists each fault once, under the status the table gives it.
+TEST_F(EnnTest, TheHelpListsEachFaultUnderItsStatus) {
+    const Result r = Enn(dir.path(), {"--help"});
+    std::map<std::string, int> listed;
+    int status = -1;
+    std::istringstream lines(r.out.substr(r.out.find("Exit status:\n")));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.size() > 3 && line.compare(0, 2, "  ") == 0 && line[2] >= '0' && line[2] <= '9') {
+            status = line[2] - '0';
+        }
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            if (word.compare(0, 10, "ENN_FAULT_") == 0) {
+                EXPECT_EQ(0u, listed.count(word)) << word << " twice";
+                listed[word] = status;
+            }
+        }
+    }
+    EXPECT_EQ(static_cast<size_t>(LibraryFaults() - 1), listed.size()) << r.out;
+    for (int fault = ENN_FAULT_NONE + 1; fault < LibraryFaults(); ++fault) {
+        EXPECT_EQ(FaultStatus(fault), listed[EnnFaultName(fault)]) << EnnFaultName(fault);
+    }
+}
+
+// An output that exists and is kept is told as blocked, and wins over a
+// missing file, which wins over a refusal.
+TEST_F(EnnTest, AKeptOutputIsBlockedAndWinsOverWhatMayPass) {
+    Encrypted("a", Text("plain a"));
+    PlaceForgery("digest-content-changed.enn", "bad.enn");
+    const Result r = Enn(dir.path(), {"decrypt", "--json", "bad.enn", "missing.enn", "a.enn"});
+    EXPECT_EQ(2, r.status) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("{\"file\":\"a.enn\",\"outcome\":\"blocked\",\"fault\":"
+                                 "\"ENN_FAULT_EXISTS\",\"message\":\"already exists\"}"));
+    EXPECT_THAT(r.err, HasSubstr("enn: a: already exists; use --force to replace it\n"));
+    EXPECT_EQ(3, Enn(dir.path(), {"decrypt", "bad.enn", "missing.enn"}).status);
+    EXPECT_EQ(1, Enn(dir.path(), {"decrypt", "bad.enn"}).status);
+    EXPECT_EQ(Text("plain a"), ReadFile(dir.File("a")));
+}
+
+// Two containers that would end in one file, or one that would end on
+// another container of the run: the run is refused whole, before anything is
+// read, with one line that names both.
+TEST_F(EnnTest, ARunWithTwoContainersToOneFileIsRefusedWhole) {
+    mkdir(dir.File("a").c_str(), 0755);
+    mkdir(dir.File("b").c_str(), 0755);
+    mkdir(dir.File("out").c_str(), 0755);
+    const Bytes plainA = PseudoRandomBytes(5000, 41);
+    Encrypted("a/x", plainA);
+    Encrypted("b/x", PseudoRandomBytes(7000, 42));
+    Encrypted("y", PseudoRandomBytes(100, 43));
+    unlink(dir.File("a/x").c_str());
+    unlink(dir.File("b/x").c_str());
+    ASSERT_EQ(0, symlink("a", dir.File("link").c_str()));
+    // x.enn.enn decrypts to x.enn, another container of the run.
+    Encrypted("x.enn", ReadFile(dir.File("a/x.enn")));
+    rename(dir.File("a/x.enn.enn").c_str(), dir.File("x.enn.enn").c_str());
+    WriteFile(dir.File("x.enn"), ReadFile(dir.File("a/x.enn")));
+    const auto before = [&] {
+        std::map<std::string, Bytes> files;
+        for (const char* name : {"a/x.enn", "b/x.enn", "x.enn", "x.enn.enn", "y.enn"}) {
+            files[name] = ReadFile(dir.File(name));
+        }
+        return files;
+    };
+    const auto original = before();
+    const struct {
+        std::vector<std::string> args;
+        std::string said;
+    } cases[] = {
+        {{"-d", "out", "a/x.enn", "b/x.enn"},
+         "enn decrypt: a/x.enn and b/x.enn would both be decrypted to out/x; nothing decrypted\n"},
+        {{"--force", "-d", "out", "y.enn", "a/x.enn", "b/x.enn"},
+         "enn decrypt: a/x.enn and b/x.enn would both be decrypted to out/x; nothing decrypted\n"},
+        {{"-f", "y.enn", "y.enn"},
+         "enn decrypt: y.enn and y.enn would both be decrypted to y; nothing decrypted\n"},
+        {{"-f", "a/x.enn", "link/x.enn"},
+         "enn decrypt: a/x.enn and link/x.enn would both be decrypted to link/x; nothing "
+         "decrypted\n"},
+        {{"-f", "a/x.enn", "a/./x.enn"},
+         "enn decrypt: a/x.enn and a/./x.enn would both be decrypted to a/./x; nothing "
+         "decrypted\n"},
+        {{"-f", "x.enn.enn", "x.enn"},
+         "enn decrypt: x.enn.enn would be decrypted onto x.enn, another container of this run; "
+         "nothing decrypted\n"},
+        {{"-f", "x.enn", "x.enn.enn"},
+         "enn decrypt: x.enn.enn would be decrypted onto x.enn, another container of this run; "
+         "nothing decrypted\n"},
+    };
+    for (const auto& c : cases) {
+        for (const bool json : {false, true}) {
+            std::vector<std::string> args = {"decrypt"};
+            if (json) {
+                args.push_back("--json");
+            }
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            const Result r = Enn(dir.path(), args);
+            EXPECT_EQ(2, r.status) << c.said;
+            EXPECT_EQ(c.said, r.err);
+            EXPECT_EQ("", r.out);
+            EXPECT_EQ((std::set<std::string>{}), Listing(dir.File("out"))) << c.said;
+            EXPECT_EQ((std::set<std::string>{"x.enn"}), Listing(dir.File("a"))) << c.said;
+            EXPECT_EQ((std::set<std::string>{"a", "b", "link", "out", "x.enn", "x.enn.enn", "y",
+                                             "y.enn"}),
+                      Listing(dir.path()))
+                << c.said;
+            EXPECT_EQ(original, before()) << c.said;
+        }
+    }
+    // Apart, the same containers go through.
+    const Result r = Enn(dir.path(), {"decrypt", "-q", "-d", "out", "a/x.enn", "y.enn"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(plainA, ReadFile(dir.File("out/x")));
+}
+
+// The folder of -d is looked at once, before any container is read.
+TEST_F(EnnTest, TheFolderOfDIsCheckedOnceBeforeAnythingIsRead) {
+    Encrypted("a", Text("plain a"));
+    Encrypted("b", Text("plain b"));
+    WriteFile(dir.File("afile"), Text("not a folder"));
+    mkdir(dir.File("locked").c_str(), 0555);
+    const auto run = [&](const std::string& folder) {
+        return Enn(dir.path(), {"decrypt", "--json", "-d", folder, "a.enn", "b.enn", "gone.enn"});
+    };
+    Result r = run("nope");
+    EXPECT_EQ(FaultStatus(ENN_FAULT_NO_FOLDER), r.status);
+    EXPECT_EQ("enn: nope: the folder does not exist\n", r.err);
+    EXPECT_EQ("", r.out);
+    r = run("afile");
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("enn: afile: is not a folder\n", r.err);
+    EXPECT_EQ("", r.out);
+    r = run("afile/sub");
+    EXPECT_EQ("enn: afile/sub: the folder does not exist\n", r.err);
+    r = Enn(dir.path(), {"encrypt", "--password-stdin", "-d", "nope", "a"}, "123456\n123456\n");
+    EXPECT_EQ("enn: nope: the folder does not exist\n", r.err);
+    EXPECT_EQ(FaultStatus(ENN_FAULT_NO_FOLDER), r.status);
+    if (geteuid() != 0) {  // the superuser writes anywhere
+        r = run("locked");
+        EXPECT_EQ(FaultStatus(ENN_FAULT_DENIED), r.status);
+        EXPECT_EQ("enn: locked: cannot be written: permission denied\n", r.err);
+        EXPECT_EQ("", r.out);
+    }
+    EXPECT_EQ((std::set<std::string>{"a", "a.enn", "afile", "b", "b.enn", "locked"}),
+              Listing(dir.path()));
+    EXPECT_EQ((std::set<std::string>{}), Listing(dir.File("locked")));
+}
+
+// Names of every kind a strict UTF-8 reader refuses: each line still parses
+// under Python's json after a strict UTF-8 decode, and the hex beside a name
+// that is not UTF-8 gives its exact bytes back.
+TEST_F(EnnTest, JsonLinesHoldEveryNameAndGiveBackTheBytesOfThoseNotUtf8) {
+    const std::vector<std::string> stems = {
+        "a\xff",
+        "a\xfe",
+        "\xc0\xaf",
+        "\xc1\xbf",  // C0, C1
+        "\xe0\x80\xaf",
+        "\xf0\x80\x80\xaf",  // overlong
+        "\xed\xa0\x80",
+        "\xed\xbf\xbf",  // surrogates
+        "\xf4\x90\x80\x80",
+        "\xf5\x80\x80\x80",
+        "\xf7\xbf\xbf\xbf",  // past U+10FFFF
+        "\xe4\xb8",
+        "cut\xf0\x9f\x98",  // cut short
+        "\x80lone",
+        "tab\there",
+        "new\nline",
+        "q\"uote",
+        "back\\slash",
+        "del\x7f",
+        "\x01\x1f",
+        "\xe4\xbb\x98\xf0\x9f\x98\x80",
+    };
+    const Bytes good = ReadFile(Encrypted("good", Text("plain")));
+    mkdir(dir.File("out").c_str(), 0755);
+    std::vector<std::string> args = {"decrypt", "--json", "-d", "out"};
+    for (size_t i = 0; i < stems.size(); ++i) {
+        Bytes bytes = good;
+        if (i == 1) {
+            bytes.back() ^= 1;  // "a\xfe.enn" is refused where "a\xff.enn" is not
+        }
+        WriteFile(dir.File(stems[i] + ".enn"), bytes);
+        args.push_back(stems[i] + ".enn");
+    }
+    const Result r = Enn(dir.path(), args);
+    EXPECT_EQ(1, r.status) << r.err;
+    TempDir scratch;
+    WriteFile(scratch.File("lines"), Text(r.out));
+    // For each line: the file's bytes and the output's (from the hex where
+    // given, else from the string), the outcome, and whether hex was given.
+    const std::string command =
+        "python3 -c '"
+        "import json,sys\n"
+        "def back(o,k):\n"
+        " if k+\"_hex\" in o:\n"
+        "  return bytes.fromhex(o[k+\"_hex\"]).hex()+\" hex\"\n"
+        " return (o[k].encode(\"utf-8\").hex() if k in o else \"-\")+\" text\"\n"
+        "for l in open(sys.argv[1],\"rb\"):\n"
+        " o=json.loads(l.decode(\"utf-8\",\"strict\"))\n"
+        " print(back(o,\"file\"),back(o,\"output\"),o[\"outcome\"])' " +
+        scratch.File("lines");
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, pipe);
+    std::string parsed;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) {
+        parsed.append(buf, n);
+    }
+    ASSERT_EQ(0, pclose(pipe)) << "a line a strict reader refuses:\n" << r.out;
+    const auto hex = [](const std::string& bytes) {
+        std::string out;
+        char two[3];
+        for (unsigned char c : bytes) {
+            std::snprintf(two, sizeof two, "%02x", c);
+            out += two;
+        }
+        return out;
+    };
+    std::istringstream lines(parsed);
+    for (size_t i = 0; i < stems.size(); ++i) {
+        std::string file, fileForm, output, outputForm, outcome;
+        ASSERT_TRUE(lines >> file >> fileForm >> output >> outputForm >> outcome) << parsed;
+        const bool utf8 = i >= 14;  // the control characters, quote, backslash, DEL and 付😀
+        EXPECT_EQ(hex(stems[i] + ".enn"), file) << i;
+        EXPECT_EQ(utf8 ? "text" : "hex", fileForm) << i;
+        EXPECT_EQ(i == 1 ? "refused" : "ok", outcome) << i;
+        if (i != 1) {
+            EXPECT_EQ(hex("out/" + stems[i]), output) << i;
+            EXPECT_EQ(utf8 ? "text" : "hex", outputForm) << i;
+            EXPECT_TRUE(FileExists(dir.File("out/" + stems[i]))) << i;
+        }
+    }
+    EXPECT_THAT(r.out, HasSubstr("{\"file\":\"a\\ufffd.enn\",\"file_hex\":\"61ff2e656e6e\","));
+    EXPECT_THAT(r.out, HasSubstr("{\"file\":\"a\\ufffd.enn\",\"file_hex\":\"61fe2e656e6e\","));
+    EXPECT_THAT(r.out, HasSubstr("\"file\":\"\\ufffd\\ufffd\\ufffd.enn\",\"file_hex\":"
+                                 "\"eda0802e656e6e\""))
+        << "a surrogate is three bytes in error";
+    EXPECT_THAT(r.out, HasSubstr("\"file\":\"new\\u000aline.enn\",\"outcome\""));
+    EXPECT_THAT(r.out, HasSubstr("\"file\":\"del\\u007f.enn\",\"outcome\""));
 }
 
 }  // namespace
