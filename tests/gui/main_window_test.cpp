@@ -543,6 +543,36 @@ TEST(MainWindow, AFileFromTheCommandLineStartsInThePathFieldWithTheFocusOnThePas
     AfxGetApp()->m_pMainWnd = nullptr;
 }
 
+// The start of the program with arguments it cannot use: the application
+// runs all the same, with the one file named in the field, or none of two.
+TEST(MainWindow, ArgumentsNeverKeepTheWindowClosed) {
+    TempDir dir;
+    const std::string file = dir.File("付款清单.txt");
+    const struct {
+        std::vector<std::string> args;
+        std::string field;
+    } starts[] = {
+        {{"-x"}, ""},
+        {{"--frobnicate", file}, file},
+        {{file, dir.File("b.txt")}, ""},
+        {{""}, ""},
+    };
+    for (const auto& start : starts) {
+        int status = -1;
+        CWinApp* app = AfxStartFromCommandLine(start.args, &status);
+        ASSERT_NE(app, nullptr) << start.args[0];
+        EXPECT_EQ(app, AfxGetApp());
+        CEncryptDlg dlg;
+        app->m_pMainWnd = &dlg;
+        RunModal(dlg, [&](QWidget* form) {
+            EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)), QString::fromStdString(start.field));
+            Press(form, Qt::Key_Escape);
+        });
+        app->m_pMainWnd = nullptr;
+        AfxSetStartFile("");
+    }
+}
+
 TEST(MainWindow, MinimiseFromTheSystemMenuMinimisesAndTheToolStillEnds) {
     CEncryptDlg dlg;
     const INT_PTR result = RunModal(dlg, [](QWidget* form) {
