@@ -10,9 +10,14 @@
 
 namespace {
 
+// The product's name as the window and the about box show it. Its version is
+// that of the form, fixed with its texts; the package's own version is the
+// one --version prints.
+#define VELTRANE_FORM_TITLE "Veltrane(2014版) v1.1.2"
+
 const DLGITEMTEMPLATE kAboutItems[] = {
     {IDC_STATIC, ControlClass::Static, nullptr, IDR_MAINFRAME, 7, 13, 20, 20, SS_ICON},
-    {IDC_STATIC, ControlClass::Static, "Veltrane(2014版) v" VELTRANE_VERSION, 0, 43, 14, 170, 8,
+    {IDC_STATIC, ControlClass::Static, VELTRANE_FORM_TITLE, 0, 43, 14, 170, 8,
      SS_LEFT | SS_NOPREFIX | WS_GROUP},
     {IDC_STATIC, ControlClass::Static, "Copyright (C) 2014 Karsholm", 0, 43, 26, 119, 8,
      SS_LEFT | WS_GROUP},
@@ -41,8 +46,8 @@ const DLGITEMTEMPLATE kEncryptItems[] = {
 const DLGTEMPLATE kDialogs[] = {
     {IDD_ABOUTBOX, 0, 0, 235, 55, "关于Veltrane", 9, "宋体",
      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 0, kAboutItems, std::size(kAboutItems)},
-    {IDD_ENCRYPT_DIALOG, 0, 0, 336, 207, "Karsholm -- Veltrane(2014版) v" VELTRANE_VERSION, 9,
-     "宋体", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_VISIBLE,
+    {IDD_ENCRYPT_DIALOG, 0, 0, 336, 207, "Karsholm -- " VELTRANE_FORM_TITLE, 9, "宋体",
+     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | WS_VISIBLE,
      WS_EX_APPWINDOW, kEncryptItems, std::size(kEncryptItems)},
 };
 

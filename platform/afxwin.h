@@ -318,10 +318,10 @@ class CWinApp : public CCmdTarget {
 
 CWinApp* AfxGetApp();
 
-// The program's start. The arguments --version and --help, and wrong ones,
-// are answered without touching the window system (AfxAnswerCommandLine).
-// Otherwise it makes the window system ready, sets a file given as the main
-// window's start file (AfxSetStartFile) and calls the application object's
+// The program's start. The arguments --version and --help are answered
+// without touching the window system (AfxAnswerCommandLine); any others
+// never keep the window from opening. Otherwise it makes the window system ready, sets a file given
+// as the main window's start file (AfxSetStartFile) and calls the application object's
 // InitInstance; without a display it prints the table's noDisplay line on
 // standard error and returns 1.
 int AfxWinMain(int argc, char** argv);

@@ -18,21 +18,38 @@ std::string ProgramName() {
 
 AfxCommandLine AfxParseCommandLine(const std::vector<std::string>& args) {
     AfxCommandLine line;
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "--version")) {
+        line.action =
+            args[0] == "--help" ? AfxCommandLine::Action::Help : AfxCommandLine::Action::Version;
+        return line;
+    }
+    std::vector<std::string> files;
+    std::vector<std::string> ignored;
     bool options = true;  // until "--"
     for (const std::string& arg : args) {
         if (options && arg == "--") {
             options = false;
-        } else if (options && (arg == "--help" || arg == "--version") && args.size() == 1) {
-            line.action =
-                arg == "--help" ? AfxCommandLine::Action::Help : AfxCommandLine::Action::Version;
-        } else if ((options && !arg.empty() && arg[0] == '-') || arg.empty() ||
-                   !line.file.empty()) {
-            line.action = AfxCommandLine::Action::Wrong;
-            line.error = arg.empty() ? "\"\"" : arg;
-            return line;
+        } else if (arg.empty() || (options && arg[0] == '-')) {
+            ignored.push_back(arg);
         } else {
-            line.file = arg;
+            files.push_back(arg);
         }
+    }
+    // Of two files neither is the one meant more than the other.
+    if (files.size() == 1) {
+        line.file = files[0];
+    } else {
+        ignored.insert(ignored.end(), files.begin(), files.end());
+    }
+    for (const std::string& arg : ignored) {
+        std::string shown = arg.empty() ? "\"\"" : arg;
+        // One line, whatever the arguments hold.
+        for (char& c : shown) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+                c = '?';
+            }
+        }
+        line.ignored += (line.ignored.empty() ? "" : " ") + shown;
     }
     return line;
 }
@@ -50,6 +67,11 @@ std::string AfxUsage() {
 bool AfxAnswerCommandLine(const AfxCommandLine& line, int* status) {
     switch (line.action) {
         case AfxCommandLine::Action::Run:
+            if (!line.ignored.empty()) {
+                std::fprintf(stderr, "%s: 已忽略的参数 (arguments ignored): %s\n",
+                             ProgramName().c_str(), line.ignored.c_str());
+                std::fflush(stderr);
+            }
             return false;
         case AfxCommandLine::Action::Version:
             std::printf("%s\n", AfxPlatformText(&AFX_PLATFORM_TEXTS::version));
@@ -57,11 +79,6 @@ bool AfxAnswerCommandLine(const AfxCommandLine& line, int* status) {
         case AfxCommandLine::Action::Help:
             std::fputs(AfxUsage().c_str(), stdout);
             break;
-        case AfxCommandLine::Action::Wrong:
-            std::fprintf(stderr, "%s: 参数有误 (unexpected argument): %s\n%s",
-                         ProgramName().c_str(), line.error.c_str(), AfxUsage().c_str());
-            *status = 2;
-            return true;
     }
     std::fflush(stdout);
     *status = 0;

@@ -11,17 +11,19 @@
 struct AfxCommandLine {
     enum class Action {
         Run,      // open the window, with file in it when one is given
-        Version,  // --version
-        Help,     // --help
-        Wrong,    // anything else; error says what
+        Version,  // --version alone
+        Help,     // --help alone
     };
     Action action = Action::Run;
     std::string file;
-    std::string error;
+    // The arguments the window leaves aside, as one line: unknown options,
+    // empty names, and both files when two or more are named. Empty for none.
+    std::string ignored;
 };
 
-// Reads the arguments after the program's name: none, one file (after "--"
-// when it starts with '-'), --help or --version.
+// Reads the arguments after the program's name. --help or --version alone
+// asks for that; otherwise the window runs whatever else is there, with the
+// file in it when exactly one is named (after "--" when it starts with '-').
 AfxCommandLine AfxParseCommandLine(const std::vector<std::string>& args);
 
 // The short usage --help prints, ending in a line feed; the program's name
@@ -29,9 +31,9 @@ AfxCommandLine AfxParseCommandLine(const std::vector<std::string>& args);
 std::string AfxUsage();
 
 // Does what the command line asks before any window: prints the version or
-// the usage on standard output (exit status 0), or what is wrong and the
-// usage on standard error (status 2), and returns true with the status in
-// *status; false when the window is to run.
+// the usage on standard output and returns true with exit status 0 in
+// *status. When the window is to run, returns false, after one line on
+// standard error that names the arguments it leaves aside, if any.
 bool AfxAnswerCommandLine(const AfxCommandLine& line, int* status);
 
 // The start of each side's AfxWinMain: reads the arguments after the

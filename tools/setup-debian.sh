@@ -8,6 +8,9 @@ packages=(
   libgtest-dev libgmock-dev libssl-dev
   clang libclang-rt-14-dev
   qt6-base-dev qt6-translations-l10n fonts-arphic-uming
+  # The file chooser's tests on an X server of their own, with Qt's theme and
+  # GTK's
+  xvfb xauth qt6-gtk-platformtheme
   # enn's catalogues
   gettext
   # ACLs and extended attributes, which the file layer's tests set

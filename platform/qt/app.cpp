@@ -82,6 +82,11 @@ void CWinApp::OnHelp() {
 }
 
 std::unique_ptr<QApplication> AfxWinInit(int& argc, char** argv) {
+    // Qt's own dialogs only, never the desktop's (GTK's through Qt's platform
+    // theme): see AfxRunPlatformFileChooser. Set before any dialog is made,
+    // since Qt readies the desktop's chooser as soon as a QFileDialog is
+    // constructed, and GTK's makes its folders under the home folder then.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QtMessageHandler previous = qInstallMessageHandler(StartupMessages);
     auto app = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(previous);

@@ -1,7 +1,9 @@
 // The platform's Open-file chooser on Qt.
 #include <QDir>
 #include <QFileDialog>
+#include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include "platform/afxdlgs.h"
 #include "platform/qt/dialog.h"
@@ -24,12 +26,25 @@ QString QtPatterns(const std::string& patterns) {
 }  // namespace
 
 INT_PTR AfxRunPlatformFileChooser(const FileChooserRequest& request, std::string* pathName) {
+    // Qt's own chooser always (AfxWinInit asks Qt for no desktop dialogs):
+    // the desktop's, GTK's through Qt's platform theme, cuts each filter's
+    // label at its first bracket, opens with no title and with the first file
+    // chosen, and records the chosen file among the user's recent files and
+    // its own settings under the home folder, none of which can be asked of
+    // it from here.
+    // Qt's own keeps its state (folders visited, sizes) in QSettings
+    // "QtProject", read when it is made and written when it ends: here that
+    // is a private folder of this one chooser, gone with it, so that nothing
+    // is kept from one chooser to the next nor saved for the user.
+    QTemporaryDir state;
+    if (!state.isValid()) {
+        return IDCANCEL;
+    }
+    for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, state.path());
+    }
     QFileDialog chooser(request.owner ? AfxWidget(request.owner->GetSafeHwnd()) : AfxFrontWindow());
-    // The desktop's own chooser where Qt's platform theme offers one (GTK's,
-    // KDE's, or the desktop portal's inside a sandbox); Qt's own, translated
-    // by the program's Qt catalogue, where there is none.
-    // Every chooser starts in the working folder, not where the last one
-    // ended: Qt's own remembers that folder, even from one run to the next.
+    // Every chooser starts in the working folder.
     chooser.setDirectory(QDir::currentPath());
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(request.flags & OFN_FILEMUSTEXIST ? QFileDialog::ExistingFile

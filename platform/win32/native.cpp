@@ -388,7 +388,9 @@ bool RunOpenChooser(const OpenRequest& request, std::string* path) {
     ofn.lpstrFile = file;
     ofn.nMaxFile = MAX_PATH;
     ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
-    ofn.Flags = request.flags | OFN_EXPLORER;
+    // Nothing of the choice is kept: the file is not added to the user's
+    // recent documents, and the working folder stays the program's.
+    ofn.Flags = request.flags | OFN_EXPLORER | OFN_DONTADDTORECENT | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&ofn)) {
         return false;
     }

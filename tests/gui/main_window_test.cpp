@@ -24,7 +24,6 @@
 
 #include "app/encrypt_dlg.h"
 #include "app/encrypt_messages.h"
-#include "app/version.h"
 #include "gui/gui_harness.h"
 #include "platform/afxdlgs.h"
 #include "platform/cmdline.h"
@@ -71,8 +70,7 @@ const QString kSuccessFor(const std::string& container) {
 TEST(MainWindow, StartsEmptyCentredWithFocusOnBrowse) {
     CEncryptDlg dlg;
     const INT_PTR result = RunModal(dlg, [](QWidget* form) {
-        EXPECT_EQ(form->windowTitle(),
-                  QStringLiteral("Karsholm -- Veltrane(2014版) v" VELTRANE_VERSION));
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Karsholm -- Veltrane(2014版) v1.1.2"));
         EXPECT_EQ(FocusedId(form), IDOK);
         for (int id : {IDC_FILE_PATH, IDC_PASSWORD, IDC_CONFIRM, IDC_STATUS}) {
             EXPECT_TRUE(TextOf(Control(form, id)).isEmpty()) << id;
@@ -543,6 +541,36 @@ TEST(MainWindow, AFileFromTheCommandLineStartsInThePathFieldWithTheFocusOnThePas
         Press(form, Qt::Key_Escape);
     });
     AfxGetApp()->m_pMainWnd = nullptr;
+}
+
+// The start of the program with arguments it cannot use: the application
+// runs all the same, with the one file named in the field, or none of two.
+TEST(MainWindow, ArgumentsNeverKeepTheWindowClosed) {
+    TempDir dir;
+    const std::string file = dir.File("付款清单.txt");
+    const struct {
+        std::vector<std::string> args;
+        std::string field;
+    } starts[] = {
+        {{"-x"}, ""},
+        {{"--frobnicate", file}, file},
+        {{file, dir.File("b.txt")}, ""},
+        {{""}, ""},
+    };
+    for (const auto& start : starts) {
+        int status = -1;
+        CWinApp* app = AfxStartFromCommandLine(start.args, &status);
+        ASSERT_NE(app, nullptr) << start.args[0];
+        EXPECT_EQ(app, AfxGetApp());
+        CEncryptDlg dlg;
+        app->m_pMainWnd = &dlg;
+        RunModal(dlg, [&](QWidget* form) {
+            EXPECT_EQ(TextOf(Control(form, IDC_FILE_PATH)), QString::fromStdString(start.field));
+            Press(form, Qt::Key_Escape);
+        });
+        app->m_pMainWnd = nullptr;
+        AfxSetStartFile("");
+    }
 }
 
 TEST(MainWindow, MinimiseFromTheSystemMenuMinimisesAndTheToolStillEnds) {

@@ -729,6 +729,39 @@ void ClosesAbout(const App& app, HWND about, const std::string& how,
           "after " + how + " another window is open");
 }
 
+// The caption and the about box's product line are the form's own texts,
+// whatever the package's version; written here, not taken from the
+// program's table, so that a change there shows.
+void TheCaptionAndTheAboutTextAreTheFormsOwn() {
+    App app;
+    if (!app.ok()) {
+        return;
+    }
+    CheckText(Text(app.main()), "Karsholm -- Veltrane(2014版) v1.1.2", "the caption");
+    PostMessageW(app.main(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = WaitAbout(app);
+    Check(about != nullptr, "no about box");
+    if (!about) {
+        return;
+    }
+    std::vector<std::wstring> texts;
+    EnumChildWindows(
+        about,
+        [](HWND child, LPARAM lParam) -> BOOL {
+            reinterpret_cast<std::vector<std::wstring>*>(lParam)->push_back(Text(child));
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    bool found = false;
+    std::string all;
+    for (const std::wstring& t : texts) {
+        found = found || t == W("Veltrane(2014版) v1.1.2");
+        all += "\"" + U(t) + "\" ";
+    }
+    Check(found, "the about box shows " + all + "but not \"Veltrane(2014版) v1.1.2\"");
+    ClosesAbout(app, about, "its OK button", [&] { Click(GetDlgItem(about, IDOK)); });
+}
+
 void TheAboutBoxFromTheSystemMenu() {
     App app;
     if (!app.ok()) {
@@ -1003,6 +1036,30 @@ void AFileFromTheCommandLine() {
     CheckText(app.text(IDC_STATUS), "", "the status");
 }
 
+// Arguments the window cannot use never keep it closed: it opens, with the
+// one file named in the field, or none of two.
+void ArgumentsNeverKeepTheWindowClosed() {
+    const std::string path = WorkPath(kChineseName);
+    const struct {
+        std::wstring args;
+        std::string field;
+    } starts[] = {
+        {L"-x", ""},
+        {L"a.txt b.txt", ""},
+        {L"--frobnicate \"" + W(kChineseName) + L"\"", path},
+        {L"\"\"", ""},
+    };
+    for (const auto& start : starts) {
+        App app(start.args, g_work);
+        if (!app.ok()) {
+            Check(false, "with " + U(start.args) + " no window opens");
+            continue;
+        }
+        CheckText(app.text(IDC_FILE_PATH), start.field,
+                  "with " + U(start.args) + " the path field");
+    }
+}
+
 // The colour of the screen's pixel at a point of the window's client area.
 COLORREF ScreenPixel(HWND hWnd, int x, int y) {
     POINT at = {x, y};
@@ -1151,6 +1208,8 @@ int main() {
     Run("every status message, the fields it clears, the focus it moves", EveryStatusMessage);
     Run("a container written from typed input", AContainerIsWritten);
     Run("the about box from the system menu: 0x10, 0x1F, not 0x20", TheAboutBoxFromTheSystemMenu);
+    Run("the caption and the about box's text are the form's own, not the package's version",
+        TheCaptionAndTheAboutTextAreTheFormsOwn);
     Run("Shift+F10 and a right click (WM_CONTEXTMENU) open the window's menu with the about item",
         ShiftF10AndARightClickOpenTheWindowsMenu);
     Run("F1 shows the help", F1ShowsTheHelp);
@@ -1158,6 +1217,7 @@ int main() {
         ALongPathShowsTheWholeInstruction);
     Run("a file on the command line starts in the path field, focus on the password",
         AFileFromTheCommandLine);
+    Run("arguments the window cannot use never keep it closed", ArgumentsNeverKeepTheWindowClosed);
     Run("the form whole: Chinese glyphs, pictures filling their rectangles", TheFormIsWhole);
     Run("Minimise from the system menu, then Escape ends the tool", MinimiseFromTheSystemMenu);
     Run("the minimised icon's origin: centred, halves truncated toward zero",
