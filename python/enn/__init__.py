@@ -374,8 +374,9 @@ def _file_pieces(fd: int, shown: str) -> Pieces:
     while True:
         try:
             got = _read_some(fd, buffer)
-        except OSError:
-            _raise(_FAULTS["ENN_FAULT_READ"], _ERR_GENERIC, shown)
+        except OSError as error:
+            fault = _FAULTS["ENN_FAULT_READ"]
+            raise _error_class(fault)(fault, _ERR_GENERIC, shown) from error
         if got == 0:
             break
         total += got
