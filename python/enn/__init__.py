@@ -1,21 +1,67 @@
 """Reads and writes Veltrane's .enn containers, over the shared library libenn.
 
     import enn
-    password, data = enn.decrypt("batch.txt.enn")      # checks everything first
+    password, data = enn.decrypt("batch.txt.enn")       # checks everything first
     password = enn.decrypt("batch.txt.enn", out="batch.txt")
     enn.verify(received_bytes)                           # a container in memory
-    enn.encrypt("batch.txt", "246810")                   # writes batch.txt.enn
+    enn.encrypt("reply.txt", "246810")                   # writes reply.txt.enn
 
 Every function works under the key built into the tool. A container is
 given either as a file name (str or os.PathLike, a PathLike's bytes too) or
 as its bytes in memory (bytes, bytearray or memoryview); a file name held in
 bytes goes in as os.fsdecode(name). Nothing is printed.
 
-Every failure raises enn.Error (or one of its subclasses ContainerError and
-OutputError) carrying the library's fault: .fault (an int, one of the
-FAULT_... constants of this module), .name ("ENN_FAULT_DIGEST"), .text
-(the library's English words) and .path. Any function may be called from
-several threads at once; the library does not hold the GIL while it works.
+The functions:
+
+    decrypt(source)             -> (password, data): checks the whole
+                                   container, then gives its password and
+                                   plain bytes, decoded in memory (no file
+                                   is written, not even a temporary one)
+    decrypt(source, out=NAME)   -> password: writes the plain file at NAME,
+                                   put in place only once the whole
+                                   container has checked out
+    verify(source)              checks a container through and through
+    read_password(source)       the six digits it carries, the rest unchecked
+    encrypt(path, password, out=None) -> the container's name (by default
+                                   path + ".enn"), put in place whole
+    version()                   the libenn loaded, "MAJOR.MINOR.PATCH"
+
+The password is "" for a container of nothing, which carries none.
+
+Existing files are kept: decrypt(..., out=NAME) and encrypt(...) refuse to
+write over a file already at their output, with an OutputError whose name
+is "ENN_FAULT_EXISTS", as the command enn does without --force. Give
+replace=True to replace it; the new file then takes the old one's place
+only once it is whole, and the old one stays as it was on any failure.
+
+Failures, and what a caller does about each:
+
+    ContainerError  the container itself is refused: damaged, not a
+                    container, or written under another key. No second try
+                    will do: ask the sender to send it again.
+    OutputError     the output cannot be made, written or put in place (it
+                    exists, the disk is full, the folder may not be
+                    written): choose another name, make room, or give
+                    replace=True, and try again.
+    Error           anything else, the base of both: a missing or
+                    unreadable input, a file that changed while it was
+                    read, a bad password. Fix the cause, or try again later.
+    ValueError      a name or password with a NUL in it.
+
+Each Error carries the library's fault: .fault (an int, one of the FAULT_...
+constants of this module), .name ("ENN_FAULT_DIGEST", the same in every
+release: for logs and programs), .text (the library's English words) and
+.path (the file it belongs to, or None for a container in memory). Which
+class a fault raises is the library's answer, so a fault a newer libenn adds
+lands in the right one.
+
+Interrupts are never turned into a result: a KeyboardInterrupt (Ctrl+C), an
+exception a signal handler raises, or any other exception met during a call
+stops it and is raised again unchanged, and no output is left half-made: the
+output is either not there (an existing one unchanged) or whole.
+
+Any function may be called from several threads at once; the library does
+not hold the GIL while it works.
 
 The library is libenn.so.1, found where the system keeps libraries, or the
 file that the environment variable ENN_LIBRARY names.
@@ -24,8 +70,12 @@ file that the environment variable ENN_LIBRARY names.
 from __future__ import annotations
 
 import ctypes
+import errno
 import os
-from typing import Callable, List, Optional, Tuple, Union, overload
+import secrets
+import stat
+import threading
+from typing import Callable, Dict, Iterator, List, Optional, Tuple, Union, overload
 
 __all__ = [
     "ContainerError",
@@ -43,14 +93,18 @@ Data = Union[bytes, bytearray, memoryview]
 Source = Union[PathName, Data]
 
 # What enn.h says of a container's name and of its password (the six digits
-# and a NUL); tests/test_enn.py holds both against the header.
+# and a NUL), and the results of the failures this module finds itself;
+# tests/test_enn.py holds them against the header.
 EXTENSION = ".enn"
 _PASSWORD_SIZE = 7
+_ERR_GENERIC = -1
+_ERR_OPEN_INPUT = -201
+_ERR_CREATE_OUTPUT = -202
 # EnnDecryptFileEx's placing.
 _REPLACE_EXISTING = 0
 _KEEP_EXISTING = 1
 _NO_DIAGNOSTIC = 2
-# Pieces in which a container held in memory is handed to the library.
+# Pieces in which a container is read from its file and handed to the library.
 _PIECE = 1 << 20
 
 _READ = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_int)
@@ -68,6 +122,7 @@ def _load() -> ctypes.CDLL:
         "EnnFaultName": (c_char_p, [c_int]),
         "EnnFaultText": (c_char_p, [c_int]),
         "EnnFaultIsOutput": (c_int, [c_int]),
+        "EnnFaultIsRefusal": (c_int, [c_int]),
         "EnnReadPasswordEx": (c_int, [c_void_p, c_char_p, c_char_p, fault_p]),
         "EnnReadPasswordStream": (c_int, [c_void_p, c_char_p, _READ, c_void_p, c_char_p, fault_p]),
         "EnnDecryptFileEx": (c_int, [c_void_p, c_char_p, c_char_p, c_int, fault_p]),
@@ -106,22 +161,13 @@ def _fault_names() -> List[str]:
         names.append(name)
 
 
-# FAULT_NONE, FAULT_DIGEST, ...: the library's faults by the names it gives.
-for _value, _name in enumerate(_fault_names()):
+# The library's faults by the names it gives, and as FAULT_NONE,
+# FAULT_DIGEST, ... of this module.
+_FAULTS: Dict[str, int] = {name: value for value, name in enumerate(_fault_names())}
+for _name, _value in _FAULTS.items():
     globals()[_name[len("ENN_") :]] = _value
     __all__.append(_name[len("ENN_") :])
 del _value, _name
-
-# The faults of an input that is no container as the encoder writes them.
-_DAMAGED = frozenset(
-    (
-        "ENN_FAULT_DIGEST",
-        "ENN_FAULT_FOREIGN_KEY",
-        "ENN_FAULT_LAYOUT",
-        "ENN_FAULT_NOT_CONTAINER",
-        "ENN_FAULT_TOO_SHORT",
-    )
-)
 
 
 class Error(Exception):
@@ -137,20 +183,28 @@ class Error(Exception):
 
 
 class ContainerError(Error):
-    """The input is not a container, or a damaged one, or one of another key."""
+    """The container is refused, and no second try will do: it is damaged,
+    not a container, or written under another key. The sender sends it
+    again."""
 
 
 class OutputError(Error):
-    """The output cannot be made, written or put in place."""
+    """The output cannot be made, written or put in place (it exists and was
+    to be kept, the disk is full, ...); nothing was put in its place."""
+
+
+def _error_class(fault: int) -> type:
+    """The class a fault raises, as the library judges the fault: the
+    container's own, the output's, or neither."""
+    if _lib.EnnFaultIsRefusal(fault):
+        return ContainerError
+    if _lib.EnnFaultIsOutput(fault):
+        return OutputError
+    return Error
 
 
 def _raise(fault: int, result: int, path: Optional[str]) -> None:
-    name = _lib.EnnFaultName(fault).decode("ascii")
-    if name in _DAMAGED:
-        raise ContainerError(fault, result, path)
-    if _lib.EnnFaultIsOutput(fault):
-        raise OutputError(fault, result, path)
-    raise Error(fault, result, path)
+    raise _error_class(fault)(fault, result, path)
 
 
 def _is_data(source: object) -> bool:
@@ -168,18 +222,94 @@ def _shown(path: PathName) -> str:
     return os.fsdecode(os.fspath(path))
 
 
-def _reader(data: Data) -> Callable[..., int]:
-    """A read function for the library over data."""
-    view = memoryview(data).cast("B")
-    done = [0]
+def _keeps(replace: bool, keep_existing: Optional[bool]) -> bool:
+    """Whether an existing output is kept: unless replace is given, or the
+    older keyword keep_existing is given false."""
+    if keep_existing is None:
+        return not replace
+    if replace and keep_existing:
+        raise ValueError("replace=True and keep_existing=True ask for opposites")
+    return keep_existing
 
-    def read(_context: Optional[int], buf: ctypes.Array, size: int) -> int:  # type: ignore[type-arg]
-        piece = view[done[0] : done[0] + size]
+
+class _Reader:
+    """The library's reads of a container held in memory."""
+
+    def __init__(self, data: Data) -> None:
+        self._view = memoryview(data).cast("B")
+        self._done = 0
+
+    def fill(self, buf: ctypes.Array, size: int) -> int:  # type: ignore[type-arg]
+        piece = self._view[self._done : self._done + size]
         ctypes.memmove(buf, bytes(piece), len(piece))
-        done[0] += len(piece)
+        self._done += len(piece)
         return len(piece)
 
-    return _READ(read)
+
+class _Guarded:
+    """One library call and the Python functions it calls back.
+
+    An exception (a KeyboardInterrupt, an OSError, any) can pass neither into
+    the library nor through it: the first one met is kept, the callback that
+    met it and every later one fail, and run() raises it again, the same
+    object with its traceback, once the call has returned, whatever the call
+    returned.
+
+    The call runs on a thread of its own, as Python runs signal handlers in
+    the main thread only, at any line of it: a handler's exception could
+    otherwise strike as a callback begins, before its try. Here it strikes
+    the caller's thread, which waits for the call, and the call stops at
+    its next read."""
+
+    def __init__(self) -> None:
+        self._caught: Optional[BaseException] = None
+
+    def _keep(self, caught: BaseException) -> None:
+        if self._caught is None:
+            self._caught = caught
+
+    def reader(self, data: Data) -> Callable[..., int]:
+        source = _Reader(data)
+
+        def read(_context: Optional[int], buf: ctypes.Array, size: int) -> int:  # type: ignore[type-arg]
+            try:
+                if self._caught is not None:
+                    return -1
+                return source.fill(buf, size)
+            except BaseException as caught:
+                self._keep(caught)
+                return -1
+
+        return _READ(read)  # type: ignore[no-any-return]
+
+    def _work(self, call: Callable[[], int], results: List[int]) -> None:
+        try:
+            results.append(call())
+        except BaseException as caught:
+            self._keep(caught)
+
+    def run(self, call: Callable[[], int]) -> int:
+        """call()'s result, or the exception met on the way."""
+        results: List[int] = []
+        worker = threading.Thread(target=self._work, args=(call, results), name="enn", daemon=True)
+        try:
+            worker.start()
+            while True:
+                try:
+                    worker.join()
+                    break
+                except BaseException as caught:
+                    self._keep(caught)  # the call fails at its next read
+        except BaseException as caught:
+            self._keep(caught)  # not waited for: it fails at its next read all the same
+            raise
+        caught, self._caught = self._caught, None
+        if caught is not None:
+            try:
+                raise caught
+            finally:
+                del caught
+        return results[0]
 
 
 def version() -> str:
@@ -190,7 +320,7 @@ def version() -> str:
 def verify(source: Source) -> None:
     """Checks a container through and through; raises Error unless it holds."""
     if _is_data(source):
-        _decode(source)  # type: ignore[arg-type]
+        _decode(_pieces(source), None)  # type: ignore[arg-type]
         return
     fault = ctypes.c_int()
     name = _name(source)  # type: ignore[arg-type]
@@ -204,8 +334,11 @@ def read_password(source: Source) -> str:
     fault = ctypes.c_int()
     password = ctypes.create_string_buffer(_PASSWORD_SIZE)
     if _is_data(source):
-        read = _reader(source)  # type: ignore[arg-type]
-        result = _lib.EnnReadPasswordStream(_KEY, None, read, None, password, ctypes.byref(fault))
+        guarded = _Guarded()
+        read = guarded.reader(source)  # type: ignore[arg-type]
+        result = guarded.run(
+            lambda: _lib.EnnReadPasswordStream(_KEY, None, read, None, password, ctypes.byref(fault))
+        )
         shown = None
     else:
         name = _name(source)  # type: ignore[arg-type]
@@ -216,17 +349,58 @@ def read_password(source: Source) -> str:
     return password.value.decode("ascii")
 
 
-def _decode(data: Data) -> Tuple[str, bytes]:
-    """The password and plain bytes of a container in memory; no file touched."""
+Pieces = Iterator[Tuple[object, int]]
+
+
+def _pieces(data: Data) -> Pieces:
+    """A container held in memory, in pieces for EnnDecoderFeed."""
+    view = memoryview(data).cast("B")
+    for start in range(0, len(view), _PIECE):
+        piece = bytes(view[start : start + _PIECE])
+        yield piece, len(piece)
+
+
+def _read_some(fd: int, buffer: bytearray) -> int:
+    return os.readv(fd, [buffer])
+
+
+def _file_pieces(fd: int, shown: str) -> Pieces:
+    """The open regular file fd, in pieces of one buffer, as it is read; an
+    Error for a read that fails or a file that changes meanwhile."""
+    before = os.fstat(fd)
+    buffer = bytearray(_PIECE)
+    array = (ctypes.c_char * _PIECE).from_buffer(buffer)
+    total = 0
+    while True:
+        try:
+            got = _read_some(fd, buffer)
+        except OSError as error:
+            fault = _FAULTS["ENN_FAULT_READ"]
+            raise _error_class(fault)(fault, _ERR_GENERIC, shown) from error
+        if got == 0:
+            break
+        total += got
+        yield array, got
+    after = os.fstat(fd)
+    if total != before.st_size or (after.st_size, after.st_mtime_ns) != (
+        before.st_size,
+        before.st_mtime_ns,
+    ):
+        _raise(_FAULTS["ENN_FAULT_CHANGED"], _ERR_GENERIC, shown)
+
+
+def _decode(pieces: Pieces, shown: Optional[str]) -> Tuple[str, bytes]:
+    """The password and plain bytes of a container fed in pieces to the
+    library's in-memory decoder: no file touched, and one copy of the plain
+    data made, from the decoder's into the bytes returned."""
     fault = ctypes.c_int()
-    decoder = _lib.EnnDecoderNew(_KEY, 0, ctypes.byref(fault))
-    if not decoder:
-        _raise(fault.value, -1, None)
+    decoder = None
     try:
-        view = memoryview(data).cast("B")
-        for start in range(0, len(view), _PIECE):
-            piece = bytes(view[start : start + _PIECE])
-            if _lib.EnnDecoderFeed(decoder, piece, len(piece)) != 0:
+        decoder = _lib.EnnDecoderNew(_KEY, 0, ctypes.byref(fault))
+        if not decoder:
+            _raise(fault.value, _ERR_GENERIC, shown)
+        for piece, size in pieces:
+            if _lib.EnnDecoderFeed(decoder, piece, size) != 0:
                 break  # Finish tells why.
         password = ctypes.create_string_buffer(_PASSWORD_SIZE)
         plain = ctypes.POINTER(ctypes.c_char)()
@@ -235,82 +409,153 @@ def _decode(data: Data) -> Tuple[str, bytes]:
             decoder, password, ctypes.byref(plain), ctypes.byref(plain_len), ctypes.byref(fault)
         )
         if result != 0:
-            _raise(fault.value, result, None)
+            _raise(fault.value, result, shown)
         return password.value.decode("ascii"), ctypes.string_at(plain, plain_len.value)
     finally:
         _lib.EnnDecoderFree(decoder)
 
 
-@overload
-def decrypt(source: Source, out: None = None, *, keep_existing: bool = False) -> Tuple[str, bytes]: ...
+def _decode_file(path: PathName) -> Tuple[str, bytes]:
+    """_decode over the file at path, opened as the library opens its input."""
+    shown = _shown(path)
+    try:
+        # Non-blocking, so that a fifo cannot hold the open.
+        fd = os.open(_name(path), os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+    except OSError as error:
+        denied = error.errno in (errno.EACCES, errno.EPERM)
+        why = "ENN_FAULT_INPUT_DENIED" if denied else "ENN_FAULT_NO_INPUT"
+        _raise(_FAULTS[why], _ERR_OPEN_INPUT, shown)
+    try:
+        mode = os.fstat(fd).st_mode
+        if not stat.S_ISREG(mode):
+            folder = stat.S_ISDIR(mode)
+            _raise(
+                _FAULTS["ENN_FAULT_INPUT_FOLDER" if folder else "ENN_FAULT_INPUT_NOT_REGULAR"],
+                _ERR_OPEN_INPUT,
+                shown,
+            )
+        return _decode(_file_pieces(fd, shown), shown)
+    finally:
+        os.close(fd)
 
 
 @overload
-def decrypt(source: Source, out: PathName, *, keep_existing: bool = False) -> str: ...
+def decrypt(
+    source: Source, out: None = None, *, replace: bool = False, keep_existing: Optional[bool] = None
+) -> Tuple[str, bytes]: ...
+
+
+@overload
+def decrypt(
+    source: Source, out: PathName, *, replace: bool = False, keep_existing: Optional[bool] = None
+) -> str: ...
 
 
 def decrypt(
-    source: Source, out: Optional[PathName] = None, *, keep_existing: bool = False
+    source: Source,
+    out: Optional[PathName] = None,
+    *,
+    replace: bool = False,
+    keep_existing: Optional[bool] = None,
 ) -> Union[str, Tuple[str, bytes]]:
     """Checks a container and gives its password and plain bytes, from one pass.
 
-    Without out: returns (password, data). With out: writes the plain file
-    there, put in place only once the whole container has checked out
-    (replacing a file there, or with keep_existing refusing to), and returns
-    the password. The password is "" for a container of nothing, which
-    carries none.
+    Without out: returns (password, data), decoded in memory; no file is
+    written. With out: writes the plain file there, put in place only once
+    the whole container has checked out, and returns the password. A file
+    already at out is kept (OutputError, ENN_FAULT_EXISTS) unless replace is
+    true (keep_existing=False, the older spelling, says the same). The
+    password is "" for a container of nothing, which carries none.
     """
-    if out is None and _is_data(source):
-        return _decode(source)  # type: ignore[arg-type]
+    keep = _keeps(replace, keep_existing)
+    if out is None:
+        if _is_data(source):
+            return _decode(_pieces(source), None)  # type: ignore[arg-type]
+        return _decode_file(source)  # type: ignore[arg-type]
     fault = ctypes.c_int()
     password = ctypes.create_string_buffer(_PASSWORD_SIZE)
-    in_name: Optional[bytes] = None
-    read = _READ()  # null: the file in_name
+    out_name = _name(out)
+    placing = _KEEP_EXISTING if keep else _REPLACE_EXISTING
     if _is_data(source):
-        read = _reader(source)  # type: ignore[arg-type]
+        guarded = _Guarded()
+        read = guarded.reader(source)  # type: ignore[arg-type]
+        result = guarded.run(
+            lambda: _lib.EnnDecryptStreamEx(
+                _KEY, None, out_name, placing, read, _WRITE(), _PROGRESS(), None, password,
+                ctypes.byref(fault),
+            )
+        )
         shown = None
     else:
         in_name = _name(source)  # type: ignore[arg-type]
+        result = _lib.EnnDecryptStreamEx(
+            _KEY, in_name, out_name, placing, _READ(), _WRITE(), _PROGRESS(), None, password,
+            ctypes.byref(fault),
+        )
         shown = _shown(source)  # type: ignore[arg-type]
-    pieces: List[bytes] = []
-    write = _WRITE()  # null: the file out_name
-    out_name = None
-    if out is None:
-
-        def collect(_context: Optional[int], buf: ctypes.Array, size: int) -> int:  # type: ignore[type-arg]
-            pieces.append(ctypes.string_at(buf, size))
-            return 0
-
-        write = _WRITE(collect)
-    else:
-        out_name = _name(out)
-    placing = _KEEP_EXISTING if keep_existing else _REPLACE_EXISTING
-    result = _lib.EnnDecryptStreamEx(
-        _KEY, in_name, out_name, placing, read, write, _PROGRESS(), None, password, ctypes.byref(fault)
-    )
     if result != 0:
-        if out is not None and _lib.EnnFaultIsOutput(fault.value):
-            shown = _shown(out)
-        _raise(fault.value, result, shown)
-    if out is None:
-        return password.value.decode("ascii"), b"".join(pieces)
+        _raise(fault.value, result, _shown(out) if _lib.EnnFaultIsOutput(fault.value) else shown)
     return password.value.decode("ascii")
 
 
-def encrypt(path: PathName, password: str, out: Optional[PathName] = None) -> str:
+def _encrypt_to(path: PathName, password: str, out: str, target: str) -> None:
+    """EnnEncryptFileEx from path to out, its faults told of target."""
+    fault = ctypes.c_int()
+    result = _lib.EnnEncryptFileEx(
+        password.encode("utf-8"), _KEY, _name(path), _name(out), ctypes.byref(fault)
+    )
+    if result != 0:
+        _raise(fault.value, result, target if _lib.EnnFaultIsOutput(fault.value) else _shown(path))
+
+
+def _exists(target: str) -> None:
+    raise OutputError(_FAULTS["ENN_FAULT_EXISTS"], _ERR_CREATE_OUTPUT, target)
+
+
+def _encrypt_new(path: PathName, password: str, target: str) -> None:
+    """The container put at target only while no file is there. The library
+    always replaces, so it writes under a name of this call's own in
+    target's folder, and the whole file is linked to target, which fails
+    rather than replace a file that appeared meanwhile."""
+    if os.path.lexists(target):
+        _exists(target)
+    aside = os.path.join(os.path.dirname(target), ".enn-" + secrets.token_hex(8))
+    try:
+        _encrypt_to(path, password, aside, target)
+        try:
+            os.link(aside, target, follow_symlinks=False)
+        except FileExistsError:
+            _exists(target)
+        except OSError:
+            # A file system without hard links: checked absent an instant ago.
+            if os.path.lexists(target):
+                _exists(target)
+            try:
+                os.rename(aside, target)
+            except OSError:
+                raise OutputError(_FAULTS["ENN_FAULT_NO_OUTPUT"], _ERR_CREATE_OUTPUT, target) from None
+    finally:
+        try:
+            os.unlink(aside)
+        except FileNotFoundError:
+            pass
+
+
+def encrypt(path: PathName, password: str, out: Optional[PathName] = None, *, replace: bool = False) -> str:
     """Writes the container of the file at path, carrying password (six
     digits), to out (by default path + ".enn"), and returns out's name. The
-    container replaces a file at out only once it is whole and on disk."""
+    container is put in place only once it is whole and on disk; a file
+    already at out is kept (OutputError, ENN_FAULT_EXISTS) unless replace is
+    true."""
     if _is_data(path):
         raise TypeError("encrypt takes the name of a file, not its bytes")
     if "\0" in password:
         raise ValueError("a password with a NUL in it")
     target = _shown(out) if out is not None else _shown(path) + EXTENSION
-    fault = ctypes.c_int()
-    result = _lib.EnnEncryptFileEx(
-        password.encode("utf-8"), _KEY, _name(path), _name(target), ctypes.byref(fault)
-    )
-    if result != 0:
-        _raise(fault.value, result, target if _lib.EnnFaultIsOutput(fault.value) else _shown(path))
+    _name(target)
+    # A folder is refused by the library, which tells it so, before anything is written.
+    if replace or os.path.isdir(target):
+        _encrypt_to(path, password, target, target)
+    else:
+        _encrypt_new(path, password, target)
     return target
-

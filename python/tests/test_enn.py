@@ -2,9 +2,11 @@
 ENN_HEADER names the enn.h it must agree with, ENN_VERSION_HEADER its
 enn_version.h when that is not beside it."""
 
+import hashlib
 import os
 import pathlib
 import re
+import stat
 import threading
 
 import pytest
@@ -50,6 +52,9 @@ def test_constants_agree_with_the_header() -> None:
     text = pathlib.Path(header).read_text()
     assert f'#define ENN_EXTENSION "{enn.EXTENSION}"' in text
     assert f"ENN_PASSWORD_LENGTH = {enn._PASSWORD_SIZE - 1}," in text
+    assert f"ENN_ERR_GENERIC = {enn._ERR_GENERIC}," in text
+    assert f"ENN_ERR_OPEN_INPUT = {enn._ERR_OPEN_INPUT}," in text
+    assert f"ENN_ERR_CREATE_OUTPUT = {enn._ERR_CREATE_OUTPUT}," in text
     faults = re.search(r"enum EnnFault \{(.*?)\};", text, re.S)
     assert faults
     names = re.findall(r"^\s*ENN_(FAULT_[A-Z_]+)", faults.group(1), re.M)
@@ -111,12 +116,6 @@ def test_input_and_output_faults(batch: pathlib.Path) -> None:
         enn.verify(missing)
     assert type(caught.value) is enn.Error and caught.value.fault == enn.FAULT_NO_INPUT
     assert str(caught.value).startswith(f"{missing}: ")
-    taken = batch.with_name("taken.txt")
-    taken.write_bytes(b"kept")
-    with pytest.raises(enn.OutputError) as caught:
-        enn.decrypt(container(batch), taken, keep_existing=True)
-    assert caught.value.name == "ENN_FAULT_EXISTS" and caught.value.path == str(taken)
-    assert taken.read_bytes() == b"kept"
 
 
 def test_refused_arguments(batch: pathlib.Path) -> None:
@@ -147,3 +146,197 @@ def test_threads(batch: pathlib.Path) -> None:
     for thread in threads:
         thread.join()
     assert results == [(PASSWORD, batch.read_bytes())] * 80
+
+
+def fault_count() -> int:
+    count = 0
+    while enn._lib.EnnFaultName(count) != b"ENN_FAULT_UNKNOWN":
+        count += 1
+    return count
+
+
+class TestFaultClasses:
+    def test_every_fault_lands_where_the_library_says(self) -> None:
+        count = fault_count()
+        assert count > enn.FAULT_TOO_LARGE
+        for fault in range(count):
+            if enn._lib.EnnFaultIsRefusal(fault):
+                expected = enn.ContainerError
+            elif enn._lib.EnnFaultIsOutput(fault):
+                expected = enn.OutputError
+            else:
+                expected = enn.Error
+            assert enn._error_class(fault) is expected, enn._lib.EnnFaultName(fault)
+        assert enn._error_class(enn.FAULT_DIGEST) is enn.ContainerError
+        assert enn._error_class(enn.FAULT_NOT_CONTAINER) is enn.ContainerError
+        assert enn._error_class(enn.FAULT_EXISTS) is enn.OutputError
+        assert enn._error_class(enn.FAULT_DISK_FULL) is enn.OutputError
+        assert enn._error_class(enn.FAULT_NO_INPUT) is enn.Error
+        assert enn._error_class(enn.FAULT_CHANGED) is enn.Error
+
+    def test_a_fault_the_library_adds_needs_no_change_here(self, monkeypatch: pytest.MonkeyPatch) -> None:
+        """A newer libenn's faults, as it classes them."""
+        added = fault_count()
+
+        class Newer:
+            def __init__(self, lib: object) -> None:
+                self._lib = lib
+
+            def __getattr__(self, name: str) -> object:
+                return getattr(self._lib, name)
+
+            def EnnFaultIsRefusal(self, fault: int) -> int:
+                return 1 if fault == added else self._lib.EnnFaultIsRefusal(fault)
+
+            def EnnFaultIsOutput(self, fault: int) -> int:
+                return 1 if fault == added + 1 else self._lib.EnnFaultIsOutput(fault)
+
+        monkeypatch.setattr(enn, "_lib", Newer(enn._lib))
+        assert enn._error_class(added) is enn.ContainerError
+        assert enn._error_class(added + 1) is enn.OutputError
+        assert enn._error_class(added + 2) is enn.Error
+
+
+class TestExistingFilesAreKept:
+    @pytest.mark.parametrize("as_bytes", [False, True])
+    def test_decrypt(self, batch: pathlib.Path, as_bytes: bool) -> None:
+        source = container(batch).read_bytes() if as_bytes else container(batch)
+        taken = batch.with_name("taken.txt")
+        taken.write_bytes(b"kept")
+        for kept in ({}, {"keep_existing": True}, {"replace": False}):
+            with pytest.raises(enn.OutputError) as caught:
+                enn.decrypt(source, taken, **kept)
+            assert caught.value.name == "ENN_FAULT_EXISTS" and caught.value.path == str(taken)
+            assert taken.read_bytes() == b"kept"
+        for replacing in ({"replace": True}, {"keep_existing": False}):
+            taken.write_bytes(b"kept")
+            assert enn.decrypt(source, taken, **replacing) == PASSWORD
+            assert taken.read_bytes() == batch.read_bytes()
+        with pytest.raises(ValueError):
+            enn.decrypt(source, taken, replace=True, keep_existing=True)
+
+    def test_encrypt(self, batch: pathlib.Path) -> None:
+        folder = batch.parent
+        before = container(batch).read_bytes()
+        with pytest.raises(enn.OutputError) as caught:
+            enn.encrypt(batch, "135790")
+        assert caught.value.name == "ENN_FAULT_EXISTS" and caught.value.path == str(container(batch))
+        assert container(batch).read_bytes() == before
+        assert enn.encrypt(batch, "135790", replace=True) == str(container(batch))
+        assert enn.read_password(container(batch)) == "135790"
+        assert enn.decrypt(container(batch)) == ("135790", batch.read_bytes())
+        # A new file as the library makes one, and nothing else left.
+        enn.encrypt(batch, PASSWORD, folder / "new.enn")
+        enn.encrypt(batch, PASSWORD, folder / "replaced.enn", replace=True)
+        assert stat.S_IMODE((folder / "new.enn").stat().st_mode) == stat.S_IMODE(
+            (folder / "replaced.enn").stat().st_mode
+        )
+        assert (folder / "new.enn").stat().st_nlink == 1
+        assert enn.decrypt(folder / "new.enn") == (PASSWORD, batch.read_bytes())
+        assert sorted(os.listdir(folder)) == ["batch.txt", "batch.txt.enn", "new.enn", "replaced.enn"]
+        with pytest.raises(enn.OutputError) as caught:
+            enn.encrypt(batch, PASSWORD, folder)
+        assert caught.value.name == "ENN_FAULT_OUTPUT_FOLDER"
+        with pytest.raises(enn.OutputError) as caught:
+            enn.encrypt(batch, PASSWORD, folder / "no folder" / "x.enn")
+        assert caught.value.path == str(folder / "no folder" / "x.enn")
+
+    def test_encrypt_against_a_file_that_appears_meanwhile(
+        self, batch: pathlib.Path, monkeypatch: pytest.MonkeyPatch
+    ) -> None:
+        target = batch.with_name("late.enn")
+        real = enn._encrypt_to
+
+        def then_another(*args: object) -> None:
+            real(*args)
+            target.write_bytes(b"another's")
+
+        monkeypatch.setattr(enn, "_encrypt_to", then_another)
+        with pytest.raises(enn.OutputError) as caught:
+            enn.encrypt(batch, PASSWORD, target)
+        assert caught.value.name == "ENN_FAULT_EXISTS"
+        assert target.read_bytes() == b"another's"
+        assert sorted(os.listdir(batch.parent)) == ["batch.txt", "batch.txt.enn", "late.enn"]
+
+    def test_the_documented_block_keeps_what_it_reads(self, batch: pathlib.Path, monkeypatch) -> None:
+        """docs/library.md's Python block, run in its printed order, twice:
+        it writes only new files, and the second run changes nothing."""
+        library_md = pathlib.Path(__file__).resolve().parents[2] / "docs" / "library.md"
+        if not library_md.exists():
+            pytest.skip("no docs/library.md beside the tests")
+        python = library_md.read_text().split("## Python", 1)[1]
+        block = re.search(r"```python\n(.*?)```", python, re.S)
+        assert block
+        folder = batch.with_name("intake")
+        folder.mkdir()
+        (folder / "batch.txt.enn").write_bytes(container(batch).read_bytes())
+        (folder / "reply.txt").write_bytes(b"an answer\n")
+        monkeypatch.chdir(folder)
+
+        def files() -> dict:
+            return {name: (folder / name).read_bytes() for name in os.listdir(folder)}
+
+        before = files()
+        exec(block.group(1), {"received": container(batch).read_bytes()})
+        after = files()
+        assert {name: after[name] for name in before} == before
+        assert after["batch.txt"] == batch.read_bytes()
+        assert enn.decrypt(folder / "reply.txt.enn") == ("246810", b"an answer\n")
+        with pytest.raises(enn.OutputError):
+            exec(block.group(1), {"received": container(batch).read_bytes()})
+        assert files() == after
+
+
+class TestDecryptInMemory:
+    def test_no_file_is_made(self, batch: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> None:
+        """With a temporary folder that does not exist, any temporary file fails."""
+        monkeypatch.setenv("TMPDIR", str(batch.with_name("no temporary folder")))
+        assert enn.decrypt(container(batch)) == (PASSWORD, batch.read_bytes())
+        assert enn.decrypt(container(batch).read_bytes()) == (PASSWORD, batch.read_bytes())
+        assert sorted(os.listdir(batch.parent)) == ["batch.txt", "batch.txt.enn"]
+
+    def test_the_header_alone(self, tmp_path: pathlib.Path) -> None:
+        nothing = tmp_path / "nothing.enn"
+        nothing.write_bytes(hashlib.md5(b"").hexdigest().encode())
+        assert enn.decrypt(nothing) == ("", b"")
+        assert enn.decrypt(nothing.read_bytes()) == ("", b"")
+
+    def test_inputs_refused_as_the_library_refuses_them(self, batch: pathlib.Path) -> None:
+        fifo = batch.with_name("fifo")
+        os.mkfifo(fifo)
+        for path in (batch.with_name("missing.enn"), batch.parent, fifo):
+            with pytest.raises(enn.Error) as verified:
+                enn.verify(path)
+            with pytest.raises(enn.Error) as decrypted:
+                enn.decrypt(path)
+            assert type(decrypted.value) is type(verified.value)
+            assert (decrypted.value.name, decrypted.value.path) == (verified.value.name, str(path))
+        bad = batch.with_name("bad.enn")
+        bad.write_bytes(damaged(batch))
+        with pytest.raises(enn.ContainerError) as caught:
+            enn.decrypt(bad)
+        assert caught.value.name == "ENN_FAULT_DIGEST" and caught.value.path == str(bad)
+
+    def test_a_file_that_grows_while_read(self, batch: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> None:
+        real = enn._read_some
+        grown: list = []
+
+        def growing(fd: int, buffer: bytearray) -> int:
+            if not grown:
+                grown.append(1)
+                with open(container(batch), "ab") as more:
+                    more.write(b"x")
+            return real(fd, buffer)
+
+        monkeypatch.setattr(enn, "_read_some", growing)
+        with pytest.raises(enn.Error) as caught:
+            enn.decrypt(container(batch))
+        assert type(caught.value) is enn.Error and caught.value.name == "ENN_FAULT_CHANGED"
+
+
+def test_help_guides_a_caller() -> None:
+    guide = enn.__doc__ or ""
+    for word in ("ContainerError", "OutputError", "replace=True", "KeyboardInterrupt", "send it again"):
+        assert word in guide
+    for function in (enn.decrypt, enn.encrypt, enn.verify, enn.read_password):
+        assert function.__name__ in guide and function.__doc__
