@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -35,6 +37,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 struct Result {
@@ -1224,15 +1227,17 @@ TEST_F(EnnTest, TheHelpListsEachFaultUnderItsStatus) {
 // missing file, which wins over a refusal.
 TEST_F(EnnTest, AKeptOutputIsBlockedAndWinsOverWhatMayPass) {
     Encrypted("a", Text("plain a"));
+    WriteFile(dir.File("a"), Text("other a"));  // not this container's data
     PlaceForgery("digest-content-changed.enn", "bad.enn");
     const Result r = Enn(dir.path(), {"decrypt", "--json", "bad.enn", "missing.enn", "a.enn"});
     EXPECT_EQ(2, r.status) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("{\"file\":\"a.enn\",\"outcome\":\"blocked\",\"fault\":"
-                                 "\"ENN_FAULT_EXISTS\",\"message\":\"already exists\"}"));
+    EXPECT_THAT(r.out,
+                HasSubstr("{\"file\":\"a.enn\",\"outcome\":\"blocked\",\"fault\":"
+                          "\"ENN_FAULT_EXISTS\",\"message\":\"already exists\",\"output\":\"a\"}"));
     EXPECT_THAT(r.err, HasSubstr("enn: a: already exists; use --force to replace it\n"));
     EXPECT_EQ(3, Enn(dir.path(), {"decrypt", "bad.enn", "missing.enn"}).status);
     EXPECT_EQ(1, Enn(dir.path(), {"decrypt", "bad.enn"}).status);
-    EXPECT_EQ(Text("plain a"), ReadFile(dir.File("a")));
+    EXPECT_EQ(Text("other a"), ReadFile(dir.File("a")));
 }
 
 // Two containers that would end in one file, or one that would end on
@@ -1436,6 +1441,294 @@ TEST_F(EnnTest, JsonLinesHoldEveryNameAndGiveBackTheBytesOfThoseNotUtf8) {
         << "a surrogate is three bytes in error";
     EXPECT_THAT(r.out, HasSubstr("\"file\":\"new\\u000aline.enn\",\"outcome\""));
     EXPECT_THAT(r.out, HasSubstr("\"file\":\"del\\u007f.enn\",\"outcome\""));
+}
+
+// Each line of out as JSON, by a JSON parser: its keys, each with a string's
+// own text or any other value as JSON writes it. Empty, with a failure, when
+// a line is not one JSON object.
+using JsonLine = std::map<std::string, std::string>;
+std::vector<JsonLine> JsonLines(const std::string& out) {
+    TempDir scratch;
+    WriteFile(scratch.File("lines"), Text(out));
+    const std::string command =
+        "python3 -c 'import json,sys\nfor l in open(sys.argv[1],encoding=\"utf-8\"):\n"
+        " o=json.loads(l)\n assert isinstance(o,dict)\n"
+        " print(\"\\t\".join(k+\"=\"+(v if isinstance(v,str) else json.dumps(v))"
+        " for k,v in o.items()))' " +
+        scratch.File("lines") + " 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    std::string parsed;
+    char buf[4096];
+    for (size_t n; pipe != nullptr && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) {
+        parsed.append(buf, n);
+    }
+    if (pipe == nullptr || pclose(pipe) != 0) {
+        ADD_FAILURE() << "not JSON lines:\n" << out;
+        return {};
+    }
+    std::vector<JsonLine> lines;
+    std::istringstream in(parsed);
+    for (std::string line; std::getline(in, line);) {
+        JsonLine fields;
+        std::istringstream each(line);
+        for (std::string field; std::getline(each, field, '\t');) {
+            const size_t eq = field.find('=');
+            fields[field.substr(0, eq)] = field.substr(eq + 1);
+        }
+        lines.push_back(fields);
+    }
+    return lines;
+}
+
+// The device and inode of path, to tell a file left alone from one replaced.
+std::string InodeOf(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        return "";
+    }
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+// An output that holds exactly its container's plain data was decrypted by
+// an earlier run: done, told so, and left alone. Anything else in its place,
+// however close, stays kept and blocks, and --force replaces as before.
+TEST_F(EnnTest, AnOutputThatHoldsItsPlainDataIsDoneAndAnyOtherIsKept) {
+    const Bytes plain = PseudoRandomBytes(9000, 51);  // three chunks
+    Encrypted("c", plain);
+    Encrypted("e", {});
+
+    // The very data: done, with the password and the size, file untouched.
+    const std::string before = InodeOf(dir.File("c"));
+    Result r = Enn(dir.path(), {"decrypt", "--json", "c.enn", "e.enn"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(
+        "{\"file\":\"c.enn\",\"outcome\":\"ok\",\"fault\":\"ENN_FAULT_NONE\",\"message\":\"done\","
+        "\"password\":\"123456\",\"output\":\"c\",\"size\":9000,\"present\":true}\n"
+        "{\"file\":\"e.enn\",\"outcome\":\"ok\",\"fault\":\"ENN_FAULT_NONE\",\"message\":\"done\","
+        "\"password\":\"123456\",\"output\":\"e\",\"size\":0,\"present\":true}\n",
+        r.out);
+    EXPECT_EQ(before, InodeOf(dir.File("c")));
+    EXPECT_EQ(plain, ReadFile(dir.File("c")));
+    r = Enn(dir.path(), {"decrypt", "-p", "c.enn"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("c.enn: already decrypted to c\nc.enn: 123456\n", r.out);
+
+    // Close to it is not it: cut by one byte, one byte more, one byte
+    // changed at either end, nothing, or a link to the very data.
+    Bytes cut(plain.begin(), plain.end() - 1);
+    Bytes longer = plain;
+    longer.push_back(0);
+    Bytes firstChanged = plain;
+    firstChanged.front() ^= 1;
+    Bytes lastChanged = plain;
+    lastChanged.back() ^= 0x80;
+    WriteFile(dir.File("same"), plain);
+    for (const Bytes& other : {cut, longer, firstChanged, lastChanged, Bytes()}) {
+        WriteFile(dir.File("c"), other);
+        const std::string kept = InodeOf(dir.File("c"));
+        r = Enn(dir.path(), {"decrypt", "--json", "c.enn"});
+        EXPECT_EQ(2, r.status) << other.size();
+        EXPECT_EQ(
+            "{\"file\":\"c.enn\",\"outcome\":\"blocked\",\"fault\":\"ENN_FAULT_EXISTS\","
+            "\"message\":\"already exists\",\"output\":\"c\"}\n",
+            r.out);
+        EXPECT_EQ("enn: c: already exists; use --force to replace it\n", r.err);
+        EXPECT_EQ(other, ReadFile(dir.File("c")));
+        EXPECT_EQ(kept, InodeOf(dir.File("c")));
+    }
+    std::remove(dir.File("c").c_str());
+    ASSERT_EQ(0, symlink("same", dir.File("c").c_str()));
+    r = Enn(dir.path(), {"decrypt", "c.enn"});
+    EXPECT_EQ(2, r.status) << "a link is not read: " << r.out;
+    char target[16] = {};
+    EXPECT_EQ(4, readlink(dir.File("c").c_str(), target, sizeof target - 1));
+    std::remove(dir.File("c").c_str());
+    WriteFile(dir.File("e"), Text("x"));
+    EXPECT_EQ(2, Enn(dir.path(), {"decrypt", "e.enn"}).status) << "no data is not one byte";
+
+    // A container read from standard input cannot be read twice.
+    WriteFile(dir.File("c"), plain);
+    const Bytes container = ReadFile(dir.File("c.enn"));
+    r = Enn(dir.path(), {"decrypt", "--json", "-", "-o", "c"},
+            std::string(container.begin(), container.end()));
+    EXPECT_EQ(2, r.status) << r.out;
+
+    // --force replaces as it always did, and says nothing of what was there.
+    r = Enn(dir.path(), {"decrypt", "--json", "--force", "c.enn"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_THAT(r.out, Not(HasSubstr("present"))) << r.out;
+    EXPECT_NE(before, InodeOf(dir.File("c")));
+    EXPECT_EQ(plain, ReadFile(dir.File("c")));
+}
+
+// Whatever its output holds, a container refused for its own fault is
+// refused: it goes back to its sender, not to a person at the output.
+TEST_F(EnnTest, AContainerRefusedForItsOwnFaultIsRefusedWhateverItsOutputHolds) {
+    int tried = 0;
+    for (const Forgery& f : Forgeries()) {
+        if (FaultStatus(f.fault) != kExitRefused) {
+            continue;
+        }
+        ++tried;
+        const std::string name = "forged" + std::to_string(tried);
+        PlaceForgery(f.file, name + ".enn");
+        WriteFile(dir.File(name), Text("what an earlier run or a person left here"));
+        const Result r = Enn(dir.path(), {"decrypt", "--json", name + ".enn"});
+        EXPECT_EQ(1, r.status) << f.file << r.out;
+        EXPECT_THAT(r.out, HasSubstr(std::string("\"outcome\":\"refused\",\"fault\":\"") +
+                                     EnnFaultName(f.fault) + "\""))
+            << f.file;
+        EXPECT_THAT(r.out, HasSubstr("\"output\":\"" + name + "\"")) << f.file;
+        EXPECT_EQ(Text("what an earlier run or a person left here"), ReadFile(dir.File(name)));
+    }
+    EXPECT_GT(tried, 10);
+}
+
+// Keeps a tmpfs of size bytes mounted on path while it lives (root only).
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& path, size_t size) : path_(path) {
+        mkdir(path.c_str(), 0755);
+        const std::string options = "size=" + std::to_string(size) + ",mode=0755";
+        mounted_ = geteuid() == 0 && mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_ && umount(path_.c_str()) != 0) {
+            umount2(path_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+    long long Free() const {
+        struct statvfs vfs;
+        return statvfs(path_.c_str(), &vfs) == 0
+                   ? static_cast<long long>(vfs.f_bavail) * static_cast<long long>(vfs.f_bsize)
+                   : -1;
+    }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+// An intake cut short by a full disk is finished by running the same command
+// again once there is room: what an earlier run decrypted is done, what
+// failed is done now, and the last run ends with 0 and every output equal
+// to its plain file. Other data in an output's place still blocks.
+TEST_F(EnnTest, AnIntakeCutShortByAFullDiskIsFinishedByRunningItAgain) {
+    constexpr size_t kFiles = 60;
+    const std::string full = dir.File("full");
+    SmallDisk disk(full, 1024 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    std::vector<std::string> stems;
+    std::vector<Bytes> plains;
+    std::vector<std::string> args = {"encrypt", "--password-stdin", "-q"};
+    for (size_t i = 0; i < kFiles; ++i) {
+        stems.push_back("f" + std::to_string(10 + i));
+        plains.push_back(PseudoRandomBytes(1500 + 97 * i, static_cast<uint32_t>(60 + i)));
+        WriteFile(dir.File(stems[i]), plains[i]);
+        args.push_back(stems[i]);
+    }
+    ASSERT_EQ(0, Enn(dir.path(), args, "123456\n123456\n").status);
+
+    // Room for a few outputs; the fillers go one at a time between runs.
+    const long long page = 4096;
+    const long long room = 24 * page, second = 40 * page;
+    WriteFile(full + "/filler1", Bytes(static_cast<size_t>(second), 1));
+    WriteFile(full + "/filler2", Bytes(static_cast<size_t>(disk.Free() - room), 2));
+    std::vector<std::string> fillers = {"filler1", "filler2"};
+
+    std::vector<std::string> intake = {"decrypt", "--json", "-p", "-d", "full"};
+    for (const std::string& stem : stems) {
+        intake.push_back(stem + ".enn");
+    }
+    std::set<std::string> done;  // outputs on disk
+    int status = -1;
+    std::string figures;
+    for (int run = 1; run <= 5 && status != 0; ++run) {
+        const Result r = Enn(dir.path(), intake);
+        const std::vector<JsonLine> lines = JsonLines(r.out);
+        ASSERT_EQ(kFiles, lines.size()) << r.out;
+        size_t ok = 0, present = 0, failed = 0;
+        std::set<std::string> now;
+        for (size_t i = 0; i < kFiles; ++i) {
+            JsonLine line = lines[i];
+            const std::string output = "full/" + stems[i];
+            EXPECT_EQ(stems[i] + ".enn", line["file"]);
+            EXPECT_EQ(output, line["output"]) << "every line names its output";
+            if (line["outcome"] == "ok") {
+                EXPECT_EQ("ENN_FAULT_NONE", line["fault"]);
+                EXPECT_EQ("123456", line["password"]);
+                EXPECT_EQ(std::to_string(plains[i].size()), line["size"]);
+                const bool was = line.count("present") > 0;
+                EXPECT_EQ(was, done.count(stems[i]) > 0) << run << " " << stems[i];
+                if (was) {
+                    EXPECT_EQ("true", line["present"]);
+                }
+                ++(was ? present : ok);
+                EXPECT_EQ(plains[i], ReadFile(dir.File(output))) << stems[i];
+                now.insert(stems[i]);
+            } else {
+                EXPECT_EQ("failed", line["outcome"]) << stems[i];
+                EXPECT_EQ("ENN_FAULT_DISK_FULL", line["fault"]) << stems[i];
+                EXPECT_EQ(0u, line.count("present"));
+                EXPECT_FALSE(FileExists(dir.File(output))) << "nothing of it left";
+                EXPECT_EQ(0u, done.count(stems[i])) << "what was done stays done";
+                ++failed;
+            }
+        }
+        status = r.status;
+        EXPECT_EQ(failed > 0 ? 3 : 0, status) << r.err;
+        std::set<std::string> listed = now;
+        listed.insert(fillers.begin(), fillers.end());
+        EXPECT_EQ(listed, Listing(full)) << "nothing aside left behind";
+        figures += "run " + std::to_string(run) + ": ok " + std::to_string(ok) + ", present " +
+                   std::to_string(present) + ", failed " + std::to_string(failed) + ", status " +
+                   std::to_string(status) + "\n";
+        if (run == 1) {
+            EXPECT_GT(ok, 0u);
+            EXPECT_GT(failed, 0u) << "the disk must fill up";
+        }
+        done = now;
+        if (status != 0 && !fillers.empty()) {
+            std::remove((full + "/" + fillers.front()).c_str());
+            fillers.erase(fillers.begin());
+        }
+    }
+    std::printf("%s", figures.c_str());
+    RecordProperty("figures", figures);
+    ASSERT_EQ(0, status) << figures;
+    for (size_t i = 0; i < kFiles; ++i) {
+        EXPECT_EQ(plains[i], ReadFile(full + "/" + stems[i])) << stems[i];
+    }
+
+    // Other data, or the data cut or lengthened, is no earlier run's work.
+    const Bytes& p0 = plains[0];
+    Bytes other = p0;
+    other[p0.size() / 2] ^= 1;
+    Bytes cut(plains[1].begin(), plains[1].end() - 1);
+    Bytes longer = plains[2];
+    longer.push_back('\n');
+    WriteFile(full + "/" + stems[0], other);
+    WriteFile(full + "/" + stems[1], cut);
+    WriteFile(full + "/" + stems[2], longer);
+    const Result r = Enn(dir.path(), intake);
+    EXPECT_EQ(2, r.status);
+    const std::vector<JsonLine> lines = JsonLines(r.out);
+    ASSERT_EQ(kFiles, lines.size());
+    for (size_t i = 0; i < kFiles; ++i) {
+        JsonLine line = lines[i];
+        EXPECT_EQ(i < 3 ? "blocked" : "ok", line["outcome"]) << i;
+        EXPECT_EQ(i < 3 ? "ENN_FAULT_EXISTS" : "ENN_FAULT_NONE", line["fault"]) << i;
+        EXPECT_EQ(i < 3 ? 0u : 1u, line.count("present")) << i;
+    }
+    EXPECT_EQ(other, ReadFile(full + "/" + stems[0]));
+    EXPECT_EQ(cut, ReadFile(full + "/" + stems[1]));
+    EXPECT_EQ(longer, ReadFile(full + "/" + stems[2]));
 }
 
 }  // namespace
