@@ -254,6 +254,28 @@ TEST_F(EnnTest, HelpForTheToolAndEachCommandListsExitStatusesWithinEightyColumns
         }
     }
     EXPECT_EQ(Enn(dir.path(), {"help", "decrypt"}).out, Enn(dir.path(), {"decrypt", "-h"}).out);
+    // The usage lines show the forms of an intake, and only options the
+    // command takes.
+    for (const char* command : {"verify", "decrypt", "password", "encrypt"}) {
+        const std::string help = Enn(dir.path(), {command, "--help"}).out;
+        const std::string options = help.substr(help.find("\nOptions:\n"));
+        std::istringstream lines(help);
+        for (std::string line; std::getline(lines, line) &&
+                               (line.rfind("Usage:", 0) == 0 || line.rfind("   or:", 0) == 0);) {
+            std::istringstream words(line);
+            for (std::string word; words >> word;) {
+                const std::string option = word.substr(word.find('-') == 1 ? 1 : 0);
+                if (option.size() > 1 && option[0] == '-' && option != "-") {
+                    const std::string bare = option.substr(0, option.find(']'));
+                    EXPECT_THAT(options, HasSubstr(bare.size() == 2 ? bare + ", " : bare + " "))
+                        << command << ": " << line;
+                }
+            }
+        }
+    }
+    EXPECT_THAT(Enn(dir.path(), {"decrypt", "--help"}).out,
+                StartsWith("Usage: enn decrypt [-q] [-p] [-f] FILE.enn [-o OUT]\n"
+                           "   or: enn decrypt [-q] [-p] [-f] [--json] [-d DIR] FILE.enn...\n"));
     EXPECT_EQ(Enn(dir.path(), {"help"}).out, Enn(dir.path(), {"--help"}).out);
 }
 
@@ -1052,6 +1074,8 @@ TEST_F(EnnTest, AnIntakeOfManyFilesReportsEachAndTellsRejectFromRetry) {
     for (size_t i = 0; i < files.size(); ++i) {
         ASSERT_TRUE(std::getline(lines, line)) << i;
         EXPECT_THAT(line, HasSubstr("\"file\":\"" + files[i] + "\"")) << line;
+        const std::string stem = files[i].substr(0, files[i].size() - 4);
+        EXPECT_THAT(line, HasSubstr("\"output\":\"out/" + stem + "\"")) << "every line: " << line;
         EXPECT_THAT(line, HasSubstr(std::string("\"outcome\":\"") + expected[i].outcome + "\""));
         EXPECT_THAT(line, HasSubstr(std::string("\"fault\":\"") + expected[i].fault + "\""));
     }
@@ -1093,6 +1117,12 @@ TEST_F(EnnTest, EncryptTakesSeveralFilesWithOnePassword) {
             "135790\n135790\n");
     EXPECT_EQ(3, r.status);
     EXPECT_FALSE(ParsedJson(r.out).empty()) << r.out;
+    EXPECT_THAT(
+        r.out,
+        HasSubstr("{\"file\":\"missing.txt\",\"outcome\":\"failed\",\"fault\":"
+                  "\"ENN_FAULT_NO_INPUT\",\"message\":\"cannot be opened: it does not exist\","
+                  "\"output\":\"out/missing.txt.enn\"}"))
+        << r.out;
     const Result a = Enn(dir.path(), {"password", "out/a.txt.enn", "out/b.txt.enn"});
     EXPECT_EQ("out/a.txt.enn: 135790\nout/b.txt.enn: 135790\n", a.out);
 }
@@ -1583,6 +1613,79 @@ TEST_F(EnnTest, AContainerRefusedForItsOwnFaultIsRefusedWhateverItsOutputHolds) 
         EXPECT_EQ(Text("what an earlier run or a person left here"), ReadFile(dir.File(name)));
     }
     EXPECT_GT(tried, 10);
+}
+
+// The manual's example line of --json: from the line of the built page that
+// opens it to the one that closes it, joined, with roff's escapes undone.
+std::string ManualExampleLine() {
+    const Bytes page = ReadFile(ENN_MAN_PAGE);
+    std::istringstream lines(std::string(page.begin(), page.end()));
+    std::string joined;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t start = line.find_first_not_of(' ');
+        if (joined.empty() && line.rfind("{\"file\":", 0) != 0) {
+            continue;
+        }
+        joined += line.substr(start);
+        if (!joined.empty() && joined.back() == '}') {
+            break;
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < joined.size(); ++i) {
+        if (joined[i] == '\\' && i + 1 < joined.size() &&
+            (joined[i + 1] == 'e' || joined[i + 1] == '-')) {
+            text += joined[i + 1] == 'e' ? '\\' : '-';
+            ++i;
+        } else {
+            text += joined[i];
+        }
+    }
+    return text;
+}
+
+std::set<std::string> KeysOf(const JsonLine& line) {
+    std::set<std::string> keys;
+    for (const auto& field : line) {
+        keys.insert(field.first);
+    }
+    return keys;
+}
+
+// The manual shows one line with every key that a line of decrypt can
+// have: each real line's keys are among its own, and together they are all
+// of them.
+TEST_F(EnnTest, TheManualsExampleLineHasEveryKeyALineCanHave) {
+    const std::string example = ManualExampleLine();
+    const std::vector<JsonLine> shown = JsonLines(example + "\n");
+    ASSERT_EQ(1u, shown.size()) << "the manual's example: " << example;
+    const std::set<std::string> keys = KeysOf(shown[0]);
+    EXPECT_EQ("ok", shown.at(0).at("outcome"));
+    EXPECT_EQ("true", shown.at(0).at("present"));
+
+    const Bytes plain = PseudoRandomBytes(9000, 71);
+    const std::string latin = "caf\xe9.txt";  // not UTF-8
+    Encrypted(latin, plain);
+    Encrypted("new\xe9", plain);
+    PlaceForgery("digest-content-changed.enn", "damaged.enn");
+    Encrypted("kept", plain);
+    mkdir(dir.File("plain").c_str(), 0755);
+    WriteFile(dir.File("plain/" + latin), plain);  // an earlier run's
+    WriteFile(dir.File("plain/kept"), Text("other"));
+    const Result r = Enn(dir.path(), {"decrypt", "--json", "-p", "-d", "plain", latin + ".enn",
+                                      "new\xe9.enn", "damaged.enn", "missing.enn", "kept.enn"});
+    EXPECT_EQ(2, r.status) << r.err;
+    const std::vector<JsonLine> lines = JsonLines(r.out);
+    ASSERT_EQ(5u, lines.size()) << r.out;
+    std::set<std::string> seen;
+    for (const JsonLine& line : lines) {
+        const std::set<std::string> has = KeysOf(line);
+        EXPECT_TRUE(std::includes(keys.begin(), keys.end(), has.begin(), has.end()))
+            << "a key the manual's line lacks: " << r.out;
+        seen.insert(has.begin(), has.end());
+    }
+    EXPECT_EQ(keys, seen) << example << "\n" << r.out;
+    EXPECT_EQ(KeysOf(lines[0]), keys) << "an earlier run's output, under a name not UTF-8";
 }
 
 // Keeps a tmpfs of size bytes mounted on path while it lives (root only).
