@@ -1584,6 +1584,17 @@ TEST_F(EnnTest, AnOutputThatHoldsItsPlainDataIsDoneAndAnyOtherIsKept) {
             std::string(container.begin(), container.end()));
     EXPECT_EQ(2, r.status) << r.out;
 
+    // The comparison holds the plain data in the temporary folder: when that
+    // fails, the output is neither done nor blocked, and stays as it was.
+    setenv("TMPDIR", dir.File("no-such-folder").c_str(), 1);
+    r = Enn(dir.path(), {"decrypt", "--json", "c.enn"});
+    unsetenv("TMPDIR");
+    EXPECT_EQ(3, r.status) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("\"outcome\":\"failed\",\"fault\":\"ENN_FAULT_NO_OUTPUT\""));
+    EXPECT_THAT(r.err, StartsWith("enn: c: already exists, and could not be compared with the "
+                                  "container's data: the temporary file failed ("));
+    EXPECT_EQ(plain, ReadFile(dir.File("c")));
+
     // --force replaces as it always did, and says nothing of what was there.
     r = Enn(dir.path(), {"decrypt", "--json", "--force", "c.enn"});
     EXPECT_EQ(0, r.status) << r.err;
