@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
@@ -208,6 +209,7 @@ struct FileReport {
     std::string password;
     std::string output;
     long long size = -1;
+    bool present = false;  // the output held this plain data before the run
 };
 
 // The length of the well-formed UTF-8 sequence that starts at text[i], or 0
@@ -322,6 +324,9 @@ void PrintJson(const FileReport& r) {
     if (r.size >= 0) {
         line += ",\"size\":" + std::to_string(r.size);
     }
+    if (r.present) {
+        line += ",\"present\":true";
+    }
     PrintOut(line + "}\n");
 }
 
@@ -383,9 +388,79 @@ struct Decryption {
     std::string output;
     int fault = ENN_FAULT_NONE;
     char password[ENN_PASSWORD_LENGTH + 1] = {};
-    long long size = -1;  // of the plain file this job put in place
+    long long size = -1;    // of the plain file this job put in place, or found there
+    bool present = false;   // the output already held this container's plain data
+    bool compared = false;  // the fault is that of the comparison's temporary file
     ~Decryption() { WipeSecret(password, sizeof password); }
 };
+
+// The plain data of a container against the bytes of the file that stands
+// at its output, read in step with it, a piece at a time.
+struct Comparison {
+    ExistingFile* existing;
+    Progress* progress;
+    std::vector<unsigned char> held = std::vector<unsigned char>(64 * 1024);
+    bool differs = false;
+    long long equal = 0;  // bytes found the same so far
+};
+
+// The library's write: -1 at the first byte that differs, or where the file
+// ends first, which ends the decoding there.
+int CompareWithExisting(void* context, const unsigned char* data, int size) {
+    Comparison* c = static_cast<Comparison*>(context);
+    while (size > 0) {
+        const size_t want = std::min(c->held.size(), static_cast<size_t>(size));
+        const long long got = c->existing->Read(c->held.data(), want);
+        if (got <= 0 || std::memcmp(c->held.data(), data, static_cast<size_t>(got)) != 0) {
+            c->differs = true;
+            return -1;
+        }
+        data += got;
+        size -= static_cast<int>(got);
+        c->equal += got;
+    }
+    return 0;
+}
+
+void ShowComparisonProgress(void* context, long long done, long long total) {
+    Comparison* c = static_cast<Comparison*>(context);
+    if (c->progress != nullptr) {
+        c->progress->Update(done, total);
+    }
+}
+
+// After the library kept an existing output: decodes the container again,
+// with every check, and compares its plain data with that file. A file that
+// holds exactly that data (nothing more) is the work of an earlier run, and
+// the job is done; else it stays ENN_FAULT_EXISTS, unless the container
+// itself or its reading failed, which is then the job's fault. The file is
+// not trusted by its name, size or time; only its bytes count. A container
+// on standard input cannot be read twice, and stays refused as kept.
+void CompareWithOutput(Decryption* job, Progress* progress) {
+    if (IsStream(job->container)) {
+        return;
+    }
+    ExistingFile existing(job->output);
+    if (!existing.IsOpen()) {
+        return;  // a link, a device, a file that cannot be read: as it was
+    }
+    Comparison c{&existing, progress};
+    int fault = ENN_FAULT_NONE;
+    char password[ENN_PASSWORD_LENGTH + 1] = {};
+    EnnDecryptStreamEx(EnnBuiltIn(), PathFor(job->container), nullptr, ENN_KEEP_EXISTING, nullptr,
+                       CompareWithExisting, ShowComparisonProgress, &c, password, &fault);
+    unsigned char past = 0;
+    if (fault == ENN_FAULT_NONE && existing.Read(&past, 1) == 0) {
+        job->fault = ENN_FAULT_NONE;
+        job->present = true;
+        job->size = c.equal;
+        std::memcpy(job->password, password, sizeof password);
+    } else if (fault != ENN_FAULT_NONE && !c.differs) {
+        job->fault = fault;
+        job->compared = EnnFaultIsOutput(fault) != 0;
+    }
+    WipeSecret(password, sizeof password);
+}
 
 void RunDecryption(Decryption* job, const JobOptions& options, Progress* progress) {
     if (job->output.back() == '/') {
@@ -402,6 +477,8 @@ void RunDecryption(Decryption* job, const JobOptions& options, Progress* progres
     // DecryptContainers refused the run otherwise.
     if (job->fault == ENN_FAULT_NONE) {
         job->size = IsStream(job->output) ? OutputBytes() : SizeOf(job->output);
+    } else if (job->fault == ENN_FAULT_EXISTS) {
+        CompareWithOutput(job, progress);
     }
 }
 
@@ -410,16 +487,21 @@ void TellDecryption(const Decryption& job, const JobOptions& options) {
         FileReport report;
         report.file = job.container;
         report.fault = job.fault;
+        report.output = job.output;
         if (job.fault == ENN_FAULT_NONE) {
             report.password = job.password;
-            report.output = job.output;
             report.size = job.size;
+            report.present = job.present;
         }
         PrintJson(report);
     }
     if (job.fault != ENN_FAULT_NONE) {
         if (job.fault == ENN_FAULT_OUTPUT_FOLDER && job.output.back() == '/') {
             Fail(job.output, _("names a folder, not a file"));
+        } else if (job.compared) {
+            Fail(job.output, Fill(_("already exists, and could not be compared with the "
+                                    "container's data: the temporary file failed (%s)"),
+                                  {FaultWords(job.fault)}));
         } else {
             FailJob(job.container, job.output, job.fault, options);
         }
@@ -430,7 +512,9 @@ void TellDecryption(const Decryption& job, const JobOptions& options) {
         return;
     }
     if (!options.quiet) {
-        PrintOut(Fill(_("%s: decrypted to %s"), {job.container, job.output}) + "\n");
+        PrintOut(Fill(job.present ? _("%s: already decrypted to %s") : _("%s: decrypted to %s"),
+                      {job.container, job.output}) +
+                 "\n");
     }
     if (options.printPassword) {
         PrintOut(job.container + ": " + job.password + "\n");
@@ -685,8 +769,10 @@ int EncryptOne(const EncryptFields& given, const std::string& path, const std::s
             report.outcome = OutcomeOf(kExitFailed);  // never "ok" for a container not written
             report.message = english;
         }
+        // The container's name is known once the checks passed; before,
+        // the one the command was given stands for it.
+        report.output = outcome.container.empty() ? output : outcome.container;
         if (outcome.end == EncryptEnd::kWritten) {
-            report.output = outcome.container;
             report.size = IsStream(outcome.container) ? OutputBytes() : SizeOf(outcome.container);
         }
         PrintJson(report);

@@ -38,19 +38,28 @@ enum CommandId { kVerify, kDecrypt, kPassword, kEncrypt };
 struct Command {
     CommandId id;
     const char* name;
-    const char* operands;  // as the usage line shows them
+    const char* operands;  // as the tool's help lists the command
+    const char* forms[2];  // the command's usage lines, after "enn NAME"; the second may be null
     const char* summary;   // one line in the tool's help
     const char* help;      // the command's own help, before its options
 };
 
 const Command kCommands[] = {
-    {kVerify, "verify", "FILE.enn...", N_("check each container through and through"),
+    {kVerify,
+     "verify",
+     "FILE.enn...",
+     {"[-q] [--json] FILE.enn...", nullptr},
+     N_("check each container through and through"),
      N_("Checks each container as decrypt would, writing nothing: the digest header against "
         "the content, the password chunk under the built-in key, and every chunk against the "
         "layout the encoder writes. Prints \"FILE.enn: intact\" for each intact container; "
         "each other file gets a line on standard error saying what is wrong: damaged, written "
         "under another key, or unreadable. - reads a container from standard input.")},
-    {kDecrypt, "decrypt", "FILE.enn...", N_("write the plain file of each container"),
+    {kDecrypt,
+     "decrypt",
+     "FILE.enn...",
+     {"[-q] [-p] [-f] FILE.enn [-o OUT]", "[-q] [-p] [-f] [--json] [-d DIR] FILE.enn..."},
+     N_("write the plain file of each container"),
      N_("Checks the container and writes the plain file, by default FILE (the container's "
         "name without .enn). The plain file appears under its name, or on standard output with "
         "-o -, only once the whole container has been checked: a damaged or foreign container, "
@@ -64,13 +73,24 @@ const Command kCommands[] = {
         "stops the others. A run in which two containers would be decrypted to one file, or "
         "one onto another container of the run, is refused before anything is read, as is a "
         "folder of -d that is missing, not a folder or not writable: one line, and nothing "
-        "decrypted.")},
-    {kPassword, "password", "FILE.enn...", N_("print the six-digit password inside"),
+        "decrypted. An existing output that holds exactly the plain data of its container, "
+        "compared byte for byte once the container checked out, was decrypted by an earlier "
+        "run: that container is done, and a run cut short by a full disk is finished by "
+        "running it again.")},
+    {kPassword,
+     "password",
+     "FILE.enn...",
+     {"[--json] FILE.enn...", nullptr},
+     N_("print the six-digit password inside"),
      N_("Prints the six-digit password carried inside the container, also with -q; for "
         "several containers, a line \"FILE.enn: PASSWORD\" each. The digest header is not "
         "consulted; 'enn verify' checks it, and 'enn decrypt --print-password' gives the "
         "password with the data. - reads the container from standard input.")},
-    {kEncrypt, "encrypt", "FILE...", N_("write FILE.enn for each FILE"),
+    {kEncrypt,
+     "encrypt",
+     "FILE...",
+     {"[-q] [--password-stdin] FILE [-o OUT]", "[-q] [--password-stdin] [--json] [-d DIR] FILE..."},
+     N_("write FILE.enn for each FILE"),
      N_("Runs the window's Encrypt command on FILE, taken exactly as given: checks the "
         "password, writes the container to FILE.enn or OUT (replacing an existing one only "
         "once the new one is whole, as the window does) and prints the command's message, on "
@@ -127,8 +147,10 @@ const Option kOptions[] = {
     {"json", 0, nullptr, kAll,
      N_("report each file as one line of JSON on standard output, in the order given, once its "
         "outcome is final: file, outcome (ok, refused, blocked, failed: as exit status 0, 1, 2, "
-        "3), fault (its ENN_FAULT_ name), message (in English), and what it yields (password, "
-        "output, size); a name that is not UTF-8 comes also as the hex of its bytes in "
+        "3), fault (its ENN_FAULT_ name), message (in English), output (of decrypt and encrypt, "
+        "also when the file failed) and what it yields (password, size, and present: true "
+        "for an output that already held this plain data); a name that is not UTF-8 comes also as "
+        "the hex of its bytes in "
         "file_hex or output_hex. The same in every language. Errors still go to standard "
         "error; -q silences the rest"),
      [](Arguments* a, const char*) { a->job.json = true; }},
@@ -181,16 +203,26 @@ bool Takes(const Option& o, const Command& c) {
     return (o.commands & (1u << c.id)) != 0;
 }
 
-std::string UsageLine(const Command& c) {
-    std::string line = std::string(_("Usage:")) + " enn " + c.name + " " + c.operands;
-    for (const Option& o : kOptions) {
-        if (Takes(o, c) && o.commands != kAll) {
-            line += o.argument != nullptr && o.letter != 0
-                        ? std::string(" [-") + o.letter + " " + o.argument + "]"
-                        : std::string(" [--") + o.name + "]";
-        }
+// The command's usage lines, one for each of its forms.
+std::string UsageLines(const Command& c) {
+    std::string lines = std::string(_("Usage:")) + " enn " + c.name + " " + c.forms[0] + "\n";
+    if (c.forms[1] != nullptr) {
+        lines += std::string(_("   or:")) + " enn " + c.name + " " + c.forms[1] + "\n";
     }
-    return line + "\n";
+    return lines;
+}
+
+// What an intake does with each line of its run, as the tool's help and
+// decrypt's both show it.
+std::string IntakeHelp() {
+    return std::string(_("An intake, one run for a day's containers:")) +
+           "\n  enn decrypt --json -d plain intake/*.enn > report.jsonl\n" +
+           Wrap(_("then act on each line's outcome: ok: done (with \"present\":true, an earlier "
+                  "run had done it); refused: send the container back, as no retry will do; "
+                  "failed: run the same command again later; blocked: a person changes the "
+                  "command or the file in its way. A run refused whole prints no line and "
+                  "exits with 2."),
+                kWidth, 0);
 }
 
 // The option's help, wrapped beside its name.
@@ -207,11 +239,14 @@ std::string OptionHelp(const Option& o) {
 }
 
 int PrintCommandHelp(const Command& c) {
-    std::string help = UsageLine(c) + Wrap(_(c.help), kWidth, 0) + "\n" + _("Options:") + "\n";
+    std::string help = UsageLines(c) + Wrap(_(c.help), kWidth, 0) + "\n" + _("Options:") + "\n";
     for (const Option& o : kOptions) {
         if (Takes(o, c)) {
             help += OptionHelp(o);
         }
+    }
+    if (c.id == kDecrypt) {
+        help += "\n" + IntakeHelp();
     }
     PrintOut(help + "\n" + ExitStatusHelp());
     return kExitOk;
@@ -234,12 +269,7 @@ int PrintToolHelp() {
                    "input, an OUT named - standard output. Errors go to standard error, one "
                    "line each, naming the file."),
                  kWidth, 0) +
-            "\n" + _("An intake, one run for a day's containers:") +
-            "\n  enn decrypt --json -d plain intake/*.enn > report.jsonl\n  " +
-            Wrap(_("then status 0: every file done; 1: send the refused ones back; 2: change "
-                   "the command or the files in its way; 3: try again later."),
-                 kWidth, 2) +
-            "\n" + ExitStatusHelp();
+            "\n" + IntakeHelp() + "\n" + ExitStatusHelp();
     PrintOut(help);
     return kExitOk;
 }

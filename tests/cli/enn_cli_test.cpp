@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -35,6 +37,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 struct Result {
@@ -251,6 +254,28 @@ TEST_F(EnnTest, HelpForTheToolAndEachCommandListsExitStatusesWithinEightyColumns
         }
     }
     EXPECT_EQ(Enn(dir.path(), {"help", "decrypt"}).out, Enn(dir.path(), {"decrypt", "-h"}).out);
+    // The usage lines show the forms of an intake, and only options the
+    // command takes.
+    for (const char* command : {"verify", "decrypt", "password", "encrypt"}) {
+        const std::string help = Enn(dir.path(), {command, "--help"}).out;
+        const std::string options = help.substr(help.find("\nOptions:\n"));
+        std::istringstream lines(help);
+        for (std::string line; std::getline(lines, line) &&
+                               (line.rfind("Usage:", 0) == 0 || line.rfind("   or:", 0) == 0);) {
+            std::istringstream words(line);
+            for (std::string word; words >> word;) {
+                const std::string option = word.substr(word.find('-') == 1 ? 1 : 0);
+                if (option.size() > 1 && option[0] == '-' && option != "-") {
+                    const std::string bare = option.substr(0, option.find(']'));
+                    EXPECT_THAT(options, HasSubstr(bare.size() == 2 ? bare + ", " : bare + " "))
+                        << command << ": " << line;
+                }
+            }
+        }
+    }
+    EXPECT_THAT(Enn(dir.path(), {"decrypt", "--help"}).out,
+                StartsWith("Usage: enn decrypt [-q] [-p] [-f] FILE.enn [-o OUT]\n"
+                           "   or: enn decrypt [-q] [-p] [-f] [--json] [-d DIR] FILE.enn...\n"));
     EXPECT_EQ(Enn(dir.path(), {"help"}).out, Enn(dir.path(), {"--help"}).out);
 }
 
@@ -1049,6 +1074,8 @@ TEST_F(EnnTest, AnIntakeOfManyFilesReportsEachAndTellsRejectFromRetry) {
     for (size_t i = 0; i < files.size(); ++i) {
         ASSERT_TRUE(std::getline(lines, line)) << i;
         EXPECT_THAT(line, HasSubstr("\"file\":\"" + files[i] + "\"")) << line;
+        const std::string stem = files[i].substr(0, files[i].size() - 4);
+        EXPECT_THAT(line, HasSubstr("\"output\":\"out/" + stem + "\"")) << "every line: " << line;
         EXPECT_THAT(line, HasSubstr(std::string("\"outcome\":\"") + expected[i].outcome + "\""));
         EXPECT_THAT(line, HasSubstr(std::string("\"fault\":\"") + expected[i].fault + "\""));
     }
@@ -1090,6 +1117,12 @@ TEST_F(EnnTest, EncryptTakesSeveralFilesWithOnePassword) {
             "135790\n135790\n");
     EXPECT_EQ(3, r.status);
     EXPECT_FALSE(ParsedJson(r.out).empty()) << r.out;
+    EXPECT_THAT(
+        r.out,
+        HasSubstr("{\"file\":\"missing.txt\",\"outcome\":\"failed\",\"fault\":"
+                  "\"ENN_FAULT_NO_INPUT\",\"message\":\"cannot be opened: it does not exist\","
+                  "\"output\":\"out/missing.txt.enn\"}"))
+        << r.out;
     const Result a = Enn(dir.path(), {"password", "out/a.txt.enn", "out/b.txt.enn"});
     EXPECT_EQ("out/a.txt.enn: 135790\nout/b.txt.enn: 135790\n", a.out);
 }
@@ -1224,15 +1257,17 @@ TEST_F(EnnTest, TheHelpListsEachFaultUnderItsStatus) {
 // missing file, which wins over a refusal.
 TEST_F(EnnTest, AKeptOutputIsBlockedAndWinsOverWhatMayPass) {
     Encrypted("a", Text("plain a"));
+    WriteFile(dir.File("a"), Text("other a"));  // not this container's data
     PlaceForgery("digest-content-changed.enn", "bad.enn");
     const Result r = Enn(dir.path(), {"decrypt", "--json", "bad.enn", "missing.enn", "a.enn"});
     EXPECT_EQ(2, r.status) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("{\"file\":\"a.enn\",\"outcome\":\"blocked\",\"fault\":"
-                                 "\"ENN_FAULT_EXISTS\",\"message\":\"already exists\"}"));
+    EXPECT_THAT(r.out,
+                HasSubstr("{\"file\":\"a.enn\",\"outcome\":\"blocked\",\"fault\":"
+                          "\"ENN_FAULT_EXISTS\",\"message\":\"already exists\",\"output\":\"a\"}"));
     EXPECT_THAT(r.err, HasSubstr("enn: a: already exists; use --force to replace it\n"));
     EXPECT_EQ(3, Enn(dir.path(), {"decrypt", "bad.enn", "missing.enn"}).status);
     EXPECT_EQ(1, Enn(dir.path(), {"decrypt", "bad.enn"}).status);
-    EXPECT_EQ(Text("plain a"), ReadFile(dir.File("a")));
+    EXPECT_EQ(Text("other a"), ReadFile(dir.File("a")));
 }
 
 // Two containers that would end in one file, or one that would end on
@@ -1436,6 +1471,378 @@ TEST_F(EnnTest, JsonLinesHoldEveryNameAndGiveBackTheBytesOfThoseNotUtf8) {
         << "a surrogate is three bytes in error";
     EXPECT_THAT(r.out, HasSubstr("\"file\":\"new\\u000aline.enn\",\"outcome\""));
     EXPECT_THAT(r.out, HasSubstr("\"file\":\"del\\u007f.enn\",\"outcome\""));
+}
+
+// Each line of out as JSON, by a JSON parser: its keys, each with a string's
+// own text or any other value as JSON writes it. Empty, with a failure, when
+// a line is not one JSON object.
+using JsonLine = std::map<std::string, std::string>;
+std::vector<JsonLine> JsonLines(const std::string& out) {
+    TempDir scratch;
+    WriteFile(scratch.File("lines"), Text(out));
+    const std::string command =
+        "python3 -c 'import json,sys\nfor l in open(sys.argv[1],encoding=\"utf-8\"):\n"
+        " o=json.loads(l)\n assert isinstance(o,dict)\n"
+        " print(\"\\t\".join(k+\"=\"+(v if isinstance(v,str) else json.dumps(v))"
+        " for k,v in o.items()))' " +
+        scratch.File("lines") + " 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    std::string parsed;
+    char buf[4096];
+    for (size_t n; pipe != nullptr && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) {
+        parsed.append(buf, n);
+    }
+    if (pipe == nullptr || pclose(pipe) != 0) {
+        ADD_FAILURE() << "not JSON lines:\n" << out;
+        return {};
+    }
+    std::vector<JsonLine> lines;
+    std::istringstream in(parsed);
+    for (std::string line; std::getline(in, line);) {
+        JsonLine fields;
+        std::istringstream each(line);
+        for (std::string field; std::getline(each, field, '\t');) {
+            const size_t eq = field.find('=');
+            fields[field.substr(0, eq)] = field.substr(eq + 1);
+        }
+        lines.push_back(fields);
+    }
+    return lines;
+}
+
+// The device and inode of path, to tell a file left alone from one replaced.
+std::string InodeOf(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        return "";
+    }
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+// An output that holds exactly its container's plain data was decrypted by
+// an earlier run: done, told so, and left alone. Anything else in its place,
+// however close, stays kept and blocks, and --force replaces as before.
+TEST_F(EnnTest, AnOutputThatHoldsItsPlainDataIsDoneAndAnyOtherIsKept) {
+    const Bytes plain = PseudoRandomBytes(9000, 51);  // three chunks
+    Encrypted("c", plain);
+    Encrypted("e", {});
+
+    // The very data: done, with the password and the size, file untouched.
+    const std::string before = InodeOf(dir.File("c"));
+    Result r = Enn(dir.path(), {"decrypt", "--json", "c.enn", "e.enn"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(
+        "{\"file\":\"c.enn\",\"outcome\":\"ok\",\"fault\":\"ENN_FAULT_NONE\",\"message\":\"done\","
+        "\"password\":\"123456\",\"output\":\"c\",\"size\":9000,\"present\":true}\n"
+        "{\"file\":\"e.enn\",\"outcome\":\"ok\",\"fault\":\"ENN_FAULT_NONE\",\"message\":\"done\","
+        "\"password\":\"123456\",\"output\":\"e\",\"size\":0,\"present\":true}\n",
+        r.out);
+    EXPECT_EQ(before, InodeOf(dir.File("c")));
+    EXPECT_EQ(plain, ReadFile(dir.File("c")));
+    r = Enn(dir.path(), {"decrypt", "-p", "c.enn"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("c.enn: already decrypted to c\nc.enn: 123456\n", r.out);
+
+    // Close to it is not it: cut by one byte, one byte more, one byte
+    // changed at either end, nothing, or a link to the very data.
+    Bytes cut(plain.begin(), plain.end() - 1);
+    Bytes longer = plain;
+    longer.push_back(0);
+    Bytes firstChanged = plain;
+    firstChanged.front() ^= 1;
+    Bytes lastChanged = plain;
+    lastChanged.back() ^= 0x80;
+    WriteFile(dir.File("same"), plain);
+    for (const Bytes& other : {cut, longer, firstChanged, lastChanged, Bytes()}) {
+        WriteFile(dir.File("c"), other);
+        const std::string kept = InodeOf(dir.File("c"));
+        r = Enn(dir.path(), {"decrypt", "--json", "c.enn"});
+        EXPECT_EQ(2, r.status) << other.size();
+        EXPECT_EQ(
+            "{\"file\":\"c.enn\",\"outcome\":\"blocked\",\"fault\":\"ENN_FAULT_EXISTS\","
+            "\"message\":\"already exists\",\"output\":\"c\"}\n",
+            r.out);
+        EXPECT_EQ("enn: c: already exists; use --force to replace it\n", r.err);
+        EXPECT_EQ(other, ReadFile(dir.File("c")));
+        EXPECT_EQ(kept, InodeOf(dir.File("c")));
+    }
+    std::remove(dir.File("c").c_str());
+    ASSERT_EQ(0, symlink("same", dir.File("c").c_str()));
+    r = Enn(dir.path(), {"decrypt", "c.enn"});
+    EXPECT_EQ(2, r.status) << "a link is not read: " << r.out;
+    char target[16] = {};
+    EXPECT_EQ(4, readlink(dir.File("c").c_str(), target, sizeof target - 1));
+    std::remove(dir.File("c").c_str());
+    WriteFile(dir.File("e"), Text("x"));
+    EXPECT_EQ(2, Enn(dir.path(), {"decrypt", "e.enn"}).status) << "no data is not one byte";
+
+    // A container read from standard input cannot be read twice.
+    WriteFile(dir.File("c"), plain);
+    const Bytes container = ReadFile(dir.File("c.enn"));
+    r = Enn(dir.path(), {"decrypt", "--json", "-", "-o", "c"},
+            std::string(container.begin(), container.end()));
+    EXPECT_EQ(2, r.status) << r.out;
+
+    // The comparison holds the plain data in the temporary folder: when that
+    // fails, the output is neither done nor blocked, and stays as it was.
+    setenv("TMPDIR", dir.File("no-such-folder").c_str(), 1);
+    r = Enn(dir.path(), {"decrypt", "--json", "c.enn"});
+    unsetenv("TMPDIR");
+    EXPECT_EQ(3, r.status) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("\"outcome\":\"failed\",\"fault\":\"ENN_FAULT_NO_OUTPUT\""));
+    EXPECT_THAT(r.err, StartsWith("enn: c: already exists, and could not be compared with the "
+                                  "container's data: the temporary file failed ("));
+    EXPECT_EQ(plain, ReadFile(dir.File("c")));
+
+    // --force replaces as it always did, and says nothing of what was there.
+    r = Enn(dir.path(), {"decrypt", "--json", "--force", "c.enn"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_THAT(r.out, Not(HasSubstr("present"))) << r.out;
+    EXPECT_NE(before, InodeOf(dir.File("c")));
+    EXPECT_EQ(plain, ReadFile(dir.File("c")));
+}
+
+// Whatever its output holds, a container refused for its own fault is
+// refused: it goes back to its sender, not to a person at the output.
+TEST_F(EnnTest, AContainerRefusedForItsOwnFaultIsRefusedWhateverItsOutputHolds) {
+    int tried = 0;
+    for (const Forgery& f : Forgeries()) {
+        if (FaultStatus(f.fault) != kExitRefused) {
+            continue;
+        }
+        ++tried;
+        const std::string name = "forged" + std::to_string(tried);
+        PlaceForgery(f.file, name + ".enn");
+        WriteFile(dir.File(name), Text("what an earlier run or a person left here"));
+        const Result r = Enn(dir.path(), {"decrypt", "--json", name + ".enn"});
+        EXPECT_EQ(1, r.status) << f.file << r.out;
+        EXPECT_THAT(r.out, HasSubstr(std::string("\"outcome\":\"refused\",\"fault\":\"") +
+                                     EnnFaultName(f.fault) + "\""))
+            << f.file;
+        EXPECT_THAT(r.out, HasSubstr("\"output\":\"" + name + "\"")) << f.file;
+        EXPECT_EQ(Text("what an earlier run or a person left here"), ReadFile(dir.File(name)));
+    }
+    EXPECT_GT(tried, 10);
+}
+
+// The manual's example line of --json: from the line of the built page that
+// opens it to the one that closes it, joined, with roff's escapes undone.
+std::string ManualExampleLine() {
+    const Bytes page = ReadFile(ENN_MAN_PAGE);
+    std::istringstream lines(std::string(page.begin(), page.end()));
+    std::string joined;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t start = line.find_first_not_of(' ');
+        if (joined.empty() && line.rfind("{\"file\":", 0) != 0) {
+            continue;
+        }
+        joined += line.substr(start);
+        if (!joined.empty() && joined.back() == '}') {
+            break;
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < joined.size(); ++i) {
+        if (joined[i] == '\\' && i + 1 < joined.size() &&
+            (joined[i + 1] == 'e' || joined[i + 1] == '-')) {
+            text += joined[i + 1] == 'e' ? '\\' : '-';
+            ++i;
+        } else {
+            text += joined[i];
+        }
+    }
+    return text;
+}
+
+std::set<std::string> KeysOf(const JsonLine& line) {
+    std::set<std::string> keys;
+    for (const auto& field : line) {
+        keys.insert(field.first);
+    }
+    return keys;
+}
+
+// The manual shows one line with every key that a line of decrypt can
+// have: each real line's keys are among its own, and together they are all
+// of them.
+TEST_F(EnnTest, TheManualsExampleLineHasEveryKeyALineCanHave) {
+    const std::string example = ManualExampleLine();
+    const std::vector<JsonLine> shown = JsonLines(example + "\n");
+    ASSERT_EQ(1u, shown.size()) << "the manual's example: " << example;
+    const std::set<std::string> keys = KeysOf(shown[0]);
+    EXPECT_EQ("ok", shown.at(0).at("outcome"));
+    EXPECT_EQ("true", shown.at(0).at("present"));
+
+    const Bytes plain = PseudoRandomBytes(9000, 71);
+    const std::string latin = "caf\xe9.txt";  // not UTF-8
+    Encrypted(latin, plain);
+    Encrypted("new\xe9", plain);
+    PlaceForgery("digest-content-changed.enn", "damaged.enn");
+    Encrypted("kept", plain);
+    mkdir(dir.File("plain").c_str(), 0755);
+    WriteFile(dir.File("plain/" + latin), plain);  // an earlier run's
+    WriteFile(dir.File("plain/kept"), Text("other"));
+    const Result r = Enn(dir.path(), {"decrypt", "--json", "-p", "-d", "plain", latin + ".enn",
+                                      "new\xe9.enn", "damaged.enn", "missing.enn", "kept.enn"});
+    EXPECT_EQ(2, r.status) << r.err;
+    const std::vector<JsonLine> lines = JsonLines(r.out);
+    ASSERT_EQ(5u, lines.size()) << r.out;
+    std::set<std::string> seen;
+    for (const JsonLine& line : lines) {
+        const std::set<std::string> has = KeysOf(line);
+        EXPECT_TRUE(std::includes(keys.begin(), keys.end(), has.begin(), has.end()))
+            << "a key the manual's line lacks: " << r.out;
+        seen.insert(has.begin(), has.end());
+    }
+    EXPECT_EQ(keys, seen) << example << "\n" << r.out;
+    EXPECT_EQ(KeysOf(lines[0]), keys) << "an earlier run's output, under a name not UTF-8";
+}
+
+// Keeps a tmpfs of size bytes mounted on path while it lives (root only).
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& path, size_t size) : path_(path) {
+        mkdir(path.c_str(), 0755);
+        const std::string options = "size=" + std::to_string(size) + ",mode=0755";
+        mounted_ = geteuid() == 0 && mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_ && umount(path_.c_str()) != 0) {
+            umount2(path_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+    long long Free() const {
+        struct statvfs vfs;
+        return statvfs(path_.c_str(), &vfs) == 0
+                   ? static_cast<long long>(vfs.f_bavail) * static_cast<long long>(vfs.f_bsize)
+                   : -1;
+    }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+// An intake cut short by a full disk is finished by running the same command
+// again once there is room: what an earlier run decrypted is done, what
+// failed is done now, and the last run ends with 0 and every output equal
+// to its plain file. Other data in an output's place still blocks.
+TEST_F(EnnTest, AnIntakeCutShortByAFullDiskIsFinishedByRunningItAgain) {
+    constexpr size_t kFiles = 60;
+    const std::string full = dir.File("full");
+    SmallDisk disk(full, 1024 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    std::vector<std::string> stems;
+    std::vector<Bytes> plains;
+    std::vector<std::string> args = {"encrypt", "--password-stdin", "-q"};
+    for (size_t i = 0; i < kFiles; ++i) {
+        stems.push_back("f" + std::to_string(10 + i));
+        plains.push_back(PseudoRandomBytes(1500 + 97 * i, static_cast<uint32_t>(60 + i)));
+        WriteFile(dir.File(stems[i]), plains[i]);
+        args.push_back(stems[i]);
+    }
+    ASSERT_EQ(0, Enn(dir.path(), args, "123456\n123456\n").status);
+
+    // Room for a few outputs; the fillers go one at a time between runs.
+    const long long page = 4096;
+    const long long room = 24 * page, second = 40 * page;
+    WriteFile(full + "/filler1", Bytes(static_cast<size_t>(second), 1));
+    WriteFile(full + "/filler2", Bytes(static_cast<size_t>(disk.Free() - room), 2));
+    std::vector<std::string> fillers = {"filler1", "filler2"};
+
+    std::vector<std::string> intake = {"decrypt", "--json", "-p", "-d", "full"};
+    for (const std::string& stem : stems) {
+        intake.push_back(stem + ".enn");
+    }
+    std::set<std::string> done;  // outputs on disk
+    int status = -1;
+    std::string figures;
+    for (int run = 1; run <= 5 && status != 0; ++run) {
+        const Result r = Enn(dir.path(), intake);
+        const std::vector<JsonLine> lines = JsonLines(r.out);
+        ASSERT_EQ(kFiles, lines.size()) << r.out;
+        size_t ok = 0, present = 0, failed = 0;
+        std::set<std::string> now;
+        for (size_t i = 0; i < kFiles; ++i) {
+            JsonLine line = lines[i];
+            const std::string output = "full/" + stems[i];
+            EXPECT_EQ(stems[i] + ".enn", line["file"]);
+            EXPECT_EQ(output, line["output"]) << "every line names its output";
+            if (line["outcome"] == "ok") {
+                EXPECT_EQ("ENN_FAULT_NONE", line["fault"]);
+                EXPECT_EQ("123456", line["password"]);
+                EXPECT_EQ(std::to_string(plains[i].size()), line["size"]);
+                const bool was = line.count("present") > 0;
+                EXPECT_EQ(was, done.count(stems[i]) > 0) << run << " " << stems[i];
+                if (was) {
+                    EXPECT_EQ("true", line["present"]);
+                }
+                ++(was ? present : ok);
+                EXPECT_EQ(plains[i], ReadFile(dir.File(output))) << stems[i];
+                now.insert(stems[i]);
+            } else {
+                EXPECT_EQ("failed", line["outcome"]) << stems[i];
+                EXPECT_EQ("ENN_FAULT_DISK_FULL", line["fault"]) << stems[i];
+                EXPECT_EQ(0u, line.count("present"));
+                EXPECT_FALSE(FileExists(dir.File(output))) << "nothing of it left";
+                EXPECT_EQ(0u, done.count(stems[i])) << "what was done stays done";
+                ++failed;
+            }
+        }
+        status = r.status;
+        EXPECT_EQ(failed > 0 ? 3 : 0, status) << r.err;
+        std::set<std::string> listed = now;
+        listed.insert(fillers.begin(), fillers.end());
+        EXPECT_EQ(listed, Listing(full)) << "nothing aside left behind";
+        figures += "run " + std::to_string(run) + ": ok " + std::to_string(ok) + ", present " +
+                   std::to_string(present) + ", failed " + std::to_string(failed) + ", status " +
+                   std::to_string(status) + "\n";
+        if (run == 1) {
+            EXPECT_GT(ok, 0u);
+            EXPECT_GT(failed, 0u) << "the disk must fill up";
+        }
+        done = now;
+        if (status != 0 && !fillers.empty()) {
+            std::remove((full + "/" + fillers.front()).c_str());
+            fillers.erase(fillers.begin());
+        }
+    }
+    std::printf("%s", figures.c_str());
+    RecordProperty("figures", figures);
+    ASSERT_EQ(0, status) << figures;
+    for (size_t i = 0; i < kFiles; ++i) {
+        EXPECT_EQ(plains[i], ReadFile(full + "/" + stems[i])) << stems[i];
+    }
+
+    // Other data, or the data cut or lengthened, is no earlier run's work.
+    const Bytes& p0 = plains[0];
+    Bytes other = p0;
+    other[p0.size() / 2] ^= 1;
+    Bytes cut(plains[1].begin(), plains[1].end() - 1);
+    Bytes longer = plains[2];
+    longer.push_back('\n');
+    WriteFile(full + "/" + stems[0], other);
+    WriteFile(full + "/" + stems[1], cut);
+    WriteFile(full + "/" + stems[2], longer);
+    const Result r = Enn(dir.path(), intake);
+    EXPECT_EQ(2, r.status);
+    const std::vector<JsonLine> lines = JsonLines(r.out);
+    ASSERT_EQ(kFiles, lines.size());
+    for (size_t i = 0; i < kFiles; ++i) {
+        JsonLine line = lines[i];
+        EXPECT_EQ(i < 3 ? "blocked" : "ok", line["outcome"]) << i;
+        EXPECT_EQ(i < 3 ? "ENN_FAULT_EXISTS" : "ENN_FAULT_NONE", line["fault"]) << i;
+        EXPECT_EQ(i < 3 ? 0u : 1u, line.count("present")) << i;
+    }
+    EXPECT_EQ(other, ReadFile(full + "/" + stems[0]));
+    EXPECT_EQ(cut, ReadFile(full + "/" + stems[1]));
+    EXPECT_EQ(longer, ReadFile(full + "/" + stems[2]));
 }
 
 }  // namespace
