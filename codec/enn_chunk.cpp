@@ -93,6 +93,7 @@ int EnnSealChunk(const BLOWFISH_CTX* ctx, const unsigned char* data, int n, unsi
     unsigned char last[8] = {};
     std::memcpy(last, data + whole, static_cast<size_t>(n - whole));
     BlowfishEncryptBlocks(ctx, last, out + 8 + whole, 1);
+    SecureWipe(last, sizeof last);
     return 16 + whole;
 }
 

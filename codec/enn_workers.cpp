@@ -60,7 +60,6 @@ void EnnPinThreadCount(int threads) {
 }
 
 EnnWorkers::~EnnWorkers() {
-    EnnGiveBackHelpers(granted_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -69,6 +68,9 @@ EnnWorkers::~EnnWorkers() {
     for (std::thread& t : threads_) {
         t.join();
     }
+    // Only once the threads are gone: another call that takes the helpers
+    // starts threads of its own, and the limit counts threads alive.
+    EnnGiveBackHelpers(granted_);
 }
 
 void EnnWorkers::Run(const std::function<void()>& job, const std::function<void()>& mine) {
@@ -82,6 +84,8 @@ void EnnWorkers::Run(const std::function<void()>& job, const std::function<void(
             // The system gives fewer threads: the caller's does the rest.
         }
         helpers_ = static_cast<int>(threads_.size());
+        EnnGiveBackHelpers(granted_ - helpers_);  // those that never started
+        granted_ = helpers_;
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
