@@ -13,6 +13,7 @@ std::atomic<int> g_pinnedThreads{0};
 constexpr int kDefaultThreadLimit = 8;
 std::atomic<int> g_threadLimit{kDefaultThreadLimit};
 std::atomic<int> g_helpersHeld{0};
+std::atomic<int> g_helpersRunning{0};
 
 }  // namespace
 
@@ -44,6 +45,10 @@ void EnnGiveBackHelpers(int helpers) {
 
 int EnnHelpersHeld() {
     return g_helpersHeld.load();
+}
+
+int EnnHelpersRunning() {
+    return g_helpersRunning.load();
 }
 
 int EnnThreadCount() {
@@ -102,6 +107,10 @@ void EnnWorkers::Run(const std::function<void()>& job, const std::function<void(
 }
 
 void EnnWorkers::Loop() {
+    struct Running {
+        Running() { ++g_helpersRunning; }
+        ~Running() { --g_helpersRunning; }
+    } running;
     unsigned long seen = 0;
     for (;;) {
         const std::function<void()>* job = nullptr;
