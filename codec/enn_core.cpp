@@ -130,6 +130,7 @@ int EncodeSlice(EnnEncoding* e, const unsigned char* plain, int size, unsigned c
     if (e->pendingLen > 0) {
         const int take = std::min(size, ENN_CHUNK_PLAIN - e->pendingLen);
         std::memcpy(e->pending + e->pendingLen, plain, static_cast<size_t>(take));
+        EnnWipeRegisters();
         e->pendingLen += take;
         plain += take;
         size -= take;
@@ -164,6 +165,7 @@ int EncodeSlice(EnnEncoding* e, const unsigned char* plain, int size, unsigned c
     written += whole * ENN_CHUNK_CIPHER;
     e->pendingLen = size - whole * ENN_CHUNK_PLAIN;
     std::memcpy(e->pending, plain + whole * ENN_CHUNK_PLAIN, static_cast<size_t>(e->pendingLen));
+    EnnWipeRegisters();
     return written;
 }
 

@@ -79,6 +79,7 @@ struct EnnDecoder {
         const size_t kept = plainLen;
         if (kept > 0) {
             std::memcpy(grown, plain, kept);
+            EnnWipeRegisters();
         }
         Discard();
         plain = grown;
@@ -130,6 +131,7 @@ int Feed(EnnDecoder* d, const unsigned char* data, size_t size) {
             } else if (got > 0) {
                 d->Touch(d->plainLen + got);
                 std::memcpy(d->plain + d->plainLen, aside, got);
+                EnnWipeRegisters();
             }
             SecureWipe(aside, sizeof aside);
             if (why != ENN_FAULT_NONE) {
@@ -157,6 +159,7 @@ int Finish(EnnDecoder* d, char* password) {
         } else {
             d->Touch(d->plainLen + n);
             std::memcpy(d->plain + d->plainLen, last, n);
+            EnnWipeRegisters();
             d->plainLen += n;
         }
     }
@@ -275,6 +278,7 @@ int EnnDecodeBuffer(const char* key, const void* data, size_t size, char* passwo
     if (result == ENN_OK) {
         if (overlaps && decodedLen > 0) {
             std::memmove(plain, decoded, decodedLen);
+            EnnWipeRegisters();
         }
         std::memcpy(password, found, sizeof found);
         *plain_len = decodedLen;
