@@ -37,7 +37,8 @@ struct EnnDecoder {
     }
 
     // Wipes every byte of plain a feed may have written, and frees the
-    // decoder's own buffer. Not once plain is given out.
+    // decoder's own buffer: on a failure, on growing, and at the end, but
+    // never between a finish that gave plain out and the end.
     void Discard() {
         if (plain != nullptr) {
             SecureWipe(plain, touched);

@@ -25,7 +25,12 @@
 #endif
 
 #ifdef VELTRANE_SANITIZER_HOOKS
-#include <sanitizer/allocator_interface.h>
+// The sanitizers' allocator interface, which GCC ships no header for.
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, size_t),
+                                              void (*free_hook)(const volatile void*));
+size_t __sanitizer_get_allocated_size(const volatile void* p);
+}
 #else
 #include <malloc.h>
 #endif
@@ -100,7 +105,7 @@ void MallocHook(const volatile void* p, size_t size) {
 }
 void FreeHook(const volatile void* p) {
     if (p != nullptr) {
-        Freed(p, __sanitizer_get_allocated_size(const_cast<const void*>(p)));
+        Freed(p, __sanitizer_get_allocated_size(p));
     }
 }
 const int g_hooked = __sanitizer_install_malloc_and_free_hooks(MallocHook, FreeHook);
