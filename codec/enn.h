@@ -30,13 +30,17 @@
 // is writing (for EnnDiscardAllAside).
 // A call coding a large container (32 chunks or more at a time) starts
 // helper threads for the duration of the call, and ends them before it
-// returns. All calls of the process together run at most
-// EnnThreadLimit() - 1 helpers at once; a call that finds none free codes on
-// its caller's thread alone, as small containers always are.
+// returns; each EnnDecoderFeed is such a call, so that a decoder holds no
+// thread between feeds. All calls of the process together run at most
+// EnnThreadLimit() - 1 helpers at once, a helper counting until its thread
+// has ended; a call that finds none free codes on its caller's thread alone,
+// as small containers always are.
 // Memory: a file or stream operation allocates about 4 MiB for the chunks it
 // holds at a time, a small file less; an EnnDecoder holds the plain data of
-// its container (see there). Nothing else is allocated, and nothing grows
-// with the size of a file.
+// its container (see there); EnnDecodeBuffer decodes into the caller's
+// buffer and holds none of it elsewhere. Nothing else is allocated, and
+// nothing grows with the size of a file. Plain data the library held is
+// wiped before its memory is freed or its call returns.
 #ifndef VELTRANE_CODEC_ENN_H
 #define VELTRANE_CODEC_ENN_H
 
@@ -108,8 +112,10 @@ ENN_API const char* EnnVersion(void);
 
 // Sets how many threads may code containers at once in this process: the
 // callers' own and at most threads - 1 helpers, shared by all calls (0 or 1:
-// no helpers). Applies to calls that start afterwards. The default is 8.
-// Returns the limit it replaces.
+// no helpers). threads is taken within 0 to 64: below 0 sets 0, above 64
+// sets 64. Applies to calls (each EnnDecoderFeed among them) that start
+// afterwards. The default is 8. Returns the limit it replaces, as it was set
+// (0 to 64).
 ENN_API int EnnSetThreadLimit(int threads);
 
 // The limit EnnSetThreadLimit set, or the default.
@@ -340,28 +346,37 @@ ENN_API int EnnDecryptStreamEx(const char* key, const char* in_path, const char*
    For programs that hold a container in memory or receive it in pieces (from
    a socket, say): the same checks as EnnDecryptFile, in one pass, with the
    password and the plain data from that pass, and no file touched. No plain
-   byte is given out before the whole container has checked out. A container
-   of n bytes holds less than n plain bytes: about (n - 48) * 4000 / 4008. */
+   byte is given out before the whole container has checked out, and a call
+   that fails leaves none behind: what it decoded is wiped, wherever it lay.
+   A container of n bytes holds less than n plain bytes: about
+   (n - 48) * 4000 / 4008. */
 
 typedef struct EnnDecoder EnnDecoder;
 
 /* Starts decoding one container under key (EnnBuiltIn() for the built-in
    one), holding at most max_plain plain bytes (0: no bound) and 12 KiB of its
-   own. Returns null, with *fault (when not null) ENN_FAULT_ARGUMENT or
-   ENN_FAULT_NO_MEMORY, when it cannot start. */
+   own. The plain data is held in one buffer that grows as it comes, never
+   past max_plain; while it grows, the old buffer is kept until the new one
+   holds its bytes. Returns null, with *fault (when not null)
+   ENN_FAULT_ARGUMENT or ENN_FAULT_NO_MEMORY, when it cannot start. */
 ENN_API EnnDecoder* EnnDecoderNew(const char* key, size_t max_plain, int* fault);
 
 /* Takes the next size bytes of the container, in pieces of any size.
    Returns ENN_OK, or ENN_ERR_GENERIC when decoder is null, data is null with
-   size above 0, the plain data would pass max_plain (ENN_FAULT_TOO_LARGE) or
-   memory runs out; once it has failed, every later call fails the same way. */
+   size above 0, the plain data would pass max_plain (ENN_FAULT_TOO_LARGE,
+   from the feed that brings the chunk passing it, whatever follows) or
+   memory runs out; once it has failed, every later call fails the same way,
+   and the plain data is wiped and freed. A feed after EnnDecoderFinish fails
+   with ENN_FAULT_ARGUMENT. */
 ENN_API int EnnDecoderFeed(EnnDecoder* decoder, const void* data, size_t size);
 
 /* Ends the container and returns what EnnDecryptFile would for it: ENN_OK,
    with password (7 bytes, as EnnDecryptStreamEx gives it) and *plain and
    *plain_len the plain data, which stays the decoder's until
    EnnDecoderFree; or the failure, with *fault (when not null), and nothing
-   given out. password, plain and plain_len must not be null. Prints
+   given out. password, plain and plain_len must not be null. Once it has
+   given the plain data out, a second call (or a feed) fails with
+   ENN_FAULT_ARGUMENT, writes nothing and leaves that data as it is. Prints
    nothing. */
 ENN_API int EnnDecoderFinish(EnnDecoder* decoder, char* password, const unsigned char** plain,
                              size_t* plain_len, int* fault);
@@ -371,10 +386,13 @@ ENN_API void EnnDecoderFree(EnnDecoder* decoder);
 
 /* The whole container at data (size bytes) checked and decoded in one call:
    ENN_OK with the password (7 bytes) and the plain data in plain, which
-   holds plain_cap bytes (size bytes are always enough), and its length in
-   *plain_len; or the failure, with *fault (when not null), and neither
-   plain nor password written. ENN_FAULT_TOO_LARGE when plain_cap is too
-   small. */
+   holds plain_cap bytes (size bytes are always enough; it may be data
+   itself), and its length in *plain_len; or the failure, with *fault (when
+   not null), password and *plain_len not written, and no plain byte left in
+   plain: what the decoding had put there is overwritten with zeros, the rest
+   of plain is as it was. The plain data is decoded into plain as it comes,
+   and nothing is written past plain_cap: ENN_FAULT_TOO_LARGE as soon as a
+   chunk would pass it, whatever follows. */
 ENN_API int EnnDecodeBuffer(const char* key, const void* data, size_t size, char* password,
                             void* plain, size_t plain_cap, size_t* plain_len, int* fault);
 

@@ -8,6 +8,12 @@
 #include "crypto/blowfish.h"
 #include "crypto/wipe.h"
 
+// Clears the processor's vector registers. A copy of plain bytes (memcpy)
+// leaves the last of them there, for the next signal or lazily bound call
+// to save on the stack; each copy of plain data is followed by this. Does
+// nothing where the codec does not know the registers.
+void EnnWipeRegisters();
+
 // The key's string length when it is 4 to 56, else -1.
 int EnnKeyLength(const char* key);
 

@@ -130,6 +130,7 @@ int EncodeSlice(EnnEncoding* e, const unsigned char* plain, int size, unsigned c
     if (e->pendingLen > 0) {
         const int take = std::min(size, ENN_CHUNK_PLAIN - e->pendingLen);
         std::memcpy(e->pending + e->pendingLen, plain, static_cast<size_t>(take));
+        EnnWipeRegisters();
         e->pendingLen += take;
         plain += take;
         size -= take;
@@ -164,6 +165,7 @@ int EncodeSlice(EnnEncoding* e, const unsigned char* plain, int size, unsigned c
     written += whole * ENN_CHUNK_CIPHER;
     e->pendingLen = size - whole * ENN_CHUNK_PLAIN;
     std::memcpy(e->pending, plain + whole * ENN_CHUNK_PLAIN, static_cast<size_t>(e->pendingLen));
+    EnnWipeRegisters();
     return written;
 }
 
@@ -263,7 +265,10 @@ int DecodeWholeChunks(EnnDecoding* d, const unsigned char* data, int count, unsi
     for (int i = 0; i < count; ++i) {
         const int n = d->lengths[static_cast<size_t>(i)];
         if (d->ended || n < 0) {
+            // Every chunk of the batch may have been decoded, those after
+            // the fault too: none of it is given out, nor left behind.
             d->fault = ENN_FAULT_LAYOUT;
+            SecureWipe(plain, static_cast<size_t>(count) * ENN_CHUNK_PLAIN);
             return 0;
         }
         plainLen += n;
@@ -328,10 +333,32 @@ int DecodeSlice(EnnDecoding* d, const unsigned char* data, int size, unsigned ch
     MD5Update(&d->md5, data, static_cast<unsigned int>(size));
     std::memcpy(d->piece, data, static_cast<size_t>(size));
     d->pieceLen = size;
-    return d->fault == ENN_FAULT_NONE ? plainLen : 0;
+    if (d->fault != ENN_FAULT_NONE) {
+        SecureWipe(plain, static_cast<size_t>(plainLen));  // the gathered chunk's
+        return 0;
+    }
+    return plainLen;
 }
 
 }  // namespace
+
+size_t EnnDecodePlainBound(const EnnDecoding* d, size_t size) {
+    const size_t prefixLeft = static_cast<size_t>(ENN_PAYLOAD_OFFSET - d->prefixLen);
+    if (d->fault != ENN_FAULT_NONE || size <= prefixLeft) {
+        return 0;
+    }
+    const size_t chunks = (static_cast<size_t>(d->pieceLen) + size - prefixLeft) / ENN_CHUNK_CIPHER;
+    return chunks * ENN_CHUNK_PLAIN;
+}
+
+size_t EnnDecodeBytesFor(const EnnDecoding* d, size_t chunks) {
+    return static_cast<size_t>(ENN_PAYLOAD_OFFSET - d->prefixLen) + chunks * ENN_CHUNK_CIPHER -
+           static_cast<size_t>(d->pieceLen);
+}
+
+void EnnDecodeLetGo(EnnDecoding* d) {
+    d->workers.reset();
+}
 
 size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, unsigned char* plain,
                      const std::function<void()>& alongside) {
@@ -369,6 +396,7 @@ int EnnDecodeFinish(EnnDecoding* d, unsigned char* plain, int* plain_len) {
         const int n = d->ended ? -1 : OpenDataChunk(d->ctx, d->piece, d->pieceLen, plain);
         if (n < 0) {
             d->fault = ENN_FAULT_LAYOUT;
+            SecureWipe(plain, ENN_CHUNK_PLAIN);  // what a chunk refused for its fill left
         } else {
             *plain_len = n;
         }

@@ -51,13 +51,26 @@ void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx);
 
 // Takes the next size bytes of the container, a feed of any size. The plain bytes of every data
 // chunk they complete go to plain, which holds (size / 4008 + 1) * 4000 bytes;
-// returns their count.
+// returns their count. What a chunk refused wrote is wiped: on a fault
+// plain holds nothing from this feed.
 // alongside (when given) runs exactly once on the caller's thread: while the
 // helpers start on the feed's chunks when they are shared out among threads,
 // so that the I/O of the batches before and after this one overlaps the
 // cipher work, and after the feed otherwise. It must not touch data or plain.
 size_t EnnDecodeFeed(EnnDecoding* d, const unsigned char* data, size_t size, unsigned char* plain,
                      const std::function<void()>& alongside = nullptr);
+
+// The most plain bytes that the next size bytes of the container can write
+// to plain: 4000 for each data chunk they complete, none once a fault is
+// found.
+size_t EnnDecodePlainBound(const EnnDecoding* d, size_t size);
+
+// The bytes that, fed next, complete exactly chunks (1 or more) data chunks.
+size_t EnnDecodeBytesFor(const EnnDecoding* d, size_t chunks);
+
+// Ends the helper threads a feed started and gives them back: the next
+// large feed takes what the thread limit leaves free then.
+void EnnDecodeLetGo(EnnDecoding* d);
 
 // Ends the container: the plain bytes of a last short chunk go to plain (4000
 // bytes) and their count to *plain_len. Returns ENN_FAULT_NONE, or the fault

@@ -1,10 +1,16 @@
 // Decoding a container held in memory or arriving in pieces: the decoding
 // core with the plain data kept in memory until the whole container has
 // checked out, and the password from the same pass.
+//
+// The plain data lives in one buffer: the decoder's own, or the caller's for
+// EnnDecodeBuffer. Every byte a feed may write there is counted, so that on
+// any failure all of it is wiped; the decoder's own buffer grows by copy,
+// wipe and free, never by a move that leaves the old block to the heap
+// unwiped.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "codec/enn.h"
 #include "codec/enn_chunk.h"
@@ -14,52 +20,128 @@
 struct EnnDecoder {
     EnnCipher cipher;
     EnnDecoding decoding;
-    std::vector<unsigned char> plain;  // what the chunks gave so far
-    size_t maxPlain = 0;               // 0: no bound
-    int fault = ENN_FAULT_NONE;        // the first failure, which every later call repeats
+    unsigned char* plain = nullptr;  // what the chunks gave so far
+    size_t plainLen = 0;
+    size_t capacity = 0;
+    size_t touched = 0;          // bytes of plain, from its start, a feed may have written
+    bool callers = false;        // plain is the caller's: never grown nor freed
+    size_t maxPlain = 0;         // 0: no bound
+    int fault = ENN_FAULT_NONE;  // the first failure, which every later call repeats
     bool finished = false;
+    bool givenOut = false;  // a finish gave plain out: it stays as it is until the end
 
-    ~EnnDecoder() { Wipe(); }
-    void Wipe() {
-        if (!plain.empty()) {
-            SecureWipe(plain.data(), plain.size());
+    ~EnnDecoder() {
+        if (!callers) {
+            Discard();
         }
-        plain.clear();
     }
+
+    // Wipes every byte of plain a feed may have written, and frees the
+    // decoder's own buffer: on a failure, on growing, and at the end, but
+    // never between a finish that gave plain out and the end.
+    void Discard() {
+        if (plain != nullptr) {
+            SecureWipe(plain, touched);
+        }
+        if (!callers) {
+            delete[] plain;
+            plain = nullptr;
+            capacity = 0;
+        }
+        plainLen = 0;
+        touched = 0;
+    }
+
+    // The plain bytes that may still come before the bound is passed.
+    size_t Room() const {
+        if (callers) {
+            return capacity - plainLen;
+        }
+        return maxPlain == 0 ? SIZE_MAX - plainLen : maxPlain - plainLen;
+    }
+
+    // Makes plain hold size bytes (at most plainLen + Room()), the plainLen
+    // it has kept. False when the memory cannot be had.
+    bool Reserve(size_t size) {
+        if (size <= capacity) {
+            return true;
+        }
+        if (callers) {
+            return false;  // cannot be: Room() keeps within the caller's buffer
+        }
+        size_t bigger = std::max(size, capacity > SIZE_MAX / 2 ? SIZE_MAX : 2 * capacity);
+        if (maxPlain != 0) {
+            bigger = std::max(size, std::min(bigger, maxPlain));
+        }
+        unsigned char* grown = new (std::nothrow) unsigned char[bigger];
+        if (grown == nullptr) {
+            return false;
+        }
+        const size_t kept = plainLen;
+        if (kept > 0) {
+            std::memcpy(grown, plain, kept);
+            EnnWipeRegisters();
+        }
+        Discard();
+        plain = grown;
+        capacity = bigger;
+        plainLen = kept;
+        touched = kept;
+        return true;
+    }
+
+    // Marks the bytes up to size as written.
+    void Touch(size_t size) { touched = std::max(touched, size); }
 };
 
 namespace {
 
-// Makes plain hold size bytes, its old ones kept. Where it must move, the
-// old copy is wiped before it is freed: plain data is never left behind on
-// the heap.
-void GrowTo(std::vector<unsigned char>* plain, size_t size) {
-    if (size > plain->capacity()) {
-        std::vector<unsigned char> bigger;
-        bigger.reserve(std::max(size, 2 * plain->capacity()));
-        bigger.assign(plain->begin(), plain->end());
-        if (!plain->empty()) {
-            SecureWipe(plain->data(), plain->size());
-        }
-        plain->swap(bigger);
-    }
-    plain->resize(size);
-}
-
 // Takes size bytes into the decoder: ENN_FAULT_NONE, or the fault that ends
-// it. In slices of a batch, so that what it holds passes its bound by one
-// batch's plain data at the most.
+// it. In slices of a batch, each decoded where its plain bytes go once there
+// is room for the most it can give; where the bound lies within a slice, the
+// chunks that fit at once, then one chunk at a time beside, so that the
+// decoder stops at the first chunk that passes it.
 int Feed(EnnDecoder* d, const unsigned char* data, size_t size) {
     constexpr size_t kSlice = static_cast<size_t>(kEnnBatchChunks) * ENN_CHUNK_CIPHER;
-    for (size_t at = 0; at < size; at += kSlice) {
-        const size_t take = std::min(kSlice, size - at);
-        const size_t had = d->plain.size();
-        GrowTo(&d->plain, had + (take / ENN_CHUNK_CIPHER + 1) * ENN_CHUNK_PLAIN);
-        const size_t got = EnnDecodeFeed(&d->decoding, data + at, take, d->plain.data() + had);
-        d->plain.resize(had + got);  // whole chunks only: nothing written past them
-        if (d->maxPlain != 0 && d->plain.size() > d->maxPlain) {
-            return ENN_FAULT_TOO_LARGE;
+    while (size > 0) {
+        size_t take = std::min(kSlice, size);
+        size_t most = EnnDecodePlainBound(&d->decoding, take);
+        const size_t room = d->Room();
+        if (most > room) {
+            const size_t fit = room / ENN_CHUNK_PLAIN;
+            const size_t chunks = fit > 0 ? fit : 1;
+            take = EnnDecodeBytesFor(&d->decoding, chunks);
+            most = chunks * ENN_CHUNK_PLAIN;
         }
+        size_t got = 0;
+        if (most <= room) {
+            if (!d->Reserve(d->plainLen + most)) {
+                return ENN_FAULT_NO_MEMORY;
+            }
+            d->Touch(d->plainLen + most);
+            got = EnnDecodeFeed(&d->decoding, data, take, d->plain + d->plainLen);
+        } else {
+            // One chunk that may or may not fit what is left.
+            unsigned char aside[ENN_CHUNK_PLAIN];
+            got = EnnDecodeFeed(&d->decoding, data, take, aside);
+            int why = ENN_FAULT_NONE;
+            if (got > room) {
+                why = ENN_FAULT_TOO_LARGE;
+            } else if (got > 0 && !d->Reserve(d->plainLen + got)) {
+                why = ENN_FAULT_NO_MEMORY;
+            } else if (got > 0) {
+                d->Touch(d->plainLen + got);
+                std::memcpy(d->plain + d->plainLen, aside, got);
+                EnnWipeRegisters();
+            }
+            SecureWipe(aside, sizeof aside);
+            if (why != ENN_FAULT_NONE) {
+                return why;
+            }
+        }
+        d->plainLen += got;
+        data += take;
+        size -= take;
     }
     return ENN_FAULT_NONE;
 }
@@ -68,15 +150,19 @@ int Feed(EnnDecoder* d, const unsigned char* data, size_t size) {
 int Finish(EnnDecoder* d, char* password) {
     unsigned char last[ENN_CHUNK_PLAIN];
     int lastLen = 0;
-    const int fault = EnnDecodeFinish(&d->decoding, last, &lastLen);
+    int fault = EnnDecodeFinish(&d->decoding, last, &lastLen);
     if (fault == ENN_FAULT_NONE && lastLen > 0) {
-        const size_t had = d->plain.size();
-        if (d->maxPlain != 0 && had + static_cast<size_t>(lastLen) > d->maxPlain) {
-            SecureWipe(last, sizeof last);
-            return ENN_FAULT_TOO_LARGE;
+        const size_t n = static_cast<size_t>(lastLen);
+        if (n > d->Room()) {
+            fault = ENN_FAULT_TOO_LARGE;
+        } else if (!d->Reserve(d->plainLen + n)) {
+            fault = ENN_FAULT_NO_MEMORY;
+        } else {
+            d->Touch(d->plainLen + n);
+            std::memcpy(d->plain + d->plainLen, last, n);
+            EnnWipeRegisters();
+            d->plainLen += n;
         }
-        GrowTo(&d->plain, had + static_cast<size_t>(lastLen));
-        std::memcpy(d->plain.data() + had, last, static_cast<size_t>(lastLen));
     }
     SecureWipe(last, sizeof last);
     if (fault != ENN_FAULT_NONE) {
@@ -119,8 +205,10 @@ int EnnDecoderFeed(EnnDecoder* decoder, const void* data, size_t size) {
     if (decoder->fault == ENN_FAULT_NONE) {
         decoder->fault =
             EnnCaught([&] { return Feed(decoder, static_cast<const unsigned char*>(data), size); });
+        // The helpers are the process's: held for the feed only.
+        EnnDecodeLetGo(&decoder->decoding);
         if (decoder->fault != ENN_FAULT_NONE) {
-            decoder->Wipe();
+            decoder->Discard();
         }
     }
     return EnnResultOf(decoder->fault);
@@ -129,6 +217,11 @@ int EnnDecoderFeed(EnnDecoder* decoder, const void* data, size_t size) {
 int EnnDecoderFinish(EnnDecoder* decoder, char* password, const unsigned char** plain,
                      size_t* plain_len, int* fault) {
     if (decoder == nullptr || password == nullptr || plain == nullptr || plain_len == nullptr) {
+        return EnnFail(fault, ENN_FAULT_ARGUMENT);
+    }
+    if (decoder->givenOut) {
+        // Finished twice: what the first gave out stays the caller's to read.
+        decoder->fault = ENN_FAULT_ARGUMENT;
         return EnnFail(fault, ENN_FAULT_ARGUMENT);
     }
     if (decoder->fault == ENN_FAULT_NONE && decoder->finished) {
@@ -140,13 +233,14 @@ int EnnDecoderFinish(EnnDecoder* decoder, char* password, const unsigned char** 
     }
     decoder->finished = true;
     if (decoder->fault != ENN_FAULT_NONE) {
-        decoder->Wipe();
+        decoder->Discard();
         return EnnFail(fault, decoder->fault);
     }
     std::memcpy(password, found, sizeof found);
     SecureWipe(found, sizeof found);
-    *plain = decoder->plain.data();
-    *plain_len = decoder->plain.size();
+    decoder->givenOut = true;
+    *plain = decoder->plain;
+    *plain_len = decoder->plainLen;
     return EnnFail(fault, ENN_FAULT_NONE);
 }
 
@@ -160,23 +254,32 @@ int EnnDecodeBuffer(const char* key, const void* data, size_t size, char* passwo
         plain_len == nullptr) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT);
     }
-    // Decoded into the decoder's own memory, then copied: plain receives
-    // nothing unless the whole container checked out.
-    EnnDecoder* decoder = EnnDecoderNew(key, 0, fault);
+    EnnDecoder* decoder = EnnDecoderNew(key, plain_cap, fault);
     if (decoder == nullptr) {
         return ENN_ERR_GENERIC;
+    }
+    // Decoded where it goes, and wiped there on failure: no copy of the
+    // plain data anywhere else. Only a plain buffer laid over the container
+    // itself, which the decoding would overwrite before reading, takes the
+    // decoder's own memory, bound by plain_cap, and is moved at the end.
+    const uintptr_t in = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t out = reinterpret_cast<uintptr_t>(plain);
+    const bool overlaps = size > 0 && plain_cap > 0 && in < out + plain_cap && out < in + size;
+    if (!overlaps) {
+        decoder->plain = static_cast<unsigned char*>(plain);
+        decoder->capacity = plain_cap;
+        decoder->callers = true;
     }
     EnnDecoderFeed(decoder, data, size);
     const unsigned char* decoded = nullptr;
     size_t decodedLen = 0;
     char found[ENN_PASSWORD_LENGTH + 1];
-    int result = EnnDecoderFinish(decoder, found, &decoded, &decodedLen, fault);
-    if (result == ENN_OK && decodedLen > plain_cap) {
-        result = EnnFail(fault, ENN_FAULT_TOO_LARGE);
-    }
+    // The bound passed, or the plain data wiped where it lay.
+    const int result = EnnDecoderFinish(decoder, found, &decoded, &decodedLen, fault);
     if (result == ENN_OK) {
-        if (decodedLen > 0) {
-            std::memcpy(plain, decoded, decodedLen);
+        if (overlaps && decodedLen > 0) {
+            std::memmove(plain, decoded, decodedLen);
+            EnnWipeRegisters();
         }
         std::memcpy(password, found, sizeof found);
         *plain_len = decodedLen;

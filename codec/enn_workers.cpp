@@ -13,6 +13,7 @@ std::atomic<int> g_pinnedThreads{0};
 constexpr int kDefaultThreadLimit = 8;
 std::atomic<int> g_threadLimit{kDefaultThreadLimit};
 std::atomic<int> g_helpersHeld{0};
+std::atomic<int> g_helpersRunning{0};
 
 }  // namespace
 
@@ -46,6 +47,10 @@ int EnnHelpersHeld() {
     return g_helpersHeld.load();
 }
 
+int EnnHelpersRunning() {
+    return g_helpersRunning.load();
+}
+
 int EnnThreadCount() {
     const int pinned = g_pinnedThreads.load();
     if (pinned > 0) {
@@ -60,7 +65,6 @@ void EnnPinThreadCount(int threads) {
 }
 
 EnnWorkers::~EnnWorkers() {
-    EnnGiveBackHelpers(granted_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -69,6 +73,9 @@ EnnWorkers::~EnnWorkers() {
     for (std::thread& t : threads_) {
         t.join();
     }
+    // Only once the threads are gone: another call that takes the helpers
+    // starts threads of its own, and the limit counts threads alive.
+    EnnGiveBackHelpers(granted_);
 }
 
 void EnnWorkers::Run(const std::function<void()>& job, const std::function<void()>& mine) {
@@ -82,6 +89,8 @@ void EnnWorkers::Run(const std::function<void()>& job, const std::function<void(
             // The system gives fewer threads: the caller's does the rest.
         }
         helpers_ = static_cast<int>(threads_.size());
+        EnnGiveBackHelpers(granted_ - helpers_);  // those that never started
+        granted_ = helpers_;
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -98,6 +107,10 @@ void EnnWorkers::Run(const std::function<void()>& job, const std::function<void(
 }
 
 void EnnWorkers::Loop() {
+    struct Running {
+        Running() { ++g_helpersRunning; }
+        ~Running() { --g_helpersRunning; }
+    } running;
     unsigned long seen = 0;
     for (;;) {
         const std::function<void()>* job = nullptr;

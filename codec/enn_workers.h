@@ -29,6 +29,10 @@ void EnnGiveBackHelpers(int helpers);
 // How many helpers the calls of the process hold now (tests).
 int EnnHelpersHeld();
 
+// How many helper threads are in their loop now, from their start until
+// they end (tests): never more than are held.
+int EnnHelpersRunning();
+
 // Helper threads, started on first use and ended with the object, which
 // holds them against the process's limit meanwhile. Run hands every helper
 // the same job and returns once each has finished it; the caller's thread

@@ -72,9 +72,13 @@ TEST(Memory, EveryForgeryIsRefusedAsTheFileDecoderRefusesIt) {
                   f.result)
             << f.file;
         EXPECT_EQ(fault, f.fault) << f.file;
+        // What the decoding put in plain before the fault was found is
+        // wiped there; the rest is as it was.
         EXPECT_TRUE(std::all_of(plain.begin(), plain.end(), [](unsigned char c) {
-            return c == 0xee;
+            return c == 0xee || c == 0;
         })) << f.file;
+        EXPECT_EQ(plain.back(), 0xee) << f.file << ": written past the plain data";
+        EXPECT_STREQ(password, "xxxxxx") << f.file;
     }
 }
 
@@ -114,6 +118,58 @@ TEST(Memory, ABoundOnThePlainDataIsKept) {
               ENN_OK);
     EXPECT_EQ(Bytes(plain.begin(), plain.begin() + static_cast<long>(plainLen)), known.plain);
     EXPECT_EQ(std::string(password), known.password);
+}
+
+// The plain data a finish gives out stays the decoder's until it is freed:
+// a second finish, or a feed after the end, is refused and leaves it as it
+// was.
+TEST(Memory, WhatAFinishGaveOutStaysUntilTheDecoderIsFreed) {
+    const KnownAnswer known = ReadKnownAnswer();
+    EnnDecoder* d = EnnDecoderNew(EnnBuiltIn(), 0, nullptr);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(EnnDecoderFeed(d, known.container.data(), known.container.size()), ENN_OK);
+    char password[7] = {};
+    const unsigned char* plain = nullptr;
+    size_t plainLen = 0;
+    int fault = -1;
+    ASSERT_EQ(EnnDecoderFinish(d, password, &plain, &plainLen, &fault), ENN_OK);
+    ASSERT_EQ(Bytes(plain, plain + plainLen), known.plain);
+
+    char again[7] = "xxxxxx";
+    const unsigned char* second = nullptr;
+    size_t secondLen = 12345;
+    EXPECT_EQ(EnnDecoderFinish(d, again, &second, &secondLen, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(secondLen, 12345u);
+    EXPECT_STREQ(again, "xxxxxx");
+    EXPECT_EQ(Bytes(plain, plain + plainLen), known.plain) << "a second finish";
+
+    EXPECT_EQ(EnnDecoderFeed(d, known.container.data(), 100), ENN_ERR_GENERIC);
+    EXPECT_EQ(EnnDecoderFinish(d, again, &second, &secondLen, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
+    EXPECT_EQ(Bytes(plain, plain + plainLen), known.plain) << "a feed after the end";
+    EnnDecoderFree(d);
+}
+
+// A plain buffer laid over the container itself, as a caller decoding in
+// place gives it: the plain data comes out whole all the same.
+TEST(Memory, APlainBufferOverTheContainerItselfIsDecodedInto) {
+    const Bytes plain = PseudoRandomBytes(300 * ENN_CHUNK_PLAIN + 77, 9);
+    TempDir dir;
+    const std::string in = dir.File("batch.txt");
+    const std::string sealed = dir.File("batch.txt.enn");
+    WriteFile(in, plain);
+    ASSERT_EQ(EnnEncryptFile("123456", EnnBuiltIn(), in.c_str(), sealed.c_str()), ENN_OK);
+    Bytes buffer = ReadFile(sealed);
+    char password[7] = {};
+    size_t plainLen = 0;
+    int fault = -1;
+    ASSERT_EQ(EnnDecodeBuffer(EnnBuiltIn(), buffer.data(), buffer.size(), password, buffer.data(),
+                              buffer.size(), &plainLen, &fault),
+              ENN_OK);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<long>(plainLen)), plain);
+    EXPECT_STREQ(password, "123456");
 }
 
 TEST(Memory, TheStreamOperationGivesThePasswordFromTheSamePass) {

@@ -11,15 +11,20 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "codec/enn.h"
 #include "codec/enn_core.h"
 #include "codec/enn_syscalls.h"
+#include "codec/enn_workers.h"
 #include "reference_container.h"
 #include "test_util.h"
 
@@ -36,10 +41,12 @@ Bytes KeyBytes() {
 class Threads : public ::testing::Test {
   protected:
     void TearDown() override {
+        EnnSetThreadLimit(limit);
         EnnPinThreadCount(0);
         EnnRestoreSystemCalls();
     }
 
+    const int limit = EnnThreadLimit();
     TempDir dir;
     std::string in = dir.File("batch.txt");
     std::string out = dir.File("batch.txt.enn");
@@ -246,6 +253,127 @@ TEST_F(Threads, DamageAndForgeriesAreRefusedAsOnOneThread) {
             EXPECT_FALSE(FileExists(plain)) << c.what;
         }
     }
+}
+
+TEST_F(Threads, TheLimitIsClampedToZeroToSixtyFour) {
+    EnnSetThreadLimit(5);
+    EXPECT_EQ(EnnSetThreadLimit(1000), 5);
+    EXPECT_EQ(EnnThreadLimit(), 64);
+    EXPECT_EQ(EnnSetThreadLimit(-5), 64);
+    EXPECT_EQ(EnnThreadLimit(), 0);
+    EXPECT_EQ(EnnSetThreadLimit(64), 0);
+    EXPECT_EQ(EnnSetThreadLimit(65), 64);
+    EXPECT_EQ(EnnThreadLimit(), 64);
+    // 0 and 1 both keep every call on its caller's thread.
+    EnnSetThreadLimit(0);
+    EXPECT_EQ(EnnTakeHelpers(3), 0);
+}
+
+// Watches the helpers held and the helper threads running while it lives:
+// the most of each it saw, never more than there were.
+class Watcher {
+  public:
+    Watcher()
+        : thread_([this] {
+              while (!done_.load()) {
+                  Sample();
+                  std::this_thread::yield();
+              }
+          }) {}
+    ~Watcher() { Stop(); }
+    void Stop() {
+        if (thread_.joinable()) {
+            done_ = true;
+            thread_.join();
+            Sample();
+        }
+    }
+    int mostHeld() const { return mostHeld_.load(); }
+    int mostRunning() const { return mostRunning_.load(); }
+
+  private:
+    void Sample() {
+        mostHeld_ = std::max(mostHeld_.load(), EnnHelpersHeld());
+        mostRunning_ = std::max(mostRunning_.load(), EnnHelpersRunning());
+    }
+    std::atomic<bool> done_{false};
+    std::atomic<int> mostHeld_{0};
+    std::atomic<int> mostRunning_{0};
+    std::thread thread_;
+};
+
+// An EnnDecoder holds helpers for a feed, not for its life: each large feed
+// ends its threads and gives them back, and takes what the limit leaves then.
+TEST_F(Threads, ADecoderGivesItsHelpersBackAfterEachFeed) {
+    const Bytes data = PseudoRandomBytes(3 * kBatch + 11, 4);
+    const Bytes container = ReferenceContainer("123456", KeyBytes(), data);
+    EnnPinThreadCount(3);
+    EnnSetThreadLimit(3);
+    EnnDecoder* d = EnnDecoderNew(kKey, 0, nullptr);
+    ASSERT_NE(d, nullptr);
+    const size_t half = container.size() / 2;
+    {
+        Watcher watcher;
+        ASSERT_EQ(EnnDecoderFeed(d, container.data(), half), ENN_OK);
+        watcher.Stop();
+        EXPECT_LE(watcher.mostHeld(), 2);
+    }
+    EXPECT_EQ(EnnHelpersHeld(), 0);
+    EXPECT_EQ(EnnHelpersRunning(), 0);
+    // Under a limit of one, the rest is decoded on the caller's thread alone.
+    EnnSetThreadLimit(1);
+    {
+        Watcher watcher;
+        ASSERT_EQ(EnnDecoderFeed(d, container.data() + half, container.size() - half), ENN_OK);
+        watcher.Stop();
+        EXPECT_EQ(watcher.mostHeld(), 0);
+        EXPECT_EQ(watcher.mostRunning(), 0) << "a helper ran under a limit of one";
+    }
+    char password[7];
+    const unsigned char* decoded = nullptr;
+    size_t decodedLen = 0;
+    ASSERT_EQ(EnnDecoderFinish(d, password, &decoded, &decodedLen, nullptr), ENN_OK);
+    EXPECT_EQ(Bytes(decoded, decoded + decodedLen), data);
+    EnnDecoderFree(d);
+}
+
+// Helpers are given back only once their threads have ended: callers that
+// take them over and over never have more threads alive than the limit.
+TEST_F(Threads, NoMoreThreadsAliveThanTheLimit) {
+    const Bytes data = PseudoRandomBytes(2 * kShared + 5, 6);
+    const Bytes container = ReferenceContainer("123456", KeyBytes(), data);
+    EnnPinThreadCount(2);
+    EnnSetThreadLimit(2);
+    constexpr int kCallers = 3;
+    std::atomic<int> wrong{0};
+    Watcher watcher;
+    {
+        std::vector<std::thread> callers;
+        for (int t = 0; t < kCallers; ++t) {
+            callers.emplace_back([&] {
+                for (int round = 0; round < 40; ++round) {
+                    EnnDecoder* d = EnnDecoderNew(kKey, 0, nullptr);
+                    wrong += EnnDecoderFeed(d, container.data(), container.size()) != ENN_OK;
+                    char password[7];
+                    const unsigned char* decoded = nullptr;
+                    size_t decodedLen = 0;
+                    wrong +=
+                        EnnDecoderFinish(d, password, &decoded, &decodedLen, nullptr) != ENN_OK ||
+                        Bytes(decoded, decoded + decodedLen) != data;
+                    EnnDecoderFree(d);
+                }
+            });
+        }
+        for (std::thread& c : callers) {
+            c.join();
+        }
+    }
+    watcher.Stop();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_LE(watcher.mostHeld(), 1);
+    EXPECT_LE(watcher.mostRunning(), 1);
+    EXPECT_EQ(EnnHelpersHeld(), 0);
+    EXPECT_EQ(EnnHelpersRunning(), 0);
 }
 
 #ifndef _WIN32
