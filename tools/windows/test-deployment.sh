@@ -74,10 +74,9 @@ while IFS= read -r command; do
   check_effect "$command"
 done <"$work/commands.txt"
 cd "$root"
-# What the guide's commands made of their own: the logs' folder, and the
-# empty parent of its INSTALLDIR, which the installer made and leaves.
+# What the guide's commands made of their own: the logs' folder. Nothing
+# else may stay, an empty folder of an INSTALLDIR least of all.
 rm -rf "$WINEPREFIX/drive_c/Logs"
-rmdir "$WINEPREFIX/drive_c/Apps" 2>/dev/null || true
 snapshot >"$work/after.txt"
 check "files and registry are as before" diff "$work/before.txt" "$work/after.txt"
 
