@@ -158,10 +158,14 @@ int EnnCreateTemporary(EnnWriter* writer) {
 }
 
 int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
-    int why = EnnSysFlush(writer);
-    if (why == ENN_FAULT_NONE && writer->inPlace) {
-        why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, path);
-    } else if (why == ENN_FAULT_NONE) {
+    int why = ENN_FAULT_NONE;
+    if (writer->inPlace) {
+        why = EnnSysFlush(writer);
+        if (why == ENN_FAULT_NONE) {
+            why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, path);
+        }
+    } else {
+        // Flushes the file itself, once it has its final looks.
         why = EnnSysPlace(writer, path, placing);
         // A sticky folder keeps others from replacing a file there, though
         // they may write it: the old file takes the new content in place.

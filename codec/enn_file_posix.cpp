@@ -535,6 +535,9 @@ int PlaceFault(int err) {
 // fails rather than replace a file that appeared meanwhile.
 int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
     GiveNewFileLooks(Fd(writer->handle), path);
+    if (const int why = EnnSysFlush(writer)) {
+        return why;
+    }
     const bool linked =
         writer->unnamed ? g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0
                         : g_ennSys.link(writer->aside, path) == 0;
@@ -670,6 +673,10 @@ int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
         return PlaceNew(writer, path, self);
     }
     if (const int why = GiveFinalLooks(fd, path)) {
+        return why;
+    }
+    // The looks reach the disk with the content, before the name does.
+    if (const int why = EnnSysFlush(writer)) {
         return why;
     }
     if (writer->unnamed && !NameUnnamed(writer, self, path)) {

@@ -58,11 +58,11 @@ int EnnSysTryLooks(EnnWriter* writer, const char* path);
 int EnnSysFlush(EnnWriter* writer);
 
 // Gives the finished aside file its final looks (those of the file at path,
-// or a new file's) and the name path: replacing what stands there, or only
-// while the name is free. On success the writer holds no name and no handle
-// that EnnDiscard would remove; on failure it is as it was, for a copy in
-// place or EnnDiscard. ENN_FAULT_NONE, EXISTS, DENIED, OUTPUT_FOLDER,
-// MOUNT_POINT, ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, NO_MEMORY, DISK_FULL, WRITE.
+// or a new file's), flushes it, content and looks, to disk, and gives it the
+// name path: replacing what stands there, or only while the name is free. On success the writer
+// holds no name and no handle that EnnDiscard would remove; on failure it is as it was, for a copy
+// in place or EnnDiscard. ENN_FAULT_NONE, EXISTS, DENIED, OUTPUT_FOLDER, MOUNT_POINT, ACL_NOT_KEPT,
+// ATTRIBUTES_NOT_KEPT, NO_MEMORY, DISK_FULL, WRITE.
 int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
 
 // The regular file at path opened for writing in place, never through a link

@@ -439,6 +439,10 @@ int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
     if (placing == ENN_PLACE_REPLACE) {
         CarryAttributes(file, target);
     }
+    // The content and the attributes reach the disk before the name does.
+    if (const int why = EnnSysFlush(writer)) {
+        return why;
+    }
     // A file marked for deletion cannot be opened, not even by MoveFileExW:
     // the mark comes off just before the move, and EnnDiscard puts it back.
     if (!MarkForDeletion(file, false)) {
