@@ -67,6 +67,7 @@ struct EnnWriter {
     intptr_t handle = -1;
     bool unnamed = false;    // no name at all until put in place
     bool inPlace = false;    // made in the temporary folder, to be copied over the target
+    bool staged = false;     // kept under its name, with a note of its target, for a copy in place
     long long written = 0;   // bytes appended so far
     long long flushing = 0;  // bytes on their way to the disk
     char aside[4096] = {};   // the temporary name, when it has one

@@ -80,6 +80,18 @@ int EnnSysWriteAt(intptr_t handle, const unsigned char* buf, int size, long long
 // Cuts the file at size and flushes it: ENN_FAULT_NONE, DISK_FULL or WRITE.
 int EnnSysEndInPlace(intptr_t handle, long long size);
 
+// Before a copy in place overwrites target (open at handle): keeps the
+// writer's whole, flushed file under a name readable by its writer alone,
+// beside a flushed note of the file at path, and sets writer->staged, so
+// that the next write can finish a copy cut short; EnnDiscard then removes
+// both and flushes their removal. ENN_FAULT_NONE (on Windows, which keeps
+// nothing), or DISK_FULL or WRITE.
+int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target);
+
+// Copies the first size bytes of from over target, cuts target there and
+// flushes it: ENN_FAULT_NONE, DISK_FULL or WRITE. (enn_file.cpp.)
+int EnnCopyOver(EnnWriter* from, long long size, intptr_t target);
+
 void EnnSysClose(intptr_t handle);
 
 // Removes the aside file of writer at once, from a signal or console handler:
