@@ -178,10 +178,11 @@ bool PrivateFolderName(const char* path, char* out, size_t size) {
 }
 
 // Removes what an aside name leaves: the file (unless it was moved away), the
-// note beside it and their folder, through the calls given (a signal
-// handler's own, or the table's). Only what a signal handler may call.
+// note beside it (where it was staged) and their folder, through the calls
+// given (a signal handler's own, or the table's). Only what a signal handler
+// may call.
 void RemoveAsideNames(const char* aside, int (*unlinkName)(const char*),
-                      int (*removeFolder)(const char*), bool file) {
+                      int (*removeFolder)(const char*), bool file, bool note) {
     char name[4096];
     const char* slash = std::strrchr(aside, '/');
     if (slash == nullptr ||
@@ -194,7 +195,9 @@ void RemoveAsideNames(const char* aside, int (*unlinkName)(const char*),
     const size_t folder = static_cast<size_t>(slash - aside) + 1;
     std::memcpy(name, aside, folder);
     std::memcpy(name + folder, kAsideNote, sizeof kAsideNote);
-    unlinkName(name);
+    if (note) {
+        unlinkName(name);
+    }
     name[folder - 1] = '\0';
     removeFolder(name);
 }
@@ -259,7 +262,7 @@ int CreateNamed(const char* path, EnnWriter* writer, mode_t mode) {
 // Removes the names of the writer's aside file (unless it was moved away),
 // its note and its folder.
 void RemoveAside(EnnWriter* writer, bool file) {
-    RemoveAsideNames(writer->aside, g_ennSys.unlink, g_ennSys.rmdir, file);
+    RemoveAsideNames(writer->aside, g_ennSys.unlink, g_ennSys.rmdir, file, writer->staged);
     EnnUnregisterAside(writer);
     writer->aside[0] = '\0';
 }
@@ -294,6 +297,9 @@ bool FinishCopy(int sub) {
     }
     EnnWriter from;
     from.handle = openat(sub, kAsideFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (from.handle < 0 && errno == ENOENT) {
+        return true;  // nothing to finish it from
+    }
     struct stat content;
     intptr_t target = -1;
     if (from.handle < 0 || fstat(Fd(from.handle), &content) != 0 ||
@@ -939,12 +945,12 @@ int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
     if (fd < 0) {
         return WriteFault(errno);
     }
+    writer->staged = true;  // from here EnnDiscard removes the note and flushes the removal
     int why = EnnWriteLoop(fd, reinterpret_cast<const unsigned char*>(note), n, 0);
     if (why == ENN_FAULT_NONE && g_ennSys.fsync(fd) != 0) {
         why = WriteFault(errno);
     }
     g_ennSys.close(fd);
-    writer->staged = true;  // from here EnnDiscard flushes the removal
     if (why != ENN_FAULT_NONE) {
         return why;
     }
@@ -958,7 +964,7 @@ int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
 void EnnSysRemoveAsideNow(EnnWriter* writer) {
     // A staged copy in place stays for the next write to finish.
     if (!writer->staged) {
-        RemoveAsideNames(writer->aside, RealUnlink, RealRmdir, true);
+        RemoveAsideNames(writer->aside, RealUnlink, RealRmdir, true, false);
     }
 }
 
