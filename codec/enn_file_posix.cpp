@@ -846,15 +846,25 @@ int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
     if (const int why = EnnSysFlush(writer)) {
         return why;
     }
+    // Held open, the file replaced is freed only once the private folder is
+    // gone: freed inside the rename, a large one would keep that folder
+    // there for as long, for a kill to leave behind.
+    const int replaced = g_ennSys.open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC, 0);
+    int why = ENN_FAULT_NONE;
     if (writer->unnamed && !NameUnnamed(writer, self, path)) {
-        return PlaceFault(errno);
+        why = PlaceFault(errno);
+    } else if (g_ennSys.rename(writer->aside, path) != 0) {
+        why = PlaceFault(errno);
+    } else {
+        RemoveAside(writer, false);
     }
-    if (g_ennSys.rename(writer->aside, path) != 0) {
-        return PlaceFault(errno);
+    if (replaced >= 0) {
+        g_ennSys.close(replaced);
     }
-    RemoveAside(writer, false);
-    SyncFolderOf(path);  // the new name, and the private folder gone
-    return ENN_FAULT_NONE;
+    if (why == ENN_FAULT_NONE) {
+        SyncFolderOf(path);  // the new name, and the private folder gone
+    }
+    return why;
 }
 
 int EnnSysOpenInPlace(const char* path, intptr_t* handle) {
