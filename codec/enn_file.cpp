@@ -31,30 +31,30 @@ bool SwapSlot(EnnWriter* from, EnnWriter* to) {
 }
 
 // Copies what the writer holds over the file at path, in place, and flushes
-// it: the file keeps its owner, looks and links.
+// it: the file keeps its owner, looks and links. Before the first byte of it
+// is overwritten, the whole new content is kept under a name with a note of
+// its target (EnnSysStage), so that a copy cut short, by a kill or a power
+// cut, can be finished by the next write; one that fails part-way keeps it
+// for that too.
 int CopyInPlace(EnnWriter* writer, const char* path) {
     intptr_t target = -1;
     int why = EnnSysOpenInPlace(path, &target);
     if (why != ENN_FAULT_NONE) {
         return why;
     }
-    const long long size = writer->written;
-    why = EnnSysReserve(target, size);
-    // On the heap: operations on several threads each copy their own.
-    constexpr int kStep = 1 << 16;
-    const std::unique_ptr<unsigned char[]> buf(new unsigned char[kStep]);
-    for (long long at = 0; why == ENN_FAULT_NONE && at < size;) {
-        const int got = EnnReadBack(writer, at, buf.get(), kStep);
-        if (got <= 0) {
-            why = ENN_FAULT_WRITE;
-            break;
-        }
-        why = EnnSysWriteAt(target, buf.get(), got, at);
-        at += got;
-    }
-    SecureWipe(buf.get(), kStep);
+    why = EnnSysReserve(target, writer->written);
     if (why == ENN_FAULT_NONE) {
-        why = EnnSysEndInPlace(target, size);
+        why = EnnSysStage(writer, path, target);
+    }
+    if (why == ENN_FAULT_NONE) {
+        why = EnnCopyOver(writer, writer->written, target);
+        if (why != ENN_FAULT_NONE && writer->staged) {
+            // The target may be damaged now: the staged copy stays for the
+            // next write to finish, and EnnDiscard leaves it.
+            EnnUnregisterAside(writer);
+            writer->aside[0] = '\0';
+            writer->staged = false;
+        }
     }
     EnnSysClose(target);
     return why;
@@ -95,6 +95,24 @@ int EnnWriteLoop(intptr_t handle, const unsigned char* buf, int size, long long 
         done += put;
     }
     return ENN_FAULT_NONE;
+}
+
+int EnnCopyOver(EnnWriter* from, long long size, intptr_t target) {
+    // On the heap: operations on several threads each copy their own.
+    constexpr int kStep = 1 << 16;
+    const std::unique_ptr<unsigned char[]> buf(new unsigned char[kStep]);
+    int why = ENN_FAULT_NONE;
+    for (long long at = 0; why == ENN_FAULT_NONE && at < size;) {
+        const int got = EnnReadBack(from, at, buf.get(), kStep);
+        if (got <= 0) {
+            why = ENN_FAULT_WRITE;
+            break;
+        }
+        why = EnnSysWriteAt(target, buf.get(), got, at);
+        at += got;
+    }
+    SecureWipe(buf.get(), kStep);
+    return why == ENN_FAULT_NONE ? EnnSysEndInPlace(target, size) : why;
 }
 
 int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {
@@ -158,10 +176,14 @@ int EnnCreateTemporary(EnnWriter* writer) {
 }
 
 int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
-    int why = EnnSysFlush(writer);
-    if (why == ENN_FAULT_NONE && writer->inPlace) {
-        why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, path);
-    } else if (why == ENN_FAULT_NONE) {
+    int why = ENN_FAULT_NONE;
+    if (writer->inPlace) {
+        why = EnnSysFlush(writer);
+        if (why == ENN_FAULT_NONE) {
+            why = placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : CopyInPlace(writer, path);
+        }
+    } else {
+        // Flushes the file itself, once it has its final looks.
         why = EnnSysPlace(writer, path, placing);
         // A sticky folder keeps others from replacing a file there, though
         // they may write it: the old file takes the new content in place.

@@ -9,13 +9,15 @@
 // for, readable by its writer alone, and put under that name only once it is
 // complete and on disk, with the looks of the file it replaces (owner, group,
 // permission bits, ACL and attributes as far as the caller may set them) or
-// of a new file there. So a reader of that name sees the earlier file or the
-// whole new one, never part of one. A failure leaves the earlier file as it
-// was and no temporary file behind; what a kill can leave is removed by the
-// next write into that folder. Where the folder takes no new file but the
-// file there may be written, the new file is made whole in the system's
-// temporary folder and then copied over the old one in place: the one case
-// in which a crash can leave a damaged file.
+// of a new file there, given while nobody else can reach it by a name. So a
+// reader of that name sees the earlier file or the whole new one, never part
+// of one. A failure leaves the earlier file as it was and no temporary file
+// behind; what a kill can leave, readable by its writer alone, is removed by
+// the next process to write into that folder. Where the folder takes no new
+// file (or refuses the rename) but the file there may be written, the new
+// file is made whole aside and then copied over the old one in place: the one
+// case in which a crash can leave a damaged file, until the next write
+// finishes the copy from the whole new file kept for it (not on Windows).
 #ifndef VELTRANE_CODEC_ENN_FILE_H
 #define VELTRANE_CODEC_ENN_FILE_H
 
@@ -67,6 +69,7 @@ struct EnnWriter {
     intptr_t handle = -1;
     bool unnamed = false;    // no name at all until put in place
     bool inPlace = false;    // made in the temporary folder, to be copied over the target
+    bool staged = false;     // kept under its name, with a note of its target, for a copy in place
     long long written = 0;   // bytes appended so far
     long long flushing = 0;  // bytes on their way to the disk
     char aside[4096] = {};   // the temporary name, when it has one

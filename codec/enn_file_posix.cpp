@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,7 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "codec/enn.h"
@@ -37,9 +41,9 @@ int RealFstat(int fd, struct stat* st) {
 }  // namespace
 
 EnnSystemCalls EnnRealSystemCalls() {
-    return {RealOpen,  close,    read,      pread,     write,     pwrite,   fsync, ftruncate,
-            RealFstat, RealStat, RealLstat, faccessat, fchmod,    fchown,   link,  linkat,
-            rename,    unlink,   listxattr, getxattr,  fgetxattr, fsetxattr};
+    return {RealOpen,  close,    read,      pread,     write,     pwrite,    fsync, ftruncate,
+            RealFstat, RealStat, RealLstat, faccessat, fchmod,    fchown,    link,  linkat,
+            rename,    unlink,   listxattr, getxattr,  fgetxattr, fsetxattr, mkdir, rmdir};
 }
 
 namespace {
@@ -141,9 +145,16 @@ bool FolderOf(const char* path, char* out, size_t size) {
 // early and kept. It takes the looks it is to have just before its name.
 constexpr mode_t kPrivate = 0600;
 
-// Aside names carry the mark, the writer's process id and a random part, and
+// An aside file stands in a folder of its own, FOLDER/.enn-aside-PID-RANDOM/,
+// made for its writer alone: whatever looks the file inside takes before its
+// rename, nobody else can reach it by a name, and what a kill leaves is
+// readable by its writer alone. The names carry the writer's process id and
 // nothing of the name they stand in for, so that they fit wherever it does.
+// Beside the file, a copy in place keeps the note of its target.
 constexpr char kAsideMark[] = ".enn-aside-";
+constexpr char kAsideFile[] = "file";
+constexpr char kAsideNote[] = "target";
+constexpr mode_t kPrivateFolder = 0700;
 
 std::atomic<unsigned> g_serial{0};
 
@@ -157,54 +168,61 @@ unsigned RandomPart() {
     return x ^ (x >> 13);
 }
 
-// Writes "FOLDER/.enn-aside-PID-XXXXXXXX" for path into out; false when it
-// does not fit.
-bool AsideName(const char* path, char* out, size_t size) {
+// Writes a fresh private folder's name ".enn-aside-PID-XXXXXXXX", after the
+// folder part of path, into out; false when it does not fit.
+bool PrivateFolderName(const char* path, char* out, size_t size) {
     const size_t folder = FolderLength(path);
     const int n = std::snprintf(out, size, "%.*s%s%ld-%08x", static_cast<int>(folder), path,
                                 kAsideMark, static_cast<long>(getpid()), RandomPart());
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
-// Removes from folder the aside files of processes that are gone: what a
-// kill left. Only the caller's own regular files; never another user's, and
-// never one of a process still running.
-void RemoveLeftovers(const char* folder) {
-    DIR* dir = opendir(folder);
-    if (dir == nullptr) {
+// Removes what an aside name leaves: the file (unless it was moved away), the
+// note beside it (where it was staged) and their folder, through the calls
+// given (a signal handler's own, or the table's). Only what a signal handler
+// may call.
+void RemoveAsideNames(const char* aside, int (*unlinkName)(const char*),
+                      int (*removeFolder)(const char*), bool file, bool note) {
+    char name[4096];
+    const char* slash = std::strrchr(aside, '/');
+    if (slash == nullptr ||
+        static_cast<size_t>(slash - aside) + 1 + sizeof kAsideNote > sizeof name) {
         return;
     }
-    const int fd = dirfd(dir);
-    const size_t markLen = sizeof kAsideMark - 1;
-    while (const dirent* entry = readdir(dir)) {
-        if (std::strncmp(entry->d_name, kAsideMark, markLen) != 0) {
-            continue;
-        }
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name + markLen, &end, 10);
-        if (pid <= 0 || end == nullptr || *end != '-' || pid == static_cast<long>(getpid())) {
-            continue;
-        }
-        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
-            continue;  // running, or another user's process that is running
-        }
-        struct stat st;
-        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == geteuid()) {
-            unlinkat(fd, entry->d_name, 0);
-        }
+    if (file) {
+        unlinkName(aside);
     }
-    closedir(dir);
+    const size_t folder = static_cast<size_t>(slash - aside) + 1;
+    std::memcpy(name, aside, folder);
+    std::memcpy(name + folder, kAsideNote, sizeof kAsideNote);
+    if (note) {
+        unlinkName(name);
+    }
+    name[folder - 1] = '\0';
+    removeFolder(name);
 }
 
-// Runs make(name) under fresh aside names for path, held in writer->aside
-// and the writer in the table of aside files while each stands, until one is
-// not taken. True once make succeeds; false, with errno set and the name
-// cleared, when none will do (ENOMEM: the table is full).
+int RealUnlink(const char* path) {
+    return unlink(path);
+}
+int RealRmdir(const char* path) {
+    return rmdir(path);
+}
+
+// Runs make(name) under fresh aside names for path, each the file in a new
+// private folder, held in writer->aside and the writer in the table of aside
+// files while each stands, until one is made. True once make succeeds;
+// false, with errno set and the name cleared, when none will do (ENOMEM: the
+// table is full).
 template <typename Make>
 bool UnderAsideName(const char* path, EnnWriter* writer, Make make) {
+    char folder[sizeof writer->aside];
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (!AsideName(path, writer->aside, sizeof writer->aside)) {
+        const int n =
+            PrivateFolderName(path, folder, sizeof folder)
+                ? std::snprintf(writer->aside, sizeof writer->aside, "%s/%s", folder, kAsideFile)
+                : -1;
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof writer->aside) {
             errno = ENAMETOOLONG;
             break;
         }
@@ -212,13 +230,17 @@ bool UnderAsideName(const char* path, EnnWriter* writer, Make make) {
             errno = ENOMEM;
             break;
         }
-        if (make(writer->aside)) {
+        const bool made = g_ennSys.mkdir(folder, kPrivateFolder) == 0;
+        if (made && make(writer->aside)) {
             return true;
         }
         const int err = errno;
+        if (made) {
+            g_ennSys.rmdir(folder);
+        }
         EnnUnregisterAside(writer);
         errno = err;
-        if (err != EEXIST) {
+        if (made || err != EEXIST) {
             break;
         }
     }
@@ -235,6 +257,146 @@ int CreateNamed(const char* path, EnnWriter* writer, mode_t mode) {
         return fd >= 0;
     });
     return fd;
+}
+
+// Removes the names of the writer's aside file (unless it was moved away),
+// its note and its folder.
+void RemoveAside(EnnWriter* writer, bool file) {
+    RemoveAsideNames(writer->aside, g_ennSys.unlink, g_ennSys.rmdir, file, writer->staged);
+    EnnUnregisterAside(writer);
+    writer->aside[0] = '\0';
+}
+
+// Finishes, from the private folder at sub, the copy in place its note
+// tells of: true when nothing is left to do (done, or the target is no
+// longer the file noted), false when it failed and the copy is to stay.
+bool FinishCopy(int sub) {
+    char note[2 * sizeof EnnWriter().aside + 64] = {};
+    const int fd = openat(sub, kAsideNote, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int got = fd < 0 ? -1
+                           : EnnReadLoop(fd, reinterpret_cast<unsigned char*>(note),
+                                         static_cast<int>(sizeof note - 1), 0);
+    if (fd >= 0) {
+        close(fd);
+    }
+    unsigned long long volume = 0;
+    unsigned long long index = 0;
+    int pathAt = 0;
+    if (got <= 0 || std::sscanf(note, "%llu %llu%n", &volume, &index, &pathAt) != 2 ||
+        note[pathAt] != '\n') {
+        return true;  // no note whole: the copy never started
+    }
+    const char* path = note + pathAt + 1;
+    struct stat named;
+    if (lstat(path, &named) != 0) {
+        return errno == ENOENT || errno == ENOTDIR;  // gone since: nothing to finish
+    }
+    if (static_cast<uint64_t>(named.st_dev) != volume ||
+        static_cast<uint64_t>(named.st_ino) != index) {
+        return true;  // replaced since by a whole file
+    }
+    EnnWriter from;
+    from.handle = openat(sub, kAsideFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (from.handle < 0 && errno == ENOENT) {
+        return true;  // nothing to finish it from
+    }
+    struct stat content;
+    intptr_t target = -1;
+    if (from.handle < 0 || fstat(Fd(from.handle), &content) != 0 ||
+        EnnSysOpenInPlace(path, &target) != ENN_FAULT_NONE) {
+        if (from.handle >= 0) {
+            close(Fd(from.handle));
+        }
+        return false;
+    }
+    const bool done = EnnCopyOver(&from, content.st_size, target) == ENN_FAULT_NONE;
+    close(Fd(target));
+    close(Fd(from.handle));
+    return done;
+}
+
+// Removes from folder the aside files and private folders of processes that
+// are gone: what a kill left. A private folder with a note finishes the copy
+// in place it was for first. Only the caller's own; never another user's,
+// never one of a process still running.
+void RemoveLeftovers(const char* folder) {
+    DIR* dir = opendir(folder);
+    if (dir == nullptr) {
+        return;
+    }
+    const int fd = dirfd(dir);
+    const size_t markLen = sizeof kAsideMark - 1;
+    bool removed = false;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strncmp(entry->d_name, kAsideMark, markLen) != 0) {
+            continue;
+        }
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name + markLen, &end, 10);
+        if (pid <= 0 || end == nullptr || *end != '-' || pid == static_cast<long>(getpid())) {
+            continue;
+        }
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
+            continue;  // running, or another user's process that is running
+        }
+        struct stat st;
+        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != geteuid()) {
+            continue;
+        }
+        if (S_ISREG(st.st_mode)) {
+            removed = unlinkat(fd, entry->d_name, 0) == 0 || removed;
+            continue;
+        }
+        // Taken under this process's own name first, so that no other sweep
+        // works on it at once, and a kill now leaves it to the next.
+        char mine[64];
+        std::snprintf(mine, sizeof mine, "%s%ld-%08x", kAsideMark, static_cast<long>(getpid()),
+                      RandomPart());
+        if (!S_ISDIR(st.st_mode) || renameat(fd, entry->d_name, fd, mine) != 0) {
+            continue;
+        }
+        const int sub = openat(fd, mine, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0 && FinishCopy(sub)) {
+            unlinkat(sub, kAsideFile, 0);
+            unlinkat(sub, kAsideNote, 0);
+            removed = unlinkat(fd, mine, AT_REMOVEDIR) == 0 || removed;
+        }
+        if (sub >= 0) {
+            close(sub);
+        }
+    }
+    if (removed) {
+        fsync(fd);
+    }
+    closedir(dir);
+}
+
+// Sweeps folder once in a process (per user it runs as): a folder may hold
+// thousands of files, and what a process leaves is swept by the next. A
+// folder is told by its number and its birth, where the file system keeps
+// one: a new folder may get the number of one removed.
+void SweepOnce(const char* folder) {
+    static std::mutex guard;
+    static std::set<std::tuple<dev_t, ino_t, long long, unsigned, uid_t>> swept;
+    static pid_t sweeper = 0;
+    struct statx st = {};
+    if (statx(AT_FDCWD, folder, 0, STATX_INO | STATX_BTIME, &st) != 0) {
+        return;
+    }
+    const auto key = std::make_tuple(
+        makedev(st.stx_dev_major, st.stx_dev_minor), static_cast<ino_t>(st.stx_ino),
+        static_cast<long long>(st.stx_btime.tv_sec), st.stx_btime.tv_nsec, geteuid());
+    {
+        const std::lock_guard<std::mutex> lock(guard);
+        if (sweeper != getpid()) {  // a child sweeps for itself
+            swept.clear();
+            sweeper = getpid();
+        }
+        if (!swept.insert(key).second) {
+            return;
+        }
+    }
+    RemoveLeftovers(folder);
 }
 
 void SyncFolderOf(const char* path) {
@@ -392,15 +554,16 @@ void GiveNewFileLooks(int fd, const char* path) {
     if (!FolderOf(path, folder, sizeof folder)) {
         return;
     }
+    // Made in a private folder where there are no unnamed files, it takes
+    // that folder's default ACL, which is its parent's.
+    EnnWriter named;
     int probe = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (probe < 0) {
-        EnnWriter named;
         probe = CreateNamed(path, &named, 0666);
         if (probe < 0) {
             return;
         }
-        g_ennSys.unlink(named.aside);
-        EnnUnregisterAside(&named);
+        RemoveAside(&named, true);
     }
     struct stat st;
     if (g_ennSys.fstat(probe, &st) == 0) {
@@ -535,6 +698,9 @@ int PlaceFault(int err) {
 // fails rather than replace a file that appeared meanwhile.
 int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
     GiveNewFileLooks(Fd(writer->handle), path);
+    if (const int why = EnnSysFlush(writer)) {
+        return why;
+    }
     const bool linked =
         writer->unnamed ? g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0
                         : g_ennSys.link(writer->aside, path) == 0;
@@ -550,8 +716,7 @@ int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
         if (writer->unnamed || g_ennSys.rename(writer->aside, path) != 0) {
             return PlaceFault(writer->unnamed ? err : errno);
         }
-        EnnUnregisterAside(writer);
-        writer->aside[0] = '\0';
+        RemoveAside(writer, false);
     }
     SyncFolderOf(path);
     return ENN_FAULT_NONE;  // a named aside file's own name goes with EnnDiscard
@@ -609,6 +774,15 @@ int EnnSysMakeAside(const char* path, EnnWriter* writer) {
     if (!FolderOf(path, folder, sizeof folder)) {
         return ENN_FAULT_NAME_TOO_LONG;
     }
+    // What killed writers left there goes first; a copy in place they cut
+    // short, staged in the temporary folder, is finished.
+    SweepOnce(folder);
+    char temporary[sizeof folder];
+    char temporaryFolder[sizeof folder];
+    if (EnnSysTemporaryName(temporary, sizeof temporary) &&
+        FolderOf(temporary, temporaryFolder, sizeof temporaryFolder)) {
+        SweepOnce(temporaryFolder);
+    }
     if (access("/proc/self/fd", X_OK) == 0) {
         // An unnamed file needs no cleaning up, whatever ends the process.
         const int fd = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, kPrivate);
@@ -622,10 +796,6 @@ int EnnSysMakeAside(const char* path, EnnWriter* writer) {
             return ENN_FAULT_DENIED;
         }
     }
-    // Where files have names while they are written, a kill leaves them:
-    // those of gone processes go before this one adds its own. (Unnamed files
-    // leave nothing, and the folder is not read for them: it may be large.)
-    RemoveLeftovers(folder);
     const int fd = CreateNamed(path, writer, kPrivate);
     if (fd < 0) {
         return CreateFault(errno);
@@ -672,16 +842,29 @@ int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
     if (const int why = GiveFinalLooks(fd, path)) {
         return why;
     }
+    // The looks reach the disk with the content, before the name does.
+    if (const int why = EnnSysFlush(writer)) {
+        return why;
+    }
+    // Held open, the file replaced is freed only once the private folder is
+    // gone: freed inside the rename, a large one would keep that folder
+    // there for as long, for a kill to leave behind.
+    const int replaced = g_ennSys.open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC, 0);
+    int why = ENN_FAULT_NONE;
     if (writer->unnamed && !NameUnnamed(writer, self, path)) {
-        return PlaceFault(errno);
+        why = PlaceFault(errno);
+    } else if (g_ennSys.rename(writer->aside, path) != 0) {
+        why = PlaceFault(errno);
+    } else {
+        RemoveAside(writer, false);
     }
-    if (g_ennSys.rename(writer->aside, path) != 0) {
-        return PlaceFault(errno);
+    if (replaced >= 0) {
+        g_ennSys.close(replaced);
     }
-    EnnUnregisterAside(writer);
-    writer->aside[0] = '\0';
-    SyncFolderOf(path);
-    return ENN_FAULT_NONE;
+    if (why == ENN_FAULT_NONE) {
+        SyncFolderOf(path);  // the new name, and the private folder gone
+    }
+    return why;
 }
 
 int EnnSysOpenInPlace(const char* path, intptr_t* handle) {
@@ -735,8 +918,64 @@ void EnnSysClose(intptr_t handle) {
     g_ennSys.close(Fd(handle));
 }
 
+int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
+    // An unnamed file takes a name in a private folder beside it: in the
+    // temporary folder, or where the rename was refused.
+    if (writer->aside[0] == '\0') {
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", Fd(writer->handle));
+        char beside[sizeof writer->aside];
+        if (!(writer->inPlace ? EnnSysTemporaryName(beside, sizeof beside)
+                              : std::snprintf(beside, sizeof beside, "%s", path) > 0) ||
+            !NameUnnamed(writer, self, beside)) {
+            return WriteFault(errno);
+        }
+    }
+    // The target by its number, and by a name that any process finds.
+    char here[4096] = ".";
+    if (path[0] != '/' && getcwd(here, sizeof here) == nullptr) {
+        return ENN_FAULT_WRITE;
+    }
+    struct stat st;
+    char note[2 * sizeof writer->aside + 64];
+    const size_t folder = FolderLength(writer->aside);
+    const int n = g_ennSys.fstat(Fd(target), &st) != 0
+                      ? -1
+                      : std::snprintf(note, sizeof note, "%llu %llu\n%s%s%s",
+                                      static_cast<unsigned long long>(st.st_dev),
+                                      static_cast<unsigned long long>(st.st_ino),
+                                      path[0] == '/' ? "" : here, path[0] == '/' ? "" : "/", path);
+    char name[sizeof writer->aside];
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof note ||
+        std::snprintf(name, sizeof name, "%.*s%s", static_cast<int>(folder), writer->aside,
+                      kAsideNote) >= static_cast<int>(sizeof name)) {
+        return ENN_FAULT_WRITE;
+    }
+    const int fd = g_ennSys.open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
+    if (fd < 0) {
+        return WriteFault(errno);
+    }
+    writer->staged = true;  // from here EnnDiscard removes the note and flushes the removal
+    int why = EnnWriteLoop(fd, reinterpret_cast<const unsigned char*>(note), n, 0);
+    if (why == ENN_FAULT_NONE && g_ennSys.fsync(fd) != 0) {
+        why = WriteFault(errno);
+    }
+    g_ennSys.close(fd);
+    if (why != ENN_FAULT_NONE) {
+        return why;
+    }
+    // The file and the note in their folder, and that folder in its own.
+    SyncFolderOf(name);
+    name[folder - 1] = '\0';
+    SyncFolderOf(name);
+    return ENN_FAULT_NONE;
+}
+
 void EnnSysRemoveAsideNow(EnnWriter* writer) {
-    unlink(writer->aside);
+    // A staged copy in place stays for the next write to finish.
+    if (!writer->staged) {
+        RemoveAsideNames(writer->aside, RealUnlink, RealRmdir, true, false);
+    }
 }
 
 int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
@@ -778,9 +1017,15 @@ int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
 
 void EnnDiscard(EnnWriter* writer) {
     if (writer->aside[0] != '\0') {
-        g_ennSys.unlink(writer->aside);
-        EnnUnregisterAside(writer);
-        writer->aside[0] = '\0';
+        char outer[sizeof writer->aside];
+        const bool flush = writer->staged && FolderOf(writer->aside, outer, sizeof outer);
+        RemoveAside(writer, true);
+        if (flush) {
+            // Gone from the disk too before a copy in place is reported done,
+            // so that no later sweep takes the staged copy for an unfinished one.
+            outer[std::strlen(outer) - 1] = '\0';
+            SyncFolderOf(outer);
+        }
     }
     if (writer->handle >= 0) {
         g_ennSys.close(Fd(writer->handle));
@@ -788,4 +1033,5 @@ void EnnDiscard(EnnWriter* writer) {
     }
     writer->unnamed = false;
     writer->inPlace = false;
+    writer->staged = false;
 }

@@ -58,11 +58,11 @@ int EnnSysTryLooks(EnnWriter* writer, const char* path);
 int EnnSysFlush(EnnWriter* writer);
 
 // Gives the finished aside file its final looks (those of the file at path,
-// or a new file's) and the name path: replacing what stands there, or only
-// while the name is free. On success the writer holds no name and no handle
-// that EnnDiscard would remove; on failure it is as it was, for a copy in
-// place or EnnDiscard. ENN_FAULT_NONE, EXISTS, DENIED, OUTPUT_FOLDER,
-// MOUNT_POINT, ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, NO_MEMORY, DISK_FULL, WRITE.
+// or a new file's), flushes it, content and looks, to disk, and gives it the
+// name path: replacing what stands there, or only while the name is free. On success the writer
+// holds no name and no handle that EnnDiscard would remove; on failure it is as it was, for a copy
+// in place or EnnDiscard. ENN_FAULT_NONE, EXISTS, DENIED, OUTPUT_FOLDER, MOUNT_POINT, ACL_NOT_KEPT,
+// ATTRIBUTES_NOT_KEPT, NO_MEMORY, DISK_FULL, WRITE.
 int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
 
 // The regular file at path opened for writing in place, never through a link
@@ -79,6 +79,18 @@ int EnnSysWriteAt(intptr_t handle, const unsigned char* buf, int size, long long
 
 // Cuts the file at size and flushes it: ENN_FAULT_NONE, DISK_FULL or WRITE.
 int EnnSysEndInPlace(intptr_t handle, long long size);
+
+// Before a copy in place overwrites target (open at handle): keeps the
+// writer's whole, flushed file under a name readable by its writer alone,
+// beside a flushed note of the file at path, and sets writer->staged, so
+// that the next write can finish a copy cut short; EnnDiscard then removes
+// both and flushes their removal. ENN_FAULT_NONE (on Windows, which keeps
+// nothing), or DISK_FULL or WRITE.
+int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target);
+
+// Copies the first size bytes of from over target, cuts target there and
+// flushes it: ENN_FAULT_NONE, DISK_FULL or WRITE. (enn_file.cpp.)
+int EnnCopyOver(EnnWriter* from, long long size, intptr_t target);
 
 void EnnSysClose(intptr_t handle);
 

@@ -439,6 +439,10 @@ int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
     if (placing == ENN_PLACE_REPLACE) {
         CarryAttributes(file, target);
     }
+    // The content and the attributes reach the disk before the name does.
+    if (const int why = EnnSysFlush(writer)) {
+        return why;
+    }
     // A file marked for deletion cannot be opened, not even by MoveFileExW:
     // the mark comes off just before the move, and EnnDiscard puts it back.
     if (!MarkForDeletion(file, false)) {
@@ -520,6 +524,10 @@ int EnnSysEndInPlace(intptr_t handle, long long size) {
 
 void EnnSysClose(intptr_t handle) {
     CloseHandle(Handle(handle));
+}
+
+int EnnSysStage(EnnWriter*, const char*, intptr_t) {
+    return ENN_FAULT_NONE;  // a copy in place cut short is not finished here
 }
 
 void EnnSysRemoveAsideNow(EnnWriter* writer) {

@@ -3,10 +3,11 @@
 // put a call of its own in place of any of them (a read that fails, a file
 // system without unnamed files, a folder that takes no new file) and
 // EnnRestoreSystemCalls puts the real ones back. (Made directly: reading a
-// folder for leftovers, asking whether a process lives, following links
+// folder for leftovers and removing or finishing them, asking whether a
+// process lives, following links
 // towards /proc, reserving space before a copy in place, the hints that start
-// writing back; on Windows, access rules and file information by handle.)
-// Not part of the codec's interface.
+// writing back, the removals of a signal handler; on Windows, access rules and file information by
+// handle.) Not part of the codec's interface.
 #ifndef VELTRANE_CODEC_ENN_SYSCALLS_H
 #define VELTRANE_CODEC_ENN_SYSCALLS_H
 
@@ -52,6 +53,8 @@ struct EnnSystemCalls {
     ssize_t (*getxattr)(const char* path, const char* name, void* value, size_t size);
     ssize_t (*fgetxattr)(int fd, const char* name, void* value, size_t size);
     int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
+    int (*mkdir)(const char* path, mode_t mode);
+    int (*rmdir)(const char* path);
 };
 #endif
 

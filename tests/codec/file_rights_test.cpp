@@ -174,7 +174,11 @@ TEST_F(FileRights, NoFileBeingWrittenOpensForAnyoneButItsWriter) {
     for (const std::string& name : Listing(home)) {
         if (name.rfind(".enn-aside-", 0) == 0) {
             ++left;
-            EXPECT_EQ(StatOf(home + "/" + name).st_mode & 0777, 0600u);
+            // A folder of its writer's alone, and in it the file, theirs alone too.
+            EXPECT_EQ(StatOf(home + "/" + name).st_mode & 07777, 0700u);
+            for (const std::string& inside : Listing(home + "/" + name)) {
+                EXPECT_EQ(StatOf(home + "/" + name + "/" + inside).st_mode & 0777, 0600u);
+            }
         }
     }
     EXPECT_EQ(left, 1);

@@ -320,9 +320,12 @@ TEST_F(Replacing, LeftoversOfKilledWritersGoWithTheNextWrite) {
         home + "/.enn-aside-" + std::to_string(static_cast<long>(getppid())) + "-00000000";
     WriteFile(running, {'x'});
 
-    // The next writes happen where there are no unnamed files either.
+    // The next writes, each a process of its own (a process sweeps a folder
+    // once), happen where there are no unnamed files either.
     g_ennSys.open = OpenWithoutUnnamedFiles;
-    ASSERT_EQ(EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()), ENN_OK);
+    ASSERT_EQ(0, AsUser(0, [&] {
+                  return EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) == ENN_OK ? 0 : 1;
+              }));
     Own(out, kUser, 0644);
     std::set<std::string> left = Listing(home);
     EXPECT_EQ(left.size(), 4u);  // the user's leftover and the running one stay
