@@ -435,6 +435,11 @@ TEST_F(Threads, FailuresHalfWayLeaveNothingBehind) {
         return 0;
     });
     EXPECT_TRUE(WIFSIGNALED(killed));
+    // A kill can leave a private folder of the writer's, which the next
+    // writing process sweeps.
+    EXPECT_EQ(0, WEXITSTATUS(inChild([&] {
+                  return EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) == ENN_OK ? 0 : 1;
+              })));
     EXPECT_EQ(Listing(dir.path()), files);
     EXPECT_EQ(EnnVerifyFile(kKey, out.c_str()), ENN_OK);
     EnnPinThreadCount(1);
