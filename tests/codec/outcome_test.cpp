@@ -13,6 +13,7 @@
 #include "codec/enn_syscalls.h"
 #include "test_util.h"
 #ifndef _WIN32
+#include <pthread.h>
 #include <sys/mount.h>
 
 #include "as_user.h"
@@ -177,6 +178,36 @@ TEST_F(Outcome, AFullTableOfAsideFilesRefusesTheNextWriter) {
     }
     EXPECT_EQ(EnnDecryptFile(kKey, good.c_str(), dir.File("y").c_str()), ENN_OK);
     EXPECT_EQ(Listing(dir.path()).size(), 3u);
+}
+
+// A read of the caller's that ends its thread there, as pthread_exit or a
+// cancellation does (Python ends its threads so as it shuts down).
+int EndingRead(void*, unsigned char*, int) {
+    pthread_exit(nullptr);
+}
+
+TEST_F(Outcome, AThreadThatEndsInsideACallUnwindsThroughTheLibrary) {
+    const std::string plain = dir.File("batch.out");
+    WriteFile(plain, {'o', 'l', 'd'});
+    // In a child: were the unwinding caught and kept, the C library would
+    // abort the whole process.
+    EXPECT_EQ(
+        0, AsUser(0, [&] {
+            pthread_t thread;
+            const auto call = [](void* to) -> void* {
+                EnnDecryptStream(kKey, nullptr, static_cast<const char*>(to), 0, EndingRead,
+                                 nullptr, nullptr, nullptr, nullptr);
+                return to;  // never: the thread ends in its read
+            };
+            if (pthread_create(&thread, nullptr, call, const_cast<char*>(plain.c_str())) != 0) {
+                return 2;
+            }
+            void* ended = nullptr;
+            pthread_join(thread, &ended);
+            return ended == PTHREAD_CANCELED || ended == nullptr ? 0 : 1;
+        }));
+    EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(Listing(dir.path()).size(), 3u);  // nothing aside is left
 }
 
 // A file system with no inode left, for real: no file can be made there,
