@@ -288,21 +288,27 @@ class _Guarded:
         except BaseException as caught:
             self._keep(caught)
 
+    def _wait(self, worker: threading.Thread) -> None:
+        """Waits for worker's call to end, whatever strikes meanwhile: no
+        call outlives run(), so none is left in the library for Python to
+        end as it shuts down."""
+        while worker.ident is not None:
+            try:
+                worker.join()
+                return
+            except BaseException as caught:
+                self._keep(caught)  # the call fails at its next read
+
     def run(self, call: Callable[[], int]) -> int:
         """call()'s result, or the exception met on the way."""
         results: List[int] = []
         worker = threading.Thread(target=self._work, args=(call, results), name="enn", daemon=True)
         try:
             worker.start()
-            while True:
-                try:
-                    worker.join()
-                    break
-                except BaseException as caught:
-                    self._keep(caught)  # the call fails at its next read
         except BaseException as caught:
-            self._keep(caught)  # not waited for: it fails at its next read all the same
-            raise
+            self._keep(caught)  # a signal as it starts: the call fails at its next read
+        finally:
+            self._wait(worker)
         caught, self._caught = self._caught, None
         if caught is not None:
             try:
