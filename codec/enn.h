@@ -34,7 +34,10 @@
 // thread between feeds. All calls of the process together run at most
 // EnnThreadLimit() - 1 helpers at once, a helper counting until its thread
 // has ended; a call that finds none free codes on its caller's thread alone,
-// as small containers always are.
+// as small containers always are. A caller's thread that ends inside a call
+// (pthread_exit or a cancellation from one of its read, write or progress
+// functions) unwinds through the library, which discards that call's files
+// on the way.
 // Memory: a file or stream operation allocates about 4 MiB for the chunks it
 // holds at a time, a small file less; an EnnDecoder holds the plain data of
 // its container (see there); EnnDecodeBuffer decodes into the caller's
