@@ -99,11 +99,18 @@ void EnnWorkers::Run(const std::function<void()>& job, const std::function<void(
         ++generation_;
     }
     wake_.notify_all();
+    // The job lives in the caller's frame: no helper may still be in it when
+    // this returns, nor when mine() leaves by unwinding (its caller's thread
+    // ended in one of the caller's functions).
+    struct AwaitHelpers {
+        EnnWorkers* workers;
+        ~AwaitHelpers() {
+            std::unique_lock<std::mutex> lock(workers->mutex_);
+            workers->done_.wait(lock, [this] { return workers->running_ == 0; });
+            workers->job_ = nullptr;
+        }
+    } awaiting{this};
     mine();
-    // The job lives in the caller's frame: no helper may still be in it.
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return running_ == 0; });
-    job_ = nullptr;
 }
 
 void EnnWorkers::Loop() {

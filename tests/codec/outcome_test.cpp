@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
 #include "codec/enn_syscalls.h"
+#include "codec/enn_workers.h"
 #include "test_util.h"
 #ifndef _WIN32
 #include <pthread.h>
@@ -180,34 +182,58 @@ TEST_F(Outcome, AFullTableOfAsideFilesRefusesTheNextWriter) {
     EXPECT_EQ(Listing(dir.path()).size(), 3u);
 }
 
-// A read of the caller's that ends its thread there, as pthread_exit or a
-// cancellation does (Python ends its threads so as it shuts down).
-int EndingRead(void*, unsigned char*, int) {
-    pthread_exit(nullptr);
+// A read of the caller's that gives the container from memory and ends its
+// thread on a later read, as pthread_exit or a cancellation does (Python
+// ends its threads so as it shuts down): by then helper threads are coding
+// the batch before.
+struct EndingSource {
+    Bytes container;
+    size_t at = 0;
+    int reads = 0;
+    std::string to;
+};
+
+int EndingRead(void* context, unsigned char* buf, int size) {
+    EndingSource* source = static_cast<EndingSource*>(context);
+    if (++source->reads == 3) {
+        pthread_exit(nullptr);
+    }
+    const size_t n = std::min(static_cast<size_t>(size), source->container.size() - source->at);
+    std::memcpy(buf, source->container.data() + source->at, n);
+    source->at += n;
+    return static_cast<int>(n);
+}
+
+void* DecryptEndingInItsRead(void* context) {
+    EndingSource* source = static_cast<EndingSource*>(context);
+    EnnDecryptStream(kKey, nullptr, source->to.c_str(), 0, EndingRead, nullptr, nullptr, source,
+                     nullptr);
+    return nullptr;  // never: the thread ends in its read
 }
 
 TEST_F(Outcome, AThreadThatEndsInsideACallUnwindsThroughTheLibrary) {
-    const std::string plain = dir.File("batch.out");
-    WriteFile(plain, {'o', 'l', 'd'});
+    WriteFile(in, PseudoRandomBytes(6 << 20, 13));
+    const std::string big = dir.File("big.enn");
+    ASSERT_EQ(EnnEncryptFile("123456", kKey, in.c_str(), big.c_str()), ENN_OK);
+    EndingSource source;
+    source.container = ReadFile(big);
+    source.to = dir.File("batch.out");
+    WriteFile(source.to, {'o', 'l', 'd'});
     // In a child: were the unwinding caught and kept, the C library would
-    // abort the whole process.
-    EXPECT_EQ(
-        0, AsUser(0, [&] {
-            pthread_t thread;
-            const auto call = [](void* to) -> void* {
-                EnnDecryptStream(kKey, nullptr, static_cast<const char*>(to), 0, EndingRead,
-                                 nullptr, nullptr, nullptr, nullptr);
-                return to;  // never: the thread ends in its read
-            };
-            if (pthread_create(&thread, nullptr, call, const_cast<char*>(plain.c_str())) != 0) {
-                return 2;
-            }
-            void* ended = nullptr;
-            pthread_join(thread, &ended);
-            return ended == PTHREAD_CANCELED || ended == nullptr ? 0 : 1;
-        }));
-    EXPECT_EQ(ReadFile(plain), Bytes({'o', 'l', 'd'}));
-    EXPECT_EQ(Listing(dir.path()).size(), 3u);  // nothing aside is left
+    // abort the whole process; were the helpers not waited for, they would
+    // code into the frames it took away.
+    EXPECT_EQ(0, AsUser(0, [&] {
+                  EnnPinThreadCount(3);
+                  pthread_t thread;
+                  if (pthread_create(&thread, nullptr, DecryptEndingInItsRead, &source) != 0) {
+                      return 2;
+                  }
+                  void* ended = &source;
+                  pthread_join(thread, &ended);
+                  return ended == nullptr && source.reads == 3 ? 0 : 1;
+              }));
+    EXPECT_EQ(ReadFile(source.to), Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(Listing(dir.path()).size(), 4u);  // nothing aside is left
 }
 
 // A file system with no inode left, for real: no file can be made there,
