@@ -4,12 +4,9 @@
 #ifndef VELTRANE_CODEC_ENN_FAULT_H
 #define VELTRANE_CODEC_ENN_FAULT_H
 
-#include <cstddef>
+#include <exception>
 
 #include "codec/enn.h"
-#ifdef __GLIBCXX__
-#include <cxxabi.h>
-#endif
 
 // How many faults the table holds, ENN_FAULT_NONE included: one past the
 // last. A test holds it to the enum in codec/enn.h.
@@ -45,22 +42,18 @@ inline int EnnFail(int* where, EnnEnd end) {
 }
 
 // Runs body(), which returns a fault or an EnnEnd, so that no exception
-// leaves the library: the only ones its code can meet are for memory or
-// threads that cannot be had, ENN_FAULT_NO_MEMORY. A thread that ends while
-// in a call (pthread_exit or a cancellation from one of the caller's
-// functions, as Python does to its threads as it shuts down) unwinds
-// through the library, its files discarded on the way: that unwinding is no
-// exception to catch, and the C library aborts the process when one is
-// kept from passing.
+// leaves the library: the only ones its code can meet are the standard
+// library's, for memory or threads that cannot be had, ENN_FAULT_NO_MEMORY.
+// Nothing else is caught: a thread that ends while in a call (pthread_exit
+// or a cancellation from one of the caller's functions, as Python does to
+// its threads as it shuts down) unwinds through the library, its files
+// discarded on the way, and the C library aborts the process when that
+// unwinding is kept from passing.
 template <typename Body>
 auto EnnCaught(Body body) -> decltype(body()) {
     try {
         return body();
-#ifdef __GLIBCXX__
-    } catch (abi::__forced_unwind&) {
-        throw;
-#endif
-    } catch (...) {
+    } catch (const std::exception&) {
         return ENN_FAULT_NO_MEMORY;
     }
 }
