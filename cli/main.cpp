@@ -170,20 +170,11 @@ const Option kOptions[] = {
      [](Arguments* a, const char*) { a->help = true; }},
 };
 
-struct ExitStatusLine {
-    int code;
-    const char* text;
-};
-const ExitStatusLine kExitStatuses[] = {
-#define ENN_EXIT_STATUS(name, code, outcome, text) {code, text},
-#include "cli/exit_status.def"
-#undef ENN_EXIT_STATUS
-};
-
 // Each status with its words and the library's faults that give it.
 std::string ExitStatusHelp() {
     std::string help = std::string(_("Exit status:")) + "\n";
-    for (const ExitStatusLine& s : kExitStatuses) {
+    for (int i = 0; i < kExitStatusCount; ++i) {
+        const ExitStatusLine& s = kExitStatusLines[i];
         std::string faults;
         for (int fault = ENN_FAULT_NONE + 1; fault < FaultRows(); ++fault) {
             if (FaultStatus(fault) == s.code) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <iterator>
 
+#include "cli/nls.h"
 #include "codec/enn.h"
 
 namespace {
@@ -29,18 +30,14 @@ constexpr bool InOrder() {
 static_assert(InOrder(), "one row for each fault, in the enum's order");
 static_assert(std::size(kRows) == ENN_FAULT_TOO_LARGE + 1, "a row for every fault of enn.h");
 
-struct Outcome {
-    int status;
-    const char* word;
-};
+}  // namespace
 
-constexpr Outcome kOutcomeWords[] = {
-#define ENN_EXIT_STATUS(name, code, outcome, text) {code, outcome},
+const ExitStatusLine kExitStatusLines[] = {
+#define ENN_EXIT_STATUS(name, code, outcome, text) {code, outcome, text},
 #include "cli/exit_status.def"
 #undef ENN_EXIT_STATUS
 };
-
-}  // namespace
+const int kExitStatusCount = static_cast<int>(std::size(kExitStatusLines));
 
 int FaultStatus(int fault) {
     if (fault < 0 || fault >= static_cast<int>(std::size(kRows))) {
@@ -54,9 +51,9 @@ int FaultRows() {
 }
 
 const char* OutcomeOf(int status) {
-    for (const Outcome& o : kOutcomeWords) {
-        if (o.status == status) {
-            return o.word;
+    for (const ExitStatusLine& s : kExitStatusLines) {
+        if (s.code == status) {
+            return s.outcome;
         }
     }
     return OutcomeOf(kExitBlocked);

@@ -21,6 +21,16 @@ int FaultRows();
 // "refused", "blocked", "failed"); "blocked" for a status enn does not have.
 const char* OutcomeOf(int status);
 
+// Each exit status with its --json outcome and its words (untranslated), in
+// the order cli/exit_status.def gives them.
+struct ExitStatusLine {
+    int code;
+    const char* outcome;
+    const char* text;
+};
+extern const ExitStatusLine kExitStatusLines[];
+extern const int kExitStatusCount;
+
 // The exit status of a run whose files ended with statuses a and b:
 // kExitBlocked wins over kExitFailed, which wins over kExitRefused, which
 // wins over success.
