@@ -40,8 +40,9 @@
 // on the way.
 // Memory: a file or stream operation allocates about 4 MiB for the chunks it
 // holds at a time, a small file less; an EnnDecoder holds the plain data of
-// its container (see there); EnnDecodeBuffer decodes into the caller's
-// buffer and holds none of it elsewhere. Nothing else is allocated, and
+// its container (see there), unless it decodes into the caller's buffer,
+// as EnnDecoderNewInto's and EnnDecodeBuffer do, holding none of it
+// elsewhere. Nothing else is allocated, and
 // nothing grows with the size of a file. Plain data the library held is
 // wiped before its memory is freed or its call returns.
 #ifndef VELTRANE_CODEC_ENN_H
@@ -363,6 +364,18 @@ typedef struct EnnDecoder EnnDecoder;
    holds its bytes. Returns null, with *fault (when not null)
    ENN_FAULT_ARGUMENT or ENN_FAULT_NO_MEMORY, when it cannot start. */
 ENN_API EnnDecoder* EnnDecoderNew(const char* key, size_t max_plain, int* fault);
+
+/* EnnDecoderNew that decodes into the caller's buffer plain, of plain_cap
+   bytes, instead of one of its own: the plain data is written there as it
+   comes and nowhere else, never past plain_cap (a feed bringing more fails
+   with ENN_FAULT_TOO_LARGE), and EnnDecoderFinish gives plain itself out.
+   Until a finish has given it out, every byte the decoding wrote there is
+   overwritten with zeros on any failure, and by EnnDecoderFree; after, it
+   is the caller's and stays as it is. plain must stay until
+   EnnDecoderFree. A container of n bytes needs at most n bytes; a feed whose data lies over plain
+   fails with ENN_FAULT_ARGUMENT. Returns null, with *fault ENN_FAULT_ARGUMENT (also for a null
+   plain) or ENN_FAULT_NO_MEMORY, when it cannot start. */
+ENN_API EnnDecoder* EnnDecoderNewInto(const char* key, void* plain, size_t plain_cap, int* fault);
 
 /* Takes the next size bytes of the container, in pieces of any size.
    Returns ENN_OK, or ENN_ERR_GENERIC when decoder is null, data is null with

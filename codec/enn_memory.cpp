@@ -17,6 +17,13 @@
 #include "codec/enn_core.h"
 #include "codec/enn_fault.h"
 
+// Whether size bytes at data lie over the cap bytes at plain.
+static bool Overlap(const void* data, size_t size, const void* plain, size_t cap) {
+    const uintptr_t in = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t out = reinterpret_cast<uintptr_t>(plain);
+    return size > 0 && cap > 0 && in < out + cap && out < in + size;
+}
+
 struct EnnDecoder {
     EnnCipher cipher;
     EnnDecoding decoding;
@@ -30,10 +37,16 @@ struct EnnDecoder {
     bool finished = false;
     bool givenOut = false;  // a finish gave plain out: it stays as it is until the end
 
+    // The caller's buffer is left as it is only once a finish gave it out.
     ~EnnDecoder() {
-        if (!callers) {
+        if (!(callers && givenOut)) {
             Discard();
         }
+    }
+
+    // Whether size bytes at data lie over the caller's buffer.
+    bool Over(const void* data, size_t size) const {
+        return callers && Overlap(data, size, plain, capacity);
     }
 
     // Wipes every byte of plain a feed may have written, and frees the
@@ -199,8 +212,11 @@ int EnnDecoderFeed(EnnDecoder* decoder, const void* data, size_t size) {
     if (decoder == nullptr || (data == nullptr && size > 0)) {
         return EnnResultOf(ENN_FAULT_ARGUMENT);
     }
-    if (decoder->fault == ENN_FAULT_NONE && decoder->finished) {
-        decoder->fault = ENN_FAULT_ARGUMENT;  // fed after its end
+    if (decoder->fault == ENN_FAULT_NONE && (decoder->finished || decoder->Over(data, size))) {
+        decoder->fault = ENN_FAULT_ARGUMENT;  // fed after its end, or what it would overwrite
+        if (!decoder->givenOut) {
+            decoder->Discard();
+        }
     }
     if (decoder->fault == ENN_FAULT_NONE) {
         decoder->fault =
@@ -244,6 +260,20 @@ int EnnDecoderFinish(EnnDecoder* decoder, char* password, const unsigned char** 
     return EnnFail(fault, ENN_FAULT_NONE);
 }
 
+EnnDecoder* EnnDecoderNewInto(const char* key, void* plain, size_t plain_cap, int* fault) {
+    if (plain == nullptr) {
+        EnnFail(fault, ENN_FAULT_ARGUMENT);
+        return nullptr;
+    }
+    EnnDecoder* d = EnnDecoderNew(key, plain_cap, fault);
+    if (d != nullptr) {
+        d->plain = static_cast<unsigned char*>(plain);
+        d->capacity = plain_cap;
+        d->callers = true;
+    }
+    return d;
+}
+
 void EnnDecoderFree(EnnDecoder* decoder) {
     delete decoder;
 }
@@ -254,21 +284,15 @@ int EnnDecodeBuffer(const char* key, const void* data, size_t size, char* passwo
         plain_len == nullptr) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT);
     }
-    EnnDecoder* decoder = EnnDecoderNew(key, plain_cap, fault);
-    if (decoder == nullptr) {
-        return ENN_ERR_GENERIC;
-    }
     // Decoded where it goes, and wiped there on failure: no copy of the
     // plain data anywhere else. Only a plain buffer laid over the container
     // itself, which the decoding would overwrite before reading, takes the
     // decoder's own memory, bound by plain_cap, and is moved at the end.
-    const uintptr_t in = reinterpret_cast<uintptr_t>(data);
-    const uintptr_t out = reinterpret_cast<uintptr_t>(plain);
-    const bool overlaps = size > 0 && plain_cap > 0 && in < out + plain_cap && out < in + size;
-    if (!overlaps) {
-        decoder->plain = static_cast<unsigned char*>(plain);
-        decoder->capacity = plain_cap;
-        decoder->callers = true;
+    const bool overlaps = Overlap(data, size, plain, plain_cap);
+    EnnDecoder* decoder = overlaps ? EnnDecoderNew(key, plain_cap, fault)
+                                   : EnnDecoderNewInto(key, plain, plain_cap, fault);
+    if (decoder == nullptr) {
+        return ENN_ERR_GENERIC;
     }
     EnnDecoderFeed(decoder, data, size);
     const unsigned char* decoded = nullptr;

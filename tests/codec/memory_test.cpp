@@ -25,10 +25,14 @@ struct Decoded {
     Bytes plain;
 };
 
-// Decodes container in feeds of step bytes (0: whole) through EnnDecoder.
-Decoded InFeeds(const char* key, const Bytes& container, size_t step, size_t maxPlain = 0) {
+// Decodes container in feeds of step bytes (0: whole) through EnnDecoder:
+// into its own buffer, bound by maxPlain, or into the first maxPlain bytes
+// of into.
+Decoded InFeeds(const char* key, const Bytes& container, size_t step, size_t maxPlain = 0,
+                Bytes* into = nullptr) {
     Decoded out;
-    EnnDecoder* d = EnnDecoderNew(key, maxPlain, &out.fault);
+    EnnDecoder* d = into == nullptr ? EnnDecoderNew(key, maxPlain, &out.fault)
+                                    : EnnDecoderNewInto(key, into->data(), maxPlain, &out.fault);
     EXPECT_NE(d, nullptr);
     if (d == nullptr) {
         return out;
@@ -44,6 +48,9 @@ Decoded InFeeds(const char* key, const Bytes& container, size_t step, size_t max
     if (out.result == ENN_OK) {
         out.password = password;
         out.plain.assign(plain, plain + plainLen);
+        if (into != nullptr) {
+            EXPECT_EQ(plain, into->data()) << "not given out where it was decoded";
+        }
     } else {
         // Nothing is given out of a container that failed its checks.
         EXPECT_EQ(plain, nullptr);
@@ -62,6 +69,15 @@ TEST(Memory, EveryForgeryIsRefusedAsTheFileDecoderRefusesIt) {
             const Decoded d = InFeeds(key, bytes, step);
             EXPECT_EQ(d.result, f.result) << f.file << " in feeds of " << step;
             EXPECT_EQ(d.fault, f.fault) << f.file << " in feeds of " << step;
+            Bytes into(bytes.size() + 1, 0xee);
+            const Decoded there = InFeeds(key, bytes, step, bytes.size(), &into);
+            EXPECT_EQ(there.result, f.result) << f.file << " into a buffer, in feeds of " << step;
+            EXPECT_EQ(there.fault, f.fault) << f.file << " into a buffer, in feeds of " << step;
+            EXPECT_TRUE(f.result == ENN_OK ||
+                        std::all_of(into.begin(), into.end(),
+                                    [](unsigned char c) { return c == 0xee || c == 0; }))
+                << f.file << ": plain data left in the buffer, in feeds of " << step;
+            EXPECT_EQ(into.back(), 0xee) << f.file << ": written past the buffer";
         }
         char password[7] = "xxxxxx";
         Bytes plain(bytes.size() + 1, 0xee);
@@ -150,6 +166,58 @@ TEST(Memory, WhatAFinishGaveOutStaysUntilTheDecoderIsFreed) {
     EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
     EXPECT_EQ(Bytes(plain, plain + plainLen), known.plain) << "a feed after the end";
     EnnDecoderFree(d);
+}
+
+// A decoder into the caller's buffer: the plain data is given out there,
+// and stays the caller's after the decoder is freed; never a byte past the
+// buffer; and, until a finish gives it out, every byte the decoding wrote
+// there is wiped when the decoder fails or is freed.
+TEST(Memory, ADecoderIntoTheCallersBufferLeavesPlainDataThereOnlyWhenWhole) {
+    const KnownAnswer known = ReadKnownAnswer();
+    const auto wiped = [](const Bytes& b, size_t from, size_t to) {
+        return std::all_of(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to),
+                           [](unsigned char c) { return c == 0xee || c == 0; });
+    };
+    const size_t size = known.container.size();
+    for (size_t cap : {known.plain.size(), size}) {
+        Bytes into(size + 8, 0xee);
+        const Decoded d = InFeeds(EnnBuiltIn(), known.container, 4009, cap, &into);
+        EXPECT_EQ(d.result, ENN_OK) << cap;
+        EXPECT_EQ(d.plain, known.plain) << cap;
+        EXPECT_EQ(Bytes(into.begin(), into.begin() + static_cast<long>(known.plain.size())),
+                  known.plain)
+            << "freed with the decoder, " << cap;
+        EXPECT_TRUE(wiped(into, cap, into.size())) << "written past the buffer, " << cap;
+    }
+    Bytes into(size, 0xee);
+    const size_t cap = known.plain.size() - 1;
+    const Decoded over = InFeeds(EnnBuiltIn(), known.container, 4009, cap, &into);
+    EXPECT_EQ(over.fault, ENN_FAULT_TOO_LARGE);
+    EXPECT_TRUE(wiped(into, 0, into.size())) << "plain data left past a bound";
+
+    // Freed half-way, and fed what lies over its own buffer.
+    EnnDecoder* d = EnnDecoderNewInto(EnnBuiltIn(), into.data(), into.size(), nullptr);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(EnnDecoderFeed(d, known.container.data(), size / 2), ENN_OK);
+    ASSERT_FALSE(wiped(into, 0, into.size())) << "nothing decoded into the buffer";
+    EnnDecoderFree(d);
+    EXPECT_TRUE(wiped(into, 0, into.size())) << "plain data left by a decoder freed unfinished";
+    Bytes over_itself = known.container;
+    d = EnnDecoderNewInto(EnnBuiltIn(), over_itself.data() + 100, size - 100, nullptr);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(EnnDecoderFeed(d, over_itself.data(), size), ENN_ERR_GENERIC);
+    char password[7];
+    const unsigned char* plain = nullptr;
+    size_t plainLen = 0;
+    int fault = -1;
+    EXPECT_EQ(EnnDecoderFinish(d, password, &plain, &plainLen, &fault), ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
+    EXPECT_EQ(over_itself, known.container) << "a feed over the buffer was decoded";
+    EnnDecoderFree(d);
+
+    fault = -1;
+    EXPECT_EQ(EnnDecoderNewInto(EnnBuiltIn(), nullptr, 10, &fault), nullptr);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
 }
 
 // A plain buffer laid over the container itself, as a caller decoding in

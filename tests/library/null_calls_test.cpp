@@ -195,6 +195,19 @@ TEST_F(NullCalls, EveryExportedFunctionRefusesEveryNullItCanTake) {
              return EnnDecoderNew(unterminated, 0, nullptr) == nullptr ? ENN_ERR_GENERIC : ENN_OK;
          },
          ENN_ERR_GENERIC},
+        {"EnnDecoderNewInto key",
+         [&] {
+             return EnnDecoderNewInto(nullptr, buf, sizeof buf, &fault) == nullptr ? ENN_ERR_GENERIC
+                                                                                   : ENN_OK;
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecoderNewInto plain",
+         [&] {
+             return EnnDecoderNewInto(EnnBuiltIn(), nullptr, 8, nullptr) == nullptr
+                        ? ENN_ERR_GENERIC
+                        : ENN_OK;
+         },
+         ENN_ERR_GENERIC},
         {"EnnDecoderFeed decoder", [&] { return EnnDecoderFeed(nullptr, data, 8); },
          ENN_ERR_GENERIC},
         {"EnnDecoderFeed data",
