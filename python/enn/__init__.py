@@ -17,6 +17,8 @@ The functions:
                                    container, then gives its password and
                                    plain bytes, decoded in memory (no file
                                    is written, not even a temporary one)
+                                   straight into the bytes returned, so
+                                   that the plain data is held once
     decrypt(source, out=NAME)   -> password: writes the plain file at NAME,
                                    put in place only once the whole
                                    container has checked out
@@ -75,7 +77,7 @@ import os
 import secrets
 import stat
 import threading
-from typing import Callable, Dict, Iterator, List, Optional, Tuple, Union, overload
+from typing import Callable, Dict, Iterator, List, Optional, Tuple, TypeVar, Union, overload
 
 __all__ = [
     "ContainerError",
@@ -131,7 +133,7 @@ def _load() -> ctypes.CDLL:
             [c_void_p, c_char_p, c_char_p, c_int, _READ, _WRITE, _PROGRESS, c_void_p, c_char_p, fault_p],
         ),
         "EnnEncryptFileEx": (c_int, [c_char_p, c_void_p, c_char_p, c_char_p, fault_p]),
-        "EnnDecoderNew": (c_void_p, [c_void_p, c_size_t, fault_p]),
+        "EnnDecoderNewInto": (c_void_p, [c_void_p, c_void_p, c_size_t, fault_p]),
         "EnnDecoderFeed": (c_int, [c_void_p, c_char_p, c_size_t]),
         "EnnDecoderFinish": (
             c_int,
@@ -149,6 +151,29 @@ def _load() -> ctypes.CDLL:
 
 _lib = _load()
 _KEY = _lib.EnnBuiltIn()
+
+
+def _load_c_api() -> ctypes.PyDLL:
+    """CPython's own calls that make a bytes object of a length known only
+    at the end, as its C code makes them: allocated unfilled, written in
+    place, then cut to length, which a large block takes without a copy.
+    Function objects of this module's own, so that no other user of
+    ctypes.pythonapi sees their types changed."""
+    api = ctypes.PyDLL(ctypes.pythonapi._name, handle=ctypes.pythonapi._handle)
+    c_void_p, c_ssize_t = ctypes.c_void_p, ctypes.c_ssize_t
+    for name, restype, argtypes in (
+        ("PyBytes_FromStringAndSize", c_void_p, [c_void_p, c_ssize_t]),
+        ("PyBytes_AsString", c_void_p, [c_void_p]),
+        ("_PyBytes_Resize", ctypes.c_int, [ctypes.POINTER(c_void_p), c_ssize_t]),
+        ("Py_DecRef", None, [c_void_p]),
+    ):
+        function = getattr(api, name)
+        function.restype = restype
+        function.argtypes = argtypes
+    return api
+
+
+_c_api = _load_c_api()
 
 
 def _fault_names() -> List[str]:
@@ -246,6 +271,9 @@ class _Reader:
         return len(piece)
 
 
+_Result = TypeVar("_Result")
+
+
 class _Guarded:
     """One library call and the Python functions it calls back.
 
@@ -268,12 +296,16 @@ class _Guarded:
         if self._caught is None:
             self._caught = caught
 
+    def stopped(self) -> bool:
+        """Whether an exception has been met: the call is to stop."""
+        return self._caught is not None
+
     def reader(self, data: Data) -> Callable[..., int]:
         source = _Reader(data)
 
         def read(_context: Optional[int], buf: ctypes.Array, size: int) -> int:  # type: ignore[type-arg]
             try:
-                if self._caught is not None:
+                if self.stopped():
                     return -1
                 return source.fill(buf, size)
             except BaseException as caught:
@@ -282,7 +314,7 @@ class _Guarded:
 
         return _READ(read)  # type: ignore[no-any-return]
 
-    def _work(self, call: Callable[[], int], results: List[int]) -> None:
+    def _work(self, call: Callable[[], _Result], results: List[_Result]) -> None:
         try:
             results.append(call())
         except BaseException as caught:
@@ -299,9 +331,9 @@ class _Guarded:
             except BaseException as caught:
                 self._keep(caught)  # the call fails at its next read
 
-    def run(self, call: Callable[[], int]) -> int:
+    def run(self, call: Callable[[], _Result]) -> _Result:
         """call()'s result, or the exception met on the way."""
-        results: List[int] = []
+        results: List[_Result] = []
         worker = threading.Thread(target=self._work, args=(call, results), name="enn", daemon=True)
         try:
             worker.start()
@@ -326,7 +358,7 @@ def version() -> str:
 def verify(source: Source) -> None:
     """Checks a container through and through; raises Error unless it holds."""
     if _is_data(source):
-        _decode(_pieces(source), None)  # type: ignore[arg-type]
+        _decode_data(source)  # type: ignore[arg-type]
         return
     fault = ctypes.c_int()
     name = _name(source)  # type: ignore[arg-type]
@@ -358,67 +390,93 @@ def read_password(source: Source) -> str:
 Pieces = Iterator[Tuple[object, int]]
 
 
-def _pieces(data: Data) -> Pieces:
-    """A container held in memory, in pieces for EnnDecoderFeed."""
+def _pieces(data: Data, stopped: Callable[[], bool]) -> Pieces:
+    """A container held in memory, in pieces for EnnDecoderFeed, until
+    stopped()."""
     view = memoryview(data).cast("B")
     for start in range(0, len(view), _PIECE):
+        if stopped():
+            return
         piece = bytes(view[start : start + _PIECE])
         yield piece, len(piece)
 
 
-def _read_some(fd: int, buffer: bytearray) -> int:
+def _read_some(fd: int, buffer: memoryview) -> int:
     return os.readv(fd, [buffer])
 
 
-def _file_pieces(fd: int, shown: str) -> Pieces:
-    """The open regular file fd, in pieces of one buffer, as it is read; an
-    Error for a read that fails or a file that changes meanwhile."""
+def _file_pieces(fd: int, size: int, shown: str, stopped: Callable[[], bool]) -> Pieces:
+    """The first size bytes of the open regular file fd, in pieces of one
+    buffer, as it is read, until stopped(); an Error for a read that fails
+    or a file that changes meanwhile, or holds more than size bytes."""
     before = os.fstat(fd)
     buffer = bytearray(_PIECE)
     array = (ctypes.c_char * _PIECE).from_buffer(buffer)
+    view = memoryview(buffer)
     total = 0
     while True:
+        if stopped():
+            return
         try:
-            got = _read_some(fd, buffer)
+            # One byte past size, as the file's end is seen only by a read.
+            got = _read_some(fd, view[: min(_PIECE, size - total + 1)])
         except OSError as error:
             fault = _FAULTS["ENN_FAULT_READ"]
             raise _error_class(fault)(fault, _ERR_GENERIC, shown) from error
-        if got == 0:
-            break
         total += got
+        if got == 0 or total > size:
+            break
         yield array, got
     after = os.fstat(fd)
-    if total != before.st_size or (after.st_size, after.st_mtime_ns) != (
-        before.st_size,
-        before.st_mtime_ns,
-    ):
+    if total != size or (after.st_size, after.st_mtime_ns) != (before.st_size, before.st_mtime_ns):
         _raise(_FAULTS["ENN_FAULT_CHANGED"], _ERR_GENERIC, shown)
 
 
-def _decode(pieces: Pieces, shown: Optional[str]) -> Tuple[str, bytes]:
-    """The password and plain bytes of a container fed in pieces to the
-    library's in-memory decoder: no file touched, and one copy of the plain
-    data made, from the decoder's into the bytes returned."""
+def _decode(pieces: Pieces, most: int, shown: Optional[str]) -> Tuple[str, bytes]:
+    """The password and plain bytes of a container of at most most bytes,
+    fed in pieces to the library's decoder, which decodes straight into the
+    bytes returned: the plain data is held once, and wiped where it lay
+    should the container fail.
+
+    The bytes object is a bare reference until it is returned, so that no
+    Python code can see it while it is written or cut to length; this runs
+    on a call's own thread (_Guarded), where no signal's exception can
+    strike between taking that reference and giving it up."""
     fault = ctypes.c_int()
+    try:
+        plain = ctypes.c_void_p(_c_api.PyBytes_FromStringAndSize(None, max(most, 1)))
+    except MemoryError:
+        _raise(_FAULTS["ENN_FAULT_NO_MEMORY"], _ERR_GENERIC, shown)
     decoder = None
     try:
-        decoder = _lib.EnnDecoderNew(_KEY, 0, ctypes.byref(fault))
+        decoder = _lib.EnnDecoderNewInto(
+            _KEY, _c_api.PyBytes_AsString(plain), most, ctypes.byref(fault)
+        )
         if not decoder:
             _raise(fault.value, _ERR_GENERIC, shown)
         for piece, size in pieces:
             if _lib.EnnDecoderFeed(decoder, piece, size) != 0:
                 break  # Finish tells why.
         password = ctypes.create_string_buffer(_PASSWORD_SIZE)
-        plain = ctypes.POINTER(ctypes.c_char)()
+        given = ctypes.POINTER(ctypes.c_char)()
         plain_len = ctypes.c_size_t()
         result = _lib.EnnDecoderFinish(
-            decoder, password, ctypes.byref(plain), ctypes.byref(plain_len), ctypes.byref(fault)
+            decoder, password, ctypes.byref(given), ctypes.byref(plain_len), ctypes.byref(fault)
         )
         if result != 0:
             _raise(fault.value, result, shown)
-        return password.value.decode("ascii"), ctypes.string_at(plain, plain_len.value)
+        _c_api._PyBytes_Resize(ctypes.byref(plain), plain_len.value)
+        data: bytes = ctypes.cast(plain, ctypes.py_object).value
+        return password.value.decode("ascii"), data
     finally:
-        _lib.EnnDecoderFree(decoder)
+        _lib.EnnDecoderFree(decoder)  # wipes plain, unless the finish gave it out
+        _c_api.Py_DecRef(plain)
+
+
+def _decode_data(data: Data) -> Tuple[str, bytes]:
+    """_decode over a container held in memory."""
+    guarded = _Guarded()
+    return guarded.run(lambda: _decode(_pieces(data, guarded.stopped), memoryview(data).nbytes, None))
 
 
 def _decode_file(path: PathName) -> Tuple[str, bytes]:
@@ -432,15 +490,17 @@ def _decode_file(path: PathName) -> Tuple[str, bytes]:
         why = "ENN_FAULT_INPUT_DENIED" if denied else "ENN_FAULT_NO_INPUT"
         _raise(_FAULTS[why], _ERR_OPEN_INPUT, shown)
     try:
-        mode = os.fstat(fd).st_mode
-        if not stat.S_ISREG(mode):
-            folder = stat.S_ISDIR(mode)
+        status = os.fstat(fd)
+        if not stat.S_ISREG(status.st_mode):
+            folder = stat.S_ISDIR(status.st_mode)
             _raise(
                 _FAULTS["ENN_FAULT_INPUT_FOLDER" if folder else "ENN_FAULT_INPUT_NOT_REGULAR"],
                 _ERR_OPEN_INPUT,
                 shown,
             )
-        return _decode(_file_pieces(fd, shown), shown)
+        size = status.st_size
+        guarded = _Guarded()
+        return guarded.run(lambda: _decode(_file_pieces(fd, size, shown, guarded.stopped), size, shown))
     finally:
         os.close(fd)
 
@@ -476,7 +536,7 @@ def decrypt(
     keep = _keeps(replace, keep_existing)
     if out is None:
         if _is_data(source):
-            return _decode(_pieces(source), None)  # type: ignore[arg-type]
+            return _decode_data(source)  # type: ignore[arg-type]
         return _decode_file(source)  # type: ignore[arg-type]
     fault = ctypes.c_int()
     password = ctypes.create_string_buffer(_PASSWORD_SIZE)
