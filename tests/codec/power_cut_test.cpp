@@ -8,13 +8,17 @@
 // final name holds the earlier file or the new one whole, or the new one is
 // kept whole beside a note that names the target; no file holding new bytes
 // can be read by anyone the target did not admit; and once the operation
-// reported success, the new file is there whole with its final looks.
+// reported success, the new file is there whole with its final looks. A
+// staged copy's note bounds the target's modification time (what the next
+// write checks before it finishes the copy): the recording runs on a clock
+// that jumps ahead at each reading, and every file's time follows it.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,8 +46,9 @@ struct Change {
     Bytes data;            // kWrite
     mode_t mode = 0;       // kLooks
     uid_t uid = 0;
-    std::string name;  // kAdd, kRemove: the entry in folder object
-    int target = -1;   // kAdd: the object the entry names
+    long long modified = 0;  // kWrite, kTruncate, kLooks: the modification time after
+    std::string name;        // kAdd, kRemove: the entry in folder object
+    int target = -1;         // kAdd: the object the entry names
 };
 
 Change Of(Change::Kind kind, int object) {
@@ -58,8 +63,39 @@ struct Object {
     Bytes data;
     mode_t mode = 0;
     uid_t uid = 0;
+    long long modified = 0;
     std::map<std::string, int> entries;
 };
+
+long long ModifiedOf(const struct stat& st) {
+    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+// The recording's clock: each reading of it by the layer moves it on by more
+// than half what a note's bound reaches, as though each step of a copy took
+// that long, so that the bound is renewed before every write and a renewal
+// that did not reach the disk shows; the files' times follow it.
+constexpr long long kClockStep = 6 * 1000000000LL;
+long long g_now = 0;
+
+timespec At(long long ns) {
+    return {static_cast<time_t>(ns / 1000000000LL), ns % 1000000000LL};
+}
+
+int FastClock(clockid_t, struct timespec* now) {
+    g_now += kClockStep;
+    *now = At(g_now);
+    return 0;
+}
+
+// Gives the file at fd the recording clock's time as it would the real one,
+// and tells it.
+long long Touch(int fd) {
+    const timespec times[2] = {{0, UTIME_OMIT}, At(g_now)};
+    futimens(fd, times);
+    struct stat st;
+    return fstat(fd, &st) == 0 ? ModifiedOf(st) : 0;
+}
 
 // The objects as the recording started (and those made during it, as they
 // were made) and the calls, each a list of changes.
@@ -74,6 +110,7 @@ struct Recording {
         o.folder = S_ISDIR(st.st_mode);
         o.mode = st.st_mode & 07777;
         o.uid = st.st_uid;
+        o.modified = ModifiedOf(st);
         start.push_back(o);
         ids[{st.st_dev, st.st_ino}] = static_cast<int>(start.size()) - 1;
         return static_cast<int>(start.size()) - 1;
@@ -129,6 +166,7 @@ struct Recording {
             Change c = Of(Change::kLooks, it->second);
             c.mode = st.st_mode & 07777;
             c.uid = st.st_uid;
+            c.modified = ModifiedOf(st);
             calls.push_back({c});
         }
     }
@@ -165,6 +203,7 @@ void RecWrite(int fd, const void* buf, ssize_t put, off_t at) {
         Change c = Of(Change::kWrite, it->second);
         c.offset = at;
         c.data.assign(bytes, bytes + put);
+        c.modified = Touch(fd);
         g_rec->calls.push_back({c});
     }
 }
@@ -192,6 +231,7 @@ int RecFtruncate(int fd, off_t size) {
     if (r == 0 && it != g_rec->fds.end()) {
         Change c = Of(Change::kTruncate, it->second);
         c.offset = size;
+        c.modified = Touch(fd);
         g_rec->calls.push_back({c});
     }
     return r;
@@ -203,6 +243,14 @@ int RecFchmod(int fd, mode_t mode) {
 }
 int RecFchown(int fd, uid_t uid, gid_t gid) {
     const int r = fchown(fd, uid, gid);
+    g_rec->Looks(fd);
+    return r;
+}
+int RecFutimens(int fd, const struct timespec times[2]) {
+    const int r = futimens(fd, times);
+    if (r == 0 && (times == nullptr || times[1].tv_nsec == UTIME_NOW)) {
+        Touch(fd);
+    }
     g_rec->Looks(fd);
     return r;
 }
@@ -309,6 +357,11 @@ void Record(Recording* rec, bool noNewFile, bool sticky) {
     g_ennSys.fchmod = RecFchmod;
     g_ennSys.fchown = RecFchown;
     g_ennSys.fsetxattr = RecFsetxattr;
+    g_ennSys.futimens = RecFutimens;
+    g_ennSys.clockGettime = FastClock;
+    timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    g_now = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
     g_ennSys.link = RecLink;
     g_ennSys.linkat = RecLinkat;
     g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
@@ -341,13 +394,16 @@ std::vector<Object> Replay(const Recording& rec, size_t cut, const std::vector<b
                         o.data.resize(c.offset + c.data.size());
                     }
                     std::copy(c.data.begin(), c.data.end(), o.data.begin() + c.offset);
+                    o.modified = c.modified;
                     break;
                 case Change::kTruncate:
                     o.data.resize(static_cast<size_t>(c.offset));
+                    o.modified = c.modified;
                     break;
                 case Change::kLooks:
                     o.mode = c.mode;
                     o.uid = c.uid;
+                    o.modified = c.modified;
                     break;
                 case Change::kAdd:
                     o.entries[c.name] = c.target;
@@ -395,9 +451,10 @@ void Walk(const std::vector<Object>& state, int folder, const std::string& at, b
 using Files = std::vector<std::tuple<std::string, int, bool>>;
 
 // True when a file other than the target holds the new file whole, beside a
-// note that names the target: what the next write finishes a copy in place
-// from.
-bool Staged(const std::vector<Object>& state, const Files& files, const Expected& e) {
+// note that names the target and (where there is one) bounds its
+// modification time: what the next write finishes a copy in place from.
+bool Staged(const std::vector<Object>& state, const Files& files, const Expected& e,
+            const Object* target) {
     const std::string name = std::filesystem::path(e.target).filename().string();
     for (const auto& [path, id, hidden] : files) {
         if (state[id].data != e.now || path == e.target) {
@@ -407,7 +464,8 @@ bool Staged(const std::vector<Object>& state, const Files& files, const Expected
         for (const auto& [other, note, alsoHidden] : files) {
             const std::string text(state[note].data.begin(), state[note].data.end());
             if (other != path && other.compare(0, folder.size(), folder) == 0 &&
-                text.find(name) != std::string::npos) {
+                text.find(name) != std::string::npos &&
+                (target == nullptr || target->modified <= state[note].modified)) {
                 return true;
             }
         }
@@ -445,12 +503,14 @@ std::string Check(const std::vector<Object>& state, const Expected& e, bool succ
             return "reported done, but the new file is not there whole with its looks";
         }
         // Else a later sweep would copy it over whatever the target holds then.
-        return Staged(state, files, e) ? "reported done, but a staged copy outlives it" : "";
+        return Staged(state, files, e, nullptr) ? "reported done, but a staged copy outlives it"
+                                                : "";
     }
     // A copy in place under way: the new file is to be kept whole, beside a
-    // note that names its target, for the next write to finish.
+    // note that names its target and bounds its time, for the next write to
+    // finish.
     if ((target == nullptr ? !e.hadEarlier : target->data == e.earlier || target->data == e.now) ||
-        Staged(state, files, e)) {
+        Staged(state, files, e, target)) {
         return "";
     }
     return target == nullptr ? "the earlier file is gone" : "the target is neither file whole";
