@@ -666,6 +666,52 @@ TEST_P(PowerCut, CopyingInPlaceInAStickyFolder) {
         out, [&] { return EnnDecryptFile(kKey, container.c_str(), out.c_str()); }, false, true);
 }
 
+// Kills a copy in place of a decrypted file over out after its first write,
+// where the folder takes no new file or in a sticky one: the target is left
+// damaged, beside the staged copy there or in the temporary folder.
+void CutACopyInPlace(const std::string& home, const std::string& out, const std::string& in,
+                     const std::string& container, const std::string& tmp, bool sticky) {
+    static ino_t s_target;
+    static int s_writes;
+    s_target = StatOf(out).st_ino;
+    s_writes = 0;
+    EXPECT_EQ(-1, AsUser(0, [&] {
+        Recording rec;  // only for the calls that refuse
+        g_rec = &rec;
+        g_home = home;
+        g_target = out;
+        g_noNewFile = !sticky;
+        g_ennSys.open = OpenMaybeUnnamed;
+        g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
+        g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
+        g_ennSys.pwrite = [](int fd, const void* buf, size_t size, off_t at) {
+            struct stat st;
+            if (fstat(fd, &st) == 0 && st.st_ino == s_target && ++s_writes == 2) {
+                raise(SIGKILL);
+            }
+            return pwrite(fd, buf, size, at);
+        };
+        return EnnDecryptFile(kKey, container.c_str(), out.c_str());
+    }));
+    EXPECT_NE(ReadFile(out), ReadFile(in));
+    EXPECT_EQ(Listing(home).size() + Listing(tmp).size(), 2u);
+}
+
+// The staged copies in folder: the files in its private folders that hold
+// content whole.
+size_t StagedCopies(const std::string& folder, const Bytes& content) {
+    size_t found = 0;
+    for (const std::string& name : Listing(folder)) {
+        const std::string sub = folder + "/" + name;
+        if (name.compare(0, 11, ".enn-aside-") == 0 && S_ISDIR(StatOf(sub).st_mode)) {
+            for (const std::string& file : Listing(sub)) {
+                found += ReadFile(sub + "/" + file) == content ? 1 : 0;
+            }
+        }
+    }
+    return found;
+}
+
 // A copy in place killed after its first write leaves the target damaged;
 // the next write of the same user, into the target's folder or anywhere
 // (the temporary folder is swept too), finishes it.
@@ -674,31 +720,7 @@ TEST_P(PowerCut, ACopyInPlaceCutShortIsFinishedByTheNextWrite) {
         SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
         Earlier(out);
         const ino_t target = StatOf(out).st_ino;
-        static ino_t s_target;
-        static int s_writes;
-        s_target = target;
-        s_writes = 0;
-        EXPECT_EQ(-1, AsUser(0, [&] {
-            Recording rec;  // only for the calls that refuse
-            g_rec = &rec;
-            g_home = home;
-            g_target = out;
-            g_noNewFile = !sticky;
-            g_ennSys.open = OpenMaybeUnnamed;
-            g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
-            g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
-            g_ennSys.pwrite = [](int fd, const void* buf, size_t size, off_t at) {
-                struct stat st;
-                if (fstat(fd, &st) == 0 && st.st_ino == s_target && ++s_writes == 2) {
-                    raise(SIGKILL);
-                }
-                return pwrite(fd, buf, size, at);
-            };
-            return EnnDecryptFile(kKey, container.c_str(), out.c_str());
-        }));
-        EXPECT_NE(ReadFile(out), ReadFile(in));
-        // The target, and the staged copy beside it or in the temporary folder.
-        EXPECT_EQ(Listing(home).size() + Listing(tmp).size(), 2u);
+        CutACopyInPlace(home, out, in, container, tmp, sticky);
         // The next write, in a process of its own.
         const std::string other = (sticky ? home : src) + "/other.enn";
         EXPECT_EQ(
@@ -710,6 +732,82 @@ TEST_P(PowerCut, ACopyInPlaceCutShortIsFinishedByTheNextWrite) {
         EXPECT_EQ(Listing(home).size(), sticky ? 2u : 1u);
         EXPECT_TRUE(Listing(tmp).empty());
         unlink(other.c_str());
+    }
+}
+
+// After the cut the target's owner rewrites it in place, later than the
+// bound the copy noted: the next writes keep what they wrote, byte for byte,
+// and keep the staged copy too.
+TEST_P(PowerCut, AnOwnersEditAfterTheCutIsKeptWithTheStagedCopy) {
+    for (const bool sticky : {false, true}) {
+        SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
+        Earlier(out);
+        const ino_t target = StatOf(out).st_ino;
+        CutACopyInPlace(home, out, in, container, tmp, sticky);
+        const std::string kept = sticky ? home : tmp;
+        ASSERT_EQ(StagedCopies(kept, ReadFile(in)), 1u);
+
+        const Bytes edit = PseudoRandomBytes(3000, 21);
+        {
+            const int fd = open(out.c_str(), O_WRONLY | O_TRUNC);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, edit.data(), edit.size()), static_cast<ssize_t>(edit.size()));
+            close(fd);
+        }
+        timespec later[2] = {{0, UTIME_OMIT}, {}};
+        clock_gettime(CLOCK_REALTIME, &later[1]);
+        later[1].tv_sec += 3600;  // well past any bound the copy noted
+        ASSERT_EQ(utimensat(AT_FDCWD, out.c_str(), later, 0), 0);
+
+        // Two later writes, each in a process of its own, into both folders.
+        const std::string other = (sticky ? home : src) + "/other.enn";
+        for (int write = 0; write < 2; ++write) {
+            EXPECT_EQ(0, AsUser(0, [&] {
+                          return EnnEncryptFile("333333", kKey, in.c_str(), other.c_str()) == ENN_OK
+                                     ? 0
+                                     : 1;
+                      }));
+            EXPECT_EQ(ReadFile(out), edit);
+            EXPECT_EQ(StatOf(out).st_ino, target);
+            EXPECT_EQ(StatOf(out).st_mtim.tv_sec, later[1].tv_sec);
+            EXPECT_EQ(StagedCopies(kept, ReadFile(in)), 1u);
+        }
+        unlink(other.c_str());
+        std::filesystem::remove_all(kept);
+        ASSERT_EQ(mkdir(kept.c_str(), 0755), 0);
+        ASSERT_EQ(chmod(kept.c_str(), sticky ? 0755 : 01777), 0);
+    }
+}
+
+// Where the target's time cannot be set (a file system that refuses it),
+// the copy in place is refused before the target is touched, and leaves
+// nothing behind.
+TEST_P(PowerCut, ACopyInPlaceThatCannotBoundItsTargetIsRefusedUntouched) {
+    for (const bool sticky : {false, true}) {
+        SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
+        Earlier(out);
+        const Bytes earlier = ReadFile(out);
+        Recording rec;  // only for the calls that refuse
+        g_rec = &rec;
+        g_home = home;
+        g_target = out;
+        g_noNewFile = !sticky;
+        g_ennSys.open = OpenMaybeUnnamed;
+        g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
+        g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
+        g_ennSys.futimens = [](int, const struct timespec*) {
+            errno = EOPNOTSUPP;
+            return -1;
+        };
+        int fault = 0;
+        EXPECT_EQ(
+            EnnDecryptFileEx(kKey, container.c_str(), out.c_str(), ENN_REPLACE_EXISTING, &fault),
+            ENN_ERR_GENERIC);
+        EXPECT_EQ(fault, ENN_FAULT_WRITE);
+        EnnRestoreSystemCalls();
+        EXPECT_EQ(ReadFile(out), earlier);
+        EXPECT_EQ(Listing(home).size(), 1u);
+        EXPECT_TRUE(Listing(tmp).empty());
     }
 }
 
