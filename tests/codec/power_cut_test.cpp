@@ -11,7 +11,7 @@
 // reported success, the new file is there whole with its final looks. A
 // staged copy's note bounds the target's modification time (what the next
 // write checks before it finishes the copy): the recording runs on a clock
-// that jumps ahead at each reading, and every file's time follows it.
+// that every write moves on by seconds, and every file's time follows it.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
@@ -71,19 +71,18 @@ long long ModifiedOf(const struct stat& st) {
     return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
-// The recording's clock: each reading of it by the layer moves it on by more
-// than half what a note's bound reaches, as though each step of a copy took
-// that long, so that the bound is renewed before every write and a renewal
-// that did not reach the disk shows; the files' times follow it.
-constexpr long long kClockStep = 6 * 1000000000LL;
+// The recording's clock, which the files' times follow: each write takes
+// more than half what a note's bound reaches, so that a copy in place must
+// renew the bound between its writes, and a renewal that is missing or did
+// not reach the disk shows.
+constexpr long long kWriteTakes = 6 * 1000000000LL;
 long long g_now = 0;
 
 timespec At(long long ns) {
     return {static_cast<time_t>(ns / 1000000000LL), ns % 1000000000LL};
 }
 
-int FastClock(clockid_t, struct timespec* now) {
-    g_now += kClockStep;
+int SlowClock(clockid_t, struct timespec* now) {
     *now = At(g_now);
     return 0;
 }
@@ -203,6 +202,7 @@ void RecWrite(int fd, const void* buf, ssize_t put, off_t at) {
         Change c = Of(Change::kWrite, it->second);
         c.offset = at;
         c.data.assign(bytes, bytes + put);
+        g_now += kWriteTakes;
         c.modified = Touch(fd);
         g_rec->calls.push_back({c});
     }
@@ -358,7 +358,7 @@ void Record(Recording* rec, bool noNewFile, bool sticky) {
     g_ennSys.fchown = RecFchown;
     g_ennSys.fsetxattr = RecFsetxattr;
     g_ennSys.futimens = RecFutimens;
-    g_ennSys.clockGettime = FastClock;
+    g_ennSys.clockGettime = SlowClock;
     timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
     g_now = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
@@ -525,7 +525,7 @@ class PowerCut : public ::testing::TestWithParam<bool> {
         }
         ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
         setenv("TMPDIR", tmp.c_str(), 1);
-        WriteFile(in, PseudoRandomBytes(70000, 3));
+        WriteFile(in, PseudoRandomBytes(200000, 3));  // copied in place in four steps
         ASSERT_EQ(EnnEncryptFile("111111", kKey, in.c_str(), container.c_str()), ENN_OK);
         g_withoutUnnamed = GetParam() ? 0 : 1;
     }
