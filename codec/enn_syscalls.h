@@ -1,8 +1,8 @@
 // The system calls of the codec's file layer that touch files, in one table.
 // Each side of the layer makes them only through g_ennSys, so that a test can
 // put a call of its own in place of any of them (a read that fails, a file
-// system without unnamed files, a folder that takes no new file, a clock
-// that runs fast for a copy in place) and EnnRestoreSystemCalls puts the
+// system without unnamed files, a folder that takes no new file, the clock
+// that paces a copy in place) and EnnRestoreSystemCalls puts the
 // real ones back. (Made directly: reading a
 // folder for leftovers and removing or finishing them, asking whether a
 // process lives, following links
