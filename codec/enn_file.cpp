@@ -108,6 +108,13 @@ int EnnCopyOver(EnnWriter* from, long long size, intptr_t target) {
             why = ENN_FAULT_WRITE;
             break;
         }
+        // A staged copy keeps its note's bound on the target ahead of each write.
+        if (from->staged) {
+            why = EnnSysStage(from, nullptr, target);
+            if (why != ENN_FAULT_NONE) {
+                break;
+            }
+        }
         why = EnnSysWriteAt(target, buf.get(), got, at);
         at += got;
     }

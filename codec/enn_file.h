@@ -72,6 +72,8 @@ struct EnnWriter {
     bool staged = false;     // kept under its name, with a note of its target, for a copy in place
     long long written = 0;   // bytes appended so far
     long long flushing = 0;  // bytes on their way to the disk
+    intptr_t note = -1;      // the note of a staged copy, open while the copy goes on
+    long long boundDue = 0;  // when the note's bound on the target is to be renewed
     char aside[4096] = {};   // the temporary name, when it has one
 };
 

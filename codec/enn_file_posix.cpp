@@ -41,9 +41,10 @@ int RealFstat(int fd, struct stat* st) {
 }  // namespace
 
 EnnSystemCalls EnnRealSystemCalls() {
-    return {RealOpen,  close,    read,      pread,     write,     pwrite,    fsync, ftruncate,
-            RealFstat, RealStat, RealLstat, faccessat, fchmod,    fchown,    link,  linkat,
-            rename,    unlink,   listxattr, getxattr,  fgetxattr, fsetxattr, mkdir, rmdir};
+    return {RealOpen,  close,     read,     pread,     write,        pwrite,   fsync,
+            ftruncate, RealFstat, RealStat, RealLstat, faccessat,    fchmod,   fchown,
+            link,      linkat,    rename,   unlink,    listxattr,    getxattr, fgetxattr,
+            fsetxattr, mkdir,     rmdir,    futimens,  clock_gettime};
 }
 
 namespace {
@@ -154,7 +155,15 @@ constexpr mode_t kPrivate = 0600;
 constexpr char kAsideMark[] = ".enn-aside-";
 constexpr char kAsideFile[] = "file";
 constexpr char kAsideNote[] = "target";
+constexpr char kAsideNoteNew[] = "target-new";
 constexpr mode_t kPrivateFolder = 0700;
+
+// How far ahead a note bounds its target's modification time, and how often
+// a copy under way renews the bound: each write follows a renewal by less
+// than the rest, so that the time it gives the target stays within the bound.
+constexpr long long kSecond = 1000000000LL;
+constexpr long long kBound = 10 * kSecond;
+constexpr long long kRenew = kBound / 2;
 
 std::atomic<unsigned> g_serial{0};
 
@@ -267,24 +276,54 @@ void RemoveAside(EnnWriter* writer, bool file) {
     writer->aside[0] = '\0';
 }
 
-// Finishes, from the private folder at sub, the copy in place its note
-// tells of: true when nothing is left to do (done, or the target is no
-// longer the file noted), false when it failed and the copy is to stay.
-bool FinishCopy(int sub) {
-    char note[2 * sizeof EnnWriter().aside + 64] = {};
-    const int fd = openat(sub, kAsideNote, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    const int got = fd < 0 ? -1
-                           : EnnReadLoop(fd, reinterpret_cast<unsigned char*>(note),
-                                         static_cast<int>(sizeof note - 1), 0);
-    if (fd >= 0) {
-        close(fd);
+// Bounds, in the note of a staged copy, its target's modification time for
+// the next kBound, when the bound is due for renewal. The target is touched
+// through its own file system and its time read back, so that the bound is
+// on that file system's clock, whatever clock the note's disk or another
+// machine keeps; the note takes it as its own modification time, flushed,
+// before the copy writes on. ENN_FAULT_NONE, or DISK_FULL or WRITE where a
+// time cannot be set or flushed.
+int BoundTarget(EnnWriter* writer, int target) {
+    timespec now = {};
+    const bool timed = g_ennSys.clockGettime(CLOCK_MONOTONIC, &now) == 0;
+    const long long at = static_cast<long long>(now.tv_sec) * kSecond + now.tv_nsec;
+    if (timed && at < writer->boundDue) {
+        return ENN_FAULT_NONE;
     }
+    // Only the file's owner may keep its access time; anyone who may write
+    // it may set both to now.
+    const timespec touch[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    const timespec both[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
+    struct stat st;
+    if ((g_ennSys.futimens(target, touch) != 0 &&
+         (errno != EPERM || g_ennSys.futimens(target, both) != 0)) ||
+        g_ennSys.fstat(target, &st) != 0) {
+        return WriteFault(errno);
+    }
+    const long long bound = ModifiedOf(st) + kBound;
+    const timespec mark[2] = {{0, UTIME_OMIT},
+                              {static_cast<time_t>(bound / kSecond), bound % kSecond}};
+    if (g_ennSys.futimens(Fd(writer->note), mark) != 0 || g_ennSys.fsync(Fd(writer->note)) != 0) {
+        return WriteFault(errno);
+    }
+    writer->boundDue = at + kRenew;
+    return ENN_FAULT_NONE;
+}
+
+// Finishes the copy in place that the note at fd, in the private folder at
+// sub, tells of; as FinishCopy.
+bool FinishFromNote(int sub, int fd) {
+    char note[2 * sizeof EnnWriter().aside + 64] = {};
+    struct stat bound;
+    const int got = fstat(fd, &bound) != 0 ? -1
+                                           : EnnReadLoop(fd, reinterpret_cast<unsigned char*>(note),
+                                                         static_cast<int>(sizeof note - 1), 0);
     unsigned long long volume = 0;
     unsigned long long index = 0;
     int pathAt = 0;
     if (got <= 0 || std::sscanf(note, "%llu %llu%n", &volume, &index, &pathAt) != 2 ||
         note[pathAt] != '\n') {
-        return true;  // no note whole: the copy never started
+        return true;  // no note whole (an earlier version's): the copy never started
     }
     const char* path = note + pathAt + 1;
     struct stat named;
@@ -295,7 +334,14 @@ bool FinishCopy(int sub) {
         static_cast<uint64_t>(named.st_ino) != index) {
         return true;  // replaced since by a whole file
     }
+    if (ModifiedOf(named) > ModifiedOf(bound)) {
+        // Changed after the cut, by its owner: what they wrote stays, and so
+        // does the staged copy, for nothing to be lost.
+        return false;
+    }
     EnnWriter from;
+    from.staged = true;  // the copy renews the note's bound as it goes
+    from.note = fd;
     from.handle = openat(sub, kAsideFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (from.handle < 0 && errno == ENOENT) {
         return true;  // nothing to finish it from
@@ -312,6 +358,20 @@ bool FinishCopy(int sub) {
     const bool done = EnnCopyOver(&from, content.st_size, target) == ENN_FAULT_NONE;
     close(Fd(target));
     close(Fd(from.handle));
+    return done;
+}
+
+// Finishes, from the private folder at sub, the copy in place its note
+// tells of: true when nothing is left to do (done, or the target is no
+// longer the file noted), false when it failed, or the target was changed
+// after the copy was cut, and the copy is to stay.
+bool FinishCopy(int sub) {
+    const int fd = openat(sub, kAsideNote, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return true;  // no note: the copy never started
+    }
+    const bool done = FinishFromNote(sub, fd);
+    close(fd);
     return done;
 }
 
@@ -359,6 +419,7 @@ void RemoveLeftovers(const char* folder) {
         if (sub >= 0 && FinishCopy(sub)) {
             unlinkat(sub, kAsideFile, 0);
             unlinkat(sub, kAsideNote, 0);
+            unlinkat(sub, kAsideNoteNew, 0);
             removed = unlinkat(fd, mine, AT_REMOVEDIR) == 0 || removed;
         }
         if (sub >= 0) {
@@ -919,6 +980,9 @@ void EnnSysClose(intptr_t handle) {
 }
 
 int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
+    if (writer->staged) {
+        return BoundTarget(writer, Fd(target));  // the copy goes on
+    }
     // An unnamed file takes a name in a private folder beside it: in the
     // temporary folder, or where the rename was refused.
     if (writer->aside[0] == '\0') {
@@ -946,24 +1010,38 @@ int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
                                       static_cast<unsigned long long>(st.st_ino),
                                       path[0] == '/' ? "" : here, path[0] == '/' ? "" : "/", path);
     char name[sizeof writer->aside];
+    char fresh[sizeof writer->aside];
     if (n <= 0 || static_cast<size_t>(n) >= sizeof note ||
         std::snprintf(name, sizeof name, "%.*s%s", static_cast<int>(folder), writer->aside,
-                      kAsideNote) >= static_cast<int>(sizeof name)) {
+                      kAsideNote) >= static_cast<int>(sizeof name) ||
+        std::snprintf(fresh, sizeof fresh, "%.*s%s", static_cast<int>(folder), writer->aside,
+                      kAsideNoteNew) >= static_cast<int>(sizeof fresh)) {
         return ENN_FAULT_WRITE;
     }
-    const int fd = g_ennSys.open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
+    // The note takes its name only once it is whole and flushed with its
+    // bound, before the first write to the target: a note found under that
+    // name after any cut bounds the target, and without one the target was
+    // never written.
+    const int fd = g_ennSys.open(fresh, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
     if (fd < 0) {
         return WriteFault(errno);
     }
-    writer->staged = true;  // from here EnnDiscard removes the note and flushes the removal
+    writer->note = fd;
+    writer->boundDue = 0;
     int why = EnnWriteLoop(fd, reinterpret_cast<const unsigned char*>(note), n, 0);
-    if (why == ENN_FAULT_NONE && g_ennSys.fsync(fd) != 0) {
+    if (why == ENN_FAULT_NONE) {
+        why = BoundTarget(writer, Fd(target));
+    }
+    if (why == ENN_FAULT_NONE && g_ennSys.rename(fresh, name) != 0) {
         why = WriteFault(errno);
     }
-    g_ennSys.close(fd);
     if (why != ENN_FAULT_NONE) {
+        g_ennSys.unlink(fresh);
+        g_ennSys.close(fd);
+        writer->note = -1;
         return why;
     }
+    writer->staged = true;  // from here EnnDiscard removes the note and flushes the removal
     // The file and the note in their folder, and that folder in its own.
     SyncFolderOf(name);
     name[folder - 1] = '\0';
@@ -1030,6 +1108,10 @@ void EnnDiscard(EnnWriter* writer) {
     if (writer->handle >= 0) {
         g_ennSys.close(Fd(writer->handle));
         writer->handle = -1;
+    }
+    if (writer->note >= 0) {
+        g_ennSys.close(Fd(writer->note));
+        writer->note = -1;
     }
     writer->unnamed = false;
     writer->inPlace = false;

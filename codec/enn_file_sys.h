@@ -82,14 +82,18 @@ int EnnSysEndInPlace(intptr_t handle, long long size);
 
 // Before a copy in place overwrites target (open at handle): keeps the
 // writer's whole, flushed file under a name readable by its writer alone,
-// beside a flushed note of the file at path, and sets writer->staged, so
-// that the next write can finish a copy cut short; EnnDiscard then removes
-// both and flushes their removal. ENN_FAULT_NONE (on Windows, which keeps
-// nothing), or DISK_FULL or WRITE.
+// beside a flushed note of the file at path that bounds the target's
+// modification time a few seconds ahead, and sets writer->staged, so that
+// the next write can finish a copy cut short, unless the target was changed
+// after the bound; EnnDiscard then removes both and flushes their removal.
+// Called again once staged (path unused), before each write of the copy, it
+// renews the bound when due. ENN_FAULT_NONE (on Windows, which keeps
+// nothing), or DISK_FULL or WRITE, the target not yet written.
 int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target);
 
 // Copies the first size bytes of from over target, cuts target there and
-// flushes it: ENN_FAULT_NONE, DISK_FULL or WRITE. (enn_file.cpp.)
+// flushes it, renewing a staged copy's bound before each write (EnnSysStage):
+// ENN_FAULT_NONE, DISK_FULL or WRITE. (enn_file.cpp.)
 int EnnCopyOver(EnnWriter* from, long long size, intptr_t target);
 
 void EnnSysClose(intptr_t handle);

@@ -1,8 +1,9 @@
 // The system calls of the codec's file layer that touch files, in one table.
 // Each side of the layer makes them only through g_ennSys, so that a test can
 // put a call of its own in place of any of them (a read that fails, a file
-// system without unnamed files, a folder that takes no new file) and
-// EnnRestoreSystemCalls puts the real ones back. (Made directly: reading a
+// system without unnamed files, a folder that takes no new file, the clock
+// that paces a copy in place) and EnnRestoreSystemCalls puts the
+// real ones back. (Made directly: reading a
 // folder for leftovers and removing or finishing them, asking whether a
 // process lives, following links
 // towards /proc, reserving space before a copy in place, the hints that start
@@ -29,6 +30,7 @@ struct EnnSystemCalls {
 #else
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 struct EnnSystemCalls {
     int (*open)(const char* path, int flags, mode_t mode);
@@ -55,6 +57,8 @@ struct EnnSystemCalls {
     int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
     int (*mkdir)(const char* path, mode_t mode);
     int (*rmdir)(const char* path);
+    int (*futimens)(int fd, const struct timespec times[2]);
+    int (*clockGettime)(clockid_t clock, struct timespec* now);
 };
 #endif
 

@@ -8,13 +8,17 @@
 // final name holds the earlier file or the new one whole, or the new one is
 // kept whole beside a note that names the target; no file holding new bytes
 // can be read by anyone the target did not admit; and once the operation
-// reported success, the new file is there whole with its final looks.
+// reported success, the new file is there whole with its final looks. A
+// staged copy's note bounds the target's modification time (what the next
+// write checks before it finishes the copy): the recording runs on a clock
+// that every write moves on by seconds, and every file's time follows it.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,8 +46,9 @@ struct Change {
     Bytes data;            // kWrite
     mode_t mode = 0;       // kLooks
     uid_t uid = 0;
-    std::string name;  // kAdd, kRemove: the entry in folder object
-    int target = -1;   // kAdd: the object the entry names
+    long long modified = 0;  // kWrite, kTruncate, kLooks: the modification time after
+    std::string name;        // kAdd, kRemove: the entry in folder object
+    int target = -1;         // kAdd: the object the entry names
 };
 
 Change Of(Change::Kind kind, int object) {
@@ -58,8 +63,38 @@ struct Object {
     Bytes data;
     mode_t mode = 0;
     uid_t uid = 0;
+    long long modified = 0;
     std::map<std::string, int> entries;
 };
+
+long long ModifiedOf(const struct stat& st) {
+    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+// The recording's clock, which the files' times follow: each write takes
+// more than half what a note's bound reaches, so that a copy in place must
+// renew the bound between its writes, and a renewal that is missing or did
+// not reach the disk shows.
+constexpr long long kWriteTakes = 6 * 1000000000LL;
+long long g_now = 0;
+
+timespec At(long long ns) {
+    return {static_cast<time_t>(ns / 1000000000LL), ns % 1000000000LL};
+}
+
+int SlowClock(clockid_t, struct timespec* now) {
+    *now = At(g_now);
+    return 0;
+}
+
+// Gives the file at fd the recording clock's time as it would the real one,
+// and tells it.
+long long Touch(int fd) {
+    const timespec times[2] = {{0, UTIME_OMIT}, At(g_now)};
+    futimens(fd, times);
+    struct stat st;
+    return fstat(fd, &st) == 0 ? ModifiedOf(st) : 0;
+}
 
 // The objects as the recording started (and those made during it, as they
 // were made) and the calls, each a list of changes.
@@ -74,6 +109,7 @@ struct Recording {
         o.folder = S_ISDIR(st.st_mode);
         o.mode = st.st_mode & 07777;
         o.uid = st.st_uid;
+        o.modified = ModifiedOf(st);
         start.push_back(o);
         ids[{st.st_dev, st.st_ino}] = static_cast<int>(start.size()) - 1;
         return static_cast<int>(start.size()) - 1;
@@ -129,6 +165,7 @@ struct Recording {
             Change c = Of(Change::kLooks, it->second);
             c.mode = st.st_mode & 07777;
             c.uid = st.st_uid;
+            c.modified = ModifiedOf(st);
             calls.push_back({c});
         }
     }
@@ -165,6 +202,8 @@ void RecWrite(int fd, const void* buf, ssize_t put, off_t at) {
         Change c = Of(Change::kWrite, it->second);
         c.offset = at;
         c.data.assign(bytes, bytes + put);
+        g_now += kWriteTakes;
+        c.modified = Touch(fd);
         g_rec->calls.push_back({c});
     }
 }
@@ -192,6 +231,7 @@ int RecFtruncate(int fd, off_t size) {
     if (r == 0 && it != g_rec->fds.end()) {
         Change c = Of(Change::kTruncate, it->second);
         c.offset = size;
+        c.modified = Touch(fd);
         g_rec->calls.push_back({c});
     }
     return r;
@@ -203,6 +243,14 @@ int RecFchmod(int fd, mode_t mode) {
 }
 int RecFchown(int fd, uid_t uid, gid_t gid) {
     const int r = fchown(fd, uid, gid);
+    g_rec->Looks(fd);
+    return r;
+}
+int RecFutimens(int fd, const struct timespec times[2]) {
+    const int r = futimens(fd, times);
+    if (r == 0 && (times == nullptr || times[1].tv_nsec == UTIME_NOW)) {
+        Touch(fd);
+    }
     g_rec->Looks(fd);
     return r;
 }
@@ -309,6 +357,11 @@ void Record(Recording* rec, bool noNewFile, bool sticky) {
     g_ennSys.fchmod = RecFchmod;
     g_ennSys.fchown = RecFchown;
     g_ennSys.fsetxattr = RecFsetxattr;
+    g_ennSys.futimens = RecFutimens;
+    g_ennSys.clockGettime = SlowClock;
+    timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    g_now = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
     g_ennSys.link = RecLink;
     g_ennSys.linkat = RecLinkat;
     g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
@@ -341,13 +394,16 @@ std::vector<Object> Replay(const Recording& rec, size_t cut, const std::vector<b
                         o.data.resize(c.offset + c.data.size());
                     }
                     std::copy(c.data.begin(), c.data.end(), o.data.begin() + c.offset);
+                    o.modified = c.modified;
                     break;
                 case Change::kTruncate:
                     o.data.resize(static_cast<size_t>(c.offset));
+                    o.modified = c.modified;
                     break;
                 case Change::kLooks:
                     o.mode = c.mode;
                     o.uid = c.uid;
+                    o.modified = c.modified;
                     break;
                 case Change::kAdd:
                     o.entries[c.name] = c.target;
@@ -395,9 +451,10 @@ void Walk(const std::vector<Object>& state, int folder, const std::string& at, b
 using Files = std::vector<std::tuple<std::string, int, bool>>;
 
 // True when a file other than the target holds the new file whole, beside a
-// note that names the target: what the next write finishes a copy in place
-// from.
-bool Staged(const std::vector<Object>& state, const Files& files, const Expected& e) {
+// note that names the target and (where there is one) bounds its
+// modification time: what the next write finishes a copy in place from.
+bool Staged(const std::vector<Object>& state, const Files& files, const Expected& e,
+            const Object* target) {
     const std::string name = std::filesystem::path(e.target).filename().string();
     for (const auto& [path, id, hidden] : files) {
         if (state[id].data != e.now || path == e.target) {
@@ -407,7 +464,8 @@ bool Staged(const std::vector<Object>& state, const Files& files, const Expected
         for (const auto& [other, note, alsoHidden] : files) {
             const std::string text(state[note].data.begin(), state[note].data.end());
             if (other != path && other.compare(0, folder.size(), folder) == 0 &&
-                text.find(name) != std::string::npos) {
+                text.find(name) != std::string::npos &&
+                (target == nullptr || target->modified <= state[note].modified)) {
                 return true;
             }
         }
@@ -445,12 +503,14 @@ std::string Check(const std::vector<Object>& state, const Expected& e, bool succ
             return "reported done, but the new file is not there whole with its looks";
         }
         // Else a later sweep would copy it over whatever the target holds then.
-        return Staged(state, files, e) ? "reported done, but a staged copy outlives it" : "";
+        return Staged(state, files, e, nullptr) ? "reported done, but a staged copy outlives it"
+                                                : "";
     }
     // A copy in place under way: the new file is to be kept whole, beside a
-    // note that names its target, for the next write to finish.
+    // note that names its target and bounds its time, for the next write to
+    // finish.
     if ((target == nullptr ? !e.hadEarlier : target->data == e.earlier || target->data == e.now) ||
-        Staged(state, files, e)) {
+        Staged(state, files, e, target)) {
         return "";
     }
     return target == nullptr ? "the earlier file is gone" : "the target is neither file whole";
@@ -465,7 +525,7 @@ class PowerCut : public ::testing::TestWithParam<bool> {
         }
         ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
         setenv("TMPDIR", tmp.c_str(), 1);
-        WriteFile(in, PseudoRandomBytes(70000, 3));
+        WriteFile(in, PseudoRandomBytes(200000, 3));  // copied in place in four steps
         ASSERT_EQ(EnnEncryptFile("111111", kKey, in.c_str(), container.c_str()), ENN_OK);
         g_withoutUnnamed = GetParam() ? 0 : 1;
     }
@@ -606,6 +666,52 @@ TEST_P(PowerCut, CopyingInPlaceInAStickyFolder) {
         out, [&] { return EnnDecryptFile(kKey, container.c_str(), out.c_str()); }, false, true);
 }
 
+// Kills a copy in place of a decrypted file over out after its first write,
+// where the folder takes no new file or in a sticky one: the target is left
+// damaged, beside the staged copy there or in the temporary folder.
+void CutACopyInPlace(const std::string& home, const std::string& out, const std::string& in,
+                     const std::string& container, const std::string& tmp, bool sticky) {
+    static ino_t s_target;
+    static int s_writes;
+    s_target = StatOf(out).st_ino;
+    s_writes = 0;
+    EXPECT_EQ(-1, AsUser(0, [&] {
+        Recording rec;  // only for the calls that refuse
+        g_rec = &rec;
+        g_home = home;
+        g_target = out;
+        g_noNewFile = !sticky;
+        g_ennSys.open = OpenMaybeUnnamed;
+        g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
+        g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
+        g_ennSys.pwrite = [](int fd, const void* buf, size_t size, off_t at) {
+            struct stat st;
+            if (fstat(fd, &st) == 0 && st.st_ino == s_target && ++s_writes == 2) {
+                raise(SIGKILL);
+            }
+            return pwrite(fd, buf, size, at);
+        };
+        return EnnDecryptFile(kKey, container.c_str(), out.c_str());
+    }));
+    EXPECT_NE(ReadFile(out), ReadFile(in));
+    EXPECT_EQ(Listing(home).size() + Listing(tmp).size(), 2u);
+}
+
+// The staged copies in folder: the files in its private folders that hold
+// content whole.
+size_t StagedCopies(const std::string& folder, const Bytes& content) {
+    size_t found = 0;
+    for (const std::string& name : Listing(folder)) {
+        const std::string sub = folder + "/" + name;
+        if (name.compare(0, 11, ".enn-aside-") == 0 && S_ISDIR(StatOf(sub).st_mode)) {
+            for (const std::string& file : Listing(sub)) {
+                found += ReadFile(sub + "/" + file) == content ? 1 : 0;
+            }
+        }
+    }
+    return found;
+}
+
 // A copy in place killed after its first write leaves the target damaged;
 // the next write of the same user, into the target's folder or anywhere
 // (the temporary folder is swept too), finishes it.
@@ -614,31 +720,7 @@ TEST_P(PowerCut, ACopyInPlaceCutShortIsFinishedByTheNextWrite) {
         SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
         Earlier(out);
         const ino_t target = StatOf(out).st_ino;
-        static ino_t s_target;
-        static int s_writes;
-        s_target = target;
-        s_writes = 0;
-        EXPECT_EQ(-1, AsUser(0, [&] {
-            Recording rec;  // only for the calls that refuse
-            g_rec = &rec;
-            g_home = home;
-            g_target = out;
-            g_noNewFile = !sticky;
-            g_ennSys.open = OpenMaybeUnnamed;
-            g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
-            g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
-            g_ennSys.pwrite = [](int fd, const void* buf, size_t size, off_t at) {
-                struct stat st;
-                if (fstat(fd, &st) == 0 && st.st_ino == s_target && ++s_writes == 2) {
-                    raise(SIGKILL);
-                }
-                return pwrite(fd, buf, size, at);
-            };
-            return EnnDecryptFile(kKey, container.c_str(), out.c_str());
-        }));
-        EXPECT_NE(ReadFile(out), ReadFile(in));
-        // The target, and the staged copy beside it or in the temporary folder.
-        EXPECT_EQ(Listing(home).size() + Listing(tmp).size(), 2u);
+        CutACopyInPlace(home, out, in, container, tmp, sticky);
         // The next write, in a process of its own.
         const std::string other = (sticky ? home : src) + "/other.enn";
         EXPECT_EQ(
@@ -650,6 +732,82 @@ TEST_P(PowerCut, ACopyInPlaceCutShortIsFinishedByTheNextWrite) {
         EXPECT_EQ(Listing(home).size(), sticky ? 2u : 1u);
         EXPECT_TRUE(Listing(tmp).empty());
         unlink(other.c_str());
+    }
+}
+
+// After the cut the target's owner rewrites it in place, later than the
+// bound the copy noted: the next writes keep what they wrote, byte for byte,
+// and keep the staged copy too.
+TEST_P(PowerCut, AnOwnersEditAfterTheCutIsKeptWithTheStagedCopy) {
+    for (const bool sticky : {false, true}) {
+        SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
+        Earlier(out);
+        const ino_t target = StatOf(out).st_ino;
+        CutACopyInPlace(home, out, in, container, tmp, sticky);
+        const std::string kept = sticky ? home : tmp;
+        ASSERT_EQ(StagedCopies(kept, ReadFile(in)), 1u);
+
+        const Bytes edit = PseudoRandomBytes(3000, 21);
+        {
+            const int fd = open(out.c_str(), O_WRONLY | O_TRUNC);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, edit.data(), edit.size()), static_cast<ssize_t>(edit.size()));
+            close(fd);
+        }
+        timespec later[2] = {{0, UTIME_OMIT}, {}};
+        clock_gettime(CLOCK_REALTIME, &later[1]);
+        later[1].tv_sec += 3600;  // well past any bound the copy noted
+        ASSERT_EQ(utimensat(AT_FDCWD, out.c_str(), later, 0), 0);
+
+        // Two later writes, each in a process of its own, into both folders.
+        const std::string other = (sticky ? home : src) + "/other.enn";
+        for (int write = 0; write < 2; ++write) {
+            EXPECT_EQ(0, AsUser(0, [&] {
+                          return EnnEncryptFile("333333", kKey, in.c_str(), other.c_str()) == ENN_OK
+                                     ? 0
+                                     : 1;
+                      }));
+            EXPECT_EQ(ReadFile(out), edit);
+            EXPECT_EQ(StatOf(out).st_ino, target);
+            EXPECT_EQ(StatOf(out).st_mtim.tv_sec, later[1].tv_sec);
+            EXPECT_EQ(StagedCopies(kept, ReadFile(in)), 1u);
+        }
+        unlink(other.c_str());
+        std::filesystem::remove_all(kept);
+        ASSERT_EQ(mkdir(kept.c_str(), 0755), 0);
+        ASSERT_EQ(chmod(kept.c_str(), sticky ? 0755 : 01777), 0);
+    }
+}
+
+// Where the target's time cannot be set (a file system that refuses it),
+// the copy in place is refused before the target is touched, and leaves
+// nothing behind.
+TEST_P(PowerCut, ACopyInPlaceThatCannotBoundItsTargetIsRefusedUntouched) {
+    for (const bool sticky : {false, true}) {
+        SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
+        Earlier(out);
+        const Bytes earlier = ReadFile(out);
+        Recording rec;  // only for the calls that refuse
+        g_rec = &rec;
+        g_home = home;
+        g_target = out;
+        g_noNewFile = !sticky;
+        g_ennSys.open = OpenMaybeUnnamed;
+        g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
+        g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
+        g_ennSys.futimens = [](int, const struct timespec*) {
+            errno = EOPNOTSUPP;
+            return -1;
+        };
+        int fault = 0;
+        EXPECT_EQ(
+            EnnDecryptFileEx(kKey, container.c_str(), out.c_str(), ENN_REPLACE_EXISTING, &fault),
+            ENN_ERR_GENERIC);
+        EXPECT_EQ(fault, ENN_FAULT_WRITE);
+        EnnRestoreSystemCalls();
+        EXPECT_EQ(ReadFile(out), earlier);
+        EXPECT_EQ(Listing(home).size(), 1u);
+        EXPECT_TRUE(Listing(tmp).empty());
     }
 }
 
