@@ -2,13 +2,12 @@
 // Each side of the layer makes them only through g_ennSys, so that a test can
 // put a call of its own in place of any of them (a read that fails, a file
 // system without unnamed files, a folder that takes no new file, the clock
-// that paces a copy in place) and EnnRestoreSystemCalls puts the
-// real ones back. (Made directly: reading a
-// folder for leftovers and removing or finishing them, asking whether a
-// process lives, following links
-// towards /proc, reserving space before a copy in place, the hints that start
-// writing back, the removals of a signal handler; on Windows, access rules and file information by
-// handle.) Not part of the codec's interface.
+// that paces a copy in place) and EnnRestoreSystemCalls puts the real ones
+// back. (Made directly: reading a folder for leftovers and removing or
+// finishing them, asking whether a process lives, following links towards
+// /proc, reserving space before a copy in place, the hints that start writing
+// back, the removals of a signal handler; on Windows, access rules and file
+// information by handle.) Not part of the codec's interface.
 #ifndef VELTRANE_CODEC_ENN_SYSCALLS_H
 #define VELTRANE_CODEC_ENN_SYSCALLS_H
 
