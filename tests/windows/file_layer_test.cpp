@@ -595,4 +595,19 @@ TEST_F(CopyInPlaceCut, AnUncutCopyLeavesNothingBehind) {
     EXPECT_EQ(Names(dir.File("shared")), std::set<std::string>{"batch.txt"});
 }
 
+// Where the target's time cannot be set, the copy in place is refused before
+// the target is touched, and leaves nothing behind.
+TEST_F(CopyInPlaceCut, ACopyThatCannotBoundItsTargetIsRefusedUntouched) {
+    g_ennSys.createFile = CreateNoNewFile;
+    g_ennSys.setFileTime = [](HANDLE, const FILETIME*, const FILETIME*, const FILETIME*) -> BOOL {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    };
+    EXPECT_EQ(Decrypt(container, target, ENN_REPLACE_EXISTING), ENN_FAULT_WRITE);
+    EnnRestoreSystemCalls();
+    EXPECT_EQ(ReadFile(target), earlier);
+    EXPECT_TRUE(Names(tmp).empty());
+    EXPECT_EQ(Names(dir.File("shared")), std::set<std::string>{"batch.txt"});
+}
+
 }  // namespace
