@@ -4,6 +4,7 @@
 #include "codec/enn_file.h"
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 
 #include "codec/enn.h"
@@ -120,6 +121,27 @@ int EnnCopyOver(EnnWriter* from, long long size, intptr_t target) {
     }
     SecureWipe(buf.get(), kStep);
     return why == ENN_FAULT_NONE ? EnnSysEndInPlace(target, size) : why;
+}
+
+int EnnNoteText(char* out, std::size_t size, const EnnFileId& target, const char* name) {
+    const int n =
+        std::snprintf(out, size, "%llu %llu\n%s", static_cast<unsigned long long>(target.volume),
+                      static_cast<unsigned long long>(target.index), name);
+    return n > 0 && static_cast<std::size_t>(n) < size ? n : -1;
+}
+
+bool EnnReadNote(const char* text, EnnFileId* target, const char** name) {
+    unsigned long long volume = 0;
+    unsigned long long index = 0;
+    int nameAt = 0;
+    if (std::sscanf(text, "%llu %llu%n", &volume, &index, &nameAt) != 2 || text[nameAt] != '\n' ||
+        text[nameAt + 1] == '\0') {
+        return false;
+    }
+    target->volume = volume;
+    target->index = index;
+    *name = text + nameAt + 1;
+    return true;
 }
 
 int EnnReadFull(EnnReader* reader, unsigned char* buf, int size) {

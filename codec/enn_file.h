@@ -17,7 +17,7 @@
 // file (or refuses the rename) but the file there may be written, the new
 // file is made whole aside and then copied over the old one in place: the one
 // case in which a crash can leave a damaged file, until the next write
-// finishes the copy from the whole new file kept for it (not on Windows).
+// finishes the copy from the whole new file kept for it.
 #ifndef VELTRANE_CODEC_ENN_FILE_H
 #define VELTRANE_CODEC_ENN_FILE_H
 

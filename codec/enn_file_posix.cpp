@@ -318,20 +318,17 @@ bool FinishFromNote(int sub, int fd) {
     const int got = fstat(fd, &bound) != 0 ? -1
                                            : EnnReadLoop(fd, reinterpret_cast<unsigned char*>(note),
                                                          static_cast<int>(sizeof note - 1), 0);
-    unsigned long long volume = 0;
-    unsigned long long index = 0;
-    int pathAt = 0;
-    if (got <= 0 || std::sscanf(note, "%llu %llu%n", &volume, &index, &pathAt) != 2 ||
-        note[pathAt] != '\n') {
+    EnnFileId noted;
+    const char* path = nullptr;
+    if (got <= 0 || !EnnReadNote(note, &noted, &path)) {
         return true;  // no note whole (an earlier version's): the copy never started
     }
-    const char* path = note + pathAt + 1;
     struct stat named;
     if (lstat(path, &named) != 0) {
         return errno == ENOENT || errno == ENOTDIR;  // gone since: nothing to finish
     }
-    if (static_cast<uint64_t>(named.st_dev) != volume ||
-        static_cast<uint64_t>(named.st_ino) != index) {
+    if (static_cast<uint64_t>(named.st_dev) != noted.volume ||
+        static_cast<uint64_t>(named.st_ino) != noted.index) {
         return true;  // replaced since by a whole file
     }
     if (ModifiedOf(named) > ModifiedOf(bound)) {
@@ -1001,14 +998,19 @@ int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
         return ENN_FAULT_WRITE;
     }
     struct stat st;
+    char full[2 * sizeof writer->aside];
     char note[2 * sizeof writer->aside + 64];
     const size_t folder = FolderLength(writer->aside);
-    const int n = g_ennSys.fstat(Fd(target), &st) != 0
-                      ? -1
-                      : std::snprintf(note, sizeof note, "%llu %llu\n%s%s%s",
-                                      static_cast<unsigned long long>(st.st_dev),
-                                      static_cast<unsigned long long>(st.st_ino),
-                                      path[0] == '/' ? "" : here, path[0] == '/' ? "" : "/", path);
+    const int named = std::snprintf(full, sizeof full, "%s%s%s", path[0] == '/' ? "" : here,
+                                    path[0] == '/' ? "" : "/", path);
+    int n = -1;
+    if (named > 0 && static_cast<size_t>(named) < sizeof full &&
+        g_ennSys.fstat(Fd(target), &st) == 0) {
+        EnnFileId id;
+        id.volume = static_cast<uint64_t>(st.st_dev);
+        id.index = static_cast<uint64_t>(st.st_ino);
+        n = EnnNoteText(note, sizeof note, id, full);
+    }
     char name[sizeof writer->aside];
     char fresh[sizeof writer->aside];
     if (n <= 0 || static_cast<size_t>(n) >= sizeof note ||

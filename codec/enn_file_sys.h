@@ -87,14 +87,22 @@ int EnnSysEndInPlace(intptr_t handle, long long size);
 // the next write can finish a copy cut short, unless the target was changed
 // after the bound; EnnDiscard then removes both and flushes their removal.
 // Called again once staged (path unused), before each write of the copy, it
-// renews the bound when due. ENN_FAULT_NONE (on Windows, which keeps
-// nothing), or DISK_FULL or WRITE, the target not yet written.
+// renews the bound when due. ENN_FAULT_NONE, or DISK_FULL or WRITE, the
+// target not yet written.
 int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target);
 
 // Copies the first size bytes of from over target, cuts target there and
 // flushes it, renewing a staged copy's bound before each write (EnnSysStage):
 // ENN_FAULT_NONE, DISK_FULL or WRITE. (enn_file.cpp.)
 int EnnCopyOver(EnnWriter* from, long long size, intptr_t target);
+
+// The note of a staged copy in place, "VOLUME INDEX\nNAME": the target's
+// volume (or device) and file number, and its full name, which any process
+// finds. EnnNoteText writes it into out and returns its length, or -1 when
+// it does not fit; EnnReadNote reads one back, false when text holds no
+// whole note. (enn_file.cpp.)
+int EnnNoteText(char* out, std::size_t size, const EnnFileId& target, const char* name);
+bool EnnReadNote(const char* text, EnnFileId* target, const char** name);
 
 void EnnSysClose(intptr_t handle);
 

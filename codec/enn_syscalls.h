@@ -6,8 +6,8 @@
 // back. (Made directly: reading a folder for leftovers and removing or
 // finishing them, asking whether a process lives, following links towards
 // /proc, reserving space before a copy in place, the hints that start writing
-// back, the removals of a signal handler; on Windows, access rules and file
-// information by handle.) Not part of the codec's interface.
+// back, the removals of a signal handler; on Windows, access rules, and file
+// information and times read by handle.) Not part of the codec's interface.
 #ifndef VELTRANE_CODEC_ENN_SYSCALLS_H
 #define VELTRANE_CODEC_ENN_SYSCALLS_H
 
@@ -25,6 +25,12 @@ struct EnnSystemCalls {
     BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
     DWORD(WINAPI* getFileAttributes)(LPCWSTR name);
     DWORD(WINAPI* getTempPath)(DWORD size, LPWSTR buf);
+    BOOL(WINAPI* createDirectory)(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
+    BOOL(WINAPI* removeDirectory)(LPCWSTR name);
+    BOOL(WINAPI* deleteFile)(LPCWSTR name);
+    BOOL(WINAPI* setFileTime)
+    (HANDLE file, const FILETIME* created, const FILETIME* accessed, const FILETIME* written);
+    ULONGLONG(WINAPI* getTickCount64)();
 };
 #else
 #include <sys/stat.h>
