@@ -666,6 +666,19 @@ TEST_P(PowerCut, CopyingInPlaceInAStickyFolder) {
         out, [&] { return EnnDecryptFile(kKey, container.c_str(), out.c_str()); }, false, true);
 }
 
+// Sends the next write to out the way of a copy in place: its folder takes
+// no new file, or is sticky and refuses the rename over another user's file.
+void TakeTheRoadInPlace(Recording* rec, const std::string& home, const std::string& out,
+                        bool sticky) {
+    g_rec = rec;
+    g_home = home;
+    g_target = out;
+    g_noNewFile = !sticky;
+    g_ennSys.open = OpenMaybeUnnamed;
+    g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
+    g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
+}
+
 // Kills a copy in place of a decrypted file over out after its first write,
 // where the folder takes no new file or in a sticky one: the target is left
 // damaged, beside the staged copy there or in the temporary folder.
@@ -677,13 +690,7 @@ void CutACopyInPlace(const std::string& home, const std::string& out, const std:
     s_writes = 0;
     EXPECT_EQ(-1, AsUser(0, [&] {
         Recording rec;  // only for the calls that refuse
-        g_rec = &rec;
-        g_home = home;
-        g_target = out;
-        g_noNewFile = !sticky;
-        g_ennSys.open = OpenMaybeUnnamed;
-        g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
-        g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
+        TakeTheRoadInPlace(&rec, home, out, sticky);
         g_ennSys.pwrite = [](int fd, const void* buf, size_t size, off_t at) {
             struct stat st;
             if (fstat(fd, &st) == 0 && st.st_ino == s_target && ++s_writes == 2) {
@@ -788,13 +795,7 @@ TEST_P(PowerCut, ACopyInPlaceThatCannotBoundItsTargetIsRefusedUntouched) {
         Earlier(out);
         const Bytes earlier = ReadFile(out);
         Recording rec;  // only for the calls that refuse
-        g_rec = &rec;
-        g_home = home;
-        g_target = out;
-        g_noNewFile = !sticky;
-        g_ennSys.open = OpenMaybeUnnamed;
-        g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
-        g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
+        TakeTheRoadInPlace(&rec, home, out, sticky);
         g_ennSys.futimens = [](int, const struct timespec*) {
             errno = EOPNOTSUPP;
             return -1;
