@@ -64,6 +64,21 @@ void EnnCloseReader(EnnReader* reader);
 // NAME_TOO_LONG, READ_ONLY, or EXISTS for any file there when keepExisting.
 int EnnTargetFault(const char* path, const EnnFileId* source, bool keepExisting);
 
+// The names aside files and the staging of a copy in place take, on both
+// sides: the mark of every aside name and private folder, and in a private
+// folder the staged file and its note, first under its new name. Macros, so
+// that each side spells them in its own characters ("" or L"").
+#define ENN_ASIDE_MARK ".enn-aside-"
+#define ENN_STAGED_FILE "file"
+#define ENN_NOTE "target"
+#define ENN_NOTE_NEW "target-new"
+
+// How far ahead a note bounds its target's modification time, and how often
+// a copy under way renews the bound: each write follows a renewal by less
+// than the rest, so that the time it gives the target stays within the bound.
+constexpr long long kEnnBoundSeconds = 10;
+constexpr long long kEnnRenewSeconds = kEnnBoundSeconds / 2;
+
 // A file being written aside, not yet under its name.
 struct EnnWriter {
     intptr_t handle = -1;

@@ -152,18 +152,16 @@ constexpr mode_t kPrivate = 0600;
 // readable by its writer alone. The names carry the writer's process id and
 // nothing of the name they stand in for, so that they fit wherever it does.
 // Beside the file, a copy in place keeps the note of its target.
-constexpr char kAsideMark[] = ".enn-aside-";
-constexpr char kAsideFile[] = "file";
-constexpr char kAsideNote[] = "target";
-constexpr char kAsideNoteNew[] = "target-new";
+constexpr char kAsideMark[] = ENN_ASIDE_MARK;
+constexpr char kAsideFile[] = ENN_STAGED_FILE;
+constexpr char kAsideNote[] = ENN_NOTE;
+constexpr char kAsideNoteNew[] = ENN_NOTE_NEW;
 constexpr mode_t kPrivateFolder = 0700;
 
-// How far ahead a note bounds its target's modification time, and how often
-// a copy under way renews the bound: each write follows a renewal by less
-// than the rest, so that the time it gives the target stays within the bound.
+// The bound and its renewal (enn_file.h) in nanoseconds.
 constexpr long long kSecond = 1000000000LL;
-constexpr long long kBound = 10 * kSecond;
-constexpr long long kRenew = kBound / 2;
+constexpr long long kBound = kEnnBoundSeconds * kSecond;
+constexpr long long kRenew = kEnnRenewSeconds * kSecond;
 
 std::atomic<unsigned> g_serial{0};
 

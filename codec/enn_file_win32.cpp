@@ -100,7 +100,7 @@ bool MarkForDeletion(HANDLE file, bool deleteOnClose) {
 std::atomic<unsigned> g_serial{0};
 
 // What every aside name starts with, in whatever folder.
-constexpr wchar_t kAsideMark[] = L".enn-aside-";
+constexpr wchar_t kAsideMark[] = L"" ENN_ASIDE_MARK;
 
 // "FOLDER.enn-aside-PID-XXXXXXXX" for folder (ending in a separator): the
 // mark, the process id and a random part, and nothing of the name it stands
@@ -330,16 +330,13 @@ std::wstring TemporaryFolder() {
 // .enn-aside-PID-XXXXXXXX\: the whole new file, and the note of its target
 // (enn_file_sys.h), written under a name of its own and moved to its name
 // only once it is whole and flushed with its bound.
-constexpr wchar_t kStagedFile[] = L"\\file";
-constexpr wchar_t kNote[] = L"\\target";
-constexpr wchar_t kNoteNew[] = L"\\target-new";
+constexpr wchar_t kStagedFile[] = L"\\" ENN_STAGED_FILE;
+constexpr wchar_t kNote[] = L"\\" ENN_NOTE;
+constexpr wchar_t kNoteNew[] = L"\\" ENN_NOTE_NEW;
 
-// How far ahead a note bounds its target's last-write time, in FILETIME's
-// 100 ns, and how often a copy under way renews the bound, in ms: each write
-// follows a renewal by less than the rest, so that the time it gives the
-// target stays within the bound.
-constexpr long long kBound = 10LL * 10000000;
-constexpr ULONGLONG kRenew = 5000;
+// The bound (enn_file.h) in FILETIME's 100 ns, and its renewal in ms.
+constexpr long long kBound = kEnnBoundSeconds * 10000000;
+constexpr ULONGLONG kRenew = kEnnRenewSeconds * 1000;
 
 long long TimeOf(const FILETIME& time) {
     return Join(time.dwHighDateTime, time.dwLowDateTime);
