@@ -118,10 +118,15 @@ EncryptOutcome RunEncryptCommand(EncryptFields& f, PathText pathText,
     const HeldKey key;
     EncryptOutcome outcome;
     outcome.container = writer != nullptr ? writer->output : ContainerPathFor(path);
-    outcome.result = writer != nullptr
-                         ? writer->write(passwordCopy.text, key.get(), &outcome.fault)
-                         : EnnEncryptFileEx(passwordCopy.text, key.get(), path.c_str(),
-                                            outcome.container.c_str(), &outcome.fault);
+    if (writer != nullptr) {
+        outcome.result = writer->write(passwordCopy.text, key.get(), &outcome.fault);
+    } else {
+        // The window's write succeeds wherever the file beside the input may
+        // be written: it asks nobody before a copy in place.
+        outcome.result = EnnEncryptStreamPlaced(passwordCopy.text, key.get(), path.c_str(),
+                                                outcome.container.c_str(), ENN_ALLOW_IN_PLACE,
+                                                nullptr, nullptr, nullptr, nullptr, &outcome.fault);
+    }
     outcome.end = EndOf(outcome.result);
     return outcome;
 }
