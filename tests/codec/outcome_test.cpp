@@ -175,6 +175,7 @@ TEST_F(Outcome, AFullTableOfAsideFilesRefusesTheNextWriter) {
     EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), dir.File("y").c_str(), 0, &fault),
               ENN_ERR_CREATE_OUTPUT);
     EXPECT_EQ(fault, ENN_FAULT_NO_MEMORY);
+    EXPECT_EQ(EnnCreateTemporary(&one_more), ENN_FAULT_NO_MEMORY);  // for a stream, as well
     for (EnnWriter& w : writers) {
         EnnDiscard(&w);
     }
