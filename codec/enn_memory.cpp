@@ -181,11 +181,7 @@ int Finish(EnnDecoder* d, char* password) {
     if (fault != ENN_FAULT_NONE) {
         return fault;
     }
-    password[0] = '\0';  // the header alone carries no password
-    if (d->decoding.prefixLen == ENN_PAYLOAD_OFFSET &&
-        !EnnOpenPasswordChunk(&d->cipher.ctx, d->decoding.prefix + ENN_HEADER_SIZE, password)) {
-        return ENN_FAULT_FOREIGN_KEY;  // cannot be: the core checked it
-    }
+    std::memcpy(password, d->decoding.password, sizeof d->decoding.password);
     return ENN_FAULT_NONE;
 }
 
