@@ -103,23 +103,40 @@ class TestReadsThatRaise:
         assert caught.value is error
         assert out.read_bytes() == b"the old file" and os.listdir(tmp_path) == ["out.txt"]
 
-    def test_decrypt_path_in_memory(
-        self, big: pathlib.Path, monkeypatch: pytest.MonkeyPatch, make_error, which
-    ) -> None:
-        calls = count_calls(monkeypatch, enn, "_read_some", lambda: enn.decrypt(container(big)))
-        assert calls >= 4
-        error = make_error()
-        fail_at(monkeypatch, enn, "_read_some", moment(which, calls), error)
-        if isinstance(error, OSError):
-            # The module's own read of the file: the library's read fault.
-            with pytest.raises(enn.Error) as read_error:
-                enn.decrypt(container(big))
-            assert type(read_error.value) is enn.Error and read_error.value.name == "ENN_FAULT_READ"
-            assert read_error.value.__cause__ is error
-            return
-        with pytest.raises(type(error)) as caught:
-            enn.decrypt(container(big))
-        assert caught.value is error and raised_by(error, "failing")
+
+def decoding_calls(monkeypatch: pytest.MonkeyPatch, before: Callable[[], None], wiped: List[bytes]) -> None:
+    """The library's decoding of a file into memory runs before() first, on
+    the call that has a buffer to decode into; the plain data the module
+    wipes, rather than give it out, goes to wiped, as it is then."""
+    real = enn._lib.EnnDecodeFile
+    real_wipe = enn._wipe
+
+    def decoding(*args: object) -> int:
+        if args[4]:
+            before()
+        return real(*args)  # type: ignore[no-any-return]
+
+    def wipe(decoded: tuple) -> None:
+        real_wipe(decoded)
+        wiped.append(bytes(decoded[1]))
+
+    monkeypatch.setattr(enn._lib, "EnnDecodeFile", decoding)
+    monkeypatch.setattr(enn, "_wipe", wipe)
+
+
+def test_decrypt_path_in_memory_interrupted(big: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    """An exception met as the library decodes the file: raised unchanged,
+    and what was decoded is wiped, never given out."""
+    error = KeyboardInterrupt()
+    wiped: List[bytes] = []
+
+    def interrupt() -> None:
+        raise error
+
+    decoding_calls(monkeypatch, interrupt, wiped)
+    with pytest.raises(KeyboardInterrupt) as caught:
+        enn.decrypt(container(big))
+    assert caught.value is error and wiped == []
 
 
 @pytest.mark.parametrize("make_error", ERRORS, ids=["KeyboardInterrupt", "OSError"])
@@ -210,18 +227,16 @@ class TestSignals:
     def test_sigint_during_decrypt_path(
         self, big: pathlib.Path, monkeypatch: pytest.MonkeyPatch, sigint_seen
     ) -> None:
-        """The module's own reads of the file stop at the next one."""
-        real = enn._read_some
-        calls: List[int] = []
+        """The library reads the file itself, to its end; the interrupt is
+        raised once it has returned, and the plain data it decoded is
+        wiped rather than given out."""
+        wiped: List[bytes] = []
 
-        def read_some(fd: int, buffer: memoryview) -> int:
-            calls.append(1)
-            if len(calls) == 2:
-                os.kill(os.getpid(), signal.SIGINT)
-                assert sigint_seen.wait(60)
-            return real(fd, buffer)
+        def signal_now() -> None:
+            os.kill(os.getpid(), signal.SIGINT)
+            assert sigint_seen.wait(60)
 
-        monkeypatch.setattr(enn, "_read_some", read_some)
+        decoding_calls(monkeypatch, signal_now, wiped)
         with pytest.raises(KeyboardInterrupt):
             enn.decrypt(container(big))
-        assert sigint_seen.is_set() and len(calls) == 2
+        assert sigint_seen.is_set() and wiped == [bytes(big.stat().st_size)]
