@@ -104,41 +104,6 @@ class TestReadsThatRaise:
         assert out.read_bytes() == b"the old file" and os.listdir(tmp_path) == ["out.txt"]
 
 
-def decoding_calls(monkeypatch: pytest.MonkeyPatch, before: Callable[[], None], wiped: List[bytes]) -> None:
-    """The library's decoding of a file into memory runs before() first, on
-    the call that has a buffer to decode into; the plain data the module
-    wipes, rather than give it out, goes to wiped, as it is then."""
-    real = enn._lib.EnnDecodeFile
-    real_wipe = enn._wipe
-
-    def decoding(*args: object) -> int:
-        if args[4]:
-            before()
-        return real(*args)  # type: ignore[no-any-return]
-
-    def wipe(decoded: tuple) -> None:
-        real_wipe(decoded)
-        wiped.append(bytes(decoded[1]))
-
-    monkeypatch.setattr(enn._lib, "EnnDecodeFile", decoding)
-    monkeypatch.setattr(enn, "_wipe", wipe)
-
-
-def test_decrypt_path_in_memory_interrupted(big: pathlib.Path, monkeypatch: pytest.MonkeyPatch) -> None:
-    """An exception met as the library decodes the file: raised unchanged,
-    and what was decoded is wiped, never given out."""
-    error = KeyboardInterrupt()
-    wiped: List[bytes] = []
-
-    def interrupt() -> None:
-        raise error
-
-    decoding_calls(monkeypatch, interrupt, wiped)
-    with pytest.raises(KeyboardInterrupt) as caught:
-        enn.decrypt(container(big))
-    assert caught.value is error and wiped == []
-
-
 @pytest.mark.parametrize("make_error", ERRORS, ids=["KeyboardInterrupt", "OSError"])
 def test_read_password_from_bytes(big: pathlib.Path, monkeypatch: pytest.MonkeyPatch, make_error) -> None:
     error = make_error()
@@ -230,13 +195,21 @@ class TestSignals:
         """The library reads the file itself, to its end; the interrupt is
         raised once it has returned, and the plain data it decoded is
         wiped rather than given out."""
+        real, real_wipe = enn._lib.EnnDecodeFile, enn._wipe
         wiped: List[bytes] = []
 
-        def signal_now() -> None:
-            os.kill(os.getpid(), signal.SIGINT)
-            assert sigint_seen.wait(60)
+        def decoding(*args: object) -> int:
+            if args[4]:  # the call with a buffer to decode into
+                os.kill(os.getpid(), signal.SIGINT)
+                assert sigint_seen.wait(60)
+            return real(*args)  # type: ignore[no-any-return]
 
-        decoding_calls(monkeypatch, signal_now, wiped)
+        def wipe(decoded: tuple) -> None:
+            real_wipe(decoded)
+            wiped.append(bytes(decoded[1]))
+
+        monkeypatch.setattr(enn._lib, "EnnDecodeFile", decoding)
+        monkeypatch.setattr(enn, "_wipe", wipe)
         with pytest.raises(KeyboardInterrupt):
             enn.decrypt(container(big))
         assert sigint_seen.is_set() and wiped == [bytes(big.stat().st_size)]
