@@ -22,6 +22,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/caseless.h"
 #include "cli/console.h"
 #include "cli/nls.h"
 #include "cli/password_input.h"
@@ -217,53 +218,6 @@ struct FileReport {
     long long size = -1;
     bool present = false;  // the output held this plain data before the run
 };
-
-// The length of the well-formed UTF-8 sequence that starts at text[i], or 0
-// when none does: a byte that cannot lead one (80-C1, F5-FF), a sequence cut
-// short, an overlong form, a surrogate (D800-DFFF) or a code point above
-// U+10FFFF.
-size_t Utf8Sequence(const std::string& text, size_t i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-        return 1;
-    }
-    size_t len = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        low = c == 0xE0 ? 0xA0 : low;    // overlong below
-        high = c == 0xED ? 0x9F : high;  // surrogates above
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        low = c == 0xF0 ? 0x90 : low;    // overlong below
-        high = c == 0xF4 ? 0x8F : high;  // past U+10FFFF above
-    } else {
-        return 0;
-    }
-    for (size_t k = 1; k < len; ++k) {
-        if (i + k >= text.size()) {
-            return 0;
-        }
-        const unsigned char b = static_cast<unsigned char>(text[i + k]);
-        if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) {
-            return 0;
-        }
-    }
-    return len;
-}
-
-bool IsUtf8(const std::string& text) {
-    for (size_t i = 0; i < text.size();) {
-        const size_t len = Utf8Sequence(text, i);
-        if (len == 0) {
-            return false;
-        }
-        i += len;
-    }
-    return true;
-}
 
 // The bytes of text in lowercase hexadecimal, two digits a byte.
 std::string Hex(const std::string& text) {
@@ -550,7 +504,8 @@ std::string Identity(const fs::path& path) {
 }
 
 // Where a name leads: its folder, by the folder's identity or, for a folder
-// that does not exist, by its full name, and the name in that folder.
+// that does not exist, by its full name, and the name in that folder by its
+// caseless key: one file wherever case or normalisation is ignored.
 using Place = std::pair<std::string, std::string>;
 
 Place PlaceOf(const std::string& name) {
@@ -564,12 +519,7 @@ Place PlaceOf(const std::string& name) {
         std::error_code error;
         where = "?" + fs::absolute(folder, error).lexically_normal().u8string();
     }
-    std::string last = path.filename().u8string();
-#ifdef _WIN32
-    std::transform(last.begin(), last.end(), last.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-#endif
-    return {where, last};
+    return {where, CaselessKey(path.filename().u8string())};
 }
 
 // Refuses, before anything is read, a run in which two containers would be
@@ -596,10 +546,15 @@ int OutputsApart(const std::vector<std::string>& containers,
         const Place place = PlaceOf(outputs[i]);
         const auto [first, added] = outputAt.emplace(place, i);
         if (!added) {
-            PrintErr("enn decrypt: " +
-                     Fill(_("%1$s and %2$s would both be decrypted to %3$s; nothing decrypted"),
-                          {containers[first->second], containers[i], outputs[i]}) +
-                     "\n");
+            const std::string& earlier = outputs[first->second];
+            const std::string said =
+                fs::u8path(earlier).filename() == fs::u8path(outputs[i]).filename()
+                    ? Fill(_("%1$s and %2$s would both be decrypted to %3$s; nothing decrypted"),
+                           {containers[first->second], containers[i], outputs[i]})
+                    : Fill(_("%1$s and %2$s would be decrypted to %3$s and %4$s, one file where "
+                             "case or Unicode normalisation is ignored; nothing decrypted"),
+                           {containers[first->second], containers[i], earlier, outputs[i]});
+            PrintErr("enn decrypt: " + said + "\n");
             return kExitBlocked;
         }
         // Another container under this name, or under another name of this file.

@@ -97,3 +97,46 @@ std::string Wrap(const std::string& text, size_t width, size_t indent) {
     }
     return out;
 }
+
+size_t Utf8Sequence(const std::string& text, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        return 1;
+    }
+    size_t len = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        low = c == 0xE0 ? 0xA0 : low;    // overlong below
+        high = c == 0xED ? 0x9F : high;  // surrogates above
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        low = c == 0xF0 ? 0x90 : low;    // overlong below
+        high = c == 0xF4 ? 0x8F : high;  // past U+10FFFF above
+    } else {
+        return 0;
+    }
+    for (size_t k = 1; k < len; ++k) {
+        if (i + k >= text.size()) {
+            return 0;
+        }
+        const unsigned char b = static_cast<unsigned char>(text[i + k]);
+        if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) {
+            return 0;
+        }
+    }
+    return len;
+}
+
+bool IsUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = Utf8Sequence(text, i);
+        if (len == 0) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}

@@ -16,4 +16,13 @@ std::string Fill(const char* text, const std::vector<std::string>& values);
 // characters; a wide character takes two columns.
 std::string Wrap(const std::string& text, size_t width, size_t indent);
 
+// The length of the well-formed UTF-8 sequence that starts at text[i], or 0
+// when none does: a byte that cannot lead one (80-C1, F5-FF), a sequence cut
+// short, an overlong form, a surrogate (D800-DFFF) or a code point above
+// U+10FFFF.
+size_t Utf8Sequence(const std::string& text, size_t i);
+
+// Whether text is well-formed UTF-8 throughout.
+bool IsUtf8(const std::string& text);
+
 #endif

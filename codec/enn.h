@@ -43,8 +43,8 @@
 // Memory: a file or stream operation allocates about 4 MiB for the chunks it
 // holds at a time, a small file less; an EnnDecoder holds the plain data of
 // its container (see there), unless it decodes into the caller's buffer,
-// as EnnDecoderNewInto's and EnnDecodeBuffer do, holding none of it
-// elsewhere. Nothing else is allocated, and
+// as EnnDecoderNewInto's, EnnDecodeBuffer and EnnDecodeFile do, holding none
+// of it elsewhere. Nothing else is allocated, and
 // nothing grows with the size of a file. Plain data the library held is
 // wiped before its memory is freed or its call returns.
 #ifndef VELTRANE_CODEC_ENN_H
@@ -438,5 +438,21 @@ ENN_API void EnnDecoderFree(EnnDecoder* decoder);
    chunk would pass it, whatever follows. */
 ENN_API int EnnDecodeBuffer(const char* key, const void* data, size_t size, char* password,
                             void* plain, size_t plain_cap, size_t* plain_len, int* fault);
+
+/* EnnDecodeBuffer for the container in the file at path, which the library
+   opens as EnnDecryptFile opens its input, and reads once, in pieces, into
+   the caller's buffer plain of plain_cap bytes: ENN_OK with the password (7
+   bytes), the plain data in plain and its length in *plain_len; or the
+   failure, with *fault (when not null), the password not written and no
+   plain byte left in plain. The faults of EnnDecryptFileEx with a null
+   out_path, and ENN_FAULT_CHANGED for a file that changes while it is read.
+   When the file as opened could hold more plain data than plain_cap, the
+   call fails before reading it with ENN_FAULT_TOO_LARGE and stores in
+   *plain_len the capacity that file needs (never more than its size): a
+   caller that does not know the size calls with plain_cap 0 (plain may then
+   be null) and again with a buffer that large. Prints nothing and writes no
+   file. */
+ENN_API int EnnDecodeFile(const char* key, const char* path, char* password, void* plain,
+                          size_t plain_cap, size_t* plain_len, int* fault);
 
 #endif

@@ -219,6 +219,7 @@ void EnnDecodeStart(EnnDecoding* d, const BLOWFISH_CTX* ctx) {
     d->ctx = ctx;
     MD5Init(&d->md5);
     d->prefixLen = 0;
+    d->password[0] = '\0';
     d->pieceLen = 0;
     d->ended = false;
     d->fault = ENN_FAULT_NONE;
@@ -290,11 +291,9 @@ int DecodeSlice(EnnDecoding* d, const unsigned char* data, int size, unsigned ch
         size -= take;
         if (d->prefixLen == ENN_PAYLOAD_OFFSET) {
             MD5Update(&d->md5, d->prefix + ENN_HEADER_SIZE, ENN_PAYLOAD_OFFSET - ENN_HEADER_SIZE);
-            char password[ENN_PASSWORD_LENGTH + 1];
-            if (!EnnOpenPasswordChunk(d->ctx, d->prefix + ENN_HEADER_SIZE, password)) {
+            if (!EnnOpenPasswordChunk(d->ctx, d->prefix + ENN_HEADER_SIZE, d->password)) {
                 d->fault = ENN_FAULT_FOREIGN_KEY;
             }
-            SecureWipe(password, sizeof password);
         }
     }
     if (size <= 0) {

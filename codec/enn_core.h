@@ -29,13 +29,14 @@ constexpr int kEnnParallelChunks = 32;
 // over exactly the bytes decoded, the password chunk, and every data chunk
 // against the layout the encoder writes. Once a fault is found nothing more
 // is decoded, but the digest still takes every byte, so that damage is told
-// as damage whatever else it broke.
+// as damage whatever else it broke. The password chunk is opened once, here.
 struct EnnDecoding {
     const BLOWFISH_CTX* ctx;
     MD5_CTX md5;
     unsigned char prefix[ENN_PAYLOAD_OFFSET];  // header and password chunk
     int prefixLen;
-    unsigned char piece[ENN_CHUNK_CIPHER];  // a data chunk split between feeds
+    char password[ENN_PASSWORD_LENGTH + 1];  // the chunk's six digits once opened, else ""
+    unsigned char piece[ENN_CHUNK_CIPHER];   // a data chunk split between feeds
     int pieceLen;
     bool ended;  // a chunk of fewer than 4000 bytes came: nothing may follow
     int fault;   // ENN_FAULT_FOREIGN_KEY or ENN_FAULT_LAYOUT once found
@@ -43,6 +44,7 @@ struct EnnDecoding {
     std::unique_ptr<EnnWorkers> workers;
     EnnChunkQueue queue;
     std::vector<int> lengths;  // of the chunks of one feed, as decoded
+    ~EnnDecoding() { SecureWipe(password, sizeof password); }
 };
 
 // Starts decoding a container under a keyed ctx, on EnnThreadCount() threads

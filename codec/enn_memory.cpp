@@ -10,12 +10,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "codec/enn.h"
 #include "codec/enn_chunk.h"
 #include "codec/enn_core.h"
 #include "codec/enn_fault.h"
+#include "codec/enn_file.h"
 
 // Whether size bytes at data lie over the cap bytes at plain.
 static bool Overlap(const void* data, size_t size, const void* plain, size_t cap) {
@@ -181,11 +183,7 @@ int Finish(EnnDecoder* d, char* password) {
     if (fault != ENN_FAULT_NONE) {
         return fault;
     }
-    password[0] = '\0';  // the header alone carries no password
-    if (d->decoding.prefixLen == ENN_PAYLOAD_OFFSET &&
-        !EnnOpenPasswordChunk(&d->cipher.ctx, d->decoding.prefix + ENN_HEADER_SIZE, password)) {
-        return ENN_FAULT_FOREIGN_KEY;  // cannot be: the core checked it
-    }
+    std::memcpy(password, d->decoding.password, sizeof d->decoding.password);
     return ENN_FAULT_NONE;
 }
 
@@ -311,4 +309,94 @@ int EnnDecodeBuffer(const char* key, const void* data, size_t size, char* passwo
     SecureWipe(found, sizeof found);
     EnnDecoderFree(decoder);
     return result;
+}
+
+namespace {
+
+// The most plain bytes a file of size bytes can decode to: 4000 for each
+// whole data chunk, and all but the length Block of a last short one.
+size_t PlainBound(long long size) {
+    if (size < ENN_PAYLOAD_OFFSET) {
+        return 0;
+    }
+    const unsigned long long data = static_cast<unsigned long long>(size) - ENN_PAYLOAD_OFFSET;
+    const unsigned long long rest = data % ENN_CHUNK_CIPHER;
+    return static_cast<size_t>(data / ENN_CHUNK_CIPHER * ENN_CHUNK_PLAIN +
+                               (rest > ENN_BLOCK_SIZE ? rest - ENN_BLOCK_SIZE : 0));
+}
+
+// Feeds the open file to decoder, a batch at a time, reading one byte past
+// its size to see it grow. ENN_FAULT_NONE once all of it was fed unchanged,
+// or ENN_FAULT_READ or CHANGED; a failed feed ends the reading, and the
+// decoder keeps its fault.
+int FeedFile(EnnReader* reader, EnnDecoder* decoder) {
+    // A batch's worth, or less for a small file.
+    const int size =
+        static_cast<int>(std::min<long long>(kEnnBatchChunks * ENN_CHUNK_CIPHER, reader->size + 1));
+    std::unique_ptr<unsigned char[]> piece(new unsigned char[size]);
+    long long total = 0;
+    for (;;) {
+        const int want = static_cast<int>(std::min<long long>(size, reader->size - total + 1));
+        const int got = EnnReadFull(reader, piece.get(), want);
+        if (got < 0) {
+            return ENN_FAULT_READ;
+        }
+        total += got;
+        if (got == 0 || total > reader->size) {
+            break;
+        }
+        if (EnnDecoderFeed(decoder, piece.get(), static_cast<size_t>(got)) != ENN_OK) {
+            return ENN_FAULT_NONE;
+        }
+    }
+    return total == reader->size && EnnReaderUnchanged(reader) ? ENN_FAULT_NONE : ENN_FAULT_CHANGED;
+}
+
+int DecodeFile(const char* key, const char* path, char* password, void* plain, size_t plain_cap,
+               size_t* plain_len) {
+    if (path == nullptr || password == nullptr || plain_len == nullptr ||
+        (plain == nullptr && plain_cap > 0)) {
+        return ENN_FAULT_ARGUMENT;
+    }
+    // A buffer of no bytes may be null; the decoder takes this one then.
+    unsigned char none = 0;
+    int fault = ENN_FAULT_NONE;
+    const std::unique_ptr<EnnDecoder, decltype(&EnnDecoderFree)> decoder(
+        EnnDecoderNewInto(key, plain != nullptr ? plain : &none, plain_cap, &fault),
+        EnnDecoderFree);
+    if (!decoder) {
+        return fault;
+    }
+    EnnReaderGuard file;
+    if (const int why = EnnOpenReader(path, &file.reader)) {
+        return why;
+    }
+    const size_t need = PlainBound(file.reader.size);
+    if (need > plain_cap) {
+        *plain_len = need;
+        return ENN_FAULT_TOO_LARGE;
+    }
+    if (const int why = FeedFile(&file.reader, decoder.get())) {
+        return why;  // the decoder wipes what it wrote as it goes
+    }
+    const unsigned char* decoded = nullptr;
+    size_t decodedLen = 0;
+    char found[ENN_PASSWORD_LENGTH + 1];
+    fault = ENN_FAULT_NONE;
+    EnnDecoderFinish(decoder.get(), found, &decoded, &decodedLen, &fault);
+    if (fault == ENN_FAULT_NONE) {
+        std::memcpy(password, found, sizeof found);
+        *plain_len = decodedLen;
+    }
+    SecureWipe(found, sizeof found);
+    return fault;
+}
+
+}  // namespace
+
+int EnnDecodeFile(const char* key, const char* path, char* password, void* plain, size_t plain_cap,
+                  size_t* plain_len, int* fault) {
+    return EnnFail(fault, EnnCaught([&] {
+                       return DecodeFile(key, path, password, plain, plain_cap, plain_len);
+                   }));
 }

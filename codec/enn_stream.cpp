@@ -188,16 +188,13 @@ bool Unnamed(const char* path) {
     return path != nullptr && path[0] == '\0';
 }
 
-// A password found in a container, wiped when it goes.
-struct Password {
-    char text[ENN_PASSWORD_LENGTH + 1] = {};
-    ~Password() { SecureWipe(text, sizeof text); }
-    void GiveTo(char* to) const {
-        if (to != nullptr) {
-            std::memcpy(to, text, sizeof text);
-        }
+// Gives the password the decoding found ("" for the header alone, which
+// carries none) to the caller who asked for it.
+void GivePassword(const EnnDecoding& d, char* to) {
+    if (to != nullptr) {
+        std::memcpy(to, d.password, sizeof d.password);
     }
-};
+}
 
 // The operations below return the fault that ended them; the public
 // functions turn it into their result.
@@ -261,12 +258,8 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
     if (decoded != ENN_FAULT_NONE) {
         return decoded;
     }
-    Password carried;  // the header alone carries none
-    if (d.prefixLen == ENN_PAYLOAD_OFFSET) {
-        EnnOpenPasswordChunk(&cipher.ctx, d.prefix + ENN_HEADER_SIZE, carried.text);
-    }
     if (!producing) {
-        carried.GiveTo(password);
+        GivePassword(d, password);
         return ENN_FAULT_NONE;
     }
     if (pumped != ENN_FAULT_NONE) {
@@ -279,7 +272,7 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
     }
     const int delivered = Deliver(&out.writer, out_path, write, context, placing);
     if (delivered == ENN_FAULT_NONE) {
-        carried.GiveTo(password);
+        GivePassword(d, password);
     }
     return delivered;
 }

@@ -70,6 +70,26 @@ struct PasswordCopy {
 
 }  // namespace
 
+// Each end by name, so that an end added anywhere must be placed here.
+bool EncryptOutcome::StoppedByCheck() const {
+    switch (end) {
+        case EncryptEnd::kNoPath:
+        case EncryptEnd::kNoPassword:
+        case EncryptEnd::kNoConfirm:
+        case EncryptEnd::kPasswordLength:
+        case EncryptEnd::kConfirmLength:
+        case EncryptEnd::kMismatch:
+        case EncryptEnd::kNotDigits:
+            return true;
+        case EncryptEnd::kInputMissing:
+        case EncryptEnd::kCannotCreate:
+        case EncryptEnd::kFailed:
+        case EncryptEnd::kWritten:
+            return false;
+    }
+    return false;
+}
+
 std::string TrimWhiteSpace(const std::string& text) {
     size_t begin = 0;
     size_t end = text.size();
@@ -115,15 +135,14 @@ EncryptOutcome RunEncryptCommand(EncryptFields& f, PathText pathText,
 
     PasswordCopy passwordCopy;
     password.copy(passwordCopy.text, ENN_PASSWORD_LENGTH);
-    const HeldKey key;
     EncryptOutcome outcome;
     outcome.container = writer != nullptr ? writer->output : ContainerPathFor(path);
     if (writer != nullptr) {
-        outcome.result = writer->write(passwordCopy.text, key.get(), &outcome.fault);
+        outcome.result = writer->write(passwordCopy.text, EnnBuiltIn(), &outcome.fault);
     } else {
         // The window's write succeeds wherever the file beside the input may
         // be written: it asks nobody before a copy in place.
-        outcome.result = EnnEncryptStreamPlaced(passwordCopy.text, key.get(), path.c_str(),
+        outcome.result = EnnEncryptStreamPlaced(passwordCopy.text, EnnBuiltIn(), path.c_str(),
                                                 outcome.container.c_str(), ENN_ALLOW_IN_PLACE,
                                                 nullptr, nullptr, nullptr, nullptr, &outcome.fault);
     }

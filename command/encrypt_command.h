@@ -64,7 +64,7 @@ struct EncryptOutcome {
     std::string container;
 
     // True when a check stopped the command before any file was touched.
-    bool StoppedByCheck() const { return end < EncryptEnd::kInputMissing; }
+    bool StoppedByCheck() const;
 };
 
 // Runs the command on fields. Clearing a field also empties its text.

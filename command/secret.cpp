@@ -1,7 +1,5 @@
 #include "command/secret.h"
 
-#include "codec/enn.h"
-
 void WipeSecret(void* p, std::size_t size) {
     // Through a volatile pointer, so that the stores are not dropped as dead.
     volatile unsigned char* bytes = static_cast<volatile unsigned char*>(p);
@@ -12,12 +10,4 @@ void WipeSecret(void* p, std::size_t size) {
 
 void WipeSecret(std::string& text) {
     WipeSecret(text.data(), text.size());
-}
-
-HeldKey::HeldKey() {
-    EnnBuiltInKey(key_);
-}
-
-HeldKey::~HeldKey() {
-    WipeSecret(key_, sizeof key_);
 }

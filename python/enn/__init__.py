@@ -60,7 +60,9 @@ lands in the right one.
 Interrupts are never turned into a result: a KeyboardInterrupt (Ctrl+C), an
 exception a signal handler raises, or any other exception met during a call
 stops it and is raised again unchanged, and no output is left half-made: the
-output is either not there (an existing one unchanged) or whole.
+output is either not there (an existing one unchanged) or whole. A file the
+library reads itself is read to its end first, and plain data decoded
+meanwhile is wiped, not returned.
 
 Any function may be called from several threads at once; the library does
 not hold the GIL while it works.
@@ -72,10 +74,8 @@ file that the environment variable ENN_LIBRARY names.
 from __future__ import annotations
 
 import ctypes
-import errno
 import os
 import secrets
-import stat
 import threading
 from typing import Callable, Dict, Iterator, List, Optional, Tuple, TypeVar, Union, overload
 
@@ -100,13 +100,12 @@ Source = Union[PathName, Data]
 EXTENSION = ".enn"
 _PASSWORD_SIZE = 7
 _ERR_GENERIC = -1
-_ERR_OPEN_INPUT = -201
 _ERR_CREATE_OUTPUT = -202
 # EnnDecryptFileEx's placing.
 _REPLACE_EXISTING = 0
 _KEEP_EXISTING = 1
 _NO_DIAGNOSTIC = 2
-# Pieces in which a container is read from its file and handed to the library.
+# Pieces in which a container held in memory is handed to the library.
 _PIECE = 1 << 20
 
 _READ = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.POINTER(ctypes.c_char), ctypes.c_int)
@@ -141,6 +140,10 @@ def _load() -> ctypes.CDLL:
              ctypes.POINTER(c_size_t), fault_p],
         ),
         "EnnDecoderFree": (None, [c_void_p]),
+        "EnnDecodeFile": (
+            c_int,
+            [c_void_p, c_char_p, c_char_p, c_void_p, c_size_t, ctypes.POINTER(c_size_t), fault_p],
+        ),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -314,35 +317,44 @@ class _Guarded:
 
         return _READ(read)  # type: ignore[no-any-return]
 
-    def _work(self, call: Callable[[], _Result], results: List[_Result]) -> None:
+    def _work(self, call: Callable[[], _Result], results: List[_Result], done: threading.Event) -> None:
         try:
             results.append(call())
         except BaseException as caught:
             self._keep(caught)
+        finally:
+            done.set()
 
-    def _wait(self, worker: threading.Thread) -> None:
+    def _wait(self, worker: threading.Thread, done: threading.Event) -> None:
         """Waits for worker's call to end, whatever strikes meanwhile: no
         call outlives run(), so none is left in the library for Python to
-        end as it shuts down."""
+        end as it shuts down. On an event of this call's own, as a join
+        that a signal interrupts takes the thread for ended (Python 3.11)."""
         while worker.ident is not None:
             try:
-                worker.join()
+                done.wait()
                 return
             except BaseException as caught:
-                self._keep(caught)  # the call fails at its next read
+                self._keep(caught)  # a call reading through reader() stops at its next read
 
-    def run(self, call: Callable[[], _Result]) -> _Result:
-        """call()'s result, or the exception met on the way."""
+    def run(
+        self, call: Callable[[], _Result], discard: Optional[Callable[[_Result], None]] = None
+    ) -> _Result:
+        """call()'s result, or the exception met on the way; a result that
+        the exception keeps from the caller goes to discard first."""
         results: List[_Result] = []
-        worker = threading.Thread(target=self._work, args=(call, results), name="enn", daemon=True)
+        done = threading.Event()
+        worker = threading.Thread(target=self._work, args=(call, results, done), name="enn", daemon=True)
         try:
             worker.start()
         except BaseException as caught:
             self._keep(caught)  # a signal as it starts: the call fails at its next read
         finally:
-            self._wait(worker)
+            self._wait(worker, done)
         caught, self._caught = self._caught, None
         if caught is not None:
+            if results and discard is not None:
+                discard(results[0])
             try:
                 raise caught
             finally:
@@ -355,16 +367,39 @@ def version() -> str:
     return str(_lib.EnnVersion().decode("ascii"))
 
 
+def _from_memory(
+    data: Data,
+    out_name: Optional[bytes],
+    placing: int,
+    password: ctypes.Array,  # type: ignore[type-arg]
+    fault: ctypes.c_int,
+) -> int:
+    """EnnDecryptStreamEx over a container held in memory: the plain file to
+    out_name, or nowhere."""
+    guarded = _Guarded()
+    read = guarded.reader(data)
+    return guarded.run(
+        lambda: _lib.EnnDecryptStreamEx(
+            _KEY, None, out_name, placing, read, _WRITE(), _PROGRESS(), None, password, ctypes.byref(fault)
+        )
+    )
+
+
 def verify(source: Source) -> None:
     """Checks a container through and through; raises Error unless it holds."""
-    if _is_data(source):
-        _decode_data(source)  # type: ignore[arg-type]
-        return
     fault = ctypes.c_int()
-    name = _name(source)  # type: ignore[arg-type]
-    result = _lib.EnnDecryptFileEx(_KEY, name, None, _NO_DIAGNOSTIC, ctypes.byref(fault))
+    if _is_data(source):
+        # The library decodes a batch at a time and wipes it; no plain data
+        # comes into Python's memory.
+        password = ctypes.create_string_buffer(_PASSWORD_SIZE)
+        result = _from_memory(source, None, _NO_DIAGNOSTIC, password, fault)  # type: ignore[arg-type]
+        shown = None
+    else:
+        name = _name(source)  # type: ignore[arg-type]
+        result = _lib.EnnDecryptFileEx(_KEY, name, None, _NO_DIAGNOSTIC, ctypes.byref(fault))
+        shown = _shown(source)  # type: ignore[arg-type]
     if result != 0:
-        _raise(fault.value, result, _shown(source))  # type: ignore[arg-type]
+        _raise(fault.value, result, shown)
 
 
 def read_password(source: Source) -> str:
@@ -401,108 +436,111 @@ def _pieces(data: Data, stopped: Callable[[], bool]) -> Pieces:
         yield piece, len(piece)
 
 
-def _read_some(fd: int, buffer: memoryview) -> int:
-    return os.readv(fd, [buffer])
-
-
-def _file_pieces(fd: int, size: int, shown: str, stopped: Callable[[], bool]) -> Pieces:
-    """The first size bytes of the open regular file fd, in pieces of one
-    buffer, as it is read, until stopped(); an Error for a read that fails
-    or a file that changes meanwhile, or holds more than size bytes."""
-    before = os.fstat(fd)
-    buffer = bytearray(_PIECE)
-    array = (ctypes.c_char * _PIECE).from_buffer(buffer)
-    view = memoryview(buffer)
-    total = 0
-    while True:
-        if stopped():
-            return
-        try:
-            # One byte past size, as the file's end is seen only by a read.
-            got = _read_some(fd, view[: min(_PIECE, size - total + 1)])
-        except OSError as error:
-            fault = _FAULTS["ENN_FAULT_READ"]
-            raise _error_class(fault)(fault, _ERR_GENERIC, shown) from error
-        total += got
-        if got == 0 or total > size:
-            break
-        yield array, got
-    after = os.fstat(fd)
-    if total != size or (after.st_size, after.st_mtime_ns) != (before.st_size, before.st_mtime_ns):
-        _raise(_FAULTS["ENN_FAULT_CHANGED"], _ERR_GENERIC, shown)
-
-
-def _decode(pieces: Pieces, most: int, shown: Optional[str]) -> Tuple[str, bytes]:
-    """The password and plain bytes of a container of at most most bytes,
-    fed in pieces to the library's decoder, which decodes straight into the
-    bytes returned: the plain data is held once, and wiped where it lay
-    should the container fail.
+def _plain_bytes(most: int, decode: Callable[[int], int], shown: Optional[str]) -> bytes:
+    """The plain data that decode(address) writes at address, into most
+    bytes, and returns the length of: decoded straight into the bytes
+    returned, so that it is held once. decode raises for a failure, having
+    wiped what it wrote.
 
     The bytes object is a bare reference until it is returned, so that no
     Python code can see it while it is written or cut to length; this runs
     on a call's own thread (_Guarded), where no signal's exception can
     strike between taking that reference and giving it up."""
-    fault = ctypes.c_int()
     try:
         plain = ctypes.c_void_p(_c_api.PyBytes_FromStringAndSize(None, max(most, 1)))
     except MemoryError:
         _raise(_FAULTS["ENN_FAULT_NO_MEMORY"], _ERR_GENERIC, shown)
-    decoder = None
     try:
-        decoder = _lib.EnnDecoderNewInto(
-            _KEY, _c_api.PyBytes_AsString(plain), most, ctypes.byref(fault)
-        )
+        length = decode(_c_api.PyBytes_AsString(plain))
+        _c_api._PyBytes_Resize(ctypes.byref(plain), length)
+        data: bytes = ctypes.cast(plain, ctypes.py_object).value
+        return data
+    finally:
+        _c_api.Py_DecRef(plain)
+
+
+def _wipe(decoded: Tuple[str, bytes]) -> None:
+    """Overwrites the plain data of a result that is never given out, held
+    by nobody else, before it is freed."""
+    data = decoded[1]
+    ctypes.memset(_c_api.PyBytes_AsString(id(data)), 0, len(data))
+
+
+def _decode(pieces: Pieces, most: int, shown: Optional[str]) -> Tuple[str, bytes]:
+    """The password and plain bytes of a container of at most most bytes,
+    fed in pieces to the library's decoder, which decodes into the bytes
+    returned and wipes them there should the container fail."""
+    fault = ctypes.c_int()
+    password = ctypes.create_string_buffer(_PASSWORD_SIZE)
+
+    def decode(address: int) -> int:
+        decoder = _lib.EnnDecoderNewInto(_KEY, address, most, ctypes.byref(fault))
         if not decoder:
             _raise(fault.value, _ERR_GENERIC, shown)
-        for piece, size in pieces:
-            if _lib.EnnDecoderFeed(decoder, piece, size) != 0:
-                break  # Finish tells why.
-        password = ctypes.create_string_buffer(_PASSWORD_SIZE)
-        given = ctypes.POINTER(ctypes.c_char)()
-        plain_len = ctypes.c_size_t()
-        result = _lib.EnnDecoderFinish(
-            decoder, password, ctypes.byref(given), ctypes.byref(plain_len), ctypes.byref(fault)
-        )
-        if result != 0:
-            _raise(fault.value, result, shown)
-        _c_api._PyBytes_Resize(ctypes.byref(plain), plain_len.value)
-        data: bytes = ctypes.cast(plain, ctypes.py_object).value
-        return password.value.decode("ascii"), data
-    finally:
-        _lib.EnnDecoderFree(decoder)  # wipes plain, unless the finish gave it out
-        _c_api.Py_DecRef(plain)
+        try:
+            for piece, size in pieces:
+                if _lib.EnnDecoderFeed(decoder, piece, size) != 0:
+                    break  # Finish tells why.
+            given = ctypes.POINTER(ctypes.c_char)()
+            plain_len = ctypes.c_size_t()
+            result = _lib.EnnDecoderFinish(
+                decoder, password, ctypes.byref(given), ctypes.byref(plain_len), ctypes.byref(fault)
+            )
+            if result != 0:
+                _raise(fault.value, result, shown)
+            return plain_len.value
+        finally:
+            _lib.EnnDecoderFree(decoder)  # wipes the plain data, unless the finish gave it out
+
+    data = _plain_bytes(most, decode, shown)
+    return password.value.decode("ascii"), data
 
 
 def _decode_data(data: Data) -> Tuple[str, bytes]:
     """_decode over a container held in memory."""
     guarded = _Guarded()
-    return guarded.run(lambda: _decode(_pieces(data, guarded.stopped), memoryview(data).nbytes, None))
+    return guarded.run(
+        lambda: _decode(_pieces(data, guarded.stopped), memoryview(data).nbytes, None), discard=_wipe
+    )
+
+
+def _decode_named(name: bytes, shown: str) -> Tuple[str, bytes]:
+    """The password and plain bytes of the container in the file name, which
+    the library opens, checks and reads itself: asked first with no buffer,
+    it tells the capacity the file needs, and decodes into bytes of that
+    size; asked again should the file have grown meanwhile."""
+    fault = ctypes.c_int()
+    password = ctypes.create_string_buffer(_PASSWORD_SIZE)
+    length = ctypes.c_size_t()
+
+    def decode(address: Optional[int], cap: int) -> int:
+        result = _lib.EnnDecodeFile(
+            _KEY, name, password, address, cap, ctypes.byref(length), ctypes.byref(fault)
+        )
+        if result != 0:
+            _raise(fault.value, result, shown)
+        return length.value
+
+    need = 0
+    while True:
+        try:
+            if need == 0:
+                decode(None, 0)  # a container of nothing, or the capacity needed
+                data = b""
+            else:
+                data = _plain_bytes(need, lambda address: decode(address, need), shown)
+            return password.value.decode("ascii"), data
+        except Error as error:
+            if error.fault != _FAULTS["ENN_FAULT_TOO_LARGE"] or length.value <= need:
+                raise
+            need = length.value
 
 
 def _decode_file(path: PathName) -> Tuple[str, bytes]:
-    """_decode over the file at path, opened as the library opens its input."""
-    shown = _shown(path)
-    try:
-        # Non-blocking, so that a fifo cannot hold the open.
-        fd = os.open(_name(path), os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
-    except OSError as error:
-        denied = error.errno in (errno.EACCES, errno.EPERM)
-        why = "ENN_FAULT_INPUT_DENIED" if denied else "ENN_FAULT_NO_INPUT"
-        _raise(_FAULTS[why], _ERR_OPEN_INPUT, shown)
-    try:
-        status = os.fstat(fd)
-        if not stat.S_ISREG(status.st_mode):
-            folder = stat.S_ISDIR(status.st_mode)
-            _raise(
-                _FAULTS["ENN_FAULT_INPUT_FOLDER" if folder else "ENN_FAULT_INPUT_NOT_REGULAR"],
-                _ERR_OPEN_INPUT,
-                shown,
-            )
-        size = status.st_size
-        guarded = _Guarded()
-        return guarded.run(lambda: _decode(_file_pieces(fd, size, shown, guarded.stopped), size, shown))
-    finally:
-        os.close(fd)
+    """_decode_named on a call's own thread: an interrupt is raised once the
+    library's call has returned, and its plain data wiped."""
+    name, shown = _name(path), _shown(path)
+    return _Guarded().run(lambda: _decode_named(name, shown), discard=_wipe)
 
 
 @overload
@@ -543,14 +581,7 @@ def decrypt(
     out_name = _name(out)
     placing = _KEEP_EXISTING if keep else _REPLACE_EXISTING
     if _is_data(source):
-        guarded = _Guarded()
-        read = guarded.reader(source)  # type: ignore[arg-type]
-        result = guarded.run(
-            lambda: _lib.EnnDecryptStreamEx(
-                _KEY, None, out_name, placing, read, _WRITE(), _PROGRESS(), None, password,
-                ctypes.byref(fault),
-            )
-        )
+        result = _from_memory(source, out_name, placing, password, fault)  # type: ignore[arg-type]
         shown = None
     else:
         in_name = _name(source)  # type: ignore[arg-type]

@@ -103,24 +103,6 @@ class TestReadsThatRaise:
         assert caught.value is error
         assert out.read_bytes() == b"the old file" and os.listdir(tmp_path) == ["out.txt"]
 
-    def test_decrypt_path_in_memory(
-        self, big: pathlib.Path, monkeypatch: pytest.MonkeyPatch, make_error, which
-    ) -> None:
-        calls = count_calls(monkeypatch, enn, "_read_some", lambda: enn.decrypt(container(big)))
-        assert calls >= 4
-        error = make_error()
-        fail_at(monkeypatch, enn, "_read_some", moment(which, calls), error)
-        if isinstance(error, OSError):
-            # The module's own read of the file: the library's read fault.
-            with pytest.raises(enn.Error) as read_error:
-                enn.decrypt(container(big))
-            assert type(read_error.value) is enn.Error and read_error.value.name == "ENN_FAULT_READ"
-            assert read_error.value.__cause__ is error
-            return
-        with pytest.raises(type(error)) as caught:
-            enn.decrypt(container(big))
-        assert caught.value is error and raised_by(error, "failing")
-
 
 @pytest.mark.parametrize("make_error", ERRORS, ids=["KeyboardInterrupt", "OSError"])
 def test_read_password_from_bytes(big: pathlib.Path, monkeypatch: pytest.MonkeyPatch, make_error) -> None:
@@ -210,18 +192,24 @@ class TestSignals:
     def test_sigint_during_decrypt_path(
         self, big: pathlib.Path, monkeypatch: pytest.MonkeyPatch, sigint_seen
     ) -> None:
-        """The module's own reads of the file stop at the next one."""
-        real = enn._read_some
-        calls: List[int] = []
+        """The library reads the file itself, to its end; the interrupt is
+        raised once it has returned, and the plain data it decoded is
+        wiped rather than given out."""
+        real, real_wipe = enn._lib.EnnDecodeFile, enn._wipe
+        wiped: List[bytes] = []
 
-        def read_some(fd: int, buffer: memoryview) -> int:
-            calls.append(1)
-            if len(calls) == 2:
+        def decoding(*args: object) -> int:
+            if args[4]:  # the call with a buffer to decode into
                 os.kill(os.getpid(), signal.SIGINT)
                 assert sigint_seen.wait(60)
-            return real(fd, buffer)
+            return real(*args)  # type: ignore[no-any-return]
 
-        monkeypatch.setattr(enn, "_read_some", read_some)
+        def wipe(decoded: tuple) -> None:
+            real_wipe(decoded)
+            wiped.append(bytes(decoded[1]))
+
+        monkeypatch.setattr(enn._lib, "EnnDecodeFile", decoding)
+        monkeypatch.setattr(enn, "_wipe", wipe)
         with pytest.raises(KeyboardInterrupt):
             enn.decrypt(container(big))
-        assert sigint_seen.is_set() and len(calls) == 2
+        assert sigint_seen.is_set() and wiped == [bytes(big.stat().st_size)]

@@ -62,6 +62,7 @@ Decoded InFeeds(const char* key, const Bytes& container, size_t step, size_t max
 }
 
 TEST(Memory, EveryForgeryIsRefusedAsTheFileDecoderRefusesIt) {
+    const TempDir dir;
     for (const Forgery& f : Forgeries()) {
         const Bytes bytes = ForgeryBytes(f);
         const char* key = EnnBuiltIn();  // as every check of the catalogue reads it
@@ -95,7 +96,53 @@ TEST(Memory, EveryForgeryIsRefusedAsTheFileDecoderRefusesIt) {
         })) << f.file;
         EXPECT_EQ(plain.back(), 0xee) << f.file << ": written past the plain data";
         EXPECT_STREQ(password, "xxxxxx") << f.file;
+        // The same from a file.
+        WriteFile(dir.File("forgery.enn"), bytes);
+        plain.assign(bytes.size() + 1, 0xee);
+        EXPECT_EQ(EnnDecodeFile(key, dir.File("forgery.enn").c_str(), password, plain.data(),
+                                plain.size(), &plainLen, &fault),
+                  f.result)
+            << f.file;
+        EXPECT_EQ(fault, f.fault) << f.file;
+        EXPECT_TRUE(std::all_of(plain.begin(), plain.end(),
+                                [](unsigned char c) { return c == 0xee || c == 0; }))
+            << f.file << " from a file";
+        EXPECT_STREQ(password, "xxxxxx") << f.file;
     }
+}
+
+// A caller that does not know the file's size asks with no buffer, and is
+// told the capacity it needs; the header alone needs none.
+TEST(Memory, ADecoderFromAFileTellsTheCapacityItNeeds) {
+    const KnownAnswer known = ReadKnownAnswer();
+    const TempDir dir;
+    const std::string path = dir.File("batch.txt.enn");
+    WriteFile(path, known.container);
+    char password[7] = "xxxxxx";
+    size_t need = 0;
+    int fault = 0;
+    EXPECT_EQ(EnnDecodeFile(EnnBuiltIn(), path.c_str(), password, nullptr, 0, &need, &fault),
+              ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_TOO_LARGE);
+    EXPECT_GE(need, known.plain.size());
+    EXPECT_LT(need, known.plain.size() + ENN_BLOCK_SIZE);
+    Bytes plain(need + 1, 0xee);
+    EXPECT_EQ(
+        EnnDecodeFile(EnnBuiltIn(), path.c_str(), password, plain.data(), need - 1, &need, &fault),
+        ENN_ERR_GENERIC);
+    EXPECT_EQ(plain, Bytes(plain.size(), 0xee)) << "nothing read for a buffer too small";
+    size_t plainLen = 0;
+    EXPECT_EQ(
+        EnnDecodeFile(EnnBuiltIn(), path.c_str(), password, plain.data(), need, &plainLen, &fault),
+        ENN_OK);
+    EXPECT_EQ(password, known.password);
+    EXPECT_EQ(Bytes(plain.begin(), plain.begin() + plainLen), known.plain);
+    EXPECT_EQ(plain.back(), 0xee);
+    WriteFile(path, WithDigestHeader({}));
+    EXPECT_EQ(EnnDecodeFile(EnnBuiltIn(), path.c_str(), password, nullptr, 0, &plainLen, &fault),
+              ENN_OK);
+    EXPECT_EQ(std::string(password), "");
+    EXPECT_EQ(plainLen, 0u);
 }
 
 TEST(Memory, TheKnownAnswerComesWithItsPasswordInAnyFeeds) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -161,7 +162,6 @@ TEST_F(WholeOrNothing, FailedEncryptKeepsTheEarlierContainer) {
 }
 
 TEST_F(WholeOrNothing, AnInputThatChangesWhileReadIsRefused) {
-    g_input = in;
     const struct {
         const char* what;
         void (*change)();
@@ -176,6 +176,7 @@ TEST_F(WholeOrNothing, AnInputThatChangesWhileReadIsRefused) {
          }},
     };
     for (const auto& c : changes) {
+        g_input = in;
         WriteFile(in, PseudoRandomBytes(100000, 7));
         int fault = 0;
         FaultAtRead(1, c.change);
@@ -184,6 +185,21 @@ TEST_F(WholeOrNothing, AnInputThatChangesWhileReadIsRefused) {
             << c.what;
         EXPECT_EQ(fault, ENN_FAULT_CHANGED) << c.what;
         EXPECT_EQ(ReadFile(out), earlier) << c.what;
+        // A container decoded into memory, and nothing of it left there.
+        g_input = out;
+        Bytes plain(earlier.size(), 0xee);
+        char password[7] = "xxxxxx";
+        size_t plainLen = 0;
+        FaultAtRead(1, c.change);
+        EXPECT_EQ(EnnDecodeFile(kKey, out.c_str(), password, plain.data(), plain.size(), &plainLen,
+                                &fault),
+                  ENN_ERR_GENERIC)
+            << c.what;
+        EXPECT_EQ(fault, ENN_FAULT_CHANGED) << c.what;
+        EXPECT_TRUE(std::all_of(plain.begin(), plain.end(), [](unsigned char b) {
+            return b == 0xee || b == 0;
+        })) << c.what;
+        WriteFile(out, earlier);
     }
 }
 

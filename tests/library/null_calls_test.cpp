@@ -254,6 +254,27 @@ TEST_F(NullCalls, EveryExportedFunctionRefusesEveryNullItCanTake) {
              return EnnDecodeBuffer(nullptr, data, 48, password, buf, sizeof buf, &n, &fault);
          },
          ENN_ERR_GENERIC},
+        {"EnnDecodeFile all null",
+         [] { return EnnDecodeFile(nullptr, nullptr, nullptr, nullptr, 8, nullptr, nullptr); },
+         ENN_ERR_GENERIC},
+        {"EnnDecodeFile plain",
+         [&] {
+             size_t n = 0;
+             return EnnDecodeFile(kKey, in, password, nullptr, 8, &n, &fault);
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecodeFile unterminated key",
+         [&] {
+             size_t n = 0;
+             return EnnDecodeFile(unterminated, in, password, buf, sizeof buf, &n, &fault);
+         },
+         ENN_ERR_GENERIC},
+        {"EnnDecodeFile empty path",
+         [&] {
+             size_t n = 0;
+             return EnnDecodeFile(kKey, "", password, nullptr, 0, &n, &fault);
+         },
+         ENN_ERR_OPEN_INPUT},
         {"EnnFaultText(-1) not null", [] { return EnnFaultText(-1) != nullptr ? 0 : 1; }, 0},
         {"EnnFaultName(99) not null", [] { return EnnFaultName(99) != nullptr ? 0 : 1; }, 0},
         {"EnnFaultIsOutput(-5)", [] { return EnnFaultIsOutput(-5); }, 0},
