@@ -109,10 +109,15 @@ upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' tools/windows/veltran
 support="Web: $support_url"$'\n\n'"Contact: $support_contact"
 if [ -n "$support_telephone" ]; then support+=$'\n\n'"Telephone: $support_telephone"; fi
 deployment=$work/veltrane-$version-win64-deployment.txt
-awk -v version="$version" -v verb="$verb" -v code="$upgrade_code" -v support="$support" '
-  $0 == "@SUPPORT@" { print support; next }
-  { gsub(/@VERSION@/, version); gsub(/@VERB@/, verb); gsub(/@UPGRADE_CODE@/, code); print }
-' tools/windows/deployment.md | crlf /dev/stdin >"$deployment"
+# With a byte order mark, as the guide in Chinese: without it, the Notepad
+# of older Windows reads UTF-8 in the ANSI code page.
+{
+  printf '\357\273\277'
+  awk -v version="$version" -v verb="$verb" -v code="$upgrade_code" -v support="$support" '
+    $0 == "@SUPPORT@" { print support; next }
+    { gsub(/@VERSION@/, version); gsub(/@VERB@/, verb); gsub(/@UPGRADE_CODE@/, code); print }
+  ' tools/windows/deployment.md | crlf /dev/stdin
+} >"$deployment"
 
 # The kit.
 name=enn-$version-win64
