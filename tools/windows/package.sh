@@ -47,6 +47,8 @@ crlf LICENSE >"$msi/LICENSE.txt"
 # Both are made in the work folder and put in place only once whole and
 # signed, so that a failed build leaves no unsigned delivery behind.
 package=$work/veltrane-$version-win64.msi
+# What the installed files take, in KiB as the uninstall entry gives it.
+installed_size=$(( ($(cat "$msi/veltrane.exe" "$msi/LICENSE.txt" "$msi/guide.txt" | wc -c) + 1023) / 1024 ))
 # The texts that may hold more than ASCII go into the source itself, as XML
 # (and escaped as sed's replacement text).
 xml_text() {
@@ -55,8 +57,8 @@ xml_text() {
 sed -e "s|@CONTACT@|$(xml_text "$support_contact")|g" -e "s|@VERB@|$(xml_text "$verb")|g" \
   tools/windows/veltrane.wxs >"$msi/veltrane.wxs"
 (cd "$msi" && WINDOWS_LANGUAGE=zh_CN wixl -a x64 -D Version="$version" -D Publisher="$publisher" \
-  -D Homepage="$homepage" -D SupportUrl="$support_url" -D Telephone="$support_telephone" -D Stage=. \
-  -o "$package" veltrane.wxs)
+  -D Homepage="$homepage" -D SupportUrl="$support_url" -D Telephone="$support_telephone" \
+  -D InstalledSize="$installed_size" -D Stage=. -o "$package" veltrane.wxs)
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$work/_ForceCodepage.idt"
 # The dialogs (tools/windows/ui/*.idt, in UTF-8 as msibuild reads them), the
@@ -87,8 +89,11 @@ msibuild "$package" -q "UPDATE Property SET Value = 'INSTALLDIR;$secure' WHERE P
 # the new version is registered, where removing the earlier one takes the
 # upgrade code's registration with it under Wine); and the summary's
 # language, which it gives as 1033 whatever the product's; the package code
-# stays the one wixl made.
+# stays the one wixl made. The registry is written once the product is
+# registered, so that the uninstall entry's size is ours: Wine's registration
+# writes it as 0.
 msibuild "$package" -q "UPDATE InstallExecuteSequence SET Sequence = 1401 WHERE Action = 'RemoveExistingProducts'"
+msibuild "$package" -q "UPDATE InstallExecuteSequence SET Sequence = 6500 WHERE Action = 'WriteRegistryValues'"
 # A per-user installation is one without ALLUSERS or, when it is removed,
 # repaired or replaced, one found in the user's registry (PERUSERINSTALLED):
 # removing checks the conditions again, and may run with ALLUSERS set.

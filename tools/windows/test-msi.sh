@@ -94,6 +94,11 @@ check "the uninstall entry shows veltrane.exe's icon" \
   entry_has '"DisplayIcon"="C:\\Program Files\\Veltrane\\veltrane.exe,0"'
 check "the uninstall entry has the support link" entry_has "\"HelpLink\"=\"$support_url\""
 check "the uninstall entry has the support contact" entry_has "\"Contact\"=\"$support_contact\""
+# size_in FOLDER: what the files in FOLDER take, in KiB, as regedit writes a
+# dword.
+size_in() { printf 'dword:%08x' $((($(cat "$1"/* | wc -c) + 1023) / 1024)); }
+check "the uninstall entry's size is what the installed files take, in KiB" \
+  entry_has "\"EstimatedSize\"=$(size_in "$dir")"
 
 reg_export "$verb_key" >"$work/verb.reg"
 verb_has() { grep -qxF "$1" "$work/verb.reg"; }
@@ -162,8 +167,9 @@ verb_runs_user_exe() {
 }
 check "the verb is in the user's registry, running the user's veltrane.exe" verb_runs_user_exe
 check "and not in the machine's" test -z "$(reg_export 'HKEY_LOCAL_MACHINE\Software\Classes\*\shell\Veltrane')"
-check "the uninstall entry's icon is in the user's registry" grep -qF "$user_exe,0" \
-  <(reg_export "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code")
+reg_export "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code" >"$work/user-entry.reg"
+check "the uninstall entry's icon is in the user's registry" grep -qF "$user_exe,0" "$work/user-entry.reg"
+check "and its size, what the user's files take" grep -qxF "\"EstimatedSize\"=$(size_in "$user_dir")" "$work/user-entry.reg"
 user_shortcut=$(find "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs \
   -name Veltrane.lnk 2>/dev/null | head -1)
 check "the user's Start menu has Veltrane.lnk, pointing at the user's veltrane.exe" \
