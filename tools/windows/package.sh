@@ -62,7 +62,8 @@ sed -e "s|@CONTACT@|$(xml_text "$support_contact")|g" -e "s|@VERB@|$(xml_text "$
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$work/_ForceCodepage.idt"
 # The dialogs (tools/windows/ui/*.idt, in UTF-8 as msibuild reads them), the
-# licence shown in the welcome as RTF on one line, and where they come in
+# licence shown in the welcome as RTF on one line, the verb named on the last
+# page, and where they come in
 # the interface's sequence: the welcome unless installed, the progress, and
 # the ends (-1 finished, -2 cancelled, -3 failed).
 licence_rtf=$(sed -e 's/[\\{}]/\\&/g' LICENSE |
@@ -70,7 +71,8 @@ licence_rtf=$(sed -e 's/[\\{}]/\\&/g' LICENSE |
 licence_rtf="{\\rtf1\\ansi\\ansicpg936\\deff0{\\fonttbl{\\f0\\fnil SimSun;}}\\f0\\fs16 $licence_rtf}"
 mkdir "$work/ui"
 cp tools/windows/ui/*.idt "$work/ui/"
-sed -i "s|@LICENCE_RTF@|$(printf '%s' "$licence_rtf" | sed 's/[\\&|]/\\&/g')|" "$work/ui/Control.idt"
+sed -i -e "s|@LICENCE_RTF@|$(printf '%s' "$licence_rtf" | sed 's/[\\&|]/\\&/g')|" \
+  -e "s|@VERB@|$(printf '%s' "$verb" | sed 's/[\\&|]/\\&/g')|" "$work/ui/Control.idt"
 for table in "$work"/ui/*.idt; do
   WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$table"
 done
