@@ -21,32 +21,20 @@ static const wchar_t* wanted;
 static const wchar_t* wantedChild;
 static HWND found;
 
-// An empty TEXT stands for any title, none included.
-static BOOL TitleHas(HWND window, const wchar_t* text) {
-    wchar_t title[512];
-    if (!IsWindowVisible(window)) {
-        return FALSE;
-    }
-    if (*text == L'\0') {
-        return TRUE;
-    }
-    return GetWindowTextW(window, title, 512) > 0 && wcsstr(title, text) != NULL;
-}
-
-// The text is asked of the control itself: GetWindowText does not ask
-// another process's controls, and so never sees what an edit field or a
-// licence's box holds.
-static BOOL ControlHas(HWND control, const wchar_t* text) {
+// An empty TEXT stands for any title, none included. The text is asked of
+// the window itself, as GetWindowText does not ask another process's
+// windows: it would never see what an edit field or a licence's box holds.
+static BOOL HasText(HWND window, const wchar_t* text) {
     static wchar_t held[8192];
     DWORD_PTR length = 0;
-    return IsWindowVisible(control) &&
-           SendMessageTimeoutW(control, WM_GETTEXT, 8192, (LPARAM)held, SMTO_ABORTIFHUNG, 5000,
-                               &length) != 0 &&
-           length > 0 && wcsstr(held, text) != NULL;
+    return IsWindowVisible(window) &&
+           (*text == L'\0' || (SendMessageTimeoutW(window, WM_GETTEXT, 8192, (LPARAM)held,
+                                                   SMTO_ABORTIFHUNG, 5000, &length) != 0 &&
+                               length > 0 && wcsstr(held, text) != NULL));
 }
 
 static BOOL CALLBACK LookAtChild(HWND child, LPARAM hit) {
-    if (ControlHas(child, wantedChild)) {
+    if (HasText(child, wantedChild)) {
         *(BOOL*)hit = TRUE;
         return FALSE;
     }
@@ -55,7 +43,7 @@ static BOOL CALLBACK LookAtChild(HWND child, LPARAM hit) {
 
 static BOOL CALLBACK Look(HWND window, LPARAM unused) {
     (void)unused;
-    if (TitleHas(window, wanted)) {
+    if (HasText(window, wanted)) {
         BOOL hit = wantedChild == NULL;
         if (!hit) {
             EnumChildWindows(window, LookAtChild, (LPARAM)&hit);
@@ -72,21 +60,24 @@ static HWND FindChild(HWND window, const wchar_t* text) {
     HWND child = NULL;
     for (HWND c = FindWindowExW(window, NULL, NULL, NULL); c != NULL && child == NULL;
          c = FindWindowExW(window, c, NULL, NULL)) {
-        if (ControlHas(c, text)) {
+        if (HasText(c, text)) {
             child = c;
         }
     }
     return child;
 }
 
-// The control of WINDOW that has the keyboard's focus, or NULL.
+// The control of WINDOW that has the keyboard's focus, waiting for it a
+// while after the window shows, or NULL.
 static HWND Focus(HWND window) {
     GUITHREADINFO info = {.cbSize = sizeof info};
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info) ||
-        !IsChild(window, info.hwndFocus)) {
-        return NULL;
+    for (int tries = 0; tries < 600; ++tries, Sleep(100)) {
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info) &&
+            IsChild(window, info.hwndFocus)) {
+            return info.hwndFocus;
+        }
     }
-    return info.hwndFocus;
+    return NULL;
 }
 
 // A key as the keyboard posts it, to the control that has the focus: the
@@ -101,17 +92,17 @@ int main(void) {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const wchar_t* action =
         argv != NULL && argc > 1 && wcsncmp(argv[1], L"--", 2) == 0 ? argv[1] : L"";
-    const BOOL withArgument = wcscmp(action, L"--press") == 0 || wcscmp(action, L"--type") == 0;
-    const int first = *action == L'\0' ? 1 : withArgument ? 3 : 2;
-    const BOOL known = *action == L'\0' || withArgument || wcscmp(action, L"--keep") == 0 ||
-                       wcscmp(action, L"--escape") == 0 || wcscmp(action, L"--gone") == 0;
-    if (argv == NULL || !known || argc - first < 1 || argc - first > 2) {
+    const BOOL keep = wcscmp(action, L"--keep") == 0, press = wcscmp(action, L"--press") == 0,
+               escape = wcscmp(action, L"--escape") == 0, type = wcscmp(action, L"--type") == 0,
+               gone = wcscmp(action, L"--gone") == 0;
+    const int first = *action == L'\0' ? 1 : press || type ? 3 : 2;
+    if (argv == NULL || (*action != L'\0' && !(keep || press || escape || type || gone)) ||
+        argc - first < 1 || argc - first > 2) {
         fprintf(stderr,
                 "usage: find-window [--keep | --press BUTTON | --escape | --type TEXT | --gone] "
                 "TEXT [CHILD]\n");
         return 2;
     }
-    const BOOL gone = wcscmp(action, L"--gone") == 0;
     wanted = argv[first];
     wantedChild = argc - first == 2 ? argv[first + 1] : NULL;
     for (int tries = 0; tries < 600; ++tries) {
@@ -137,7 +128,7 @@ int main(void) {
     GetWindowTextW(found, title, 512);
     WideCharToMultiByte(CP_UTF8, 0, title, -1, utf8, sizeof utf8, NULL, NULL);
     printf("%s\n", utf8);
-    if (wcscmp(action, L"--press") == 0) {
+    if (press) {
         HWND button = FindChild(found, argv[2]);
         if (button == NULL) {
             fprintf(stderr, "find-window: no such button\n");
@@ -147,26 +138,22 @@ int main(void) {
         // focus nor the mouse.
         PostMessageW(found, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                      (LPARAM)button);
-    } else if (wcscmp(action, L"--escape") == 0) {
+    } else if (escape || type) {
         HWND focus = Focus(found);
-        PostKey(focus != NULL ? focus : found, VK_ESCAPE);
-    } else if (wcscmp(action, L"--type") == 0) {
-        // A dialog just shown may not have given the focus yet.
-        HWND focus = Focus(found);
-        for (int tries = 0; tries < 600 && focus == NULL; ++tries) {
-            Sleep(100);
-            focus = Focus(found);
-        }
         if (focus == NULL) {
             fprintf(stderr, "find-window: no control has the focus\n");
             return 1;
         }
-        SendMessageW(focus, EM_SETSEL, 0, -1);
-        for (const wchar_t* c = argv[2]; *c != L'\0'; ++c) {
-            PostMessageW(focus, WM_CHAR, *c, 1);
+        if (escape) {
+            PostKey(focus, VK_ESCAPE);
+        } else {
+            SendMessageW(focus, EM_SETSEL, 0, -1);
+            for (const wchar_t* c = argv[2]; *c != L'\0'; ++c) {
+                PostMessageW(focus, WM_CHAR, *c, 1);
+            }
+            PostKey(focus, VK_TAB);
         }
-        PostKey(focus, VK_TAB);
-    } else if (*action == L'\0') {
+    } else if (!keep) {
         PostMessageW(found, WM_CLOSE, 0, 0);
     }
     return 0;

@@ -188,11 +188,7 @@ picture() { import -window root "$work/$1"; }
 title='Veltrane 安装程序'
 question='确实要退出 Veltrane 安装程序吗'
 double_click() {
-  (
-    status=0
-    run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1 || status=$?
-    echo "$status" >"$work/ui.status"
-  ) &
+  (set +e; run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
   ui=$!
 }
 # ended CODE: msiexec ended with CODE, of which Wine hands Linux the low byte.
