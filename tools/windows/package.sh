@@ -47,6 +47,8 @@ crlf LICENSE >"$msi/LICENSE.txt"
 # Both are made in the work folder and put in place only once whole and
 # signed, so that a failed build leaves no unsigned delivery behind.
 package=$work/veltrane-$version-win64.msi
+# What the installed files take, in KiB as the uninstall entry gives it.
+installed_size=$(( ($(cat "$msi/veltrane.exe" "$msi/LICENSE.txt" "$msi/guide.txt" | wc -c) + 1023) / 1024 ))
 # The texts that may hold more than ASCII go into the source itself, as XML
 # (and escaped as sed's replacement text).
 xml_text() {
@@ -55,12 +57,13 @@ xml_text() {
 sed -e "s|@CONTACT@|$(xml_text "$support_contact")|g" -e "s|@VERB@|$(xml_text "$verb")|g" \
   tools/windows/veltrane.wxs >"$msi/veltrane.wxs"
 (cd "$msi" && WINDOWS_LANGUAGE=zh_CN wixl -a x64 -D Version="$version" -D Publisher="$publisher" \
-  -D Homepage="$homepage" -D SupportUrl="$support_url" -D Telephone="$support_telephone" -D Stage=. \
-  -o "$package" veltrane.wxs)
+  -D Homepage="$homepage" -D SupportUrl="$support_url" -D Telephone="$support_telephone" \
+  -D InstalledSize="$installed_size" -D Stage=. -o "$package" veltrane.wxs)
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$work/_ForceCodepage.idt"
 # The dialogs (tools/windows/ui/*.idt, in UTF-8 as msibuild reads them), the
-# licence shown in the welcome as RTF on one line, and where they come in
+# licence shown in the welcome as RTF on one line, the verb named on the last
+# page, and where they come in
 # the interface's sequence: the welcome unless installed, the progress, and
 # the ends (-1 finished, -2 cancelled, -3 failed).
 licence_rtf=$(sed -e 's/[\\{}]/\\&/g' LICENSE |
@@ -68,7 +71,8 @@ licence_rtf=$(sed -e 's/[\\{}]/\\&/g' LICENSE |
 licence_rtf="{\\rtf1\\ansi\\ansicpg936\\deff0{\\fonttbl{\\f0\\fnil SimSun;}}\\f0\\fs16 $licence_rtf}"
 mkdir "$work/ui"
 cp tools/windows/ui/*.idt "$work/ui/"
-sed -i "s|@LICENCE_RTF@|$(printf '%s' "$licence_rtf" | sed 's/[\\&|]/\\&/g')|" "$work/ui/Control.idt"
+sed -i -e "s|@LICENCE_RTF@|$(printf '%s' "$licence_rtf" | sed 's/[\\&|]/\\&/g')|" \
+  -e "s|@VERB@|$(printf '%s' "$verb" | sed 's/[\\&|]/\\&/g')|" "$work/ui/Control.idt"
 for table in "$work"/ui/*.idt; do
   WINDOWS_LANGUAGE=zh_CN msibuild "$package" -i "$table"
 done
@@ -87,8 +91,11 @@ msibuild "$package" -q "UPDATE Property SET Value = 'INSTALLDIR;$secure' WHERE P
 # the new version is registered, where removing the earlier one takes the
 # upgrade code's registration with it under Wine); and the summary's
 # language, which it gives as 1033 whatever the product's; the package code
-# stays the one wixl made.
+# stays the one wixl made. The registry is written once the product is
+# registered, so that the uninstall entry's size is ours: Wine's registration
+# writes it as 0.
 msibuild "$package" -q "UPDATE InstallExecuteSequence SET Sequence = 1401 WHERE Action = 'RemoveExistingProducts'"
+msibuild "$package" -q "UPDATE InstallExecuteSequence SET Sequence = 6500 WHERE Action = 'WriteRegistryValues'"
 # A per-user installation is one without ALLUSERS or, when it is removed,
 # repaired or replaced, one found in the user's registry (PERUSERINSTALLED):
 # removing checks the conditions again, and may run with ALLUSERS set.
@@ -109,10 +116,15 @@ upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' tools/windows/veltran
 support="Web: $support_url"$'\n\n'"Contact: $support_contact"
 if [ -n "$support_telephone" ]; then support+=$'\n\n'"Telephone: $support_telephone"; fi
 deployment=$work/veltrane-$version-win64-deployment.txt
-awk -v version="$version" -v verb="$verb" -v code="$upgrade_code" -v support="$support" '
-  $0 == "@SUPPORT@" { print support; next }
-  { gsub(/@VERSION@/, version); gsub(/@VERB@/, verb); gsub(/@UPGRADE_CODE@/, code); print }
-' tools/windows/deployment.md | crlf /dev/stdin >"$deployment"
+# With a byte order mark, as the guide in Chinese: without it, the Notepad
+# of older Windows reads UTF-8 in the ANSI code page.
+{
+  printf '\357\273\277'
+  awk -v version="$version" -v verb="$verb" -v code="$upgrade_code" -v support="$support" '
+    $0 == "@SUPPORT@" { print support; next }
+    { gsub(/@VERSION@/, version); gsub(/@VERB@/, verb); gsub(/@UPGRADE_CODE@/, code); print }
+  ' tools/windows/deployment.md | crlf /dev/stdin
+} >"$deployment"
 
 # The kit.
 name=enn-$version-win64

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # IT's guide (tools/windows/deployment.md), as package.sh ships it beside the
-# installer, tried under wine64 in a fresh prefix: every command of its
-# `bat` blocks runs through cmd.exe in the installer's folder (an empty
-# value "" given as Wine takes it), each block
-# from a clean system, and must succeed; an `msiexec /i` must put
-# veltrane.exe where the guide says (INSTALLDIR, Program Files for
-# ALLUSERS=1, the user's programs folder for ALLUSERS=""), an `msiexec /x`
-# must leave nothing of it, and a log asked for with /l*v must be written.
-# After the last block files and registry are as before the first. Needs
-# tools/windows/build.sh's build (BUILD_DIR). Ends on "N passed, N failed".
+# installer, tried under wine64 in a fresh prefix: it is UTF-8 with a byte
+# order mark and CRLF line ends; every command of its `bat` blocks runs as
+# printed, from a batch file that cmd.exe runs in the installer's folder,
+# each block from a clean system, and must succeed; an `msiexec /i` must put
+# veltrane.exe where the guide says and nowhere else (INSTALLDIR, Program
+# Files for ALLUSERS=1, the user's programs folder for ALLUSERS=""), an
+# `msiexec /x` must leave nothing of it, and a log asked for with /l*v must
+# be written. After the last block files and registry are as before the
+# first. Needs tools/windows/build.sh's build (BUILD_DIR). Ends on "N
+# passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 # shellcheck source=tools/windows/harness.sh
@@ -27,6 +28,14 @@ trap '/usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1 || true' EXIT
 run() { timeout 300 "$root/tools/windows/wine-run.sh" "$@" </dev/null; }
 run wineboot --init >"$work/wineboot.log" 2>&1
 snapshot >"$work/before.txt"
+
+# Notepad reads it as UTF-8 by the byte order mark, on every Windows.
+encoding_ok() {
+  [ "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" = efbbbf ] &&
+    iconv -f UTF-8 -t UTF-8 "$guide" >/dev/null &&
+    [ "$(grep -c $'\r$' "$guide")" = "$(wc -l <"$guide")" ]
+}
+check "the guide is UTF-8 with a byte order mark and CRLF line ends" encoding_ok
 
 # C:\PATH as a path in the prefix.
 unix_path() {
@@ -47,7 +56,7 @@ check_effect() {
       else
         folder=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Programs' -type d | head -1)/Veltrane
       fi
-      check "  veltrane.exe is in $folder" test -f "$folder/veltrane.exe"
+      check "  veltrane.exe is in $folder, and nowhere else" test "$(installed)" = "$folder/veltrane.exe"
       ;;
     *" /x "*) check "  nothing of Veltrane is installed" test -z "$(installed)" ;;
   esac
@@ -68,9 +77,11 @@ while IFS= read -r command; do
     if [ -n "$(installed)" ]; then run msiexec /x "$(basename "$msi")" /qn >/dev/null 2>&1 || true; fi
     continue
   fi
-  # Wine 8's msiexec misreads a quoted value (PROPERTY="" gives a
-  # backslash); its empty value is PROPERTY= .
-  check "$command" run cmd /c "${command//=\"\"/=}"
+  # As IT runs it: the line as printed, in a batch file, which hands cmd.exe
+  # its quotes untouched (a command line from here would be quoted again on
+  # its way in) and waits for msiexec.
+  printf '%s\r\n' "$command" >"$work/command.bat"
+  check "$command" run cmd /c "$(windows_path "$work/command.bat")"
   check_effect "$command"
 done <"$work/commands.txt"
 cd "$root"

@@ -94,6 +94,11 @@ check "the uninstall entry shows veltrane.exe's icon" \
   entry_has '"DisplayIcon"="C:\\Program Files\\Veltrane\\veltrane.exe,0"'
 check "the uninstall entry has the support link" entry_has "\"HelpLink\"=\"$support_url\""
 check "the uninstall entry has the support contact" entry_has "\"Contact\"=\"$support_contact\""
+# size_in FOLDER: what the files in FOLDER take, in KiB, as regedit writes a
+# dword.
+size_in() { printf 'dword:%08x' $((($(cat "$1"/* | wc -c) + 1023) / 1024)); }
+check "the uninstall entry's size is what the installed files take, in KiB" \
+  entry_has "\"EstimatedSize\"=$(size_in "$dir")"
 
 reg_export "$verb_key" >"$work/verb.reg"
 verb_has() { grep -qxF "$1" "$work/verb.reg"; }
@@ -162,8 +167,9 @@ verb_runs_user_exe() {
 }
 check "the verb is in the user's registry, running the user's veltrane.exe" verb_runs_user_exe
 check "and not in the machine's" test -z "$(reg_export 'HKEY_LOCAL_MACHINE\Software\Classes\*\shell\Veltrane')"
-check "the uninstall entry's icon is in the user's registry" grep -qF "$user_exe,0" \
-  <(reg_export "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code")
+reg_export "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$code" >"$work/user-entry.reg"
+check "the uninstall entry's icon is in the user's registry" grep -qF "$user_exe,0" "$work/user-entry.reg"
+check "and its size, what the user's files take" grep -qxF "\"EstimatedSize\"=$(size_in "$user_dir")" "$work/user-entry.reg"
 user_shortcut=$(find "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs \
   -name Veltrane.lnk 2>/dev/null | head -1)
 check "the user's Start menu has Veltrane.lnk, pointing at the user's veltrane.exe" \
@@ -171,38 +177,78 @@ check "the user's Start menu has Veltrane.lnk, pointing at the user's veltrane.e
 upgrade_and_remove "per user" "$user_dir" ALLUSERS=
 
 # A double-click: msiexec /i with its dialogs, each known by a text of its
-# own, answered by clicking the button a person would. Wine, always an
-# administrator here, ticks the box for every user. The pictures stay in the
-# work folder; --screenshot also puts the welcome into docs/.
-dialog() { run "$work/find-window.exe" --keep "$1" "$2" >/dev/null; }
-press() { run "$work/find-window.exe" --press "$1" "$2" "$3" >/dev/null; }
+# own, answered as a person would: a click on a button, Escape, a path typed
+# in. Wine, always an administrator here, ticks the box for every user. The
+# pictures stay in the work folder; --screenshot also puts the welcome into
+# docs/.
+find_window() { run "$work/find-window.exe" "$@" >/dev/null; }
+dialog() { find_window --keep "$1" "$2"; }
+press() { find_window --press "$1" "$2" "$3"; }
 picture() { import -window root "$work/$1"; }
 title='Veltrane 安装程序'
-(run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
-ui=$!
-check "a double-click shows the welcome, with the licence, in Chinese" dialog "$title" '欢迎安装 Veltrane'
-picture installer-welcome.png
+question='确实要退出 Veltrane 安装程序吗'
+double_click() {
+  (set +e; run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
+  ui=$!
+}
+# ended CODE: msiexec ended with CODE, of which Wine hands Linux the low byte.
+ended() { test "$(cat "$work/ui.status")" = $(($1 % 256)); }
 # answer BUTTON SEEN NEXT: on the dialog that shows SEEN, clicks BUTTON, and
 # waits for the dialog that shows NEXT.
 answer() { press "$1" "$title" "$2" && dialog "$title" "$3"; }
+
+# Left at once, it asks first, and changes nothing when told to leave.
+double_click
+check "a double-click shows the welcome, with the licence, in Chinese" dialog "$title" '欢迎安装 Veltrane'
+check "the welcome says in Chinese what the licence permits" dialog "$title" '它允许免费使用、复制、修改'
+check "and shows the licence itself, in English" dialog "$title" 'Permission is hereby granted'
+picture installer-welcome.png
+escape() { find_window --escape "$title" "$1" && dialog "$title" "$2"; }
+check "Escape on the welcome asks before leaving" escape '欢迎安装 Veltrane' "$question"
+picture installer-question.png
+stays() { escape "$question" '欢迎安装 Veltrane' && find_window --gone "$title" "$question"; }
+check "Escape on the question goes back to the welcome" stays
 check "its Next shows the destination folder" answer '下一步(&N)' '欢迎安装 Veltrane' '安装位置'
+check "Cancel there asks too" answer '取消' '安装位置' "$question"
+check "and Yes ends on the page of a cancelled installation" answer '是(&Y)' "$question" '安装已取消'
+picture installer-cancelled.png
+press '完成(&F)' "$title" '安装已取消'
+wait "$ui" || true
+check "msiexec ends with 1602, cancelled by the user" ended 1602
+snapshot >"$work/after.txt"
+check "nothing is installed: files and registry are as before" diff "$work/before.txt" "$work/after.txt"
+
+# Installed into a folder chosen with 浏览, by the path typed into its
+# chooser; a path typed there and cancelled changes nothing.
+double_click
+check "a double-click and Next show the destination folder" answer '下一步(&N)' '欢迎安装 Veltrane' '安装位置'
 picture installer-folder.png
-check "Install ends on the last page, which offers to start Veltrane" \
-  answer '安装(&I)' '安装位置' '现在启动 Veltrane'
+chosen='C:\Veltrane 测试\'
+browse() { answer '浏览' '安装位置' '选择安装位置' && find_window --type "$chosen" "$title" '选择安装位置'; }
+check "浏览 opens a folder chooser, which takes a path typed in" browse
+picture installer-chooser.png
+back_to() { press "$1" "$title" '选择安装位置' && find_window --gone "$title" '选择安装位置' && dialog "$title" "$2"; }
+check "Cancel in the chooser keeps the folder as it was" back_to '取消' 'C:\Program Files\Veltrane\'
+choose() { browse && back_to '确定' "$chosen"; }
+check "OK in it puts the path typed in as the folder" choose
+check "Install ends on the last page, which names the Start menu" answer '安装(&I)' "$chosen" '“开始”菜单'
+check "and the command on a file's menu" dialog "$title" "选择“$verb”"
 picture installer-end.png
 finish() { press '完成(&F)' "$title" '现在启动 Veltrane' && run "$work/find-window.exe" 'Veltrane(2014'; }
 check "its Finish starts the installed Veltrane" finish
 wait "$ui" || true
-check "and msiexec ends with status 0" test "$(cat "$work/ui.status")" = 0
-check "veltrane.exe is installed" test -f "$dir/veltrane.exe"
+check "and msiexec ends with status 0" ended 0
+chosen_dir=$WINEPREFIX/drive_c/Veltrane\ 测试
+check "veltrane.exe is installed in the folder chosen, and not in Program Files" \
+  test -f "$chosen_dir/veltrane.exe" -a ! -e "$dir"
+check "the verb runs it" grep -qF 'C:\\Veltrane 测试\\veltrane.exe' <(reg_export "$verb_key")
 if [ "${1:-}" = --screenshot ]; then convert "$work/installer-welcome.png" -trim +repage "$root/docs/installer-windows.png"; fi
 
 # The later version over it, then the earlier one with a double-click: a
 # message box says why it is refused, and the last page that the
 # installation did not finish.
 check "msiexec /i /qn installs version $later over it" run msiexec /i "$(windows_path "$later_msi")" /qn
-(run msiexec /i "$(windows_path "$msi")" >/dev/null 2>&1; echo $? >"$work/ui.status") &
-ui=$!
+double_click
 check "version $version, double-clicked, says that a later one is installed" \
   dialog '' '已安装更新版本的 Veltrane'
 picture installer-downgrade.png
@@ -211,6 +257,7 @@ check "its OK ends on the page of an installation that did not finish" refused
 picture installer-failed.png
 press '完成(&F)' "$title" '安装未能完成'
 wait "$ui" || true
+check "and msiexec ends with 1603, failed" ended 1603
 check "and $later stays" grep -qxF "\"DisplayVersion\"=\"$later\"" <(reg_export "$uninstall_key\\$later_code")
 check "msiexec /x /qn removes version $later" run msiexec /x "$later_code" /qn
 snapshot >"$work/after.txt"
