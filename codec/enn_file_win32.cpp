@@ -534,10 +534,13 @@ int EnnSysEndInPlace(intptr_t handle, long long size) {
 }
 
 void EnnSysRemoveAside(EnnWriter* writer) {
-    // Marked for deletion while it is written: it goes with its handle.
+    // Marked for deletion while it is written: it goes with its handle (none
+    // yet in the instant its name is in the table before it is made).
     HANDLE file = Handle(writer->handle);
     writer->handle = -1;
-    CloseHandle(file);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
 }
 
 void EnnSysCloseWriter(EnnWriter* writer, bool remove) {
