@@ -56,6 +56,7 @@ constexpr Hint kHints[] = {
     {ENN_FAULT_EXISTS, N_("%s; use --force to replace it")},
     {ENN_FAULT_NOT_REGULAR, N_("%s (-o - writes to standard output)")},
     {ENN_FAULT_INPUT_NOT_REGULAR, N_("%s; to read a pipe or a device, give - and redirect it")},
+    {ENN_FAULT_IN_PLACE_ONLY, N_("%s; use --in-place to allow that")},
 };
 
 // The fault's words, in enn's language, with enn's hint.
@@ -128,6 +129,11 @@ int WriteStandardOutput(void*, const unsigned char* buf, int size) {
 
 void ShowProgress(void* progress, long long done, long long total) {
     static_cast<Progress*>(progress)->Update(done, total);
+}
+
+// How an output that only a copy in place can replace is treated.
+int InPlace(const JobOptions& options) {
+    return options.inPlace ? ENN_ALLOW_IN_PLACE : 0;
 }
 
 // The path the codec takes for a file: none for a stream.
@@ -421,11 +427,11 @@ void RunDecryption(Decryption* job, const JobOptions& options, Progress* progres
         job->fault = ENN_FAULT_OUTPUT_FOLDER;
         return;
     }
-    EnnDecryptStreamEx(EnnBuiltIn(), PathFor(job->container), PathFor(job->output),
-                       options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING,
-                       ReaderFor(job->container), WriterFor(job->output),
-                       progress != nullptr ? ShowProgress : nullptr, progress, job->password,
-                       &job->fault);
+    EnnDecryptStreamEx(
+        EnnBuiltIn(), PathFor(job->container), PathFor(job->output),
+        (options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING) | InPlace(options),
+        ReaderFor(job->container), WriterFor(job->output),
+        progress != nullptr ? ShowProgress : nullptr, progress, job->password, &job->fault);
     // The size is taken the moment the plain file is in place, before any
     // other job of the run can finish; no other job writes to this name, as
     // DecryptContainers refused the run otherwise.
@@ -703,9 +709,9 @@ int EncryptOne(const EncryptFields& given, const std::string& path, const std::s
     {
         Progress progress(Shown(path, false), !options.quiet && single);
         writer.write = [&](const char* password, const char* key, int* why) {
-            return EnnEncryptStream(password, key, PathFor(path), PathFor(writer.output),
-                                    ReaderFor(path), WriterFor(writer.output), ShowProgress,
-                                    &progress, why);
+            return EnnEncryptStreamPlaced(password, key, PathFor(path), PathFor(writer.output),
+                                          InPlace(options), ReaderFor(path),
+                                          WriterFor(writer.output), ShowProgress, &progress, why);
         };
         // A file name is taken as it is given; only the window trims its field.
         outcome = RunEncryptCommand(fields, kPathAsGiven, &writer);

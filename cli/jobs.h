@@ -24,6 +24,7 @@ struct JobOptions {
     bool outputGiven = false;    // the output was named with -o
     bool json = false;           // a JSON object a line and file on standard output
     bool printPassword = false;  // decrypt says each container's password too
+    bool inPlace = false;        // a copy in place may replace what nothing else can
 };
 
 // Checks each container through and through; "FILE: intact" on standard

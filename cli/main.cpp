@@ -158,6 +158,11 @@ const Option kOptions[] = {
     {"force", 'f', nullptr, 1u << kDecrypt,
      N_("replace an output if it exists (never a folder, a device or the container itself)"),
      [](Arguments* a, const char*) { a->job.force = true; }},
+    {"in-place", 0, nullptr, 1u << kDecrypt | 1u << kEncrypt,
+     N_("where an existing output can be replaced only by writing over it in place (its folder "
+        "takes no new file, or is sticky and the file another user's), do that; a crash then "
+        "can leave it part new, part old until the same command is run again"),
+     [](Arguments* a, const char*) { a->job.inPlace = true; }},
     {"password-stdin", 0, nullptr, 1u << kEncrypt,
      N_("read the password and its confirmation from standard input instead: the password on "
         "the first line, the confirmation on the second (a missing second line is an empty "

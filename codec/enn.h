@@ -27,7 +27,9 @@
 // output name leave one whole file, the one that finished last. What may
 // not be shared between threads at once: one EnnDecoder. The library keeps
 // nothing between calls but its thread limit and the table of the files it
-// is writing (for EnnDiscardAllAside).
+// is writing (for EnnDiscardAllAside). A call writes, replaces or removes no
+// file but its output and the files it makes aside for it, and those of its
+// user's earlier calls that were killed while writing beside it.
 // A call coding a large container (32 chunks or more at a time) starts
 // helper threads for the duration of the call, and ends them before it
 // returns; each EnnDecoderFeed is such a call, so that a decoder holds no
@@ -165,6 +167,7 @@ enum EnnFault {
     ENN_FAULT_NOT_CONTAINER,        // not a container at all: empty, or no digest header first
     ENN_FAULT_TOO_SHORT,            // a digest header, but too short for the password chunk
     ENN_FAULT_TOO_LARGE,            // more plain data than the caller would hold
+    ENN_FAULT_IN_PLACE_ONLY,        // only a copy in place could replace the output, not allowed
 };
 
 // The fault's English words: a phrase that follows the name of the file it
@@ -211,7 +214,8 @@ ENN_API int EnnEncryptChunk(const char* key, const unsigned char* data, int n, u
 //                          refused before anything is read; or its folder
 //                          takes no file the caller may make (for any cause:
 //                          permission, a full disk, no free inode), or it is
-//                          a mount point
+//                          a mount point, or only a copy in place could
+//                          replace it (ENN_ALLOW_IN_PLACE, below)
 //   ENN_OK                 the whole container is in place
 ENN_API int EnnEncryptFile(const char* password, const char* key, const char* in_path,
                            const char* out_path);
@@ -271,12 +275,26 @@ ENN_API int EnnReadPasswordEx(const char* key, const char* path, char* password,
 // A 32-byte file holding only the digest of nothing decodes to an empty file.
 ENN_API int EnnDecryptFile(const char* key, const char* in_path, const char* out_path);
 
-// How EnnDecryptFileEx treats an existing out_path.
+// How EnnDecryptFileEx and the stream operations treat an existing out_path.
 enum {
     ENN_REPLACE_EXISTING = 0,
-    ENN_KEEP_EXISTING = 1,  // fail with ENN_FAULT_EXISTS rather than replace
-    ENN_NO_DIAGNOSTIC = 2,  // added to either: print nothing on a digest mismatch
+    ENN_KEEP_EXISTING = 1,   // fail with ENN_FAULT_EXISTS rather than replace
+    ENN_NO_DIAGNOSTIC = 2,   // added to either: print nothing on a digest mismatch
+    ENN_ALLOW_IN_PLACE = 4,  // added to either: allow a copy in place (below)
 };
+// A copy in place. Where out_path's folder takes no new file from the caller
+// (a share on which users may change files but not create them), or will not
+// let a new file take the old one's name (a sticky folder, over another
+// user's file), a regular file there that the caller may write can be
+// replaced only by writing the new content over it in place. That is done
+// only with ENN_ALLOW_IN_PLACE; without it the call fails with
+// ENN_FAULT_IN_PLACE_ONLY (ENN_ERR_CREATE_OUTPUT) and out_path is not written,
+// refused before the input is coded where the folder takes no new file. The
+// file keeps its owner, looks and links; space is reserved before its first
+// byte is written, and it is flushed before the call succeeds. This one road
+// is not whole across a kill, a crash or a power cut: the file may then hold
+// part new, part old content. The input is untouched, and running the call
+// again mends it.
 
 // EnnDecryptFile with a choice of placing, also storing in *fault (when not
 // null) why it failed. A null out_path checks everything and writes nothing;
@@ -333,6 +351,15 @@ ENN_API int EnnDecryptStream(const char* key, const char* in_path, const char* o
 ENN_API int EnnEncryptStream(const char* password, const char* key, const char* in_path,
                              const char* out_path, EnnReadFunc read, EnnWriteFunc write,
                              EnnProgressFunc progress, void* context, int* fault);
+
+/* EnnEncryptStream with a choice of placing for out_path, as
+   EnnDecryptStream takes it: ENN_REPLACE_EXISTING or ENN_KEEP_EXISTING, with
+   ENN_ALLOW_IN_PLACE added or not. EnnEncryptFile, EnnEncryptFileEx and
+   EnnEncryptStream are this with ENN_REPLACE_EXISTING. */
+ENN_API int EnnEncryptStreamPlaced(const char* password, const char* key, const char* in_path,
+                                   const char* out_path, int placing, EnnReadFunc read,
+                                   EnnWriteFunc write, EnnProgressFunc progress, void* context,
+                                   int* fault);
 
 /* EnnReadPassword over a stream, reading no more than the header and the
    password chunk, with the faults of EnnReadPasswordEx. */

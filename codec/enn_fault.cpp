@@ -85,6 +85,9 @@ constexpr Fault kFaults[] = {
             ENN_TEXT("damaged: too short to hold a password")),
     ENN_ROW(ENN_FAULT_TOO_LARGE, ENN_ERR_GENERIC, kInput,
             ENN_TEXT("holds more plain data than was allowed for it")),
+    ENN_ROW(ENN_FAULT_IN_PLACE_ONLY, ENN_ERR_CREATE_OUTPUT, kOutput,
+            ENN_TEXT("can be replaced here only by writing over it in place, which a crash "
+                     "could leave part new, part old; not replaced")),
 };
 
 #undef ENN_ROW

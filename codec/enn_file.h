@@ -13,11 +13,11 @@
 // reader of that name sees the earlier file or the whole new one, never part
 // of one. A failure leaves the earlier file as it was and no temporary file
 // behind; what a kill can leave, readable by its writer alone, is removed by
-// the next process to write into that folder. Where the folder takes no new
-// file (or refuses the rename) but the file there may be written, the new
-// file is made whole aside and then copied over the old one in place: the one
-// case in which a crash can leave a damaged file, until the next write
-// finishes the copy from the whole new file kept for it.
+// the next process of the same user to write into that folder, and nothing
+// else is. Where the folder takes no new file (or refuses the rename) but the
+// file there may be written, and the caller allows it (ENN_ALLOW_IN_PLACE),
+// the new file is made whole aside and then copied over the old one in place:
+// the one road on which a crash can leave a file part new, part old.
 #ifndef VELTRANE_CODEC_ENN_FILE_H
 #define VELTRANE_CODEC_ENN_FILE_H
 
@@ -64,46 +64,37 @@ void EnnCloseReader(EnnReader* reader);
 // NAME_TOO_LONG, READ_ONLY, or EXISTS for any file there when keepExisting.
 int EnnTargetFault(const char* path, const EnnFileId* source, bool keepExisting);
 
-// The names aside files and the staging of a copy in place take, on both
-// sides: the mark of every aside name and private folder, and in a private
-// folder the staged file and its note, first under its new name. Macros, so
-// that each side spells them in its own characters ("" or L"").
+// What every aside name and private folder starts with, on both sides: a
+// macro, so that each side spells it in its own characters ("" or L"").
 #define ENN_ASIDE_MARK ".enn-aside-"
-#define ENN_STAGED_FILE "file"
-#define ENN_NOTE "target"
-#define ENN_NOTE_NEW "target-new"
-
-// How far ahead a note bounds its target's modification time, and how often
-// a copy under way renews the bound: each write follows a renewal by less
-// than the rest, so that the time it gives the target stays within the bound.
-constexpr long long kEnnBoundSeconds = 10;
-constexpr long long kEnnRenewSeconds = kEnnBoundSeconds / 2;
 
 // A file being written aside, not yet under its name.
 struct EnnWriter {
     intptr_t handle = -1;
+    intptr_t lock = -1;      // the private folder, held locked while the writer has it
     bool unnamed = false;    // no name at all until put in place
     bool inPlace = false;    // made in the temporary folder, to be copied over the target
-    bool staged = false;     // kept under its name, with a note of its target, for a copy in place
     long long written = 0;   // bytes appended so far
     long long flushing = 0;  // bytes on their way to the disk
-    intptr_t note = -1;      // the note of a staged copy, open while the copy goes on
-    long long boundDue = 0;  // when the note's bound on the target is to be renewed
     char aside[4096] = {};   // the temporary name, when it has one
 };
 
-// Creates an empty file aside for path; where the folder takes no new file
-// but path names a regular file the caller may write, in the temporary folder
-// instead (inPlace). What the file at path carries that the new one could not
-// keep refuses it now. ENN_FAULT_NONE, or ENN_FAULT_DENIED, NO_FOLDER,
-// NAME_TOO_LONG, DISK_FULL, NO_OUTPUT, ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, or
-// NO_MEMORY when more files are being written at once than the table of
-// aside files holds.
-int EnnCreateAside(const char* path, EnnWriter* writer);
+// Creates an empty file aside for path, to be placed as placing says
+// (ENN_KEEP_EXISTING, ENN_ALLOW_IN_PLACE of codec/enn.h; other bits are not
+// looked at). Where the folder takes no new file but path names a regular
+// file the caller may write, only a copy in place can replace it: the file is
+// made in the temporary folder instead (inPlace) where placing allows that,
+// else ENN_FAULT_IN_PLACE_ONLY. What the file at path carries that the new one
+// could not keep refuses it now. ENN_FAULT_NONE, or ENN_FAULT_DENIED,
+// NO_FOLDER, NAME_TOO_LONG, DISK_FULL, NO_OUTPUT, ACL_NOT_KEPT,
+// ATTRIBUTES_NOT_KEPT, IN_PLACE_ONLY, or NO_MEMORY when more files are being
+// written at once than the table of aside files holds.
+int EnnCreateAside(const char* path, int placing, EnnWriter* writer);
 
 // Creates an empty file aside in the system's temporary folder ($TMPDIR or
 // /tmp; GetTempPathW on Windows), for a file that is built there whole
-// before it goes elsewhere. ENN_FAULT_NONE, or ENN_FAULT_NO_OUTPUT.
+// before it goes elsewhere. ENN_FAULT_NONE, or ENN_FAULT_NO_OUTPUT or
+// NO_MEMORY.
 int EnnCreateTemporary(EnnWriter* writer);
 
 // Reads up to size bytes at offset of what the writer has written, stopping
@@ -118,20 +109,16 @@ int EnnWriteAll(EnnWriter* writer, const void* buf, int size);
 // or WRITE.
 int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size);
 
-// How EnnPutInPlace treats a name that is taken.
-enum EnnPlacing {
-    ENN_PLACE_REPLACE,  // replace a regular file or link there, keeping its looks
-    ENN_PLACE_NEW,      // put in place only while the name is free
-};
-
-// Flushes the file to disk and gives it the name path; the writer is closed in
-// any case and the aside file gone on failure. Where the folder refuses the
-// replacement (a sticky folder, say) but the regular file there may be
-// written, the new content is copied over it in place; a link there is never
-// written through. ENN_FAULT_NONE, or ENN_FAULT_EXISTS (only with
-// ENN_PLACE_NEW), DENIED, NOT_REGULAR, READ_ONLY, OUTPUT_FOLDER, MOUNT_POINT,
-// ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, NO_MEMORY, DISK_FULL or WRITE.
-int EnnPutInPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
+// Flushes the file to disk and gives it the name path, placed as placing
+// says (as EnnCreateAside); the writer is closed in any case and the aside
+// file gone. Where the folder refuses the replacement (a sticky folder, say)
+// but the regular file there may be written, the new content is copied over
+// it in place where placing allows that (ENN_FAULT_IN_PLACE_ONLY where not);
+// a link there is never written through. ENN_FAULT_NONE, or ENN_FAULT_EXISTS
+// (only with ENN_KEEP_EXISTING), DENIED, NOT_REGULAR, READ_ONLY,
+// OUTPUT_FOLDER, MOUNT_POINT, ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, IN_PLACE_ONLY,
+// NO_MEMORY, DISK_FULL or WRITE.
+int EnnPutInPlace(EnnWriter* writer, const char* path, int placing);
 
 // Closes the writer and removes the aside file: nothing of it stays.
 void EnnDiscard(EnnWriter* writer);

@@ -1,13 +1,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,10 +40,10 @@ int RealFstat(int fd, struct stat* st) {
 }  // namespace
 
 EnnSystemCalls EnnRealSystemCalls() {
-    return {RealOpen,  close,     read,     pread,     write,        pwrite,   fsync,
-            ftruncate, RealFstat, RealStat, RealLstat, faccessat,    fchmod,   fchown,
-            link,      linkat,    rename,   unlink,    listxattr,    getxattr, fgetxattr,
-            fsetxattr, mkdir,     rmdir,    futimens,  clock_gettime};
+    return {RealOpen,  close,     read,     pread,     write,     pwrite,   fsync,
+            ftruncate, RealFstat, RealStat, RealLstat, faccessat, fchmod,   fchown,
+            link,      linkat,    rename,   unlink,    listxattr, getxattr, fgetxattr,
+            fsetxattr, mkdir,     rmdir,    flock};
 }
 
 namespace {
@@ -86,13 +85,23 @@ int CreateFault(int err) {
         case EDQUOT:
             return ENN_FAULT_DISK_FULL;
         case ENOMEM:
-            return ENN_FAULT_NO_MEMORY;  // the table of aside files is full
+            return ENN_FAULT_NO_MEMORY;
         default:
             return ENN_FAULT_NO_OUTPUT;
     }
 }
 
 }  // namespace
+
+// An aside file is the file in a private folder of its own,
+// FOLDER/.enn-aside-PID-RANDOM/file (see EnnSysMakeNamed).
+#define ENN_ASIDE_FILE "file"
+const char kEnnSeparators[] = "/";
+const char kEnnAsideTail[] = "/" ENN_ASIDE_FILE;
+
+unsigned long EnnSysProcessId() {
+    return static_cast<unsigned long>(getpid());
+}
 
 int EnnSysReadOnce(intptr_t handle, unsigned char* buf, int size, long long offset) {
     for (;;) {
@@ -146,234 +155,193 @@ bool FolderOf(const char* path, char* out, size_t size) {
 // early and kept. It takes the looks it is to have just before its name.
 constexpr mode_t kPrivate = 0600;
 
-// An aside file stands in a folder of its own, FOLDER/.enn-aside-PID-RANDOM/,
-// made for its writer alone: whatever looks the file inside takes before its
-// rename, nobody else can reach it by a name, and what a kill leaves is
-// readable by its writer alone. The names carry the writer's process id and
-// nothing of the name they stand in for, so that they fit wherever it does.
-// Beside the file, a copy in place keeps the note of its target.
+// An aside file stands in a folder of its own, made for its writer alone:
+// whatever looks the file inside takes before its rename, nobody else can
+// reach it by a name, and what a kill leaves is readable by its writer alone.
+// The folder is made unwritable first (kLockingFolder), and takes its mode
+// only once its writer holds its lock, so that a sweep finds it either
+// unlike a leftover or locked. Beside the file, only the probe that tells a
+// new file's looks is ever made there.
 constexpr char kAsideMark[] = ENN_ASIDE_MARK;
-constexpr char kAsideFile[] = ENN_STAGED_FILE;
-constexpr char kAsideNote[] = ENN_NOTE;
-constexpr char kAsideNoteNew[] = ENN_NOTE_NEW;
+constexpr char kAsideFile[] = ENN_ASIDE_FILE;
+constexpr char kProbe[] = "probe";
 constexpr mode_t kPrivateFolder = 0700;
+constexpr mode_t kLockingFolder = 0500;
 
-// The bound and its renewal (enn_file.h) in nanoseconds.
-constexpr long long kSecond = 1000000000LL;
-constexpr long long kBound = kEnnBoundSeconds * kSecond;
-constexpr long long kRenew = kEnnRenewSeconds * kSecond;
-
-std::atomic<unsigned> g_serial{0};
-
-unsigned RandomPart() {
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    unsigned x = g_serial.fetch_add(1) * 2654435761u ^ static_cast<unsigned>(now.tv_nsec) ^
-                 static_cast<unsigned>(getpid()) << 16;
-    x ^= x >> 15;
-    x *= 2246822519u;
-    return x ^ (x >> 13);
-}
-
-// Writes a fresh private folder's name ".enn-aside-PID-XXXXXXXX", after the
-// folder part of path, into out; false when it does not fit.
-bool PrivateFolderName(const char* path, char* out, size_t size) {
-    const size_t folder = FolderLength(path);
-    const int n = std::snprintf(out, size, "%.*s%s%ld-%08x", static_cast<int>(folder), path,
-                                kAsideMark, static_cast<long>(getpid()), RandomPart());
-    return n > 0 && static_cast<size_t>(n) < size;
-}
-
-// Removes what an aside name leaves: the file (unless it was moved away), the
-// note beside it (where it was staged) and their folder, through the calls
-// given (a signal handler's own, or the table's). Only what a signal handler
-// may call.
-void RemoveAsideNames(const char* aside, int (*unlinkName)(const char*),
-                      int (*removeFolder)(const char*), bool file, bool note) {
-    char name[4096];
-    const char* slash = std::strrchr(aside, '/');
-    if (slash == nullptr ||
-        static_cast<size_t>(slash - aside) + 1 + sizeof kAsideNote > sizeof name) {
-        return;
+// The private folder of the aside name aside, into out; false when it does
+// not fit or aside is no such name. Only what a signal handler may call.
+bool PrivateFolderOf(const char* aside, char* out, size_t size) {
+    const size_t len = std::strlen(aside);
+    const size_t tail = sizeof kEnnAsideTail - 1;
+    if (len <= tail || len - tail >= size) {
+        return false;
     }
-    if (file) {
-        unlinkName(aside);
-    }
-    const size_t folder = static_cast<size_t>(slash - aside) + 1;
-    std::memcpy(name, aside, folder);
-    std::memcpy(name + folder, kAsideNote, sizeof kAsideNote);
-    if (note) {
-        unlinkName(name);
-    }
-    name[folder - 1] = '\0';
-    removeFolder(name);
+    std::memcpy(out, aside, len - tail);
+    out[len - tail] = '\0';
+    return true;
 }
 
-int RealUnlink(const char* path) {
-    return unlink(path);
-}
-int RealRmdir(const char* path) {
-    return rmdir(path);
+// Removes the aside file aside names and its private folder, through the
+// calls given (a signal handler's own, or the table's).
+void RemoveNames(const char* aside, int (*unlinkName)(const char*),
+                 int (*removeFolder)(const char*)) {
+    char folder[sizeof EnnWriter().aside];
+    unlinkName(aside);
+    if (PrivateFolderOf(aside, folder, sizeof folder)) {
+        removeFolder(folder);
+    }
 }
 
-// Runs make(name) under fresh aside names for path, each the file in a new
-// private folder, held in writer->aside and the writer in the table of aside
-// files while each stands, until one is made. True once make succeeds;
-// false, with errno set and the name cleared, when none will do (ENOMEM: the
-// table is full).
-template <typename Make>
-bool UnderAsideName(const char* path, EnnWriter* writer, Make make) {
+// Makes the private folder of writer->aside and holds its lock in
+// writer->lock, for as long as the writer has it: no sweep takes a folder
+// whose lock is held. Where the file system has no locks, no sweep takes it
+// either, and where it keeps no mode (vfat) the folder has what it gives.
+int MakePrivateFolder(EnnWriter* writer) {
     char folder[sizeof writer->aside];
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const int n =
-            PrivateFolderName(path, folder, sizeof folder)
-                ? std::snprintf(writer->aside, sizeof writer->aside, "%s/%s", folder, kAsideFile)
-                : -1;
-        if (n <= 0 || static_cast<size_t>(n) >= sizeof writer->aside) {
-            errno = ENAMETOOLONG;
-            break;
-        }
-        if (!EnnRegisterAside(writer)) {
-            errno = ENOMEM;
-            break;
-        }
-        const bool made = g_ennSys.mkdir(folder, kPrivateFolder) == 0;
-        if (made && make(writer->aside)) {
-            return true;
-        }
+    if (!PrivateFolderOf(writer->aside, folder, sizeof folder)) {
+        return ENN_FAULT_NAME_TOO_LONG;
+    }
+    if (g_ennSys.mkdir(folder, kLockingFolder) != 0) {
+        return errno == EEXIST ? ENN_FAULT_EXISTS : CreateFault(errno);
+    }
+    const int fd = g_ennSys.open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (fd < 0) {
         const int err = errno;
-        if (made) {
-            g_ennSys.rmdir(folder);
-        }
-        EnnUnregisterAside(writer);
-        errno = err;
-        if (made || err != EEXIST) {
-            break;
-        }
+        g_ennSys.rmdir(folder);
+        return CreateFault(err);
     }
-    writer->aside[0] = '\0';
-    return false;
-}
-
-// Creates a new file under a fresh aside name for path, with mode; -1 (errno
-// set) when none can be made.
-int CreateNamed(const char* path, EnnWriter* writer, mode_t mode) {
-    int fd = -1;
-    UnderAsideName(path, writer, [&fd, mode](const char* aside) {
-        fd = g_ennSys.open(aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        return fd >= 0;
-    });
-    return fd;
-}
-
-// Removes the names of the writer's aside file (unless it was moved away),
-// its note and its folder.
-void RemoveAside(EnnWriter* writer, bool file) {
-    RemoveAsideNames(writer->aside, g_ennSys.unlink, g_ennSys.rmdir, file, writer->staged);
-    EnnUnregisterAside(writer);
-    writer->aside[0] = '\0';
-}
-
-// Bounds, in the note of a staged copy, its target's modification time for
-// the next kBound, when the bound is due for renewal. The target is touched
-// through its own file system and its time read back, so that the bound is
-// on that file system's clock, whatever clock the note's disk or another
-// machine keeps; the note takes it as its own modification time, flushed,
-// before the copy writes on. ENN_FAULT_NONE, or DISK_FULL or WRITE where a
-// time cannot be set or flushed.
-int BoundTarget(EnnWriter* writer, int target) {
-    timespec now = {};
-    const bool timed = g_ennSys.clockGettime(CLOCK_MONOTONIC, &now) == 0;
-    const long long at = static_cast<long long>(now.tv_sec) * kSecond + now.tv_nsec;
-    if (timed && at < writer->boundDue) {
-        return ENN_FAULT_NONE;
-    }
-    // Only the file's owner may keep its access time; anyone who may write
-    // it may set both to now.
-    const timespec touch[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
-    const timespec both[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
-    struct stat st;
-    if ((g_ennSys.futimens(target, touch) != 0 &&
-         (errno != EPERM || g_ennSys.futimens(target, both) != 0)) ||
-        g_ennSys.fstat(target, &st) != 0) {
-        return WriteFault(errno);
-    }
-    const long long bound = ModifiedOf(st) + kBound;
-    const timespec mark[2] = {{0, UTIME_OMIT},
-                              {static_cast<time_t>(bound / kSecond), bound % kSecond}};
-    if (g_ennSys.futimens(Fd(writer->note), mark) != 0 || g_ennSys.fsync(Fd(writer->note)) != 0) {
-        return WriteFault(errno);
-    }
-    writer->boundDue = at + kRenew;
+    g_ennSys.flock(fd, LOCK_EX | LOCK_NB);
+    g_ennSys.fchmod(fd, kPrivateFolder);
+    writer->lock = fd;
     return ENN_FAULT_NONE;
 }
 
-// Finishes the copy in place that the note at fd, in the private folder at
-// sub, tells of; as FinishCopy.
-bool FinishFromNote(int sub, int fd) {
-    char note[2 * sizeof EnnWriter().aside + 64] = {};
-    struct stat bound;
-    const int got = fstat(fd, &bound) != 0 ? -1
-                                           : EnnReadLoop(fd, reinterpret_cast<unsigned char*>(note),
-                                                         static_cast<int>(sizeof note - 1), 0);
-    EnnFileId noted;
-    const char* path = nullptr;
-    if (got <= 0 || !EnnReadNote(note, &noted, &path)) {
-        return true;  // no note whole (an earlier version's): the copy never started
+// Undoes MakePrivateFolder where its file could not be made.
+void DropPrivateFolder(EnnWriter* writer) {
+    char folder[sizeof writer->aside];
+    if (PrivateFolderOf(writer->aside, folder, sizeof folder)) {
+        g_ennSys.rmdir(folder);
     }
-    struct stat named;
-    if (lstat(path, &named) != 0) {
-        return errno == ENOENT || errno == ENOTDIR;  // gone since: nothing to finish
+    g_ennSys.close(Fd(writer->lock));
+    writer->lock = -1;
+}
+
+// Leftovers. A sweep removes a private folder only where it is certainly
+// one of the caller's own that a killed writer left, and leaves anything else
+// exactly as it found it: it takes no word of a name, a process number or an
+// owner alone, as another user, another PID namespace or a file system that
+// shows every file as the caller's can make those lie.
+
+// True when nobody but the caller and root can have named an entry of the
+// folder open at fd: it is theirs, and nobody else may write in it, or it is
+// sticky. Elsewhere another user could rename a folder of the caller's under
+// an aside name, and the caller's files in it would go.
+bool NamedByOwnersAlone(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && (st.st_uid == geteuid() || st.st_uid == 0) &&
+           ((st.st_mode & 022) == 0 || (st.st_mode & S_ISVTX) != 0);
+}
+
+// An access ACL as the kernel keeps it in its attribute: a version word, then
+// entries of a tag, permissions and an id, little-endian.
+constexpr char kAclName[] = "system.posix_acl_access";
+constexpr char kDefaultAclName[] = "system.posix_acl_default";
+constexpr size_t kAclHeader = 4;
+constexpr size_t kAclEntry = 8;
+constexpr unsigned kAclUserObj = 0x01;
+constexpr unsigned kAclGroupObj = 0x04;
+constexpr unsigned kAclOther = 0x20;
+
+unsigned AclWord(const std::vector<char>& acl, size_t at) {
+    return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
+}
+
+void SetAclPerm(std::vector<char>* acl, size_t entry, unsigned perm) {
+    (*acl)[entry + 2] = static_cast<char>(perm & 0xff);
+    (*acl)[entry + 3] = 0;
+}
+
+// Every entry of acl, as (offset of the entry, tag, permissions).
+template <typename F>
+void ForEachAclEntry(const std::vector<char>& acl, F each) {
+    for (size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
+        each(at, AclWord(acl, at), AclWord(acl, at + 2));
     }
-    if (static_cast<uint64_t>(named.st_dev) != noted.volume ||
-        static_cast<uint64_t>(named.st_ino) != noted.index) {
-        return true;  // replaced since by a whole file
+}
+
+// The same entries granting the file's owner (the writer, while it is
+// written) alone: a trial that the file system takes them.
+void AclForWriterAlone(std::vector<char>* acl) {
+    ForEachAclEntry(*acl, [acl](size_t at, unsigned tag, unsigned) {
+        SetAclPerm(acl, at, tag == kAclUserObj ? 6 : 0);
+    });
+}
+
+// Where the old group cannot be kept, the caller's group, which takes its
+// place, gets no more than everybody else had.
+void AclWithoutGroup(std::vector<char>* acl) {
+    unsigned other = 0;
+    ForEachAclEntry(*acl, [&other](size_t, unsigned tag, unsigned perm) {
+        other = tag == kAclOther ? perm : other;
+    });
+    ForEachAclEntry(*acl, [acl, other](size_t at, unsigned tag, unsigned perm) {
+        if (tag == kAclGroupObj) {
+            SetAclPerm(acl, at, perm & other);
+        }
+    });
+}
+
+// True when the folder open at fd has an extended ACL, or may have one.
+bool HasAcl(int fd) {
+    for (const char* name : {kAclName, kDefaultAclName}) {
+        if (g_ennSys.fgetxattr(fd, name, nullptr, 0) >= 0 ||
+            (errno != ENODATA && errno != EOPNOTSUPP)) {
+            return true;
+        }
     }
-    if (ModifiedOf(named) > ModifiedOf(bound)) {
-        // Changed after the cut, by its owner: what they wrote stays, and so
-        // does the staged copy, for nothing to be lost.
+    return false;
+}
+
+bool IsLayerName(const char* name) {
+    return std::strcmp(name, kAsideFile) == 0 || std::strcmp(name, kProbe) == 0;
+}
+
+// True when the folder open at sub is certainly a leftover of the caller's
+// own, and now held by this sweep: a folder of theirs, 0700, with no extended
+// ACL, whose lock no writer holds (taken now, without waiting, until sub
+// closes), holding nothing but the layer's names, each a regular file of
+// theirs with one link. Nothing in it is opened or followed.
+bool CertainlyLeftover(int sub) {
+    struct stat st;
+    if (fstat(sub, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & 07777) != kPrivateFolder || HasAcl(sub) ||
+        g_ennSys.flock(sub, LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
-    EnnWriter from;
-    from.staged = true;  // the copy renews the note's bound as it goes
-    from.note = fd;
-    from.handle = openat(sub, kAsideFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (from.handle < 0 && errno == ENOENT) {
-        return true;  // nothing to finish it from
-    }
-    struct stat content;
-    intptr_t target = -1;
-    if (from.handle < 0 || fstat(Fd(from.handle), &content) != 0 ||
-        EnnSysOpenInPlace(path, &target) != ENN_FAULT_NONE) {
-        if (from.handle >= 0) {
-            close(Fd(from.handle));
+    const int listed = fcntl(sub, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
+    if (dir == nullptr) {
+        if (listed >= 0) {
+            close(listed);
         }
         return false;
     }
-    const bool done = EnnCopyOver(&from, content.st_size, target) == ENN_FAULT_NONE;
-    close(Fd(target));
-    close(Fd(from.handle));
-    return done;
-}
-
-// Finishes, from the private folder at sub, the copy in place its note
-// tells of: true when nothing is left to do (done, or the target is no
-// longer the file noted), false when it failed, or the target was changed
-// after the copy was cut, and the copy is to stay.
-bool FinishCopy(int sub) {
-    const int fd = openat(sub, kAsideNote, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return true;  // no note: the copy never started
+    bool own = true;
+    while (const dirent* entry = own ? readdir(dir) : nullptr) {
+        const char* name = entry->d_name;
+        struct stat file;
+        own = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+              (IsLayerName(name) && fstatat(sub, name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(file.st_mode) && file.st_uid == geteuid() && file.st_nlink == 1);
     }
-    const bool done = FinishFromNote(sub, fd);
-    close(fd);
-    return done;
+    closedir(dir);
+    return own;
 }
 
-// Removes from folder the aside files and private folders of processes that
-// are gone: what a kill left. A private folder with a note finishes the copy
-// in place it was for first. Only the caller's own; never another user's,
-// never one of a process still running.
+// Removes from folder the private folders of the caller's that killed
+// writers left: only where NamedByOwnersAlone, only under an aside name
+// whose process is gone as this process sees them (the lock tells of one in
+// another PID namespace), and only where CertainlyLeftover.
 void RemoveLeftovers(const char* folder) {
     DIR* dir = opendir(folder);
     if (dir == nullptr) {
@@ -382,44 +350,28 @@ void RemoveLeftovers(const char* folder) {
     const int fd = dirfd(dir);
     const size_t markLen = sizeof kAsideMark - 1;
     bool removed = false;
-    while (const dirent* entry = readdir(dir)) {
+    const bool sweeping = NamedByOwnersAlone(fd);
+    while (const dirent* entry = sweeping ? readdir(dir) : nullptr) {
         if (std::strncmp(entry->d_name, kAsideMark, markLen) != 0) {
             continue;
         }
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name + markLen, &end, 10);
-        if (pid <= 0 || end == nullptr || *end != '-' || pid == static_cast<long>(getpid())) {
+        if (pid <= 0 || end == nullptr || *end != '-' || kill(static_cast<pid_t>(pid), 0) == 0 ||
+            errno != ESRCH) {
+            continue;  // not an aside name, or its process runs
+        }
+        const int sub =
+            openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (sub < 0) {
             continue;
         }
-        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
-            continue;  // running, or another user's process that is running
-        }
-        struct stat st;
-        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != geteuid()) {
-            continue;
-        }
-        if (S_ISREG(st.st_mode)) {
-            removed = unlinkat(fd, entry->d_name, 0) == 0 || removed;
-            continue;
-        }
-        // Taken under this process's own name first, so that no other sweep
-        // works on it at once, and a kill now leaves it to the next.
-        char mine[64];
-        std::snprintf(mine, sizeof mine, "%s%ld-%08x", kAsideMark, static_cast<long>(getpid()),
-                      RandomPart());
-        if (!S_ISDIR(st.st_mode) || renameat(fd, entry->d_name, fd, mine) != 0) {
-            continue;
-        }
-        const int sub = openat(fd, mine, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (sub >= 0 && FinishCopy(sub)) {
+        if (CertainlyLeftover(sub)) {
             unlinkat(sub, kAsideFile, 0);
-            unlinkat(sub, kAsideNote, 0);
-            unlinkat(sub, kAsideNoteNew, 0);
-            removed = unlinkat(fd, mine, AT_REMOVEDIR) == 0 || removed;
+            unlinkat(sub, kProbe, 0);
+            removed = unlinkat(fd, entry->d_name, AT_REMOVEDIR) == 0 || removed;
         }
-        if (sub >= 0) {
-            close(sub);
-        }
+        close(sub);
     }
     if (removed) {
         fsync(fd);
@@ -471,54 +423,6 @@ void SyncFolderOf(const char* path) {
 // writing would find.
 bool Writable(const char* path) {
     return g_ennSys.faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
-}
-
-// An access ACL as the kernel keeps it in its attribute: a version word, then
-// entries of a tag, permissions and an id, little-endian.
-constexpr char kAclName[] = "system.posix_acl_access";
-constexpr size_t kAclHeader = 4;
-constexpr size_t kAclEntry = 8;
-constexpr unsigned kAclUserObj = 0x01;
-constexpr unsigned kAclGroupObj = 0x04;
-constexpr unsigned kAclOther = 0x20;
-
-unsigned AclWord(const std::vector<char>& acl, size_t at) {
-    return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
-}
-
-void SetAclPerm(std::vector<char>* acl, size_t entry, unsigned perm) {
-    (*acl)[entry + 2] = static_cast<char>(perm & 0xff);
-    (*acl)[entry + 3] = 0;
-}
-
-// Every entry of acl, as (offset of the entry, tag, permissions).
-template <typename F>
-void ForEachAclEntry(const std::vector<char>& acl, F each) {
-    for (size_t at = kAclHeader; at + kAclEntry <= acl.size(); at += kAclEntry) {
-        each(at, AclWord(acl, at), AclWord(acl, at + 2));
-    }
-}
-
-// The same entries granting the file's owner (the writer, while it is
-// written) alone: a trial that the file system takes them.
-void AclForWriterAlone(std::vector<char>* acl) {
-    ForEachAclEntry(*acl, [acl](size_t at, unsigned tag, unsigned) {
-        SetAclPerm(acl, at, tag == kAclUserObj ? 6 : 0);
-    });
-}
-
-// Where the old group cannot be kept, the caller's group, which takes its
-// place, gets no more than everybody else had.
-void AclWithoutGroup(std::vector<char>* acl) {
-    unsigned other = 0;
-    ForEachAclEntry(*acl, [&other](size_t, unsigned tag, unsigned perm) {
-        other = tag == kAclOther ? perm : other;
-    });
-    ForEachAclEntry(*acl, [acl, other](size_t at, unsigned tag, unsigned perm) {
-        if (tag == kAclGroupObj) {
-            SetAclPerm(acl, at, perm & other);
-        }
-    });
 }
 
 // Reads attribute name of the file path leads to (of fd when path is null)
@@ -601,49 +505,50 @@ int CarryAttributes(int fd, const char* path, bool trial, bool groupKept) {
     return ENN_FAULT_NONE;
 }
 
-// Gives fd what a file newly made in path's folder gets: the permission bits
-// the umask leaves, or the folder's default ACL. An empty file made there
-// tells, by the kernel's own rules. Where none can be made the file stays
-// its writer's alone.
-void GiveNewFileLooks(int fd, const char* path) {
-    char folder[4096];
-    if (!FolderOf(path, folder, sizeof folder)) {
-        return;
-    }
-    // Made in a private folder where there are no unnamed files, it takes
-    // that folder's default ACL, which is its parent's.
-    EnnWriter named;
-    int probe = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (probe < 0) {
-        probe = CreateNamed(path, &named, 0666);
-        if (probe < 0) {
-            return;
+// Gives the writer's file what a file newly made in path's folder gets: the
+// permission bits the umask leaves, or the folder's default ACL. An empty
+// file made there tells, by the kernel's own rules: an unnamed one, or where
+// the file system has none, one beside the writer's file in its private
+// folder, which took its parent's default ACL. Where none can be made the
+// file stays its writer's alone.
+void GiveNewFileLooks(EnnWriter* writer, const char* path) {
+    char named[sizeof writer->aside] = {};
+    int probe = -1;
+    if (writer->unnamed) {
+        char folder[sizeof writer->aside];
+        if (FolderOf(path, folder, sizeof folder)) {
+            probe = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         }
-        RemoveAside(&named, true);
+    } else if (PrivateFolderOf(writer->aside, named, sizeof named) &&
+               std::strlen(named) + 1 + sizeof kProbe <= sizeof named) {
+        std::strcat(std::strcat(named, "/"), kProbe);
+        probe = g_ennSys.open(named, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    if (probe < 0) {
+        return;
     }
     struct stat st;
     if (g_ennSys.fstat(probe, &st) == 0) {
-        g_ennSys.fchmod(fd, st.st_mode & 0777);
+        g_ennSys.fchmod(Fd(writer->handle), st.st_mode & 0777);
         std::vector<char> acl;
         if (ReadAttribute(nullptr, probe, kAclName, &acl)) {
-            g_ennSys.fsetxattr(fd, kAclName, acl.data(), acl.size(), 0);
+            g_ennSys.fsetxattr(Fd(writer->handle), kAclName, acl.data(), acl.size(), 0);
         }
     }
+    // Closed before its name goes: a FUSE file system keeps a removed file
+    // that is still open under another name, and its folder could not go.
     g_ennSys.close(probe);
+    if (!writer->unnamed) {
+        g_ennSys.unlink(named);
+    }
 }
 
-// Gives the finished file the looks of the file it replaces: its owner and
-// group as far as the caller may set them, its permission bits (never
-// setuid, setgid or sticky), its ACL and attributes; or, where nothing stands
-// at path, a new file's. Where the group cannot be kept, the caller's group
-// gets no more than everybody else had. ENN_FAULT_NONE, or the fault of
-// CarryAttributes.
-int GiveFinalLooks(int fd, const char* path) {
-    struct stat old;
-    if (g_ennSys.stat(path, &old) != 0 || !S_ISREG(old.st_mode)) {
-        GiveNewFileLooks(fd, path);
-        return ENN_FAULT_NONE;
-    }
+// Gives the finished file at fd the looks of the file old at path, which it
+// replaces: its owner and group as far as the caller may set them, its
+// permission bits (never setuid, setgid or sticky), its ACL and attributes.
+// Where the group cannot be kept, the caller's group gets no more than
+// everybody else had. ENN_FAULT_NONE, or the fault of CarryAttributes.
+int GiveFinalLooks(int fd, const char* path, const struct stat& old) {
     bool groupKept = true;
     struct stat mine;
     if (g_ennSys.fstat(fd, &mine) == 0 &&
@@ -724,17 +629,9 @@ bool ThroughProc(const char* path) {
     return false;
 }
 
-// Gives the unnamed file of writer a hidden aside name in path's folder, so
-// that rename() can put it in place; false when it cannot.
-bool NameUnnamed(EnnWriter* writer, const char* self, const char* path) {
-    if (!UnderAsideName(path, writer, [self](const char* aside) {
-            return g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, aside, AT_SYMLINK_FOLLOW) == 0;
-        })) {
-        return false;
-    }
-    writer->unnamed = false;
-    return true;
-}
+}  // namespace
+
+namespace {
 
 // The fault of a rename or link into path's folder that failed with err.
 int PlaceFault(int err) {
@@ -750,32 +647,9 @@ int PlaceFault(int err) {
     return err == EISDIR ? ENN_FAULT_OUTPUT_FOLDER : WriteFault(err);
 }
 
-// Puts the finished aside file under path only while the name is free: link()
-// fails rather than replace a file that appeared meanwhile.
-int PlaceNew(EnnWriter* writer, const char* path, const char* self) {
-    GiveNewFileLooks(Fd(writer->handle), path);
-    if (const int why = EnnSysFlush(writer)) {
-        return why;
-    }
-    const bool linked =
-        writer->unnamed ? g_ennSys.linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0
-                        : g_ennSys.link(writer->aside, path) == 0;
-    if (!linked) {
-        const int err = errno;
-        struct stat there;
-        if (err == EEXIST || g_ennSys.lstat(path, &there) == 0) {
-            return ENN_FAULT_EXISTS;
-        }
-        // Some file systems take no hard links: a rename cannot replace a
-        // file that was checked to be absent only an instant ago, but is
-        // the way there.
-        if (writer->unnamed || g_ennSys.rename(writer->aside, path) != 0) {
-            return PlaceFault(writer->unnamed ? err : errno);
-        }
-        RemoveAside(writer, false);
-    }
-    SyncFolderOf(path);
-    return ENN_FAULT_NONE;  // a named aside file's own name goes with EnnDiscard
+// The name under /proc through which the writer's open file can be linked.
+std::string SelfName(const EnnWriter* writer) {
+    return "/proc/self/fd/" + std::to_string(Fd(writer->handle));
 }
 
 }  // namespace
@@ -824,39 +698,73 @@ int EnnSysLookAt(const char* path, const EnnFileId* source, bool* exists) {
     return Writable(path) ? ENN_FAULT_NONE : ENN_FAULT_READ_ONLY;
 }
 
-int EnnSysMakeAside(const char* path, EnnWriter* writer) {
-    *writer = EnnWriter();
+int EnnSysFlush(intptr_t handle) {
+    return g_ennSys.fsync(Fd(handle)) == 0 ? ENN_FAULT_NONE : WriteFault(errno);
+}
+
+void EnnSysStartWriteBack(intptr_t handle, long long from, long long to) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    sync_file_range(Fd(handle), from, to - from, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)handle;
+    (void)from;
+    (void)to;
+#endif
+}
+
+void EnnSysSweep(const char* path) {
+    char folder[4096];
+    if (FolderOf(path, folder, sizeof folder)) {
+        SweepOnce(folder);
+    }
+}
+
+bool EnnSysMakeUnnamed(const char* path, EnnWriter* writer, int* fault) {
+    // Only where a name can be linked to it later, through /proc.
     char folder[sizeof writer->aside];
-    if (!FolderOf(path, folder, sizeof folder)) {
-        return ENN_FAULT_NAME_TOO_LONG;
+    if (access("/proc/self/fd", X_OK) != 0 || !FolderOf(path, folder, sizeof folder)) {
+        return false;
     }
-    // What killed writers left there goes first; a copy in place they cut
-    // short, staged in the temporary folder, is finished.
-    SweepOnce(folder);
-    char temporary[sizeof folder];
-    char temporaryFolder[sizeof folder];
-    if (EnnSysTemporaryName(temporary, sizeof temporary) &&
-        FolderOf(temporary, temporaryFolder, sizeof temporaryFolder)) {
-        SweepOnce(temporaryFolder);
+    // An unnamed file needs no cleaning up, whatever ends the process.
+    const int fd = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, kPrivate);
+    if (fd >= 0) {
+        writer->handle = fd;
+        writer->unnamed = true;
+        *fault = ENN_FAULT_NONE;
+        return true;
     }
-    if (access("/proc/self/fd", X_OK) == 0) {
-        // An unnamed file needs no cleaning up, whatever ends the process.
-        const int fd = g_ennSys.open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, kPrivate);
-        if (fd >= 0) {
-            writer->handle = fd;
-            writer->unnamed = true;
-            return ENN_FAULT_NONE;
-        }
-        // Not every file system has unnamed files; fall back to a hidden name.
-        if (errno == EACCES || errno == EPERM || errno == EROFS) {
-            return ENN_FAULT_DENIED;
-        }
+    if (errno == EACCES || errno == EPERM || errno == EROFS) {
+        *fault = ENN_FAULT_DENIED;
+        return true;
     }
-    const int fd = CreateNamed(path, writer, kPrivate);
+    return false;  // not every file system has unnamed files
+}
+
+int EnnSysMakeNamed(EnnWriter* writer) {
+    if (const int why = MakePrivateFolder(writer)) {
+        return why;
+    }
+    const int fd = g_ennSys.open(writer->aside, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
     if (fd < 0) {
-        return CreateFault(errno);
+        const int err = errno;
+        DropPrivateFolder(writer);
+        return CreateFault(err);
     }
     writer->handle = fd;
+    return ENN_FAULT_NONE;
+}
+
+int EnnSysNameUnnamed(EnnWriter* writer) {
+    if (const int why = MakePrivateFolder(writer)) {
+        return why;
+    }
+    if (g_ennSys.linkat(AT_FDCWD, SelfName(writer).c_str(), AT_FDCWD, writer->aside,
+                        AT_SYMLINK_FOLLOW) != 0) {
+        const int err = errno;
+        DropPrivateFolder(writer);
+        return PlaceFault(err);
+    }
+    writer->unnamed = false;
     return ENN_FAULT_NONE;
 }
 
@@ -882,37 +790,58 @@ int EnnSysTryLooks(EnnWriter* writer, const char* path) {
     return CarryAttributes(Fd(writer->handle), path, true, true);
 }
 
-int EnnSysFlush(EnnWriter* writer) {
-    return g_ennSys.fsync(Fd(writer->handle)) == 0 ? ENN_FAULT_NONE : WriteFault(errno);
+int EnnSysFinalLooks(EnnWriter* writer, const char* path, bool replace) {
+    struct stat old;
+    if (replace && g_ennSys.stat(path, &old) == 0 && S_ISREG(old.st_mode)) {
+        return GiveFinalLooks(Fd(writer->handle), path, old);
+    }
+    GiveNewFileLooks(writer, path);
+    return ENN_FAULT_NONE;
 }
 
-int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
-    const int fd = Fd(writer->handle);
-    // Linking through /proc names the open file; link() never replaces, so
-    // replacing goes through a hidden name and rename().
-    char self[64];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    if (placing == ENN_PLACE_NEW) {
-        return PlaceNew(writer, path, self);
-    }
-    if (const int why = GiveFinalLooks(fd, path)) {
-        return why;
-    }
-    // The looks reach the disk with the content, before the name does.
-    if (const int why = EnnSysFlush(writer)) {
-        return why;
+int EnnSysPlace(EnnWriter* writer, const char* path, bool replace) {
+    char folder[sizeof writer->aside] = {};
+    PrivateFolderOf(writer->aside, folder, sizeof folder);
+    if (!replace) {
+        // Only while the name is free: link() fails rather than replace a
+        // file that appeared meanwhile.
+        const bool linked = writer->unnamed
+                                ? g_ennSys.linkat(AT_FDCWD, SelfName(writer).c_str(), AT_FDCWD,
+                                                  path, AT_SYMLINK_FOLLOW) == 0
+                                : g_ennSys.link(writer->aside, path) == 0;
+        if (!linked) {
+            const int err = errno;
+            struct stat there;
+            if (err == EEXIST || g_ennSys.lstat(path, &there) == 0) {
+                return ENN_FAULT_EXISTS;
+            }
+            // Some file systems take no hard links: a rename cannot replace a
+            // file that was checked to be absent only an instant ago, but is
+            // the way there.
+            if (writer->unnamed || g_ennSys.rename(writer->aside, path) != 0) {
+                return PlaceFault(writer->unnamed ? err : errno);
+            }
+        } else if (!writer->unnamed) {
+            // Closed before its aside name goes (see GiveNewFileLooks).
+            g_ennSys.close(Fd(writer->handle));
+            writer->handle = -1;
+            g_ennSys.unlink(writer->aside);
+        }
+        if (!writer->unnamed) {
+            g_ennSys.rmdir(folder);
+        }
+        SyncFolderOf(path);
+        return ENN_FAULT_NONE;
     }
     // Held open, the file replaced is freed only once the private folder is
-    // gone: freed inside the rename, a large one would keep that folder
-    // there for as long, for a kill to leave behind.
+    // gone: freed inside the rename, a large one would keep that folder there
+    // for as long, for a kill to leave behind.
     const int replaced = g_ennSys.open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC, 0);
     int why = ENN_FAULT_NONE;
-    if (writer->unnamed && !NameUnnamed(writer, self, path)) {
-        why = PlaceFault(errno);
-    } else if (g_ennSys.rename(writer->aside, path) != 0) {
+    if (g_ennSys.rename(writer->aside, path) != 0) {
         why = PlaceFault(errno);
     } else {
-        RemoveAside(writer, false);
+        g_ennSys.rmdir(folder);
     }
     if (replaced >= 0) {
         g_ennSys.close(replaced);
@@ -958,10 +887,6 @@ int EnnSysReserve(intptr_t handle, long long size) {
     return ENN_FAULT_NONE;
 }
 
-int EnnSysWriteAt(intptr_t handle, const unsigned char* buf, int size, long long offset) {
-    return EnnWriteLoop(handle, buf, size, offset);
-}
-
 int EnnSysEndInPlace(intptr_t handle, long long size) {
     if (g_ennSys.ftruncate(Fd(handle), static_cast<off_t>(size)) != 0 ||
         g_ennSys.fsync(Fd(handle)) != 0) {
@@ -974,146 +899,20 @@ void EnnSysClose(intptr_t handle) {
     g_ennSys.close(Fd(handle));
 }
 
-int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
-    if (writer->staged) {
-        return BoundTarget(writer, Fd(target));  // the copy goes on
-    }
-    // An unnamed file takes a name in a private folder beside it: in the
-    // temporary folder, or where the rename was refused.
-    if (writer->aside[0] == '\0') {
-        char self[64];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", Fd(writer->handle));
-        char beside[sizeof writer->aside];
-        if (!(writer->inPlace ? EnnSysTemporaryName(beside, sizeof beside)
-                              : std::snprintf(beside, sizeof beside, "%s", path) > 0) ||
-            !NameUnnamed(writer, self, beside)) {
-            return WriteFault(errno);
-        }
-    }
-    // The target by its number, and by a name that any process finds.
-    char here[4096] = ".";
-    if (path[0] != '/' && getcwd(here, sizeof here) == nullptr) {
-        return ENN_FAULT_WRITE;
-    }
-    struct stat st;
-    char full[2 * sizeof writer->aside];
-    char note[2 * sizeof writer->aside + 64];
-    const size_t folder = FolderLength(writer->aside);
-    const int named = std::snprintf(full, sizeof full, "%s%s%s", path[0] == '/' ? "" : here,
-                                    path[0] == '/' ? "" : "/", path);
-    int n = -1;
-    if (named > 0 && static_cast<size_t>(named) < sizeof full &&
-        g_ennSys.fstat(Fd(target), &st) == 0) {
-        EnnFileId id;
-        id.volume = static_cast<uint64_t>(st.st_dev);
-        id.index = static_cast<uint64_t>(st.st_ino);
-        n = EnnNoteText(note, sizeof note, id, full);
-    }
-    char name[sizeof writer->aside];
-    char fresh[sizeof writer->aside];
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof note ||
-        std::snprintf(name, sizeof name, "%.*s%s", static_cast<int>(folder), writer->aside,
-                      kAsideNote) >= static_cast<int>(sizeof name) ||
-        std::snprintf(fresh, sizeof fresh, "%.*s%s", static_cast<int>(folder), writer->aside,
-                      kAsideNoteNew) >= static_cast<int>(sizeof fresh)) {
-        return ENN_FAULT_WRITE;
-    }
-    // The note takes its name only once it is whole and flushed with its
-    // bound, before the first write to the target: a note found under that
-    // name after any cut bounds the target, and without one the target was
-    // never written.
-    const int fd = g_ennSys.open(fresh, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivate);
-    if (fd < 0) {
-        return WriteFault(errno);
-    }
-    writer->note = fd;
-    writer->boundDue = 0;
-    int why = EnnWriteLoop(fd, reinterpret_cast<const unsigned char*>(note), n, 0);
-    if (why == ENN_FAULT_NONE) {
-        why = BoundTarget(writer, Fd(target));
-    }
-    if (why == ENN_FAULT_NONE && g_ennSys.rename(fresh, name) != 0) {
-        why = WriteFault(errno);
-    }
-    if (why != ENN_FAULT_NONE) {
-        g_ennSys.unlink(fresh);
-        g_ennSys.close(fd);
-        writer->note = -1;
-        return why;
-    }
-    writer->staged = true;  // from here EnnDiscard removes the note and flushes the removal
-    // The file and the note in their folder, and that folder in its own.
-    SyncFolderOf(name);
-    name[folder - 1] = '\0';
-    SyncFolderOf(name);
-    return ENN_FAULT_NONE;
+void EnnSysRemoveAside(EnnWriter* writer) {
+    RemoveNames(writer->aside, unlink, rmdir);
 }
 
-void EnnSysRemoveAsideNow(EnnWriter* writer) {
-    // A staged copy in place stays for the next write to finish.
-    if (!writer->staged) {
-        RemoveAsideNames(writer->aside, RealUnlink, RealRmdir, true, false);
-    }
-}
-
-int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
-    return EnnReadLoop(writer->handle, buf, size, offset);
-}
-
-namespace {
-
-// Starts writing back what has been appended every few MiB, so that the disk
-// works while the cipher does and the flush at the end has little left to
-// wait for: without it, the flush took a third of the time of a 64 MiB file.
-void StartWriteBack(EnnWriter* writer) {
-#ifdef SYNC_FILE_RANGE_WRITE
-    constexpr long long kStep = 4 << 20;
-    if (writer->written - writer->flushing >= kStep) {
-        sync_file_range(Fd(writer->handle), writer->flushing, writer->written - writer->flushing,
-                        SYNC_FILE_RANGE_WRITE);
-        writer->flushing = writer->written;
-    }
-#else
-    (void)writer;
-#endif
-}
-
-}  // namespace
-
-int EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
-    const int why = EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, -1);
-    if (why == ENN_FAULT_NONE) {
-        writer->written += size;
-        StartWriteBack(writer);
-    }
-    return why;
-}
-
-int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
-    return EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, offset);
-}
-
-void EnnDiscard(EnnWriter* writer) {
-    if (writer->aside[0] != '\0') {
-        char outer[sizeof writer->aside];
-        const bool flush = writer->staged && FolderOf(writer->aside, outer, sizeof outer);
-        RemoveAside(writer, true);
-        if (flush) {
-            // Gone from the disk too before a copy in place is reported done,
-            // so that no later sweep takes the staged copy for an unfinished one.
-            outer[std::strlen(outer) - 1] = '\0';
-            SyncFolderOf(outer);
-        }
-    }
+void EnnSysCloseWriter(EnnWriter* writer, bool remove) {
+    // Closed before its name goes (see GiveNewFileLooks); the lock is held
+    // until the private folder is gone.
     if (writer->handle >= 0) {
         g_ennSys.close(Fd(writer->handle));
-        writer->handle = -1;
     }
-    if (writer->note >= 0) {
-        g_ennSys.close(Fd(writer->note));
-        writer->note = -1;
+    if (remove) {
+        RemoveNames(writer->aside, g_ennSys.unlink, g_ennSys.rmdir);
     }
-    writer->unnamed = false;
-    writer->inPlace = false;
-    writer->staged = false;
+    if (writer->lock >= 0) {
+        g_ennSys.close(Fd(writer->lock));
+    }
 }

@@ -1,8 +1,9 @@
-// What each system gives the file layer's policy (enn_file.cpp): names,
-// error mapping, aside files (unnamed, or named and marked for deletion),
-// linking or moving into place. enn_file_posix.cpp and enn_file_win32.cpp
-// each define these, and the reader's functions of enn_file.h. Every int is
-// an ENN_FAULT_. Not part of the codec's interface.
+// What each system gives the file layer's policy (enn_file.cpp): names and
+// their errors, aside files (unnamed, or named and marked for deletion),
+// looks, linking or moving into place, writing in place. enn_file_posix.cpp
+// and enn_file_win32.cpp each define these, and the reader's functions of
+// enn_file.h; nothing here decides what to do. Every int is an ENN_FAULT_.
+// Not part of the codec's interface.
 #ifndef VELTRANE_CODEC_ENN_FILE_SYS_H
 #define VELTRANE_CODEC_ENN_FILE_SYS_H
 
@@ -11,34 +12,39 @@
 
 #include "codec/enn_file.h"
 
-// One read of up to size bytes at offset (negative: where the file stands):
-// the count, 0 at the end, or -1 on an error.
+// The characters that end the folder part of a path, and what follows a
+// private name in the name of an aside file: the file inside its private
+// folder, or nothing where the aside file is the private name itself.
+extern const char kEnnSeparators[];
+extern const char kEnnAsideTail[];
+
+// The number of this process, which its aside names carry.
+unsigned long EnnSysProcessId();
+
+// One read of up to size bytes at offset, leaving where the file stands as
+// it was (negative: where it stands, moving on): the count, 0 at the end, or
+// -1 on an error.
 int EnnSysReadOnce(intptr_t handle, unsigned char* buf, int size, long long offset);
 
-// One write of up to size bytes at offset (negative: where the file stands):
-// the count, at least 1, or -1 with *fault telling DISK_FULL or WRITE.
+// One write of up to size bytes, placed as EnnSysReadOnce reads: the count,
+// at least 1, or -1 with *fault telling DISK_FULL or WRITE.
 int EnnSysWriteOnce(intptr_t handle, const unsigned char* buf, int size, long long offset,
                     int* fault);
 
-// Reads up to size bytes at offset (negative: where the file stands),
-// stopping short only at the end of the file: the count, or -1 on a read
-// error, never taken for the end. (enn_file.cpp, over EnnSysReadOnce.)
-int EnnReadLoop(intptr_t handle, unsigned char* buf, int size, long long offset);
+// Starts the disk writing bytes from to to of the file, without waiting
+// (where the system has a way to).
+void EnnSysStartWriteBack(intptr_t handle, long long from, long long to);
 
-// Writes all size bytes at offset (negative: where the file stands):
-// ENN_FAULT_NONE, DISK_FULL or WRITE. (enn_file.cpp, over EnnSysWriteOnce.)
-int EnnWriteLoop(intptr_t handle, const unsigned char* buf, int size, long long offset);
+// Flushes the file to disk: ENN_FAULT_NONE, DISK_FULL or WRITE.
+int EnnSysFlush(intptr_t handle);
+
+void EnnSysClose(intptr_t handle);
 
 // What stands at path: ENN_FAULT_NONE where the name is free or a regular
 // file (or a link to one) the caller may write stands there, *exists telling
 // which; else SAME_FILE, OUTPUT_FOLDER, NOT_REGULAR, NO_FOLDER,
 // NAME_TOO_LONG, or READ_ONLY (*exists set).
 int EnnSysLookAt(const char* path, const EnnFileId* source, bool* exists);
-
-// Makes an empty file aside in path's folder, readable by its writer alone,
-// into *writer (cleared). ENN_FAULT_DENIED when the folder takes no new file
-// from the caller; NO_FOLDER, NAME_TOO_LONG, DISK_FULL, NO_OUTPUT, NO_MEMORY.
-int EnnSysMakeAside(const char* path, EnnWriter* writer);
 
 // True when path itself (not through a link) is a regular file the caller
 // may write in place.
@@ -48,22 +54,44 @@ bool EnnSysWritableInPlace(const char* path);
 // false when it does not fit.
 bool EnnSysTemporaryName(char* out, std::size_t size);
 
+// Removes, once a process, what writers of the caller's that were killed
+// left in path's folder, and nothing else (enn_file_posix.cpp says how it
+// knows); on Windows nothing, as an aside file goes with its handle.
+void EnnSysSweep(const char* path);
+
+// Makes an empty file with no name in path's folder, readable by its writer
+// alone, into writer->handle, and sets writer->unnamed. True when it did, or
+// when the folder took no new file (*fault ENN_FAULT_DENIED); false where the
+// file system has no unnamed files (Windows has none).
+bool EnnSysMakeUnnamed(const char* path, EnnWriter* writer, int* fault);
+
+// Makes the empty file writer->aside names, readable by its writer alone:
+// on POSIX in a new private folder of its writer's, locked while the writer
+// has it (writer->lock). ENN_FAULT_NONE, EXISTS when the name is taken, or
+// DENIED, NO_FOLDER, NAME_TOO_LONG, DISK_FULL, NO_OUTPUT.
+int EnnSysMakeNamed(EnnWriter* writer);
+
+// Gives the unnamed file of writer the name writer->aside, in a new private
+// folder as EnnSysMakeNamed makes one; the faults of EnnSysMakeNamed.
+int EnnSysNameUnnamed(EnnWriter* writer);
+
 // Sets on the empty aside file what the file at path carries and a
 // replacement must keep, as far as it can be set without granting anyone
 // access: where it cannot be set, ENN_FAULT_ACL_NOT_KEPT or
 // ATTRIBUTES_NOT_KEPT. ENN_FAULT_NONE where nothing stands at path.
 int EnnSysTryLooks(EnnWriter* writer, const char* path);
 
-// Flushes the aside file to disk: ENN_FAULT_NONE, DISK_FULL or WRITE.
-int EnnSysFlush(EnnWriter* writer);
+// Gives the finished aside file its final looks: those of the regular file
+// at path where replace and one stands there, else those a new file made
+// there gets. ENN_FAULT_NONE, ACL_NOT_KEPT or ATTRIBUTES_NOT_KEPT.
+int EnnSysFinalLooks(EnnWriter* writer, const char* path, bool replace);
 
-// Gives the finished aside file its final looks (those of the file at path,
-// or a new file's), flushes it, content and looks, to disk, and gives it the
-// name path: replacing what stands there, or only while the name is free. On success the writer
-// holds no name and no handle that EnnDiscard would remove; on failure it is as it was, for a copy
-// in place or EnnDiscard. ENN_FAULT_NONE, EXISTS, DENIED, OUTPUT_FOLDER, MOUNT_POINT, ACL_NOT_KEPT,
-// ATTRIBUTES_NOT_KEPT, NO_MEMORY, DISK_FULL, WRITE.
-int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing);
+// Gives the finished, flushed aside file the name path (a named one when
+// replace): replacing what stands there, or only while the name is free, and
+// flushes the folder. On success the aside name and its private folder are
+// gone; on failure the writer is as it was. ENN_FAULT_NONE, EXISTS, DENIED,
+// OUTPUT_FOLDER, MOUNT_POINT, NO_MEMORY, DISK_FULL, WRITE.
+int EnnSysPlace(EnnWriter* writer, const char* path, bool replace);
 
 // The regular file at path opened for writing in place, never through a link
 // and only while it is still the file looked at: ENN_FAULT_NONE, or DENIED (a
@@ -74,48 +102,16 @@ int EnnSysOpenInPlace(const char* path, intptr_t* handle);
 // content is touched: ENN_FAULT_NONE or DISK_FULL.
 int EnnSysReserve(intptr_t handle, long long size);
 
-// Writes size bytes at offset: ENN_FAULT_NONE, DISK_FULL or WRITE.
-int EnnSysWriteAt(intptr_t handle, const unsigned char* buf, int size, long long offset);
-
 // Cuts the file at size and flushes it: ENN_FAULT_NONE, DISK_FULL or WRITE.
 int EnnSysEndInPlace(intptr_t handle, long long size);
 
-// Before a copy in place overwrites target (open at handle): keeps the
-// writer's whole, flushed file under a name readable by its writer alone,
-// beside a flushed note of the file at path that bounds the target's
-// modification time a few seconds ahead, and sets writer->staged, so that
-// the next write can finish a copy cut short, unless the target was changed
-// after the bound; EnnDiscard then removes both and flushes their removal.
-// Called again once staged (path unused), before each write of the copy, it
-// renews the bound when due. ENN_FAULT_NONE, or DISK_FULL or WRITE, the
-// target not yet written.
-int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target);
+// Removes the aside file writer->aside names, and its private folder, at
+// once, from a signal or console handler: only calls that are safe there.
+// On Windows it goes with its handle, which this closes (writer->handle -1).
+void EnnSysRemoveAside(EnnWriter* writer);
 
-// Copies the first size bytes of from over target, cuts target there and
-// flushes it, renewing a staged copy's bound before each write (EnnSysStage):
-// ENN_FAULT_NONE, DISK_FULL or WRITE. (enn_file.cpp.)
-int EnnCopyOver(EnnWriter* from, long long size, intptr_t target);
-
-// The note of a staged copy in place, "VOLUME INDEX\nNAME": the target's
-// volume (or device) and file number, and its full name, which any process
-// finds. EnnNoteText writes it into out and returns its length, or -1 when
-// it does not fit; EnnReadNote reads one back, false when text holds no
-// whole note. (enn_file.cpp.)
-int EnnNoteText(char* out, std::size_t size, const EnnFileId& target, const char* name);
-bool EnnReadNote(const char* text, EnnFileId* target, const char** name);
-
-void EnnSysClose(intptr_t handle);
-
-// Removes the aside file of writer at once, from a signal or console handler:
-// only calls that are safe there.
-void EnnSysRemoveAsideNow(EnnWriter* writer);
-
-// The one table of aside files that need removing if the process is
-// interrupted, which EnnDiscardAllAside walks. Registering fails when it is
-// full: the file is then not made (ENN_FAULT_NO_MEMORY). Unregistering is
-// true when the writer was still there, so that whoever takes it out of the
-// table closes it, once.
-bool EnnRegisterAside(EnnWriter* writer);
-bool EnnUnregisterAside(EnnWriter* writer);
+// Closes what the writer holds; where remove, its aside file and private
+// folder go too, the file closed first.
+void EnnSysCloseWriter(EnnWriter* writer, bool remove);
 
 #endif

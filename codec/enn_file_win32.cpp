@@ -5,12 +5,8 @@
 // after windows.h
 #include <aclapi.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 
 #include "codec/enn.h"
@@ -20,9 +16,8 @@
 #include "text/utf16.h"
 
 EnnSystemCalls EnnRealSystemCalls() {
-    return {CreateFileW,      ReadFile,           WriteFile,    FlushFileBuffers,
-            MoveFileExW,      GetFileAttributesW, GetTempPathW, CreateDirectoryW,
-            RemoveDirectoryW, DeleteFileW,        SetFileTime,  GetTickCount64};
+    return {CreateFileW, ReadFile,           WriteFile,   FlushFileBuffers,
+            MoveFileExW, GetFileAttributesW, GetTempPathW};
 }
 
 namespace {
@@ -97,33 +92,6 @@ bool MarkForDeletion(HANDLE file, bool deleteOnClose) {
                                       sizeof disposition) != 0;
 }
 
-std::atomic<unsigned> g_serial{0};
-
-// What every aside name starts with, in whatever folder.
-constexpr wchar_t kAsideMark[] = L"" ENN_ASIDE_MARK;
-
-// "FOLDER.enn-aside-PID-XXXXXXXX" for folder (ending in a separator): the
-// mark, the process id and a random part, and nothing of the name it stands
-// in for, so that it fits wherever that name does.
-std::wstring PrivateName(const std::wstring& folder) {
-    wchar_t tail[48];
-    std::swprintf(tail, sizeof tail / sizeof tail[0], L"%ls%lu-%08x", kAsideMark,
-                  static_cast<unsigned long>(GetCurrentProcessId()),
-                  g_serial.fetch_add(1) * 2654435761u ^ static_cast<unsigned>(GetTickCount()));
-    return folder + tail;
-}
-
-// Writes a fresh aside name in the folder of the full path into aside. False
-// when the path has no folder part.
-bool AsideName(const std::wstring& full, std::wstring* aside) {
-    const size_t slash = full.find_last_of(L"\\/");
-    if (slash == std::wstring::npos || slash + 1 >= full.size()) {
-        return false;
-    }
-    *aside = PrivateName(full.substr(0, slash + 1));
-    return true;
-}
-
 // Why writing failed, by the system's error: a full disk apart.
 int WriteFault(DWORD error) {
     return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENN_FAULT_DISK_FULL
@@ -138,13 +106,42 @@ OVERLAPPED At(long long offset) {
     return where;
 }
 
+// Runs io, a read or write at offset (negative: where the file stands), so
+// that a positioned one leaves the file where it stood: on a synchronous
+// handle it moves the file on, and appending goes on from where it was.
+template <typename Io>
+BOOL Positioned(HANDLE file, long long offset, Io io) {
+    if (offset < 0) {
+        return io(nullptr);
+    }
+    LARGE_INTEGER zero = {};
+    LARGE_INTEGER stood;
+    if (!SetFilePointerEx(file, zero, &stood, FILE_CURRENT)) {
+        return FALSE;
+    }
+    OVERLAPPED where = At(offset);
+    const BOOL done = io(&where);
+    const DWORD error = GetLastError();
+    const BOOL back = SetFilePointerEx(file, stood, nullptr, FILE_BEGIN);
+    SetLastError(error);
+    return done && back;
+}
+
 }  // namespace
 
+// The aside file is the private name itself, FOLDER\.enn-aside-PID-RANDOM.
+const char kEnnSeparators[] = "/\\";
+const char kEnnAsideTail[] = "";
+
+unsigned long EnnSysProcessId() {
+    return GetCurrentProcessId();
+}
+
 int EnnSysReadOnce(intptr_t handle, unsigned char* buf, int size, long long offset) {
-    OVERLAPPED where = At(offset);
     DWORD got = 0;
-    if (!g_ennSys.readFile(Handle(handle), buf, static_cast<DWORD>(size), &got,
-                           offset < 0 ? nullptr : &where)) {
+    if (!Positioned(Handle(handle), offset, [&](OVERLAPPED* at) {
+            return g_ennSys.readFile(Handle(handle), buf, static_cast<DWORD>(size), &got, at);
+        })) {
         // How a positioned read past the end ends.
         return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
@@ -153,15 +150,27 @@ int EnnSysReadOnce(intptr_t handle, unsigned char* buf, int size, long long offs
 
 int EnnSysWriteOnce(intptr_t handle, const unsigned char* buf, int size, long long offset,
                     int* fault) {
-    OVERLAPPED where = At(offset);
     DWORD put = 0;
-    if (!g_ennSys.writeFile(Handle(handle), buf, static_cast<DWORD>(size), &put,
-                            offset < 0 ? nullptr : &where) ||
+    if (!Positioned(Handle(handle), offset,
+                    [&](OVERLAPPED* at) {
+                        return g_ennSys.writeFile(Handle(handle), buf, static_cast<DWORD>(size),
+                                                  &put, at);
+                    }) ||
         put == 0) {
         *fault = WriteFault(GetLastError());
         return -1;
     }
     return static_cast<int>(put);
+}
+
+void EnnSysStartWriteBack(intptr_t, long long, long long) {}
+
+int EnnSysFlush(intptr_t handle) {
+    return g_ennSys.flushFileBuffers(Handle(handle)) ? ENN_FAULT_NONE : WriteFault(GetLastError());
+}
+
+void EnnSysClose(intptr_t handle) {
+    CloseHandle(Handle(handle));
 }
 
 namespace {
@@ -326,261 +335,43 @@ std::wstring TemporaryFolder() {
     return full.empty() || full.back() == L'\\' ? full : full + L'\\';
 }
 
-// A copy in place is staged in a private folder of the temporary folder,
-// .enn-aside-PID-XXXXXXXX\: the whole new file, and the note of its target
-// (enn_file_sys.h), written under a name of its own and moved to its name
-// only once it is whole and flushed with its bound.
-constexpr wchar_t kStagedFile[] = L"\\" ENN_STAGED_FILE;
-constexpr wchar_t kNote[] = L"\\" ENN_NOTE;
-constexpr wchar_t kNoteNew[] = L"\\" ENN_NOTE_NEW;
+}  // namespace
 
-// The bound (enn_file.h) in FILETIME's 100 ns, and its renewal in ms.
-constexpr long long kBound = kEnnBoundSeconds * 10000000;
-constexpr ULONGLONG kRenew = kEnnRenewSeconds * 1000;
+void EnnSysSweep(const char*) {}
 
-long long TimeOf(const FILETIME& time) {
-    return Join(time.dwHighDateTime, time.dwLowDateTime);
+bool EnnSysMakeUnnamed(const char*, EnnWriter*, int*) {
+    return false;
 }
 
-FILETIME FileTimeOf(long long time) {
-    FILETIME out;
-    out.dwLowDateTime = static_cast<DWORD>(static_cast<unsigned long long>(time));
-    out.dwHighDateTime = static_cast<DWORD>(static_cast<unsigned long long>(time) >> 32);
-    return out;
-}
-
-// Bounds, in the note of a staged copy, its target's last-write time for the
-// next kBound, when the bound is due for renewal. The target is touched with
-// this machine's clock and its time read back, so that the bound is the time
-// its file system keeps (rounded as it rounds); the note takes it as its own
-// last-write time, flushed, before the copy writes on. ENN_FAULT_NONE, or
-// DISK_FULL or WRITE where a time cannot be set or flushed.
-int BoundTarget(EnnWriter* writer, HANDLE target) {
-    const ULONGLONG now = g_ennSys.getTickCount64();
-    if (now < static_cast<ULONGLONG>(writer->boundDue)) {
-        return ENN_FAULT_NONE;
+int EnnSysMakeNamed(EnnWriter* writer) {
+    const std::wstring aside = LongPath(writer->aside);
+    if (aside.empty()) {
+        return ENN_FAULT_NO_OUTPUT;
     }
-    FILETIME touch;
-    GetSystemTimeAsFileTime(&touch);
-    FILETIME back;
-    if (!g_ennSys.setFileTime(target, nullptr, nullptr, &touch) ||
-        !GetFileTime(target, nullptr, nullptr, &back)) {
-        return WriteFault(GetLastError());
+    // DELETE access for the deletion mark, WRITE_DAC for the access rules of
+    // the file it replaces; FILE_SHARE_DELETE so that MoveFileExW can open it
+    // to put it in place while it is open here, and nothing else: while this
+    // handle lives, nobody else can open the file to read what is written
+    // into it, whatever its access rules.
+    HANDLE file = g_ennSys.createFile(
+        aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
+        FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? ENN_FAULT_EXISTS
+                                                                           : CreateFault(error);
     }
-    const FILETIME bound = FileTimeOf(TimeOf(back) + kBound);
-    HANDLE note = Handle(writer->note);
-    if (!g_ennSys.setFileTime(note, nullptr, nullptr, &bound) || !g_ennSys.flushFileBuffers(note)) {
-        return WriteFault(GetLastError());
+    if (!MarkForDeletion(file, true)) {
+        CloseHandle(file);
+        DeleteFileW(aside.c_str());
+        return ENN_FAULT_NO_OUTPUT;
     }
-    writer->boundDue = static_cast<long long>(now + kRenew);
+    writer->handle = reinterpret_cast<intptr_t>(file);
     return ENN_FAULT_NONE;
 }
 
-// Removes a staged copy's private folder: the note first, so that what a
-// cut leaves of it tells of no copy to finish.
-void RemoveStaged(const std::wstring& folder) {
-    g_ennSys.deleteFile((folder + kNote).c_str());
-    g_ennSys.deleteFile((folder + kNoteNew).c_str());
-    g_ennSys.deleteFile((folder + kStagedFile).c_str());
-    g_ennSys.removeDirectory(folder.c_str());
-}
-
-// The private folder of the staged file at the full path file.
-std::wstring StagedFolder(const std::wstring& file) {
-    return file.substr(0, file.size() - (sizeof kStagedFile / sizeof kStagedFile[0] - 1));
-}
-
-// True when process pid is gone: there is no such process, or it has
-// exited. A running process, another user's too, is not gone.
-bool ProcessGone(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-    if (process == nullptr) {
-        return GetLastError() == ERROR_INVALID_PARAMETER;
-    }
-    const bool exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return exited;
-}
-
-// Finishes the copy in place that the note open at note, in the private
-// folder sub, tells of; as FinishCopy.
-bool FinishFromNote(const std::wstring& sub, HANDLE note) {
-    unsigned char text[2 * sizeof EnnWriter().aside + 64] = {};
-    FILETIME bound;
-    if (!GetFileTime(note, nullptr, nullptr, &bound) ||
-        EnnReadLoop(reinterpret_cast<intptr_t>(note), text, static_cast<int>(sizeof text - 1), 0) <
-            0) {
-        return false;
-    }
-    EnnFileId noted;
-    const char* name = nullptr;
-    if (!EnnReadNote(reinterpret_cast<const char*>(text), &noted, &name)) {
-        return true;  // no note whole: the copy never started
-    }
-    const std::wstring path = LongPath(name);
-    HANDLE look =
-        path.empty()
-            ? INVALID_HANDLE_VALUE
-            : CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                          nullptr);
-    if (look == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;  // gone since
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(look, &info) != 0;
-    CloseHandle(look);
-    if (!known) {
-        return false;
-    }
-    if (!EnnSameFile(IdOf(info), noted)) {
-        return true;  // replaced since by a whole file
-    }
-    if (ModifiedOf(info) > TimeOf(bound)) {
-        // Changed after the cut, by its owner: what they wrote stays, and so
-        // does the staged copy, for nothing to be lost.
-        return false;
-    }
-    HANDLE file = CreateFileW((sub + kStagedFile).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return GetLastError() == ERROR_FILE_NOT_FOUND;  // nothing to finish it from
-    }
-    EnnWriter from;
-    from.handle = reinterpret_cast<intptr_t>(file);
-    from.staged = true;  // the copy renews the note's bound as it goes
-    from.note = reinterpret_cast<intptr_t>(note);
-    LARGE_INTEGER size = {};
-    intptr_t target = -1;
-    bool done = GetFileSizeEx(file, &size) && EnnSysOpenInPlace(name, &target) == ENN_FAULT_NONE;
-    if (done) {
-        // Still the file looked at, now that it is open for writing.
-        done = GetFileInformationByHandle(Handle(target), &info) &&
-               EnnSameFile(IdOf(info), noted) &&
-               EnnCopyOver(&from, size.QuadPart, target) == ENN_FAULT_NONE;
-        CloseHandle(Handle(target));
-    }
-    CloseHandle(file);
-    return done;
-}
-
-// Finishes, from the private folder sub, the copy in place its note tells
-// of: true when nothing is left to do (done, or the target is no longer the
-// file noted), false when it failed, or the target was changed after the
-// copy was cut, and the copy is to stay.
-bool FinishCopy(const std::wstring& sub) {
-    HANDLE note = CreateFileW((sub + kNote).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (note == INVALID_HANDLE_VALUE) {
-        return GetLastError() == ERROR_FILE_NOT_FOUND;  // no note: the copy never started
-    }
-    const bool done = FinishFromNote(sub, note);
-    CloseHandle(note);
-    return done;
-}
-
-// Removes from folder (ending in a separator) the aside files and private
-// folders of processes that are gone: what a kill left. A private folder
-// with a note finishes the copy in place it was for first. Never one of a
-// process still running.
-void RemoveLeftovers(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + kAsideMark + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const size_t markLen = sizeof kAsideMark / sizeof kAsideMark[0] - 1;
-    do {
-        const std::wstring entry = found.cFileName;
-        wchar_t* end = nullptr;
-        const unsigned long pid =
-            entry.size() > markLen ? std::wcstoul(entry.c_str() + markLen, &end, 10) : 0;
-        if (pid == 0 || end == nullptr || *end != L'-' || pid == GetCurrentProcessId() ||
-            (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-            !ProcessGone(static_cast<DWORD>(pid))) {
-            continue;
-        }
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            DeleteFileW((folder + entry).c_str());
-            continue;
-        }
-        // Taken under this process's own name first, so that no other sweep
-        // works on it at once, and a kill now leaves it to the next.
-        const std::wstring mine = PrivateName(folder);
-        if (MoveFileExW((folder + entry).c_str(), mine.c_str(), MOVEFILE_WRITE_THROUGH) &&
-            FinishCopy(mine)) {
-            RemoveStaged(mine);
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
-// Sweeps folder once in a process: a folder may hold thousands of files, and
-// what a process leaves is swept by the next.
-void SweepOnce(const std::wstring& folder) {
-    static std::mutex guard;
-    static std::set<std::wstring> swept;
-    {
-        const std::lock_guard<std::mutex> lock(guard);
-        if (folder.empty() || !swept.insert(folder).second) {
-            return;
-        }
-    }
-    RemoveLeftovers(folder);
-}
-
-}  // namespace
-
-int EnnSysMakeAside(const char* path, EnnWriter* writer) {
-    *writer = EnnWriter();
-    // A copy in place that a killed writer cut short, staged in the
-    // temporary folder, is finished first, whatever folder this write is for.
-    SweepOnce(TemporaryFolder());
-    const std::wstring full = LongPath(path);
-    if (full.empty()) {
-        return ENN_FAULT_NO_OUTPUT;
-    }
-    DWORD error = ERROR_FILE_EXISTS;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::wstring aside;
-        if (!AsideName(full, &aside)) {
-            return ENN_FAULT_NO_FOLDER;
-        }
-        // DELETE access for the deletion mark, WRITE_DAC for the access
-        // rules of the file it replaces; FILE_SHARE_DELETE so that
-        // MoveFileExW can open it to put it in place while it is open here,
-        // and nothing else: while this handle lives, nobody else can open the
-        // file to read what is written into it, whatever its access rules.
-        HANDLE file = g_ennSys.createFile(
-            aside.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
-            FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
-                continue;
-            }
-            return CreateFault(error);
-        }
-        const std::string name = Utf8(aside);
-        writer->handle = reinterpret_cast<intptr_t>(file);
-        if (!MarkForDeletion(file, true) || name.empty() || name.size() >= sizeof writer->aside) {
-            MarkForDeletion(file, true);
-            CloseHandle(file);
-            DeleteFileW(aside.c_str());
-            *writer = EnnWriter();
-            return ENN_FAULT_NO_OUTPUT;
-        }
-        std::memcpy(writer->aside, name.c_str(), name.size() + 1);
-        if (!EnnRegisterAside(writer)) {
-            CloseHandle(file);  // marked: the file goes with its handle
-            *writer = EnnWriter();
-            return ENN_FAULT_NO_MEMORY;
-        }
-        return ENN_FAULT_NONE;
-    }
-    return CreateFault(error);
+int EnnSysNameUnnamed(EnnWriter*) {
+    return ENN_FAULT_WRITE;  // never asked: Windows has no unnamed files
 }
 
 bool EnnSysWritableInPlace(const char* path) {
@@ -609,7 +400,7 @@ namespace {
 // Gives the aside file the access rules of the file at the full path target,
 // which it is to replace: a new file in the folder would take the folder's
 // inherited rules instead, which may grant more. Nobody else can open the
-// aside file meanwhile (see EnnSysMakeAside). ENN_FAULT_NONE, or
+// aside file meanwhile (see EnnSysMakeNamed). ENN_FAULT_NONE, or
 // ENN_FAULT_ACL_NOT_KEPT when they cannot be read or set.
 int CarryAccessRules(HANDLE aside, const std::wstring& target) {
     PACL dacl = nullptr;
@@ -658,46 +449,36 @@ int EnnSysTryLooks(EnnWriter* writer, const char* path) {
     return CarryAccessRules(Handle(writer->handle), target);
 }
 
-int EnnSysFlush(EnnWriter* writer) {
-    return g_ennSys.flushFileBuffers(Handle(writer->handle)) ? ENN_FAULT_NONE
-                                                             : WriteFault(GetLastError());
+int EnnSysFinalLooks(EnnWriter* writer, const char* path, bool replace) {
+    const std::wstring target = LongPath(path);
+    if (replace && !target.empty()) {
+        CarryAttributes(Handle(writer->handle), target);
+    }
+    return ENN_FAULT_NONE;
 }
 
-int EnnSysPlace(EnnWriter* writer, const char* path, EnnPlacing placing) {
-    HANDLE file = Handle(writer->handle);
+int EnnSysPlace(EnnWriter* writer, const char* path, bool replace) {
     const std::wstring target = LongPath(path);
     const std::wstring aside = LongPath(writer->aside);
     if (target.empty() || aside.empty()) {
         return ENN_FAULT_WRITE;
     }
-    if (placing == ENN_PLACE_REPLACE) {
-        CarryAttributes(file, target);
-    }
-    // The content and the attributes reach the disk before the name does.
-    if (const int why = EnnSysFlush(writer)) {
-        return why;
-    }
     // A file marked for deletion cannot be opened, not even by MoveFileExW:
-    // the mark comes off just before the move, and EnnDiscard puts it back.
-    if (!MarkForDeletion(file, false)) {
+    // the mark comes off just before the move, and EnnSysCloseWriter puts it
+    // back where the move fails.
+    if (!MarkForDeletion(Handle(writer->handle), false)) {
         return ENN_FAULT_WRITE;
     }
     // Without MOVEFILE_REPLACE_EXISTING the move fails rather than replace a
     // file that appeared meanwhile, as link() does on POSIX.
-    const DWORD flags =
-        MOVEFILE_WRITE_THROUGH | (placing == ENN_PLACE_REPLACE ? MOVEFILE_REPLACE_EXISTING : 0);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!g_ennSys.moveFileEx(aside.c_str(), target.c_str(), flags)) {
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-            return placing == ENN_PLACE_NEW ? ENN_FAULT_EXISTS : ENN_FAULT_WRITE;
+            return replace ? ENN_FAULT_WRITE : ENN_FAULT_EXISTS;
         }
         return error == ERROR_ACCESS_DENIED ? ENN_FAULT_DENIED : WriteFault(error);
     }
-    writer->aside[0] = '\0';
-    if (EnnUnregisterAside(writer)) {
-        CloseHandle(file);
-    }
-    writer->handle = -1;
     return ENN_FAULT_NONE;
 }
 
@@ -741,10 +522,6 @@ int EnnSysReserve(intptr_t handle, long long size) {
     return ENN_FAULT_NONE;
 }
 
-int EnnSysWriteAt(intptr_t handle, const unsigned char* buf, int size, long long offset) {
-    return EnnWriteLoop(handle, buf, size, offset);
-}
-
 int EnnSysEndInPlace(intptr_t handle, long long size) {
     HANDLE file = Handle(handle);
     LARGE_INTEGER end;
@@ -756,186 +533,27 @@ int EnnSysEndInPlace(intptr_t handle, long long size) {
     return ENN_FAULT_NONE;
 }
 
-void EnnSysClose(intptr_t handle) {
-    CloseHandle(Handle(handle));
-}
-
-int EnnSysStage(EnnWriter* writer, const char* path, intptr_t target) {
-    if (writer->staged) {
-        return BoundTarget(writer, Handle(target));  // the copy goes on
-    }
-    // The target by its volume and file index, and by its full name.
-    BY_HANDLE_FILE_INFORMATION info;
-    const std::string name = Utf8(LongPath(path));
-    char note[2 * sizeof writer->aside + 64];
-    const int n = name.empty() || !GetFileInformationByHandle(Handle(target), &info)
-                      ? -1
-                      : EnnNoteText(note, sizeof note, IdOf(info), name.c_str());
-    const std::wstring temporary = TemporaryFolder();
-    if (n < 0 || temporary.empty()) {
-        return ENN_FAULT_WRITE;
-    }
-    std::wstring folder;
-    for (int attempt = 0; attempt < 100 && folder.empty(); ++attempt) {
-        const std::wstring fresh = PrivateName(temporary);
-        if (g_ennSys.createDirectory(fresh.c_str(), nullptr)) {
-            folder = fresh;
-        } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            return WriteFault(GetLastError());
-        }
-    }
-    const std::string staged = Utf8(folder + kStagedFile);
-    if (folder.empty() || staged.empty() || staged.size() >= sizeof writer->aside) {
-        if (!folder.empty()) {
-            g_ennSys.removeDirectory(folder.c_str());
-        }
-        return ENN_FAULT_WRITE;
-    }
-    // The whole new file is made anew there and flushed, while the aside file
-    // stays marked for deletion; nobody else can open it to read (see
-    // EnnSysMakeAside).
-    HANDLE file =
-        g_ennSys.createFile((folder + kStagedFile).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                            FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    int why = file == INVALID_HANDLE_VALUE
-                  ? WriteFault(GetLastError())
-                  : EnnCopyOver(writer, writer->written, reinterpret_cast<intptr_t>(file));
-    // The note takes its name only once it is whole and flushed with its
-    // bound, before the first write to the target: a note found under that
-    // name after any cut bounds the target, and without one the target was
-    // never written.
-    HANDLE fresh = INVALID_HANDLE_VALUE;
-    if (why == ENN_FAULT_NONE) {
-        fresh = g_ennSys.createFile((folder + kNoteNew).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
-        why = fresh == INVALID_HANDLE_VALUE
-                  ? WriteFault(GetLastError())
-                  : EnnWriteLoop(reinterpret_cast<intptr_t>(fresh),
-                                 reinterpret_cast<const unsigned char*>(note), n, 0);
-    }
-    if (why == ENN_FAULT_NONE) {
-        writer->note = reinterpret_cast<intptr_t>(fresh);
-        writer->boundDue = 0;
-        why = BoundTarget(writer, Handle(target));
-        writer->note = -1;
-    }
-    if (why == ENN_FAULT_NONE &&
-        !g_ennSys.moveFileEx((folder + kNoteNew).c_str(), (folder + kNote).c_str(),
-                             MOVEFILE_WRITE_THROUGH)) {
-        why = WriteFault(GetLastError());
-    }
-    if (why != ENN_FAULT_NONE) {
-        if (fresh != INVALID_HANDLE_VALUE) {
-            CloseHandle(fresh);
-        }
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-        }
-        RemoveStaged(folder);
-        return why;
-    }
-    // The staged file takes the aside file's place in the writer, and the
-    // aside file goes; from here EnnDiscard removes the staged copy.
-    HANDLE aside = Handle(writer->handle);
-    const std::wstring asideName = LongPath(writer->aside);
-    writer->handle = reinterpret_cast<intptr_t>(file);
-    writer->note = reinterpret_cast<intptr_t>(fresh);
-    std::memcpy(writer->aside, staged.c_str(), staged.size() + 1);
-    writer->staged = true;
-    // Where a refused move took the mark off, it goes back first.
-    if (!MarkForDeletion(aside, true) && !asideName.empty()) {
-        CloseHandle(aside);
-        g_ennSys.deleteFile(asideName.c_str());
-    } else {
-        CloseHandle(aside);
-    }
-    return ENN_FAULT_NONE;
-}
-
-void EnnSysRemoveAsideNow(EnnWriter* writer) {
-    // Marked for deletion while it is written: closing removes it. A staged
-    // copy in place stays for the next write to finish.
-    if (!writer->staged) {
-        CloseHandle(Handle(writer->handle));
-    }
-}
-
-int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size) {
-    // A positioned read moves the file pointer of a synchronous handle too;
-    // appending goes on from where it was.
+void EnnSysRemoveAside(EnnWriter* writer) {
+    // Marked for deletion while it is written: it goes with its handle (none
+    // yet in the instant its name is in the table before it is made).
     HANDLE file = Handle(writer->handle);
-    LARGE_INTEGER zero = {};
-    LARGE_INTEGER end;
-    if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
-        return -1;
+    writer->handle = -1;
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
     }
-    const int done = EnnReadLoop(writer->handle, buf, size, offset);
-    return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) ? done : -1;
 }
 
-int EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
-    const int why = EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, -1);
-    if (why == ENN_FAULT_NONE) {
-        writer->written += size;
+void EnnSysCloseWriter(EnnWriter* writer, bool remove) {
+    if (writer->handle == -1) {
+        return;  // a handler's EnnSysRemoveAside closed it
     }
-    return why;
-}
-
-int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
-    // A positioned write moves the file pointer of a synchronous handle too;
-    // appending goes on from where it was.
     HANDLE file = Handle(writer->handle);
-    LARGE_INTEGER zero = {};
-    LARGE_INTEGER end;
-    if (!SetFilePointerEx(file, zero, &end, FILE_CURRENT)) {
-        return ENN_FAULT_WRITE;
+    // The mark, put back where a move failed, deletes the file when its
+    // handle closes, under whatever name it has by then.
+    const bool marked = remove && MarkForDeletion(file, true);
+    CloseHandle(file);
+    const std::wstring aside = remove && !marked ? LongPath(writer->aside) : std::wstring();
+    if (!aside.empty()) {
+        DeleteFileW(aside.c_str());
     }
-    const int why =
-        EnnWriteLoop(writer->handle, static_cast<const unsigned char*>(buf), size, offset);
-    if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && why == ENN_FAULT_NONE) {
-        return ENN_FAULT_WRITE;
-    }
-    return why;
-}
-
-void EnnDiscard(EnnWriter* writer) {
-    // A note open while the writer is no longer staged: a copy in place that
-    // failed part-way, whose staged copy stays for the next write to finish.
-    const bool kept = writer->note != -1 && !writer->staged;
-    if (writer->note != -1) {
-        CloseHandle(Handle(writer->note));
-        writer->note = -1;
-    }
-    if (writer->handle != -1) {
-        HANDLE file = Handle(writer->handle);
-        writer->handle = -1;
-        // Not in the table: EnnDiscardAllAside has closed it already (or
-        // left a staged copy), or a failed copy in place keeps it.
-        const bool mine = EnnUnregisterAside(writer);
-        if (mine && writer->staged) {
-            // The target is flushed: the staged copy goes, before success is
-            // reported.
-            CloseHandle(file);
-            const std::wstring staged = LongPath(writer->aside);
-            if (!staged.empty()) {
-                RemoveStaged(StagedFolder(staged));
-            }
-        } else if (kept) {
-            CloseHandle(file);
-        } else if (mine) {
-            // The mark deletes the file when the handle closes, under
-            // whatever name it has by then.
-            const bool marked = MarkForDeletion(file, true);
-            CloseHandle(file);
-            const std::wstring aside = LongPath(writer->aside);
-            if (!marked && !aside.empty()) {
-                DeleteFileW(aside.c_str());
-            }
-        }
-    }
-    writer->aside[0] = '\0';
-    writer->unnamed = false;
-    writer->inPlace = false;
-    writer->staged = false;
 }

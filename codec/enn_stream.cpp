@@ -68,17 +68,18 @@ int OpenInput(const char* key, const char* in_path, EnnReadFunc read, void* cont
 }
 
 // Makes the file that holds the output until it is complete: aside of
-// out_path, or a temporary one for bytes bound for a stream. Returns the
-// fault that keeps it from being made, or ENN_FAULT_NONE.
-int OpenOutput(const char* out_path, bool toStream, const EnnFileId& source, bool keepExisting,
+// out_path, to be placed as placing says, or a temporary one for bytes bound
+// for a stream. Returns the fault that keeps it from being made, or
+// ENN_FAULT_NONE.
+int OpenOutput(const char* out_path, bool toStream, const EnnFileId& source, int placing,
                EnnWriter* writer) {
     if (toStream) {
         return EnnCreateTemporary(writer);
     }
-    if (const int why = EnnTargetFault(out_path, &source, keepExisting)) {
+    if (const int why = EnnTargetFault(out_path, &source, (placing & ENN_KEEP_EXISTING) != 0)) {
         return why;
     }
-    return EnnCreateAside(out_path, writer);
+    return EnnCreateAside(out_path, placing, writer);
 }
 
 // Buffers for a batch of chunks each way, on the heap: a megabyte is too
@@ -124,7 +125,7 @@ int CopyOut(EnnWriter* writer, EnnWriteFunc write, void* context) {
 
 // Ends an output that is complete: to the stream, or put in place at out_path.
 int Deliver(EnnWriter* writer, const char* out_path, EnnWriteFunc write, void* context,
-            EnnPlacing placing) {
+            int placing) {
     if (write != nullptr) {
         return CopyOut(writer, write, context);
     }
@@ -200,7 +201,6 @@ void GivePassword(const EnnDecoding& d, char* to) {
 EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
                      EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
                      char* password) {
-    const bool keepExisting = (placing & ENN_KEEP_EXISTING) != 0;
     EnnCipher cipher;
     Input in;
     if (const int why = OpenInput(key, in_path, read, context, &cipher, &in)) {
@@ -215,7 +215,7 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
     if (producing && write == nullptr && Unnamed(out_path)) {
         outFault = ENN_FAULT_ARGUMENT;
     } else if (producing) {
-        outFault = OpenOutput(out_path, write != nullptr, in.id, keepExisting, &out.writer);
+        outFault = OpenOutput(out_path, write != nullptr, in.id, placing, &out.writer);
     }
     const bool writing = producing && outFault == ENN_FAULT_NONE;
 
@@ -270,8 +270,7 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
             return why;
         }
     }
-    const int delivered = Deliver(&out.writer, out_path, write, context,
-                                  keepExisting ? ENN_PLACE_NEW : ENN_PLACE_REPLACE);
+    const int delivered = Deliver(&out.writer, out_path, write, context, placing);
     if (delivered == ENN_FAULT_NONE) {
         GivePassword(d, password);
     }
@@ -279,7 +278,7 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
 }
 
 EnnEnd EncryptStream(const char* password, const char* key, const char* in_path,
-                     const char* out_path, EnnReadFunc read, EnnWriteFunc write,
+                     const char* out_path, int placing, EnnReadFunc read, EnnWriteFunc write,
                      EnnProgressFunc progress, void* context) {
     if (!EnnIsPassword(password)) {
         return ENN_FAULT_ARGUMENT;
@@ -296,7 +295,7 @@ EnnEnd EncryptStream(const char* password, const char* key, const char* in_path,
         return EnnEnd(ENN_FAULT_ARGUMENT, EnnStage::kMakingOutput);
     }
     EnnWriterGuard out;
-    if (const int why = OpenOutput(out_path, write != nullptr, in.id, false, &out.writer)) {
+    if (const int why = OpenOutput(out_path, write != nullptr, in.id, placing, &out.writer)) {
         return EnnEnd(why, EnnStage::kMakingOutput);
     }
 
@@ -336,7 +335,7 @@ EnnEnd EncryptStream(const char* password, const char* key, const char* in_path,
     if (const int why = EnnWriteAt(&out.writer, 0, header, ENN_HEADER_SIZE)) {
         return why;
     }
-    return Deliver(&out.writer, out_path, write, context, ENN_PLACE_REPLACE);
+    return Deliver(&out.writer, out_path, write, context, placing);
 }
 
 int ReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,
@@ -389,13 +388,20 @@ int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_pat
                    }));
 }
 
+int EnnEncryptStreamPlaced(const char* password, const char* key, const char* in_path,
+                           const char* out_path, int placing, EnnReadFunc read, EnnWriteFunc write,
+                           EnnProgressFunc progress, void* context, int* fault) {
+    return EnnFail(fault, EnnCaught([&] {
+                       return EncryptStream(password, key, in_path, out_path, placing, read, write,
+                                            progress, context);
+                   }));
+}
+
 int EnnEncryptStream(const char* password, const char* key, const char* in_path,
                      const char* out_path, EnnReadFunc read, EnnWriteFunc write,
                      EnnProgressFunc progress, void* context, int* fault) {
-    return EnnFail(fault, EnnCaught([&] {
-                       return EncryptStream(password, key, in_path, out_path, read, write, progress,
-                                            context);
-                   }));
+    return EnnEncryptStreamPlaced(password, key, in_path, out_path, ENN_REPLACE_EXISTING, read,
+                                  write, progress, context, fault);
 }
 
 int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, void* context,

@@ -1,13 +1,13 @@
 // The system calls of the codec's file layer that touch files, in one table.
 // Each side of the layer makes them only through g_ennSys, so that a test can
 // put a call of its own in place of any of them (a read that fails, a file
-// system without unnamed files, a folder that takes no new file, the clock
-// that paces a copy in place) and EnnRestoreSystemCalls puts the real ones
-// back. (Made directly: reading a folder for leftovers and removing or
-// finishing them, asking whether a process lives, following links towards
-// /proc, reserving space before a copy in place, the hints that start writing
-// back, the removals of a signal handler; on Windows, access rules, and file
-// information and times read by handle.) Not part of the codec's interface.
+// system without unnamed files or without locks, a folder that takes no new
+// file) and EnnRestoreSystemCalls puts the real ones back. (Made directly:
+// reading a folder for leftovers and removing them, asking whether a process
+// lives, following links towards /proc, reserving space before a copy in
+// place, the hints that start writing back; on Windows, access rules, file
+// information read by handle, and the deletion mark.) Not part of the codec's
+// interface.
 #ifndef VELTRANE_CODEC_ENN_SYSCALLS_H
 #define VELTRANE_CODEC_ENN_SYSCALLS_H
 
@@ -25,17 +25,10 @@ struct EnnSystemCalls {
     BOOL(WINAPI* moveFileEx)(LPCWSTR from, LPCWSTR to, DWORD flags);
     DWORD(WINAPI* getFileAttributes)(LPCWSTR name);
     DWORD(WINAPI* getTempPath)(DWORD size, LPWSTR buf);
-    BOOL(WINAPI* createDirectory)(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
-    BOOL(WINAPI* removeDirectory)(LPCWSTR name);
-    BOOL(WINAPI* deleteFile)(LPCWSTR name);
-    BOOL(WINAPI* setFileTime)
-    (HANDLE file, const FILETIME* created, const FILETIME* accessed, const FILETIME* written);
-    ULONGLONG(WINAPI* getTickCount64)();
 };
 #else
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <time.h>
 
 struct EnnSystemCalls {
     int (*open)(const char* path, int flags, mode_t mode);
@@ -62,8 +55,7 @@ struct EnnSystemCalls {
     int (*fsetxattr)(int fd, const char* name, const void* value, size_t size, int flags);
     int (*mkdir)(const char* path, mode_t mode);
     int (*rmdir)(const char* path);
-    int (*futimens)(int fd, const struct timespec times[2]);
-    int (*clockGettime)(clockid_t clock, struct timespec* now);
+    int (*flock)(int fd, int operation);
 };
 #endif
 

@@ -137,10 +137,15 @@ EncryptOutcome RunEncryptCommand(EncryptFields& f, PathText pathText,
     password.copy(passwordCopy.text, ENN_PASSWORD_LENGTH);
     EncryptOutcome outcome;
     outcome.container = writer != nullptr ? writer->output : ContainerPathFor(path);
-    outcome.result = writer != nullptr
-                         ? writer->write(passwordCopy.text, EnnBuiltIn(), &outcome.fault)
-                         : EnnEncryptFileEx(passwordCopy.text, EnnBuiltIn(), path.c_str(),
-                                            outcome.container.c_str(), &outcome.fault);
+    if (writer != nullptr) {
+        outcome.result = writer->write(passwordCopy.text, EnnBuiltIn(), &outcome.fault);
+    } else {
+        // The window's write succeeds wherever the file beside the input may
+        // be written: it asks nobody before a copy in place.
+        outcome.result = EnnEncryptStreamPlaced(passwordCopy.text, EnnBuiltIn(), path.c_str(),
+                                                outcome.container.c_str(), ENN_ALLOW_IN_PLACE,
+                                                nullptr, nullptr, nullptr, nullptr, &outcome.fault);
+    }
     outcome.end = EndOf(outcome.result);
     return outcome;
 }

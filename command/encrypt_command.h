@@ -30,9 +30,9 @@ struct EncryptFields {
 enum PathText { kTrimPath, kPathAsGiven };
 
 // What writes the container once every check has passed, in place of the
-// window's EnnEncryptFileEx beside the file: a command line may name another
-// output, or standard input and output. write returns a codec result and
-// stores its ENN_FAULT_ in *fault.
+// window's write beside the file (EnnEncryptFileEx, a copy in place
+// allowed): a command line may name another output, or standard input and
+// output. write returns a codec result and stores its ENN_FAULT_ in *fault.
 struct ContainerWriter {
     std::string output;  // the container's name
     std::function<int(const char* password, const char* key, int* fault)> write;

@@ -12,6 +12,9 @@
 #include "crypto/key_scramble.h"
 #include "reference_container.h"
 #include "test_util.h"
+#ifndef _WIN32
+#include "as_user.h"
+#endif
 
 namespace {
 
@@ -140,6 +143,29 @@ TEST_F(EncryptCommand, WritesTheContainerNextToTheInputAndSaysWhere) {
     // The same inputs again replace it with an identical one.
     ASSERT_EQ(Run(input, "908172", "908172"), ENN_OK);
     EXPECT_EQ(ReadFile(container), written);
+}
+
+// The window asks nobody before a copy in place: in a folder that takes no
+// new file, the container beside the input is still rewritten, in place.
+TEST_F(EncryptCommand, AFolderThatTakesNoNewFileStillGetsItsContainer) {
+#ifdef _WIN32
+    GTEST_SKIP() << "folder permissions of POSIX";
+#else
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to act as a user whose folder takes no new file";
+    }
+    const std::string container = input + ".enn";
+    WriteFile(container, Bytes(10, 'x'));
+    const ino_t file = StatOf(container).st_ino;
+    for (const std::string& path : {dir.path(), input, container}) {
+        ASSERT_EQ(chown(path.c_str(), kUser, kUser), 0);
+    }
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    EXPECT_EQ(0, AsUser(kUser, [&] { return Run(input, "908172", "908172"); }));
+    EXPECT_EQ(ReadFile(container), ReferenceContainer("908172", BuiltInKeyBytes(), data));
+    EXPECT_EQ(StatOf(container).st_ino, file);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+#endif
 }
 
 TEST_F(EncryptCommand, TrimsOnlyTheSixWhiteSpaceCharacters) {

@@ -27,7 +27,8 @@ expect() {
 }
 expect '--help|--version|decrypt|encrypt|help|password|verify|' enn ''
 expect 'decrypt|' enn de
-expect '--directory|--force|--help|--json|--output|--print-password|--quiet|-d|-f|-h|-o|-p|-q|' enn decrypt -
+expect '--directory|--force|--help|--in-place|--json|--output|--print-password|--quiet|-d|-f|-h|-o|-p|-q|' enn decrypt -
+expect '--in-place|' enn encrypt --in
 expect 'folder|' enn decrypt a.enn -d f
 expect '--password-stdin|' enn encrypt --pass
 expect '' enn verify --force

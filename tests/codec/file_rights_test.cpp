@@ -148,13 +148,15 @@ TEST_F(FileRights, NoFileBeingWrittenOpensForAnyoneButItsWriter) {
         EXPECT_EQ(g_wideFiles, 0);
         EXPECT_EQ(g_openedByOthers, 0);
     }
-    // The staging file of a copy in place, in a folder that takes no new file.
+    // The temporary file of a copy in place, in a folder that takes no new file.
     ASSERT_EQ(chown(out.c_str(), kUser, kUser), 0);
     ASSERT_EQ(chmod(home.c_str(), 0555), 0);
     EXPECT_EQ(0, AsUser(kUser, [&] {
                   g_ennSys.open = OpenWithoutUnnamedFiles;
                   g_ennSys.write = CheckingWrite;
-                  return EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) == ENN_OK &&
+                  return EnnEncryptStreamPlaced("222222", kKey, in.c_str(), out.c_str(),
+                                                ENN_ALLOW_IN_PLACE, nullptr, nullptr, nullptr,
+                                                nullptr, nullptr) == ENN_OK &&
                                  g_wideFiles == 0
                              ? 0
                              : 1;
@@ -164,7 +166,7 @@ TEST_F(FileRights, NoFileBeingWrittenOpensForAnyoneButItsWriter) {
     EXPECT_EQ(-1, AsUser(0, [&] {
         g_ennSys.open = OpenWithoutUnnamedFiles;
         EnnWriter writer;
-        if (EnnCreateAside(plain.c_str(), &writer) == ENN_FAULT_NONE &&
+        if (EnnCreateAside(plain.c_str(), 0, &writer) == ENN_FAULT_NONE &&
             EnnWriteAll(&writer, "plain text", 10) == ENN_FAULT_NONE) {
             raise(SIGKILL);
         }

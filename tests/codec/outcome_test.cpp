@@ -167,14 +167,15 @@ TEST_F(Outcome, AFullTableOfAsideFilesRefusesTheNextWriter) {
     g_ennSys.open = OpenWithoutUnnamedFiles;
     std::vector<EnnWriter> writers(64);
     for (EnnWriter& w : writers) {
-        ASSERT_EQ(EnnCreateAside(dir.File("x").c_str(), &w), ENN_FAULT_NONE);
+        ASSERT_EQ(EnnCreateAside(dir.File("x").c_str(), 0, &w), ENN_FAULT_NONE);
     }
     EnnWriter one_more;
-    EXPECT_EQ(EnnCreateAside(dir.File("x").c_str(), &one_more), ENN_FAULT_NO_MEMORY);
+    EXPECT_EQ(EnnCreateAside(dir.File("x").c_str(), 0, &one_more), ENN_FAULT_NO_MEMORY);
     int fault = 0;
     EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), dir.File("y").c_str(), 0, &fault),
               ENN_ERR_CREATE_OUTPUT);
     EXPECT_EQ(fault, ENN_FAULT_NO_MEMORY);
+    EXPECT_EQ(EnnCreateTemporary(&one_more), ENN_FAULT_NO_MEMORY);  // for a stream, as well
     for (EnnWriter& w : writers) {
         EnnDiscard(&w);
     }

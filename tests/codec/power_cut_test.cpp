@@ -1,24 +1,22 @@
 // What a power cut can leave of each file operation. The file-system calls an
 // operation makes are recorded through the layer's table of system calls;
-// every prefix of them is then replayed over the folder as it was, under two
-// models of what the disk keeps: every call in order, and the least POSIX
+// every prefix of them is then replayed over the folders as they were, under
+// two models of what the disk keeps: every call in order, and the least POSIX
 // promises (each folder's entries, and each file's content and looks, keep
 // what their own fsync flushed, and of what came after it either nothing or
-// all up to the cut, each file and folder on its own). In every state: the
-// final name holds the earlier file or the new one whole, or the new one is
-// kept whole beside a note that names the target; no file holding new bytes
-// can be read by anyone the target did not admit; and once the operation
-// reported success, the new file is there whole with its final looks. A
-// staged copy's note bounds the target's modification time (what the next
-// write checks before it finishes the copy): the recording runs on a clock
-// that every write moves on by seconds, and every file's time follows it.
+// all up to the cut, each file and folder on its own). In every state: every
+// file but the target (the input among them) is as it was; the target holds
+// the earlier file or the new one whole, but on the one road the caller
+// allowed to leave it part new, part old (a copy in place); no file holding
+// new bytes can be read by anyone the target did not admit; once the
+// operation reported success, the new file is there whole with its final
+// looks; and an operation refused leaves the target as it was throughout.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,9 +45,8 @@ struct Change {
     Bytes data;            // kWrite
     mode_t mode = 0;       // kLooks
     uid_t uid = 0;
-    long long modified = 0;  // kWrite, kTruncate, kLooks: the modification time after
-    std::string name;        // kAdd, kRemove: the entry in folder object
-    int target = -1;         // kAdd: the object the entry names
+    std::string name;  // kAdd, kRemove: the entry in folder object
+    int target = -1;   // kAdd: the object the entry names
 };
 
 Change Of(Change::Kind kind, int object) {
@@ -63,38 +61,8 @@ struct Object {
     Bytes data;
     mode_t mode = 0;
     uid_t uid = 0;
-    long long modified = 0;
     std::map<std::string, int> entries;
 };
-
-long long ModifiedOf(const struct stat& st) {
-    return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-}
-
-// The recording's clock, which the files' times follow: each write takes
-// more than half what a note's bound reaches, so that a copy in place must
-// renew the bound between its writes, and a renewal that is missing or did
-// not reach the disk shows.
-constexpr long long kWriteTakes = 6 * 1000000000LL;
-long long g_now = 0;
-
-timespec At(long long ns) {
-    return {static_cast<time_t>(ns / 1000000000LL), ns % 1000000000LL};
-}
-
-int SlowClock(clockid_t, struct timespec* now) {
-    *now = At(g_now);
-    return 0;
-}
-
-// Gives the file at fd the recording clock's time as it would the real one,
-// and tells it.
-long long Touch(int fd) {
-    const timespec times[2] = {{0, UTIME_OMIT}, At(g_now)};
-    futimens(fd, times);
-    struct stat st;
-    return fstat(fd, &st) == 0 ? ModifiedOf(st) : 0;
-}
 
 // The objects as the recording started (and those made during it, as they
 // were made) and the calls, each a list of changes.
@@ -109,7 +77,6 @@ struct Recording {
         o.folder = S_ISDIR(st.st_mode);
         o.mode = st.st_mode & 07777;
         o.uid = st.st_uid;
-        o.modified = ModifiedOf(st);
         start.push_back(o);
         ids[{st.st_dev, st.st_ino}] = static_cast<int>(start.size()) - 1;
         return static_cast<int>(start.size()) - 1;
@@ -165,7 +132,6 @@ struct Recording {
             Change c = Of(Change::kLooks, it->second);
             c.mode = st.st_mode & 07777;
             c.uid = st.st_uid;
-            c.modified = ModifiedOf(st);
             calls.push_back({c});
         }
     }
@@ -202,8 +168,6 @@ void RecWrite(int fd, const void* buf, ssize_t put, off_t at) {
         Change c = Of(Change::kWrite, it->second);
         c.offset = at;
         c.data.assign(bytes, bytes + put);
-        g_now += kWriteTakes;
-        c.modified = Touch(fd);
         g_rec->calls.push_back({c});
     }
 }
@@ -231,7 +195,6 @@ int RecFtruncate(int fd, off_t size) {
     if (r == 0 && it != g_rec->fds.end()) {
         Change c = Of(Change::kTruncate, it->second);
         c.offset = size;
-        c.modified = Touch(fd);
         g_rec->calls.push_back({c});
     }
     return r;
@@ -243,14 +206,6 @@ int RecFchmod(int fd, mode_t mode) {
 }
 int RecFchown(int fd, uid_t uid, gid_t gid) {
     const int r = fchown(fd, uid, gid);
-    g_rec->Looks(fd);
-    return r;
-}
-int RecFutimens(int fd, const struct timespec times[2]) {
-    const int r = futimens(fd, times);
-    if (r == 0 && (times == nullptr || times[1].tv_nsec == UTIME_NOW)) {
-        Touch(fd);
-    }
     g_rec->Looks(fd);
     return r;
 }
@@ -357,11 +312,6 @@ void Record(Recording* rec, bool noNewFile, bool sticky) {
     g_ennSys.fchmod = RecFchmod;
     g_ennSys.fchown = RecFchown;
     g_ennSys.fsetxattr = RecFsetxattr;
-    g_ennSys.futimens = RecFutimens;
-    g_ennSys.clockGettime = SlowClock;
-    timespec now = {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    g_now = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
     g_ennSys.link = RecLink;
     g_ennSys.linkat = RecLinkat;
     g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
@@ -394,16 +344,13 @@ std::vector<Object> Replay(const Recording& rec, size_t cut, const std::vector<b
                         o.data.resize(c.offset + c.data.size());
                     }
                     std::copy(c.data.begin(), c.data.end(), o.data.begin() + c.offset);
-                    o.modified = c.modified;
                     break;
                 case Change::kTruncate:
                     o.data.resize(static_cast<size_t>(c.offset));
-                    o.modified = c.modified;
                     break;
                 case Change::kLooks:
                     o.mode = c.mode;
                     o.uid = c.uid;
-                    o.modified = c.modified;
                     break;
                 case Change::kAdd:
                     o.entries[c.name] = c.target;
@@ -419,6 +366,11 @@ std::vector<Object> Replay(const Recording& rec, size_t cut, const std::vector<b
     return state;
 }
 
+// Where the operation puts its output: aside and renamed or linked into
+// place, or by a copy in place where the folder takes no new file, or in a
+// sticky folder that refuses the rename over another user's file.
+enum class Road { kAside, kNoNewFile, kSticky };
+
 // What the operation was meant to do, and what each state is checked for.
 struct Expected {
     std::string target;  // relative to the world's root
@@ -429,61 +381,52 @@ struct Expected {
     Bytes now;  // the new file, as the operation left it
     mode_t nowMode = 0;
     uid_t nowUid = 0;
+    bool inPlace = false;  // a copy in place the caller allowed: not whole across a cut
+    bool refused = false;  // the target is to stay as it was
 };
 
 bool Private(const Object& o) {
     return (o.mode & 077) == 0 && o.uid == geteuid();
 }
 
-// Every file reachable by a name from folder, by its path, and whether a
-// private folder stands on the way.
+using Files = std::map<std::string, std::pair<int, bool>>;
+
+// Every file reachable by a name from folder, by its path: the object, and
+// whether a private folder stands on the way.
 void Walk(const std::vector<Object>& state, int folder, const std::string& at, bool hidden,
-          std::vector<std::tuple<std::string, int, bool>>* files) {
+          Files* files) {
     for (const auto& [name, id] : state[folder].entries) {
         if (state[id].folder) {
             Walk(state, id, at + name + "/", hidden || Private(state[id]), files);
         } else {
-            files->emplace_back(at + name, id, hidden);
+            (*files)[at + name] = {id, hidden};
         }
     }
 }
 
-using Files = std::vector<std::tuple<std::string, int, bool>>;
-
-// True when a file other than the target holds the new file whole, beside a
-// note that names the target and (where there is one) bounds its
-// modification time: what the next write finishes a copy in place from.
-bool Staged(const std::vector<Object>& state, const Files& files, const Expected& e,
-            const Object* target) {
-    const std::string name = std::filesystem::path(e.target).filename().string();
-    for (const auto& [path, id, hidden] : files) {
-        if (state[id].data != e.now || path == e.target) {
-            continue;
-        }
-        const std::string folder = path.substr(0, path.rfind('/') + 1);
-        for (const auto& [other, note, alsoHidden] : files) {
-            const std::string text(state[note].data.begin(), state[note].data.end());
-            if (other != path && other.compare(0, folder.size(), folder) == 0 &&
-                text.find(name) != std::string::npos &&
-                (target == nullptr || target->modified <= state[note].modified)) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-// Empty when the state holds; else what is wrong in it.
-std::string Check(const std::vector<Object>& state, const Expected& e, bool succeeded) {
+// Empty when the state holds, start being the world as it was; else what is
+// wrong in it.
+std::string Check(const std::vector<Object>& state, const std::vector<Object>& start,
+                  const Expected& e, bool succeeded) {
+    Files before;
+    Walk(start, 0, "", false, &before);
     Files files;
     Walk(state, 0, "", false, &files);
+    for (const auto& [path, was] : before) {
+        const auto found = files.find(path);
+        if (path != e.target && (found == files.end() || found->second.first != was.first ||
+                                 state[was.first].data != start[was.first].data ||
+                                 state[was.first].mode != start[was.first].mode)) {
+            return path + " is not as it was";
+        }
+    }
     const Object* target = nullptr;
-    for (const auto& [path, id, hidden] : files) {
-        const Object& o = state[id];
+    for (const auto& [path, at] : files) {
+        const Object& o = state[at.first];
         if (path == e.target) {
             target = &o;
         }
-        const bool fresh = !o.data.empty() && !(path == e.target && o.data == e.earlier);
+        const bool fresh = !o.data.empty() && o.data != start[at.first].data;
         if (!fresh) {
             continue;
         }
@@ -493,27 +436,23 @@ std::string Check(const std::vector<Object>& state, const Expected& e, bool succ
                 (o.uid != e.nowUid && !(e.hadEarlier && o.uid == e.earlierUid))) {
                 return path + " shows new bytes to more than the target admits";
             }
-        } else if (!hidden && !Private(o)) {
+        } else if (!at.second && !Private(o)) {
             return path + " holds new bytes and others may read it";
         }
     }
+    const bool earlier = target == nullptr
+                             ? !e.hadEarlier
+                             : e.hadEarlier && target->data == e.earlier &&
+                                   target->mode == e.earlierMode && target->uid == e.earlierUid;
+    if (e.refused) {
+        return earlier ? "" : "refused, but the target is not as it was";
+    }
+    const bool whole = target != nullptr && target->data == e.now && target->mode == e.nowMode &&
+                       target->uid == e.nowUid;
     if (succeeded) {
-        if (target == nullptr || target->data != e.now || target->mode != e.nowMode ||
-            target->uid != e.nowUid) {
-            return "reported done, but the new file is not there whole with its looks";
-        }
-        // Else a later sweep would copy it over whatever the target holds then.
-        return Staged(state, files, e, nullptr) ? "reported done, but a staged copy outlives it"
-                                                : "";
+        return whole ? "" : "reported done, but the new file is not there whole with its looks";
     }
-    // A copy in place under way: the new file is to be kept whole, beside a
-    // note that names its target and bounds its time, for the next write to
-    // finish.
-    if ((target == nullptr ? !e.hadEarlier : target->data == e.earlier || target->data == e.now) ||
-        Staged(state, files, e, target)) {
-        return "";
-    }
-    return target == nullptr ? "the earlier file is gone" : "the target is neither file whole";
+    return earlier || whole || e.inPlace ? "" : "the target is neither file whole";
 }
 
 class PowerCut : public ::testing::TestWithParam<bool> {
@@ -547,17 +486,24 @@ class PowerCut : public ::testing::TestWithParam<bool> {
         }
     }
 
-    // Records op, then checks every state a cut can leave.
-    void Holds(const std::string& target, const std::function<int()>& op, bool noNewFile = false,
-               bool sticky = false) {
+    // Records op, which is to return result, on road, then checks every
+    // state a cut can leave.
+    void Holds(const std::string& target, const std::function<int()>& op, Road road = Road::kAside,
+               int result = ENN_OK) {
+        const bool noNewFile = road == Road::kNoNewFile;
+        const bool sticky = road == Road::kSticky;
         Expected e;
         e.target = target.substr(world.size() + 1);
+        e.inPlace = road != Road::kAside && result == ENN_OK;
+        e.refused = result != ENN_OK;
         e.hadEarlier = FileExists(target);
         if (e.hadEarlier) {
             e.earlier = ReadFile(target);
             e.earlierMode = StatOf(target).st_mode & 07777;
             e.earlierUid = StatOf(target).st_uid;
         }
+        std::set<std::string> left = Listing(home);
+        left.insert(std::filesystem::path(target).filename().string());
         Recording rec;
         rec.Snapshot(world);
         if (noNewFile || sticky) {
@@ -565,17 +511,16 @@ class PowerCut : public ::testing::TestWithParam<bool> {
             g_target = target;
         }
         Record(&rec, noNewFile, sticky);
-        const int result = op();
+        ASSERT_EQ(op(), result);
         EnnRestoreSystemCalls();
-        ASSERT_EQ(result, ENN_OK);
         e.now = ReadFile(target);
         e.nowMode = StatOf(target).st_mode & 07777;
         e.nowUid = StatOf(target).st_uid;
-        if (noNewFile || sticky) {
+        if (road != Road::kAside) {
             EXPECT_EQ(e.nowUid, e.earlierUid) << "a copy in place keeps the file";
         }
         // Nothing of the writer's is left once it is done.
-        EXPECT_EQ(Listing(home).size(), 1u);
+        EXPECT_EQ(Listing(home), left);
         EXPECT_TRUE(Listing(tmp).empty());
 
         const size_t n = rec.start.size();
@@ -604,7 +549,7 @@ class PowerCut : public ::testing::TestWithParam<bool> {
                     keepAll[loose[i]] = (mask >> i & 1) != 0;
                 }
                 const std::string wrong =
-                    Check(Replay(rec, cut, keepAll), e, cut == rec.calls.size());
+                    Check(Replay(rec, cut, keepAll), rec.start, e, cut == rec.calls.size());
                 ++states;
                 if (!wrong.empty()) {
                     ADD_FAILURE() << wrong << ", cut after " << cut << " of " << rec.calls.size()
@@ -622,7 +567,7 @@ class PowerCut : public ::testing::TestWithParam<bool> {
     std::string world = dir.File("world");
     std::string home = world + "/home";
     std::string tmp = world + "/tmp";
-    std::string src = dir.File("src");
+    std::string src = world + "/src";
     std::string in = src + "/batch.txt";
     std::string container = src + "/batch.txt.enn";
     std::string out = home + "/batch.out";
@@ -657,158 +602,37 @@ TEST_P(PowerCut, DecryptingOverAnEarlierFile) {
 TEST_P(PowerCut, CopyingInPlaceWhereTheFolderTakesNoNewFile) {
     Earlier(out);
     Holds(
-        out, [&] { return EnnDecryptFile(kKey, container.c_str(), out.c_str()); }, true);
+        out,
+        [&] {
+            return EnnDecryptFileEx(kKey, container.c_str(), out.c_str(), ENN_ALLOW_IN_PLACE,
+                                    nullptr);
+        },
+        Road::kNoNewFile);
 }
 
 TEST_P(PowerCut, CopyingInPlaceInAStickyFolder) {
-    Earlier(out);
+    Earlier(enn);
     Holds(
-        out, [&] { return EnnDecryptFile(kKey, container.c_str(), out.c_str()); }, false, true);
+        enn,
+        [&] {
+            return EnnEncryptStreamPlaced("222222", kKey, in.c_str(), enn.c_str(),
+                                          ENN_ALLOW_IN_PLACE, nullptr, nullptr, nullptr, nullptr,
+                                          nullptr);
+        },
+        Road::kSticky);
 }
 
-// Sends the next write to out the way of a copy in place: its folder takes
-// no new file, or is sticky and refuses the rename over another user's file.
-void TakeTheRoadInPlace(Recording* rec, const std::string& home, const std::string& out,
-                        bool sticky) {
-    g_rec = rec;
-    g_home = home;
-    g_target = out;
-    g_noNewFile = !sticky;
-    g_ennSys.open = OpenMaybeUnnamed;
-    g_ennSys.mkdir = sticky ? RecMkdir : NoNewFolder;
-    g_ennSys.rename = sticky ? NoRenameOverTarget : RecRename;
-}
-
-// Kills a copy in place of a decrypted file over out after its first write,
-// where the folder takes no new file or in a sticky one: the target is left
-// damaged, beside the staged copy there or in the temporary folder.
-void CutACopyInPlace(const std::string& home, const std::string& out, const std::string& in,
-                     const std::string& container, const std::string& tmp, bool sticky) {
-    static ino_t s_target;
-    static int s_writes;
-    s_target = StatOf(out).st_ino;
-    s_writes = 0;
-    EXPECT_EQ(-1, AsUser(0, [&] {
-        Recording rec;  // only for the calls that refuse
-        TakeTheRoadInPlace(&rec, home, out, sticky);
-        g_ennSys.pwrite = [](int fd, const void* buf, size_t size, off_t at) {
-            struct stat st;
-            if (fstat(fd, &st) == 0 && st.st_ino == s_target && ++s_writes == 2) {
-                raise(SIGKILL);
-            }
-            return pwrite(fd, buf, size, at);
-        };
-        return EnnDecryptFile(kKey, container.c_str(), out.c_str());
-    }));
-    EXPECT_NE(ReadFile(out), ReadFile(in));
-    EXPECT_EQ(Listing(home).size() + Listing(tmp).size(), 2u);
-}
-
-// The staged copies in folder: the files in its private folders that hold
-// content whole.
-size_t StagedCopies(const std::string& folder, const Bytes& content) {
-    size_t found = 0;
-    for (const std::string& name : Listing(folder)) {
-        const std::string sub = folder + "/" + name;
-        if (name.compare(0, 11, ".enn-aside-") == 0 && S_ISDIR(StatOf(sub).st_mode)) {
-            for (const std::string& file : Listing(sub)) {
-                found += ReadFile(sub + "/" + file) == content ? 1 : 0;
-            }
-        }
-    }
-    return found;
-}
-
-// A copy in place killed after its first write leaves the target damaged;
-// the next write of the same user, into the target's folder or anywhere
-// (the temporary folder is swept too), finishes it.
-TEST_P(PowerCut, ACopyInPlaceCutShortIsFinishedByTheNextWrite) {
-    for (const bool sticky : {false, true}) {
-        SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
-        Earlier(out);
-        const ino_t target = StatOf(out).st_ino;
-        CutACopyInPlace(home, out, in, container, tmp, sticky);
-        // The next write, in a process of its own.
-        const std::string other = (sticky ? home : src) + "/other.enn";
-        EXPECT_EQ(
-            0, AsUser(0, [&] {
-                return EnnEncryptFile("333333", kKey, in.c_str(), other.c_str()) == ENN_OK ? 0 : 1;
-            }));
-        EXPECT_EQ(ReadFile(out), ReadFile(in));
-        EXPECT_EQ(StatOf(out).st_ino, target);
-        EXPECT_EQ(Listing(home).size(), sticky ? 2u : 1u);
-        EXPECT_TRUE(Listing(tmp).empty());
-        unlink(other.c_str());
-    }
-}
-
-// After the cut the target's owner rewrites it in place, later than the
-// bound the copy noted: the next writes keep what they wrote, byte for byte,
-// and keep the staged copy too.
-TEST_P(PowerCut, AnOwnersEditAfterTheCutIsKeptWithTheStagedCopy) {
-    for (const bool sticky : {false, true}) {
-        SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
-        Earlier(out);
-        const ino_t target = StatOf(out).st_ino;
-        CutACopyInPlace(home, out, in, container, tmp, sticky);
-        const std::string kept = sticky ? home : tmp;
-        ASSERT_EQ(StagedCopies(kept, ReadFile(in)), 1u);
-
-        const Bytes edit = PseudoRandomBytes(3000, 21);
-        {
-            const int fd = open(out.c_str(), O_WRONLY | O_TRUNC);
-            ASSERT_GE(fd, 0);
-            ASSERT_EQ(write(fd, edit.data(), edit.size()), static_cast<ssize_t>(edit.size()));
-            close(fd);
-        }
-        timespec later[2] = {{0, UTIME_OMIT}, {}};
-        clock_gettime(CLOCK_REALTIME, &later[1]);
-        later[1].tv_sec += 3600;  // well past any bound the copy noted
-        ASSERT_EQ(utimensat(AT_FDCWD, out.c_str(), later, 0), 0);
-
-        // Two later writes, each in a process of its own, into both folders.
-        const std::string other = (sticky ? home : src) + "/other.enn";
-        for (int write = 0; write < 2; ++write) {
-            EXPECT_EQ(0, AsUser(0, [&] {
-                          return EnnEncryptFile("333333", kKey, in.c_str(), other.c_str()) == ENN_OK
-                                     ? 0
-                                     : 1;
-                      }));
-            EXPECT_EQ(ReadFile(out), edit);
-            EXPECT_EQ(StatOf(out).st_ino, target);
-            EXPECT_EQ(StatOf(out).st_mtim.tv_sec, later[1].tv_sec);
-            EXPECT_EQ(StagedCopies(kept, ReadFile(in)), 1u);
-        }
-        unlink(other.c_str());
-        std::filesystem::remove_all(kept);
-        ASSERT_EQ(mkdir(kept.c_str(), 0755), 0);
-        ASSERT_EQ(chmod(kept.c_str(), sticky ? 0755 : 01777), 0);
-    }
-}
-
-// Where the target's time cannot be set (a file system that refuses it),
-// the copy in place is refused before the target is touched, and leaves
-// nothing behind.
-TEST_P(PowerCut, ACopyInPlaceThatCannotBoundItsTargetIsRefusedUntouched) {
-    for (const bool sticky : {false, true}) {
-        SCOPED_TRACE(sticky ? "in a sticky folder" : "where the folder takes no new file");
-        Earlier(out);
-        const Bytes earlier = ReadFile(out);
-        Recording rec;  // only for the calls that refuse
-        TakeTheRoadInPlace(&rec, home, out, sticky);
-        g_ennSys.futimens = [](int, const struct timespec*) {
-            errno = EOPNOTSUPP;
-            return -1;
-        };
-        int fault = 0;
-        EXPECT_EQ(
-            EnnDecryptFileEx(kKey, container.c_str(), out.c_str(), ENN_REPLACE_EXISTING, &fault),
-            ENN_ERR_GENERIC);
-        EXPECT_EQ(fault, ENN_FAULT_WRITE);
-        EnnRestoreSystemCalls();
-        EXPECT_EQ(ReadFile(out), earlier);
-        EXPECT_EQ(Listing(home).size(), 1u);
-        EXPECT_TRUE(Listing(tmp).empty());
+// Without the caller's consent to a copy in place, nothing is touched.
+TEST_P(PowerCut, ACopyInPlaceNotAllowedTouchesNothing) {
+    Earlier(out);
+    Earlier(enn);
+    for (const Road road : {Road::kNoNewFile, Road::kSticky}) {
+        Holds(
+            out, [&] { return EnnDecryptFile(kKey, container.c_str(), out.c_str()); }, road,
+            ENN_ERR_CREATE_OUTPUT);
+        Holds(
+            enn, [&] { return EnnEncryptFile("222222", kKey, in.c_str(), enn.c_str()); }, road,
+            ENN_ERR_CREATE_OUTPUT);
     }
 }
 

@@ -9,12 +9,15 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
+#include <filesystem>
+#include <map>
 #include <string>
 
 #include "codec/enn.h"
@@ -123,46 +126,59 @@ TEST_F(Replacing, AReadOnlyTargetIsRefusedBeforeAnythingIsRead) {
     EXPECT_EQ(Listing(home).size(), 3u);
 }
 
-TEST_F(Replacing, AFolderThatTakesNoNewFileStillHasItsFilesReplacedInPlace) {
+// A folder that takes no new file has its files replaced only by a copy in
+// place, where the caller allows it; else nothing is read or written.
+TEST_F(Replacing, AFolderThatTakesNoNewFileHasItsFilesReplacedInPlaceByConsent) {
     WriteFile(plain, {'o', 'l', 'd'});
     Own(plain, kUser, 0640);
     Own(out, kUser, 0644);
     const ino_t container = StatOf(out).st_ino;
     ASSERT_EQ(chmod(home.c_str(), 0555), 0);
     for (bool unnamed : {true, false}) {
-        EXPECT_EQ(
-            0, AsUser(kUser,
-                      [&] {
-                          if (!unnamed) {
-                              g_ennSys.open = OpenWithoutUnnamedFiles;
-                          }
-                          if (EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) != ENN_OK) {
-                              return 1;
-                          }
-                          char password[7] = {};
-                          if (EnnReadPassword(kKey, out.c_str(), password) != ENN_OK ||
-                              std::string(password) != "222222") {
-                              return 2;
-                          }
-                          if (EnnDecryptFile(kKey, out.c_str(), plain.c_str()) != ENN_OK) {
-                              return 3;
-                          }
-                          // Nothing new can be made there, and an existing file
-                          // that is to be kept is kept.
-                          int fault = 0;
-                          if (EnnDecryptFileEx(kKey, out.c_str(), (home + "/new").c_str(),
-                                               ENN_REPLACE_EXISTING,
-                                               &fault) != ENN_ERR_CREATE_OUTPUT ||
-                              fault != ENN_FAULT_DENIED) {
-                              return 4;
-                          }
-                          if (EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(), ENN_KEEP_EXISTING,
-                                               &fault) != ENN_ERR_CREATE_OUTPUT ||
-                              fault != ENN_FAULT_EXISTS) {
-                              return 5;
-                          }
-                          return 0;
-                      }))
+        EXPECT_EQ(0, AsUser(kUser,
+                            [&] {
+                                if (!unnamed) {
+                                    g_ennSys.open = OpenWithoutUnnamedFiles;
+                                }
+                                g_ennSys.read = CountingRead;
+                                const Bytes was = ReadFile(out);
+                                int fault = 0;
+                                if (EnnEncryptFileEx("222222", kKey, in.c_str(), out.c_str(),
+                                                     &fault) != ENN_ERR_CREATE_OUTPUT ||
+                                    fault != ENN_FAULT_IN_PLACE_ONLY || g_reads != 0 ||
+                                    ReadFile(out) != was) {
+                                    return 6;
+                                }
+                                if (EnnEncryptStreamPlaced("222222", kKey, in.c_str(), out.c_str(),
+                                                           ENN_ALLOW_IN_PLACE, nullptr, nullptr,
+                                                           nullptr, nullptr, nullptr) != ENN_OK) {
+                                    return 1;
+                                }
+                                char password[7] = {};
+                                if (EnnReadPassword(kKey, out.c_str(), password) != ENN_OK ||
+                                    std::string(password) != "222222") {
+                                    return 2;
+                                }
+                                if (EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(),
+                                                     ENN_ALLOW_IN_PLACE, nullptr) != ENN_OK) {
+                                    return 3;
+                                }
+                                // Nothing new can be made there, and an existing file
+                                // that is to be kept is kept.
+                                if (EnnDecryptFileEx(kKey, out.c_str(), (home + "/new").c_str(),
+                                                     ENN_ALLOW_IN_PLACE,
+                                                     &fault) != ENN_ERR_CREATE_OUTPUT ||
+                                    fault != ENN_FAULT_DENIED) {
+                                    return 4;
+                                }
+                                if (EnnDecryptFileEx(kKey, out.c_str(), plain.c_str(),
+                                                     ENN_KEEP_EXISTING | ENN_ALLOW_IN_PLACE,
+                                                     &fault) != ENN_ERR_CREATE_OUTPUT ||
+                                    fault != ENN_FAULT_EXISTS) {
+                                    return 5;
+                                }
+                                return 0;
+                            }))
             << (unnamed ? "with" : "without") << " unnamed files";
     }
     EXPECT_EQ(StatOf(out).st_ino, container);  // the same file, new content
@@ -171,7 +187,9 @@ TEST_F(Replacing, AFolderThatTakesNoNewFileStillHasItsFilesReplacedInPlace) {
     EXPECT_EQ(Listing(home).size(), 3u);
 }
 
-TEST_F(Replacing, AStickyFolderLetsAWritableFileOfAnotherUserBeRewritten) {
+// A sticky folder lets a writable file of another user be rewritten in
+// place, by consent; without it the file stays as it was.
+TEST_F(Replacing, AStickyFolderLetsAWritableFileOfAnotherUserBeRewrittenByConsent) {
     const std::string shared = dir.File("shared");
     ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
     ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
@@ -179,8 +197,20 @@ TEST_F(Replacing, AStickyFolderLetsAWritableFileOfAnotherUserBeRewritten) {
     WriteFile(theirs, earlier);
     Own(theirs, kOtherUser, 0666);
     EXPECT_EQ(0, AsUser(kUser, [&] {
-                  return EnnEncryptFile("222222", kKey, in.c_str(), theirs.c_str()) == ENN_OK ? 0
-                                                                                              : 1;
+                  int fault = 0;
+                  return EnnEncryptFileEx("222222", kKey, in.c_str(), theirs.c_str(), &fault) ==
+                                     ENN_ERR_CREATE_OUTPUT &&
+                                 fault == ENN_FAULT_IN_PLACE_ONLY
+                             ? 0
+                             : 1;
+              }));
+    EXPECT_EQ(ReadFile(theirs), earlier);
+    EXPECT_EQ(0, AsUser(kUser, [&] {
+                  return EnnEncryptStreamPlaced("222222", kKey, in.c_str(), theirs.c_str(),
+                                                ENN_ALLOW_IN_PLACE, nullptr, nullptr, nullptr,
+                                                nullptr, nullptr) == ENN_OK
+                             ? 0
+                             : 1;
               }));
     EXPECT_EQ(StatOf(theirs).st_uid, kOtherUser);
     EXPECT_NE(ReadFile(theirs), earlier);
@@ -290,51 +320,174 @@ TEST_F(Replacing, NamesUpToTheLongestTheFolderAcceptsWork) {
     EXPECT_EQ(Listing(home).size(), 2u);
 }
 
-// Where there are no unnamed files, what a killed writer left is removed by
-// the next write into that folder: its own user's files of gone processes
-// only.
-TEST_F(Replacing, LeftoversOfKilledWritersGoWithTheNextWrite) {
-    const auto killedWriter = [&](uid_t user) {
-        const pid_t child = fork();
-        if (child == 0) {
-            if (user != 0 && (setresgid(user, user, user) != 0 || setresuid(user, user, user))) {
-                _exit(99);
-            }
-            g_ennSys.open = OpenWithoutUnnamedFiles;
-            EnnWriter writer;
-            if (EnnCreateAside(plain.c_str(), &writer) != ENN_FAULT_NONE ||
-                EnnWriteAll(&writer, "plain text", 10) != ENN_FAULT_NONE) {
-                _exit(1);
-            }
+// Counts the names removed while a file of this process has them open.
+int g_removedOpen = 0;
+int UnlinkCounting(const char* path) {
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        g_removedOpen += std::filesystem::read_symlink(fd.path(), error) == path ? 1 : 0;
+    }
+    return unlink(path);
+}
+
+// A FUSE file system keeps a file removed while open under another name, and
+// its private folder could not go: every file is closed before its name goes.
+TEST_F(Replacing, NoNameIsRemovedWhileItsFileIsOpen) {
+    Bytes damaged = earlier;
+    damaged.back() ^= 1;
+    WriteFile(plain, damaged);
+    g_ennSys.open = OpenWithoutUnnamedFiles;
+    g_ennSys.unlink = UnlinkCounting;
+    EXPECT_EQ(EnnDecryptFile(kKey, out.c_str(), (home + "/new").c_str()), ENN_OK);
+    EXPECT_EQ(
+        EnnDecryptFileEx(kKey, out.c_str(), (home + "/kept").c_str(), ENN_KEEP_EXISTING, nullptr),
+        ENN_OK);
+    EXPECT_EQ(
+        EnnDecryptFileEx(kKey, plain.c_str(), (home + "/none").c_str(), ENN_NO_DIAGNOSTIC, nullptr),
+        ENN_ERR_DIGEST);
+    EXPECT_EQ(g_removedOpen, 0);
+    EXPECT_EQ(Listing(home),
+              (std::set<std::string>{"batch.out", "batch.txt", "batch.txt.enn", "kept", "new"}));
+}
+
+// Kills a writer of user's aside file in folder where there are no unnamed
+// files, part-way; its process number.
+pid_t KilledWriter(const std::string& folder, uid_t user) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (user != 0 && (setresgid(user, user, user) != 0 || setresuid(user, user, user))) {
+            _exit(99);
+        }
+        g_ennSys.open = OpenWithoutUnnamedFiles;
+        EnnWriter writer;
+        if (EnnCreateAside((folder + "/plain").c_str(), 0, &writer) == ENN_FAULT_NONE &&
+            EnnWriteAll(&writer, "plain text", 10) == ENN_FAULT_NONE) {
             raise(SIGKILL);
         }
-        int status = 0;
-        waitpid(child, &status, 0);
-        return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    };
-    ASSERT_TRUE(killedWriter(0));
-    ASSERT_TRUE(killedWriter(kUser));
-    ASSERT_EQ(Listing(home).size(), 4u);
-    // One of a process still running stays.
-    const std::string running =
-        home + "/.enn-aside-" + std::to_string(static_cast<long>(getppid())) + "-00000000";
-    WriteFile(running, {'x'});
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? child : -1;
+}
 
-    // The next writes, each a process of its own (a process sweeps a folder
-    // once), happen where there are no unnamed files either.
-    g_ennSys.open = OpenWithoutUnnamedFiles;
-    ASSERT_EQ(0, AsUser(0, [&] {
-                  return EnnEncryptFile("222222", kKey, in.c_str(), out.c_str()) == ENN_OK ? 0 : 1;
-              }));
-    Own(out, kUser, 0644);
+// Every entry under root, by its path, as lstat sees it, with a regular
+// file's content.
+std::map<std::string, std::pair<struct stat, Bytes>> Tree(const std::string& root) {
+    std::map<std::string, std::pair<struct stat, Bytes>> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string();
+        const struct stat st = StatOf(path);
+        tree[path] = {st, S_ISREG(st.st_mode) ? ReadFile(path) : Bytes()};
+    }
+    return tree;
+}
+
+// A write removes what its user's killed writers left beside it, and nothing
+// else: every entry planted to pose as such a leftover stays exactly as it was
+// (content, time, inode), as does every other file but the write's output.
+TEST_F(Replacing, AWriteRemovesItsUsersKilledWritersLeftoversAndNothingElse) {
+    const pid_t dead = KilledWriter(home, kUser);
+    ASSERT_GT(dead, 0);
+    const std::string leftover = home + "/" + *Listing(home).begin();
+    ASSERT_GT(KilledWriter(home, 0), 0);  // root's stays
+    const std::string pub = dir.File("pub");
+    const std::string mark = "/.enn-aside-" + std::to_string(dead) + "-";
+    const auto plant = [&](const std::string& folder, int n, uid_t owner, mode_t mode) {
+        const std::string planted = folder + mark + std::to_string(n);
+        EXPECT_EQ(mkdir(planted.c_str(), mode), 0);
+        EXPECT_EQ(chown(planted.c_str(), owner, owner), 0);
+        EXPECT_EQ(chmod(planted.c_str(), mode), 0);
+        return planted;
+    };
+    const auto ownFile = [&](const std::string& path, uid_t owner) {
+        WriteFile(path, {'m', 'i', 'n', 'e'});
+        Own(path, owner, 0600);
+    };
+    for (mode_t mode : {0755, 0777}) {
+        ownFile(plant(home, mode, kUser, mode) + "/file", kUser);
+    }
+    ownFile(plant(home, 1, kOtherUser, 0700) + "/file", kOtherUser);
+    ownFile(plant(home, 2, kUser, 0700) + "/file", kOtherUser);
+    const std::string fifo = plant(home, 3, kUser, 0700) + "/file";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Own(fifo, kUser, 0600);
+    ownFile(home + "/ledger", kUser);
+    ASSERT_EQ(link((home + "/ledger").c_str(), (plant(home, 4, kUser, 0700) + "/file").c_str()), 0);
+    const std::string renamed = plant(home, 5, kUser, 0700);
+    ownFile(renamed + "/file", kUser);
+    ownFile(renamed + "/notes", kUser);
+    const std::string acl = plant(home, 6, kUser, 0700);
+    ownFile(acl + "/file", kUser);
+    ASSERT_TRUE(
+        std::system(("setfacl -m u:" + std::to_string(kOtherUser) + ":--- " + acl).c_str()) == 0);
+    // A live writer in another PID namespace: its number looks dead here.
+    const std::string live = plant(home, 7, kUser, 0700);
+    ownFile(live + "/file", kUser);
+    const int locked = open(live.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(locked, LOCK_EX), 0);
+    // The owner of a sticky folder renames a user's folder into the mark.
+    ASSERT_EQ(mkdir(pub.c_str(), 01777), 0);
+    Own(pub, kOtherUser, 01777);
+    const std::string theirs = plant(pub, 8, kUser, 0700);
+    ownFile(theirs + "/file", kUser);
+    ASSERT_EQ(rename(theirs.c_str(), (pub + "/sub").c_str()), 0);
+    ASSERT_EQ(0,
+              AsUser(kOtherUser, [&] { return rename((pub + "/sub").c_str(), theirs.c_str()); }));
+
+    auto before = Tree(dir.path());
+    for (const std::string& folder : {home, pub}) {
+        EXPECT_EQ(0, AsUser(kUser, [&] {
+                      return EnnEncryptFile("222222", kKey, in.c_str(),
+                                            (folder + "/x.enn").c_str());
+                  }));
+    }
+    close(locked);
+    auto after = Tree(dir.path());
+    for (const std::string& folder : {home, pub}) {  // their entries are checked one by one
+        ASSERT_EQ(after.erase(folder + "/x.enn"), 1u);
+        after[folder].first.st_mtim = before[folder].first.st_mtim;
+        after[folder].first.st_nlink = before[folder].first.st_nlink;
+    }
+    std::set<std::string> gone;
+    for (auto& [path, was] : before) {
+        const auto now = after.find(path);
+        if (now == after.end()) {
+            gone.insert(path);
+            continue;
+        }
+        const struct stat& a = was.first;
+        const struct stat& b = now->second.first;
+        EXPECT_TRUE(a.st_ino == b.st_ino && a.st_mode == b.st_mode && a.st_uid == b.st_uid &&
+                    a.st_nlink == b.st_nlink && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+                    a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && was.second == now->second.second)
+            << path;
+    }
+    EXPECT_EQ(gone, (std::set<std::string>{leftover, leftover + "/file"}));
+    EXPECT_EQ(after.size() + gone.size(), before.size());
+}
+
+// Where the file system has no locks, no sweep can tell a live writer's folder
+// from a leftover, and leaves it.
+TEST_F(Replacing, WithoutLocksLeftoversStay) {
+    ASSERT_GT(KilledWriter(home, kUser), 0);
     std::set<std::string> left = Listing(home);
-    EXPECT_EQ(left.size(), 4u);  // the user's leftover and the running one stay
-    EXPECT_EQ(
-        left.count(".enn-aside-" + std::to_string(static_cast<long>(getppid())) + "-00000000"), 1u);
-    EXPECT_EQ(0, AsUser(kUser, [&] {
-                  return EnnEncryptFile("333333", kKey, in.c_str(), out.c_str()) == ENN_OK ? 0 : 1;
-              }));
-    EXPECT_EQ(Listing(home).size(), 3u);  // the user's own went with their write
+    const auto write = [&](bool locks) {
+        return AsUser(kUser, [&] {
+            if (!locks) {
+                g_ennSys.flock = [](int, int) {
+                    errno = EOPNOTSUPP;
+                    return -1;
+                };
+            }
+            return EnnEncryptFile("222222", kKey, in.c_str(), (home + "/y.enn").c_str());
+        });
+    };
+    EXPECT_EQ(write(false), 0);
+    left.insert("y.enn");
+    EXPECT_EQ(Listing(home), left);
+    EXPECT_EQ(write(true), 0);
+    EXPECT_EQ(Listing(home).size(), left.size() - 1);
 }
 
 }  // namespace

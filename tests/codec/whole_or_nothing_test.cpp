@@ -243,7 +243,7 @@ TEST_F(WholeOrNothing, WithoutUnnamedFilesHiddenOnesAreCleanedUpToo) {
     ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(plain)));
     // What a tool's signal handler calls removes a file still being written.
     EnnWriter writer;
-    ASSERT_EQ(EnnCreateAside(plain.c_str(), &writer), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnCreateAside(plain.c_str(), 0, &writer), ENN_FAULT_NONE);
     ASSERT_EQ(EnnWriteAll(&writer, "plain text", 10), ENN_FAULT_NONE);
     EXPECT_EQ(Listing(dir.path()).size(), files.size() + 1);
     EnnDiscardAllAside();

@@ -169,6 +169,12 @@ TEST_F(NullCalls, EveryExportedFunctionRefusesEveryNullItCanTake) {
                                      nullptr, nullptr, &fault);
          },
          ENN_ERR_GENERIC},
+        {"EnnEncryptStreamPlaced all null",
+         [&] {
+             return EnnEncryptStreamPlaced(nullptr, nullptr, nullptr, nullptr, ENN_ALLOW_IN_PLACE,
+                                           nullptr, nullptr, nullptr, nullptr, nullptr);
+         },
+         ENN_ERR_GENERIC},
         {"EnnEncryptStream no input",
          [&] {
              return EnnEncryptStream("123456", kKey, nullptr, nullptr, nullptr, WriteNowhere,

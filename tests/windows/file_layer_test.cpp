@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "codec/enn.h"
 #include "codec/enn_file.h"
@@ -161,7 +160,7 @@ TEST_F(WindowsFiles, ReplacingAndKeepingAnExistingOutput) {
 TEST_F(WindowsFiles, AsideFileVanishesWhenItsHandleClosesUncommitted) {
     const std::string out = dir.File("plain.txt");
     EnnWriter writer;
-    ASSERT_EQ(EnnCreateAside(out.c_str(), &writer), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnCreateAside(out.c_str(), 0, &writer), ENN_FAULT_NONE);
     ASSERT_EQ(EnnWriteAll(&writer, plain.data(), static_cast<int>(plain.size())), ENN_FAULT_NONE);
     EXPECT_EQ(Names(dir.path()).size(), 1u);  // the aside file, under a name of its own
     // What the system does to every handle of a process that dies.
@@ -172,7 +171,7 @@ TEST_F(WindowsFiles, AsideFileVanishesWhenItsHandleClosesUncommitted) {
 TEST_F(WindowsFiles, NobodyElseOpensAFileBeingWrittenToReadIt) {
     const std::string out = dir.File("plain.txt");
     EnnWriter writer;
-    ASSERT_EQ(EnnCreateAside(out.c_str(), &writer), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnCreateAside(out.c_str(), 0, &writer), ENN_FAULT_NONE);
     ASSERT_EQ(EnnWriteAll(&writer, plain.data(), 100), ENN_FAULT_NONE);
     HANDLE other = CreateFileW(Wide(writer.aside).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -242,17 +241,17 @@ TEST_F(WindowsFiles, AReplacedFileKeepsItsAccessRulesAndAttributes) {
 TEST_F(WindowsFiles, DiscardLeavesNothingAndPlacingLeavesOnlyTheFile) {
     const std::string out = dir.File("plain.txt");
     EnnWriter discarded;
-    ASSERT_EQ(EnnCreateAside(out.c_str(), &discarded), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnCreateAside(out.c_str(), 0, &discarded), ENN_FAULT_NONE);
     ASSERT_EQ(EnnWriteAll(&discarded, plain.data(), 100), ENN_FAULT_NONE);
     EnnDiscard(&discarded);
     EXPECT_TRUE(Names(dir.path()).empty());
 
     EnnWriter placed;
-    ASSERT_EQ(EnnCreateAside(out.c_str(), &placed), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnCreateAside(out.c_str(), 0, &placed), ENN_FAULT_NONE);
     ASSERT_EQ(EnnWriteAll(&placed, plain.data(), 100), ENN_FAULT_NONE);
     ASSERT_EQ(EnnWriteAt(&placed, 0, "head", 4), ENN_FAULT_NONE);
     ASSERT_EQ(EnnWriteAll(&placed, plain.data() + 100, 50), ENN_FAULT_NONE);
-    ASSERT_EQ(EnnPutInPlace(&placed, out.c_str(), ENN_PLACE_NEW), ENN_FAULT_NONE);
+    ASSERT_EQ(EnnPutInPlace(&placed, out.c_str(), ENN_KEEP_EXISTING), ENN_FAULT_NONE);
     Bytes expected(plain.begin(), plain.begin() + 150);
     std::copy_n("head", 4, expected.begin());
     EXPECT_EQ(ReadFile(out), expected);
@@ -351,263 +350,27 @@ HANDLE WINAPI CreateNoNewFile(LPCWSTR name, DWORD access, DWORD share,
     return CreateFileW(name, access, share, security, creation, flags, templateFile);
 }
 
-TEST_F(WindowsFiles, AFolderThatTakesNoNewFileHasItsFilesReplacedInPlace) {
+// Such a share has its files replaced only by a copy in place, where the
+// caller allows it; else nothing is written.
+TEST_F(WindowsFiles, AFolderThatTakesNoNewFileHasItsFilesReplacedInPlaceByConsent) {
     ASSERT_TRUE(fs::create_directory(fs::u8path(dir.File("shared"))));
     const std::string in = dir.File("shared/batch.txt");
     WriteFile(in, plain);
-    WriteFile(in + ".enn", Bytes(100000, 'x'));  // longer than the new container
+    const Bytes earlier(100000, 'x');  // longer than the new container
+    WriteFile(in + ".enn", earlier);
     g_ennSys.createFile = CreateNoNewFile;
-    EXPECT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
-    EXPECT_EQ(Decrypt(in + ".enn", dir.File("shared/new.txt"), ENN_REPLACE_EXISTING),
+    EXPECT_EQ(Encrypt(in, in + ".enn"), ENN_FAULT_IN_PLACE_ONLY);
+    EXPECT_EQ(ReadFile(in + ".enn"), earlier);
+    EXPECT_EQ(
+        EnnEncryptStreamPlaced("246810", kKey, in.c_str(), (in + ".enn").c_str(),
+                               ENN_ALLOW_IN_PLACE, nullptr, nullptr, nullptr, nullptr, nullptr),
+        ENN_OK);
+    EXPECT_EQ(Decrypt(in + ".enn", dir.File("shared/new.txt"), ENN_ALLOW_IN_PLACE),
               ENN_FAULT_DENIED);
     EnnRestoreSystemCalls();
     EXPECT_EQ(Decrypt(in + ".enn", dir.File("plain.txt"), ENN_REPLACE_EXISTING), ENN_OK);
     EXPECT_EQ(ReadFile(dir.File("plain.txt")), plain);
     EXPECT_EQ(Names(dir.File("shared")), (std::set<std::string>{"batch.txt", "batch.txt.enn"}));
-}
-
-// A copy in place cut short by a kill, and what the next write does with
-// it. The cut is made in a child process: this program run again, as the
-// child below, with the temporary folder (TMP) a folder of the test's own.
-const DWORD kCutCode = 77;
-const int kCopyStep = 1 << 16;  // what a copy in place writes at once
-
-std::string Env(const wchar_t* name) {
-    wchar_t value[4096];
-    const DWORD n = GetEnvironmentVariableW(name, value, 4096);
-    return n == 0 || n >= 4096 ? std::string() : fs::path(std::wstring(value, n)).u8string();
-}
-
-EnnFileId IdOfHandle(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    GetFileInformationByHandle(file, &info);
-    EnnFileId id;
-    id.volume = info.dwVolumeSerialNumber;
-    id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return id;
-}
-
-// The target of the cut copy, and the writes made to it so far: the second
-// ends the process, the first of the target's content written over.
-EnnFileId g_cutTarget;
-int g_targetWrites = 0;
-
-BOOL WINAPI WriteUntilCut(HANDLE file, LPCVOID buf, DWORD size, LPDWORD put, LPOVERLAPPED at) {
-    if (EnnSameFile(IdOfHandle(file), g_cutTarget) && ++g_targetWrites == 2) {
-        TerminateProcess(GetCurrentProcess(), kCutCode);
-    }
-    return WriteFile(file, buf, size, put, at);
-}
-
-// The child, as its environment tells: "cut" decrypts VELTRANE_CONTAINER
-// onto VELTRANE_TARGET, a file of a folder that takes no new file, and is
-// killed part-way through the copy in place; "write" writes into the
-// temporary folder. Skipped when run as a test.
-TEST(CopyInPlaceChild, Run) {
-    const std::string role = Env(L"VELTRANE_CHILD");
-    if (role.empty()) {
-        GTEST_SKIP() << "the child of the tests of a copy in place cut short";
-    }
-    if (role == "write") {
-        EnnWriter writer;
-        ASSERT_EQ(EnnCreateTemporary(&writer), ENN_FAULT_NONE);
-        EnnDiscard(&writer);
-        return;
-    }
-    const std::string target = Env(L"VELTRANE_TARGET");
-    EnnReader reader;
-    ASSERT_EQ(EnnOpenReader(target.c_str(), &reader), ENN_FAULT_NONE);
-    g_cutTarget = reader.id;
-    EnnCloseReader(&reader);
-    g_ennSys.createFile = CreateNoNewFile;
-    g_ennSys.writeFile = WriteUntilCut;
-    int fault = ENN_FAULT_NONE;
-    EnnDecryptFileEx(kKey, Env(L"VELTRANE_CONTAINER").c_str(), target.c_str(), ENN_REPLACE_EXISTING,
-                     &fault);
-    ADD_FAILURE() << "the copy was not cut: " << g_targetWrites << " writes, fault " << fault;
-}
-
-class CopyInPlaceCut : public WindowsFiles {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(fs::create_directory(fs::u8path(tmp)));
-        ASSERT_TRUE(fs::create_directory(fs::u8path(dir.File("shared"))));
-        wchar_t old[4096];
-        const DWORD n = GetEnvironmentVariableW(L"TMP", old, 4096);
-        hadTmp = n > 0 && n < 4096;
-        oldTmp.assign(old, hadTmp ? n : 0);
-        ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", Wide(tmp).c_str()));
-        WriteFile(in, content);
-        ASSERT_EQ(Encrypt(in, container), ENN_OK);
-        WriteFile(target, earlier);
-    }
-    void TearDown() override {
-        SetEnvironmentVariableW(L"TMP", hadTmp ? oldTmp.c_str() : nullptr);
-        EnnRestoreSystemCalls();
-        for (HANDLE child : children) {
-            CloseHandle(child);
-        }
-    }
-
-    // Runs this program as the child in role; its exit code.
-    DWORD RunChild(const wchar_t* role) {
-        wchar_t self[MAX_PATH];
-        const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) {
-            ADD_FAILURE() << "no name for this program";
-            return 1000;
-        }
-        SetEnvironmentVariableW(L"VELTRANE_CHILD", role);
-        SetEnvironmentVariableW(L"VELTRANE_CONTAINER", Wide(container).c_str());
-        SetEnvironmentVariableW(L"VELTRANE_TARGET", Wide(target).c_str());
-        std::wstring command =
-            L"\"" + std::wstring(self) + L"\" --gtest_filter=CopyInPlaceChild.Run";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        const bool started = CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                            nullptr, &startup, &child) != 0;
-        SetEnvironmentVariableW(L"VELTRANE_CHILD", nullptr);
-        if (!started) {
-            ADD_FAILURE() << "cannot start the child: " << GetLastError();
-            return 1000;
-        }
-        WaitForSingleObject(child.hProcess, INFINITE);
-        DWORD code = 1000;
-        GetExitCodeProcess(child.hProcess, &code);
-        CloseHandle(child.hThread);
-        // Held until the test ends, so that no later child takes its
-        // process id, which would keep that child from sweeping what it left.
-        children.push_back(child.hProcess);
-        return code;
-    }
-
-    // The private folders in the temporary folder that hold the new content
-    // whole beside a note naming the target.
-    size_t StagedCopies() {
-        size_t found = 0;
-        for (const std::string& name : Names(tmp)) {
-            const std::string sub = tmp + "/" + name;
-            if (name.compare(0, 11, ".enn-aside-") == 0 && fs::is_directory(fs::u8path(sub)) &&
-                Names(sub) == std::set<std::string>{"file", "target"} &&
-                ReadFile(sub + "/file") == content) {
-                const Bytes note = ReadFile(sub + "/target");
-                const std::string text(note.begin(), note.end());
-                found += text.find("\\shared\\batch.txt") != std::string::npos ? 1 : 0;
-            }
-        }
-        return found;
-    }
-
-    // Cuts the copy in place of content over target: the target's first step
-    // is new, the rest earlier, and the staged copy stands.
-    void Cut() {
-        ASSERT_EQ(RunChild(L"cut"), kCutCode);
-        Bytes mixed(content.begin(), content.begin() + kCopyStep);
-        mixed.insert(mixed.end(), earlier.begin() + kCopyStep, earlier.end());
-        EXPECT_EQ(ReadFile(target), mixed);
-        EXPECT_EQ(Names(tmp).size(), 1u);
-        EXPECT_EQ(StagedCopies(), 1u);
-        EXPECT_EQ(Names(dir.File("shared")), std::set<std::string>{"batch.txt"});
-    }
-
-    const std::string tmp = dir.File("tmp");
-    const std::string in = dir.File("batch.txt");
-    const std::string container = dir.File("batch.enn");
-    const std::string target = dir.File("shared\\batch.txt");
-    const Bytes content = PseudoRandomBytes(4 * kCopyStep + 1000, 5);
-    const Bytes earlier = Bytes(5 * kCopyStep, 'x');
-    bool hadTmp = false;
-    std::wstring oldTmp;
-    std::vector<HANDLE> children;
-};
-
-// The next write of the user, in a process of its own, finishes the copy
-// from the staged file, and the staging goes.
-TEST_F(CopyInPlaceCut, IsFinishedByTheNextWrite) {
-    ASSERT_NO_FATAL_FAILURE(Cut());
-    EnnReader before;
-    ASSERT_EQ(EnnOpenReader(target.c_str(), &before), ENN_FAULT_NONE);
-    EnnCloseReader(&before);
-    EXPECT_EQ(RunChild(L"write"), 0u);
-    EXPECT_EQ(ReadFile(target), content);
-    EnnReader after;
-    ASSERT_EQ(EnnOpenReader(target.c_str(), &after), ENN_FAULT_NONE);
-    EnnCloseReader(&after);
-    EXPECT_TRUE(EnnSameFile(before.id, after.id));  // the file itself, rewritten in place
-    EXPECT_TRUE(Names(tmp).empty());
-}
-
-// After the cut the target's owner rewrites it, later than the bound the copy
-// noted: the next writes keep what they wrote, byte for byte, and keep the
-// staged copy too.
-TEST_F(CopyInPlaceCut, AnOwnersEditAfterTheCutIsKeptWithTheStagedCopy) {
-    ASSERT_NO_FATAL_FAILURE(Cut());
-    const Bytes edit = PseudoRandomBytes(3000, 21);
-    WriteFile(target, edit);
-    HANDLE file =
-        CreateFileW(Wide(target).c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER later;
-    later.LowPart = now.dwLowDateTime;
-    later.HighPart = now.dwHighDateTime;
-    later.QuadPart += 3600ULL * 10000000;  // an hour on: well past any bound the copy noted
-    FILETIME stamp;
-    stamp.dwLowDateTime = later.LowPart;
-    stamp.dwHighDateTime = later.HighPart;
-    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &stamp));
-    CloseHandle(file);
-
-    for (int write = 0; write < 2; ++write) {
-        EXPECT_EQ(RunChild(L"write"), 0u);
-        EXPECT_EQ(ReadFile(target), edit);
-        WIN32_FILE_ATTRIBUTE_DATA looks = {};
-        ASSERT_TRUE(GetFileAttributesExW(Wide(target).c_str(), GetFileExInfoStandard, &looks));
-        EXPECT_EQ(looks.ftLastWriteTime.dwLowDateTime, stamp.dwLowDateTime);
-        EXPECT_EQ(looks.ftLastWriteTime.dwHighDateTime, stamp.dwHighDateTime);
-        EXPECT_EQ(StagedCopies(), 1u);
-        EXPECT_EQ(Names(tmp).size(), 1u);
-    }
-}
-
-// A target replaced since by another file, moved over it as a whole, is left
-// as it is, and the staged copy goes.
-TEST_F(CopyInPlaceCut, ATargetReplacedSinceIsLeftAlone) {
-    ASSERT_NO_FATAL_FAILURE(Cut());
-    WriteFile(dir.File("shared/other.txt"), plain);
-    ASSERT_TRUE(MoveFileExW(Wide(dir.File("shared/other.txt")).c_str(), Wide(target).c_str(),
-                            MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(RunChild(L"write"), 0u);
-    EXPECT_EQ(ReadFile(target), plain);
-    EXPECT_TRUE(Names(tmp).empty());
-}
-
-// A copy in place that is not cut leaves nothing in the temporary folder.
-TEST_F(CopyInPlaceCut, AnUncutCopyLeavesNothingBehind) {
-    g_ennSys.createFile = CreateNoNewFile;
-    EXPECT_EQ(Decrypt(container, target, ENN_REPLACE_EXISTING), ENN_OK);
-    EnnRestoreSystemCalls();
-    EXPECT_EQ(ReadFile(target), content);
-    EXPECT_TRUE(Names(tmp).empty());
-    EXPECT_EQ(Names(dir.File("shared")), std::set<std::string>{"batch.txt"});
-}
-
-// Where the target's time cannot be set, the copy in place is refused before
-// the target is touched, and leaves nothing behind.
-TEST_F(CopyInPlaceCut, ACopyThatCannotBoundItsTargetIsRefusedUntouched) {
-    g_ennSys.createFile = CreateNoNewFile;
-    g_ennSys.setFileTime = [](HANDLE, const FILETIME*, const FILETIME*, const FILETIME*) -> BOOL {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    };
-    EXPECT_EQ(Decrypt(container, target, ENN_REPLACE_EXISTING), ENN_FAULT_WRITE);
-    EnnRestoreSystemCalls();
-    EXPECT_EQ(ReadFile(target), earlier);
-    EXPECT_TRUE(Names(tmp).empty());
-    EXPECT_EQ(Names(dir.File("shared")), std::set<std::string>{"batch.txt"});
 }
 
 }  // namespace
