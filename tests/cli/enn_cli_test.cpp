@@ -1202,10 +1202,10 @@ int LibraryFaults() {
 TEST(EnnStatuses, EveryFaultHasAStatusThatSaysWhatARetryCanDo) {
     ASSERT_EQ(LibraryFaults(), FaultRows()) << "a fault of the library without a row";
     EXPECT_EQ(kExitOk, FaultStatus(ENN_FAULT_NONE));
-    const std::set<int> retry = {ENN_FAULT_NO_INPUT,  ENN_FAULT_READ,      ENN_FAULT_CHANGED,
-                                 ENN_FAULT_NO_OUTPUT, ENN_FAULT_WRITE,     ENN_FAULT_INPUT_DENIED,
-                                 ENN_FAULT_DENIED,    ENN_FAULT_NO_FOLDER, ENN_FAULT_DISK_FULL,
-                                 ENN_FAULT_NO_MEMORY};
+    const std::set<int> retry = {
+        ENN_FAULT_NO_INPUT,  ENN_FAULT_READ,         ENN_FAULT_CHANGED,      ENN_FAULT_NO_OUTPUT,
+        ENN_FAULT_WRITE,     ENN_FAULT_INPUT_DENIED, ENN_FAULT_DENIED,       ENN_FAULT_NO_FOLDER,
+        ENN_FAULT_DISK_FULL, ENN_FAULT_NO_MEMORY,    ENN_FAULT_READ_EXISTING};
     for (int fault = ENN_FAULT_NONE + 1; fault < LibraryFaults(); ++fault) {
         const int status = FaultStatus(fault);
         const std::string name = EnnFaultName(fault);
