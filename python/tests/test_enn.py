@@ -6,8 +6,10 @@ import hashlib
 import os
 import pathlib
 import re
+import shutil
 import stat
 import sys
+import tempfile
 import threading
 import tracemalloc
 
@@ -54,8 +56,9 @@ def test_constants_agree_with_the_header() -> None:
     text = pathlib.Path(header).read_text()
     assert f'#define ENN_EXTENSION "{enn.EXTENSION}"' in text
     assert f"ENN_PASSWORD_LENGTH = {enn._PASSWORD_SIZE - 1}," in text
-    assert f"ENN_ERR_GENERIC = {enn._ERR_GENERIC}," in text
-    assert f"ENN_ERR_CREATE_OUTPUT = {enn._ERR_CREATE_OUTPUT}," in text
+    for name in ("PRESENT", "ERR_GENERIC", "REPLACE_EXISTING", "KEEP_EXISTING", "NO_DIAGNOSTIC",
+                 "ALLOW_IN_PLACE", "ACCEPT_PRESENT"):
+        assert f"ENN_{name} = {getattr(enn, '_' + name)}," in text
     faults = re.search(r"enum EnnFault \{(.*?)\};", text, re.S)
     assert faults
     names = re.findall(r"^\s*ENN_(FAULT_[A-Z_]+)", faults.group(1), re.M)
@@ -242,22 +245,66 @@ class TestExistingFilesAreKept:
             enn.encrypt(batch, PASSWORD, folder / "no folder" / "x.enn")
         assert caught.value.path == str(folder / "no folder" / "x.enn")
 
-    def test_encrypt_against_a_file_that_appears_meanwhile(
-        self, batch: pathlib.Path, monkeypatch: pytest.MonkeyPatch
+    @pytest.mark.parametrize("as_bytes", [False, True])
+    def test_a_file_found_done_is_told_from_one_made_and_a_planted_one_kept(
+        self, batch: pathlib.Path, as_bytes: bool
     ) -> None:
-        target = batch.with_name("late.enn")
-        real = enn._encrypt_to
+        source = container(batch).read_bytes() if as_bytes else container(batch)
+        out = batch.with_name("done.txt")
+        made = enn.decrypt(source, out)
+        assert isinstance(made, str) and made == PASSWORD and not made.present
+        again = enn.decrypt(source, out)
+        assert again == PASSWORD and again.present
+        # The very data as another user could leave it: writable by all, or hers.
+        out.chmod(0o666)
+        plants = [lambda: None] + ([lambda: os.chown(out, 12346, 12346)] if os.geteuid() == 0 else [])
+        for plant in plants:
+            plant()
+            with pytest.raises(enn.OutputError) as caught:
+                enn.decrypt(source, out)
+            assert caught.value.name == "ENN_FAULT_EXISTS"
+            assert out.read_bytes() == batch.read_bytes() and out.stat().st_mode & 0o777 == 0o666
+        assert not enn.decrypt(source, out, replace=True).present
 
-        def then_another(*args: object) -> None:
-            real(*args)
-            target.write_bytes(b"another's")
-
-        monkeypatch.setattr(enn, "_encrypt_to", then_another)
-        with pytest.raises(enn.OutputError) as caught:
-            enn.encrypt(batch, PASSWORD, target)
-        assert caught.value.name == "ENN_FAULT_EXISTS"
-        assert target.read_bytes() == b"another's"
-        assert sorted(os.listdir(batch.parent)) == ["batch.txt", "batch.txt.enn", "late.enn"]
+    @pytest.mark.skipif(os.geteuid() != 0, reason="needs root, to act as another user")
+    def test_in_place_is_allowed_only_when_asked(self, batch: pathlib.Path) -> None:
+        """A folder that takes no new file: only a copy in place writes there."""
+        work = pathlib.Path(tempfile.mkdtemp())
+        try:
+            work.chmod(0o755)
+            box = work / "box"
+            box.mkdir()
+            for name in ("x.txt", "x.txt.enn"):
+                (box / name).write_bytes(b"old\n")
+                os.chown(box / name, 12345, 12345)
+            box.chmod(0o555)
+            shutil.copy(container(batch), work / "in.enn")
+            shutil.copy(batch, work / "in.txt")
+            calls = [
+                lambda in_place: enn.decrypt(work / "in.enn", box / "x.txt", replace=True, in_place=in_place),
+                lambda in_place: enn.encrypt(
+                    work / "in.txt", PASSWORD, box / "x.txt.enn", replace=True, in_place=in_place
+                ),
+            ]
+            pid = os.fork()
+            if pid == 0:
+                status = 1
+                try:
+                    os.setgid(12345)
+                    os.setuid(12345)
+                    for call in calls:
+                        with pytest.raises(enn.OutputError) as caught:
+                            call(False)
+                        assert caught.value.name == "ENN_FAULT_IN_PLACE_ONLY"
+                        call(True)
+                    status = 0
+                finally:
+                    os._exit(status)
+            assert os.waitpid(pid, 0)[1] == 0
+            assert (box / "x.txt").read_bytes() == batch.read_bytes()
+            assert enn.decrypt(box / "x.txt.enn") == (PASSWORD, batch.read_bytes())
+        finally:
+            shutil.rmtree(work)
 
     def test_the_documented_block_keeps_what_it_reads(self, batch: pathlib.Path, monkeypatch) -> None:
         """docs/library.md's Python block, run in its printed order, twice:
@@ -395,7 +442,8 @@ class TestDecryptInMemory:
 
 def test_help_guides_a_caller() -> None:
     guide = enn.__doc__ or ""
-    for word in ("ContainerError", "OutputError", "replace=True", "KeyboardInterrupt", "send it again"):
+    for word in ("ContainerError", "OutputError", "replace=True", ".present", "in_place=True",
+                 "KeyboardInterrupt", "send it again"):
         assert word in guide
     for function in (enn.decrypt, enn.encrypt, enn.verify, enn.read_password):
         assert function.__name__ in guide and function.__doc__
