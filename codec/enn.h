@@ -286,24 +286,26 @@ enum {
     ENN_ACCEPT_PRESENT = 8,  // keep, and count the caller's own copy as done (below)
 };
 // Already done. A decryption given ENN_ACCEPT_PRESENT keeps an existing
-// out_path, as ENN_KEEP_EXISTING (which it implies) does, but returns
-// ENN_PRESENT, a success with all that ENN_OK gives, where that file is the
-// caller's own copy of the plain data: a regular file under the name itself
-// (not a link), with one link, owned by the caller and writable by nobody
-// else (no group or other write bit, which is also where an ACL entry
-// granting write shows; on Windows owned by the caller's SID, with a DACL
-// granting write, delete or a change of rights to none but the caller,
-// SYSTEM and the Administrators), holding exactly this container's plain
-// data and nothing more, unchanged while it was compared. Anything else
-// there is kept and fails with ENN_FAULT_EXISTS; a file that could not be
-// read for the comparison fails with ENN_FAULT_READ_EXISTING. The file is
-// compared as the container is decoded, in one pass that writes nothing, so
-// that a full disk does not matter and a container on a stream is compared
-// too; a container refused for its own fault is refused before the output
-// is judged. ENN_PRESENT comes only to a caller that gave the bit, and only
-// for a named out_path. The encryptions refuse the bit (ENN_FAULT_ARGUMENT):
+// out_path, as ENN_KEEP_EXISTING does (which it implies; give both, as a
+// library before 1.4.0 knows only that one), but returns ENN_PRESENT, a
+// success with all that ENN_OK gives, where that file is the caller's own
+// copy of the plain data: a regular file under the name itself (not a
+// link), with one link, owned by the caller and writable by nobody else (no
+// group or other write bit, which is also where an ACL entry granting write
+// shows; on Windows owned by the caller's SID, with a DACL granting write,
+// delete or a change of rights to none but the caller, SYSTEM and the
+// Administrators), holding exactly this container's plain data and nothing
+// more, unchanged while it was compared. Anything else there is kept and
+// fails with ENN_FAULT_EXISTS; a file that could not be read for the
+// comparison fails with ENN_FAULT_READ_EXISTING. The file is compared as the
+// container is decoded, in one pass that writes nothing, so that a full
+// disk does not matter and a container on a stream is compared too; a
+// container refused for its own fault is refused before the output is
+// judged. ENN_PRESENT comes only to a caller that gave the bit, and only for
+// a named out_path. The encryptions refuse the bit (ENN_FAULT_ARGUMENT):
 // they compare nothing, and a caller who asks to have an existing container
 // counted as done is told so at once rather than failing later as kept.
+//
 // A copy in place. Where out_path's folder takes no new file from the caller
 // (a share on which users may change files but not create them), or will not
 // let a new file take the old one's name (a sticky folder, over another
@@ -391,8 +393,9 @@ ENN_API int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadF
                                   void* context, char* password, int* fault);
 
 /* EnnDecryptStream that also gives the password, from the same pass: on
-   ENN_OK password (7 bytes) receives the six digits and a NUL, or "" for the
-   header alone, which carries none; on failure it is not written. */
+   ENN_OK or ENN_PRESENT password (7 bytes) receives the six digits and a
+   NUL, or "" for the header alone, which carries none; on failure it is not
+   written. */
 ENN_API int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_path,
                                int placing, EnnReadFunc read, EnnWriteFunc write,
                                EnnProgressFunc progress, void* context, char* password, int* fault);
