@@ -6,12 +6,11 @@ import hashlib
 import os
 import pathlib
 import re
-import shutil
 import stat
 import sys
-import tempfile
 import threading
 import tracemalloc
+from typing import Callable
 
 import pytest
 
@@ -206,6 +205,15 @@ class TestExistingFilesAreKept:
     def test_decrypt(self, batch: pathlib.Path, as_bytes: bool) -> None:
         source = container(batch).read_bytes() if as_bytes else container(batch)
         taken = batch.with_name("taken.txt")
+        made, again = enn.decrypt(source, taken), enn.decrypt(source, taken)
+        assert made == again == PASSWORD and not made.present and again.present
+        # The very data as another user can leave it: writable by all, hers.
+        taken.chmod(0o666)
+        if os.geteuid() == 0:
+            os.chown(taken, 12346, 12346)
+        with pytest.raises(enn.OutputError):
+            enn.decrypt(source, taken)
+        assert taken.read_bytes() == batch.read_bytes() and taken.stat().st_mode & 0o777 == 0o666
         taken.write_bytes(b"kept")
         for kept in ({}, {"keep_existing": True}, {"replace": False}):
             with pytest.raises(enn.OutputError) as caught:
@@ -245,66 +253,20 @@ class TestExistingFilesAreKept:
             enn.encrypt(batch, PASSWORD, folder / "no folder" / "x.enn")
         assert caught.value.path == str(folder / "no folder" / "x.enn")
 
-    @pytest.mark.parametrize("as_bytes", [False, True])
-    def test_a_file_found_done_is_told_from_one_made_and_a_planted_one_kept(
-        self, batch: pathlib.Path, as_bytes: bool
+    def test_in_place_is_asked_of_the_library_only_when_given(
+        self, batch: pathlib.Path, monkeypatch: pytest.MonkeyPatch
     ) -> None:
-        source = container(batch).read_bytes() if as_bytes else container(batch)
-        out = batch.with_name("done.txt")
-        made = enn.decrypt(source, out)
-        assert isinstance(made, str) and made == PASSWORD and not made.present
-        again = enn.decrypt(source, out)
-        assert again == PASSWORD and again.present
-        # The very data as another user could leave it: writable by all, or hers.
-        out.chmod(0o666)
-        plants = [lambda: None] + ([lambda: os.chown(out, 12346, 12346)] if os.geteuid() == 0 else [])
-        for plant in plants:
-            plant()
-            with pytest.raises(enn.OutputError) as caught:
-                enn.decrypt(source, out)
-            assert caught.value.name == "ENN_FAULT_EXISTS"
-            assert out.read_bytes() == batch.read_bytes() and out.stat().st_mode & 0o777 == 0o666
-        assert not enn.decrypt(source, out, replace=True).present
+        placings = []
 
-    @pytest.mark.skipif(os.geteuid() != 0, reason="needs root, to act as another user")
-    def test_in_place_is_allowed_only_when_asked(self, batch: pathlib.Path) -> None:
-        """A folder that takes no new file: only a copy in place writes there."""
-        work = pathlib.Path(tempfile.mkdtemp())
-        try:
-            work.chmod(0o755)
-            box = work / "box"
-            box.mkdir()
-            for name in ("x.txt", "x.txt.enn"):
-                (box / name).write_bytes(b"old\n")
-                os.chown(box / name, 12345, 12345)
-            box.chmod(0o555)
-            shutil.copy(container(batch), work / "in.enn")
-            shutil.copy(batch, work / "in.txt")
-            calls = [
-                lambda in_place: enn.decrypt(work / "in.enn", box / "x.txt", replace=True, in_place=in_place),
-                lambda in_place: enn.encrypt(
-                    work / "in.txt", PASSWORD, box / "x.txt.enn", replace=True, in_place=in_place
-                ),
-            ]
-            pid = os.fork()
-            if pid == 0:
-                status = 1
-                try:
-                    os.setgid(12345)
-                    os.setuid(12345)
-                    for call in calls:
-                        with pytest.raises(enn.OutputError) as caught:
-                            call(False)
-                        assert caught.value.name == "ENN_FAULT_IN_PLACE_ONLY"
-                        call(True)
-                    status = 0
-                finally:
-                    os._exit(status)
-            assert os.waitpid(pid, 0)[1] == 0
-            assert (box / "x.txt").read_bytes() == batch.read_bytes()
-            assert enn.decrypt(box / "x.txt.enn") == (PASSWORD, batch.read_bytes())
-        finally:
-            shutil.rmtree(work)
+        def recording(real: Callable[..., int], at: int) -> Callable[..., int]:
+            return lambda *args: placings.append(args[at]) or real(*args)
+
+        for name, at in (("EnnEncryptStreamPlaced", 4), ("EnnDecryptStreamEx", 3)):
+            monkeypatch.setattr(enn._lib, name, recording(getattr(enn._lib, name), at))
+        for in_place in (False, True):
+            enn.encrypt(batch, PASSWORD, batch.with_name("x.enn"), replace=True, in_place=in_place)
+            enn.decrypt(container(batch), batch.with_name("x"), replace=True, in_place=in_place)
+        assert [placing & enn._ALLOW_IN_PLACE != 0 for placing in placings] == [False, False, True, True]
 
     def test_the_documented_block_keeps_what_it_reads(self, batch: pathlib.Path, monkeypatch) -> None:
         """docs/library.md's Python block, run in its printed order, twice:
