@@ -213,7 +213,8 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
     }
     // An output that cannot be had is told only once the digest has matched,
     // so that damage is told first; a chunk that will not decode comes after
-    // it, as the output is made before decoding starts.
+    // it, as the output is made before decoding starts, but for a file kept
+    // as it stands, which says nothing of the container.
     const bool producing = write != nullptr || out_path != nullptr;
     int outFault = ENN_FAULT_NONE;
     EnnWriterGuard out;
@@ -254,7 +255,6 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
     int plainLen = 0;
     const int decoded = EnnDecodeFinish(&d, plain[0], &plainLen);
     EnnCloseReader(&in.file.reader);
-    // A file kept at the output says nothing of the container: damage first.
     if (EnnResultOf(decoded) == ENN_ERR_DIGEST ||
         (decoded != ENN_FAULT_NONE && outFault == ENN_FAULT_EXISTS)) {
         return decoded;
