@@ -3,7 +3,6 @@
 #define VELTRANE_CLI_CONSOLE_H
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 // Keeps descriptors 0, 1 and 2 taken, so that a file the tool opens never
@@ -42,26 +41,6 @@ long long OutputBytes();
 
 // True when standard error is a terminal that a person reads.
 bool ErrorIsTerminal();
-
-// A file that already exists, open to be read: only a regular file under
-// the name given, never what a link leads to, nor a folder, device or pipe.
-// Closed when it goes.
-class ExistingFile {
-  public:
-    explicit ExistingFile(const std::string& path);
-    ~ExistingFile();
-    ExistingFile(const ExistingFile&) = delete;
-    ExistingFile& operator=(const ExistingFile&) = delete;
-
-    // False when path was no such file or could not be opened.
-    bool IsOpen() const;
-
-    // Reads up to size bytes: the count, 0 at the end, -1 on a failure.
-    long long Read(unsigned char* buf, std::size_t size);
-
-  private:
-    std::intptr_t handle_;  // a descriptor, or a Windows HANDLE; -1 when closed
-};
 
 // While one lives, an interrupt, a hang-up or a termination first removes
 // every file the codec is writing aside (EnnDiscardAllAside), then ends the

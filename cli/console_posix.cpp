@@ -89,40 +89,6 @@ bool ErrorIsTerminal() {
     return isatty(2) == 1;
 }
 
-ExistingFile::ExistingFile(const std::string& path) : handle_(-1) {
-    // Non-blocking, so that a fifo put in its place cannot hold enn up.
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        handle_ = fd;
-    } else if (fd >= 0) {
-        close(fd);
-    }
-}
-
-ExistingFile::~ExistingFile() {
-    if (handle_ >= 0) {
-        close(static_cast<int>(handle_));
-    }
-}
-
-bool ExistingFile::IsOpen() const {
-    return handle_ >= 0;
-}
-
-long long ExistingFile::Read(unsigned char* buf, std::size_t size) {
-    if (handle_ < 0) {
-        return -1;
-    }
-    for (;;) {
-        const ssize_t got = read(static_cast<int>(handle_), buf, size);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        return static_cast<long long>(got);
-    }
-}
-
 void StartTranslations() {
 #ifdef VELTRANE_NLS
     std::setlocale(LC_ALL, "");

@@ -107,51 +107,6 @@ void PrintErr(const std::string& text) {
     PrintTo(stderr, GetStdHandle(STD_ERROR_HANDLE), text);
 }
 
-ExistingFile::ExistingFile(const std::string& path) : handle_(-1) {
-    const std::optional<std::wstring> wide = WideFromUtf8(path);
-    if (!wide) {
-        return;
-    }
-    // The reparse point itself, not what it leads to: a link is no file here.
-    const HANDLE file = CreateFileW(wide->c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    const DWORD notPlain =
-        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-    if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
-        (info.dwFileAttributes & notPlain) == 0) {
-        handle_ = reinterpret_cast<std::intptr_t>(file);
-    } else {
-        CloseHandle(file);
-    }
-}
-
-ExistingFile::~ExistingFile() {
-    if (handle_ != -1) {
-        CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    }
-}
-
-bool ExistingFile::IsOpen() const {
-    return handle_ != -1;
-}
-
-long long ExistingFile::Read(unsigned char* buf, std::size_t size) {
-    if (handle_ == -1) {
-        return -1;
-    }
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
-    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buf, want, &got, nullptr)) {
-        return -1;
-    }
-    return static_cast<long long>(got);
-}
-
 // The codec marks its aside files for deletion until they are put in place,
 // so the system removes them however the process ends.
 CleanUpOnSignals::CleanUpOnSignals() {}

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
@@ -53,7 +52,11 @@ struct Hint {
     const char* text;
 };
 constexpr Hint kHints[] = {
-    {ENN_FAULT_EXISTS, N_("%s; use --force to replace it")},
+    // Only decrypting keeps an existing output, and counts it as done where
+    // the library does.
+    {ENN_FAULT_EXISTS, N_("%s, and is not counted as done: that takes a file of yours alone "
+                          "(one link, writable by nobody else) holding exactly this "
+                          "container's data; use --force to replace it")},
     {ENN_FAULT_NOT_REGULAR, N_("%s (-o - writes to standard output)")},
     {ENN_FAULT_INPUT_NOT_REGULAR, N_("%s; to read a pipe or a device, give - and redirect it")},
     {ENN_FAULT_IN_PLACE_ONLY, N_("%s; use --in-place to allow that")},
@@ -348,97 +351,30 @@ struct Decryption {
     std::string output;
     int fault = ENN_FAULT_NONE;
     char password[ENN_PASSWORD_LENGTH + 1] = {};
-    long long size = -1;    // of the plain file this job put in place, or found there
-    bool present = false;   // the output already held this container's plain data
-    bool compared = false;  // the fault is that of the comparison's temporary file
+    long long size = -1;   // of the plain file this job put in place, or found there
+    bool present = false;  // the output already held this container's plain data
     ~Decryption() { WipeSecret(password, sizeof password); }
 };
-
-// The plain data of a container against the bytes of the file that stands
-// at its output, read in step with it, a piece at a time.
-struct Comparison {
-    ExistingFile* existing;
-    Progress* progress;
-    std::vector<unsigned char> held = std::vector<unsigned char>(64 * 1024);
-    bool differs = false;
-    long long equal = 0;  // bytes found the same so far
-};
-
-// The library's write: -1 at the first byte that differs, or where the file
-// ends first, which ends the decoding there.
-int CompareWithExisting(void* context, const unsigned char* data, int size) {
-    Comparison* c = static_cast<Comparison*>(context);
-    while (size > 0) {
-        const size_t want = std::min(c->held.size(), static_cast<size_t>(size));
-        const long long got = c->existing->Read(c->held.data(), want);
-        if (got <= 0 || std::memcmp(c->held.data(), data, static_cast<size_t>(got)) != 0) {
-            c->differs = true;
-            return -1;
-        }
-        data += got;
-        size -= static_cast<int>(got);
-        c->equal += got;
-    }
-    return 0;
-}
-
-void ShowComparisonProgress(void* context, long long done, long long total) {
-    Comparison* c = static_cast<Comparison*>(context);
-    if (c->progress != nullptr) {
-        c->progress->Update(done, total);
-    }
-}
-
-// After the library kept an existing output: decodes the container again,
-// with every check, and compares its plain data with that file. A file that
-// holds exactly that data (nothing more) is the work of an earlier run, and
-// the job is done; else it stays ENN_FAULT_EXISTS, unless the container
-// itself or its reading failed, which is then the job's fault. The file is
-// not trusted by its name, size or time; only its bytes count. A container
-// on standard input cannot be read twice, and stays refused as kept.
-void CompareWithOutput(Decryption* job, Progress* progress) {
-    if (IsStream(job->container)) {
-        return;
-    }
-    ExistingFile existing(job->output);
-    if (!existing.IsOpen()) {
-        return;  // a link, a device, a file that cannot be read: as it was
-    }
-    Comparison c{&existing, progress};
-    int fault = ENN_FAULT_NONE;
-    char password[ENN_PASSWORD_LENGTH + 1] = {};
-    EnnDecryptStreamEx(EnnBuiltIn(), PathFor(job->container), nullptr, ENN_KEEP_EXISTING, nullptr,
-                       CompareWithExisting, ShowComparisonProgress, &c, password, &fault);
-    unsigned char past = 0;
-    if (fault == ENN_FAULT_NONE && existing.Read(&past, 1) == 0) {
-        job->fault = ENN_FAULT_NONE;
-        job->present = true;
-        job->size = c.equal;
-        std::memcpy(job->password, password, sizeof password);
-    } else if (fault != ENN_FAULT_NONE && !c.differs) {
-        job->fault = fault;
-        job->compared = EnnFaultIsOutput(fault) != 0;
-    }
-    WipeSecret(password, sizeof password);
-}
 
 void RunDecryption(Decryption* job, const JobOptions& options, Progress* progress) {
     if (job->output.back() == '/') {
         job->fault = ENN_FAULT_OUTPUT_FOLDER;
         return;
     }
-    EnnDecryptStreamEx(
-        EnnBuiltIn(), PathFor(job->container), PathFor(job->output),
-        (options.force ? ENN_REPLACE_EXISTING : ENN_KEEP_EXISTING) | InPlace(options),
-        ReaderFor(job->container), WriterFor(job->output),
-        progress != nullptr ? ShowProgress : nullptr, progress, job->password, &job->fault);
+    // Without --force an output already there is kept, and is this
+    // container's done where the library finds it the user's own copy.
+    job->present = EnnDecryptStreamEx(EnnBuiltIn(), PathFor(job->container), PathFor(job->output),
+                                      (options.force ? ENN_REPLACE_EXISTING
+                                                     : ENN_KEEP_EXISTING | ENN_ACCEPT_PRESENT) |
+                                          InPlace(options),
+                                      ReaderFor(job->container), WriterFor(job->output),
+                                      progress != nullptr ? ShowProgress : nullptr, progress,
+                                      job->password, &job->fault) == ENN_PRESENT;
     // The size is taken the moment the plain file is in place, before any
     // other job of the run can finish; no other job writes to this name, as
     // DecryptContainers refused the run otherwise.
     if (job->fault == ENN_FAULT_NONE) {
         job->size = IsStream(job->output) ? OutputBytes() : SizeOf(job->output);
-    } else if (job->fault == ENN_FAULT_EXISTS) {
-        CompareWithOutput(job, progress);
     }
 }
 
@@ -458,10 +394,6 @@ void TellDecryption(const Decryption& job, const JobOptions& options) {
     if (job.fault != ENN_FAULT_NONE) {
         if (job.fault == ENN_FAULT_OUTPUT_FOLDER && job.output.back() == '/') {
             Fail(job.output, _("names a folder, not a file"));
-        } else if (job.compared) {
-            Fail(job.output, Fill(_("already exists, and could not be compared with the "
-                                    "container's data: the temporary file failed (%s)"),
-                                  {FaultWords(job.fault)}));
         } else {
             FailJob(job.container, job.output, job.fault, options);
         }

@@ -74,10 +74,11 @@ const Command kCommands[] = {
         "that differ only in case or Unicode normalisation are one file), or one onto another "
         "container of the run, is refused before anything is read, as is a "
         "folder of -d that is missing, not a folder or not writable: one line, and nothing "
-        "decrypted. An existing output that holds exactly the plain data of its container, "
-        "compared byte for byte once the container checked out, was decrypted by an earlier "
-        "run: that container is done, and a run cut short by a full disk is finished by "
-        "running it again.")},
+        "decrypted. An existing output is kept without -f; where it is a file of the user's "
+        "alone (not a link, one link, writable by nobody else) that holds exactly the plain "
+        "data of its container, compared byte for byte as the container is read, it was "
+        "decrypted by an earlier run: that container is done, and a run cut short by a full "
+        "disk is finished by running it again.")},
     {kPassword,
      "password",
      "FILE.enn...",

@@ -28,7 +28,7 @@ constexpr bool InOrder() {
     return true;
 }
 static_assert(InOrder(), "one row for each fault, in the enum's order");
-static_assert(std::size(kRows) == ENN_FAULT_IN_PLACE_ONLY + 1, "a row for every fault of enn.h");
+static_assert(std::size(kRows) == ENN_FAULT_READ_EXISTING + 1, "a row for every fault of enn.h");
 
 }  // namespace
 

@@ -67,6 +67,7 @@
 
 enum {
     ENN_OK = 0,
+    ENN_PRESENT = 1,       // a success: the output was already there (ENN_ACCEPT_PRESENT, below)
     ENN_ERR_GENERIC = -1,  // bad password or key, a chunk that will not code, an I/O failure
     ENN_ERR_DIGEST = -101,
     ENN_ERR_OPEN_INPUT = -201,
@@ -168,6 +169,7 @@ enum EnnFault {
     ENN_FAULT_TOO_SHORT,            // a digest header, but too short for the password chunk
     ENN_FAULT_TOO_LARGE,            // more plain data than the caller would hold
     ENN_FAULT_IN_PLACE_ONLY,        // only a copy in place could replace the output, not allowed
+    ENN_FAULT_READ_EXISTING,        // the existing output could not be read to compare it
 };
 
 // The fault's English words: a phrase that follows the name of the file it
@@ -281,7 +283,29 @@ enum {
     ENN_KEEP_EXISTING = 1,   // fail with ENN_FAULT_EXISTS rather than replace
     ENN_NO_DIAGNOSTIC = 2,   // added to either: print nothing on a digest mismatch
     ENN_ALLOW_IN_PLACE = 4,  // added to either: allow a copy in place (below)
+    ENN_ACCEPT_PRESENT = 8,  // keep, and count the caller's own copy as done (below)
 };
+// Already done. A decryption given ENN_ACCEPT_PRESENT keeps an existing
+// out_path, as ENN_KEEP_EXISTING does (which it implies; give both, as a
+// library before 1.4.0 knows only that one), but returns ENN_PRESENT, a
+// success with all that ENN_OK gives, where that file is the caller's own
+// copy of the plain data: a regular file under the name itself (not a
+// link), with one link, owned by the caller and writable by nobody else (no
+// group or other write bit, which is also where an ACL entry granting write
+// shows; on Windows owned by the caller's SID, with a DACL granting write,
+// delete or a change of rights to none but the caller, SYSTEM and the
+// Administrators), holding exactly this container's plain data and nothing
+// more, unchanged while it was compared. Anything else there is kept and
+// fails with ENN_FAULT_EXISTS; a file that could not be read for the
+// comparison fails with ENN_FAULT_READ_EXISTING. The file is compared as the
+// container is decoded, in one pass that writes nothing, so that a full
+// disk does not matter and a container on a stream is compared too; a
+// container refused for its own fault is refused before the output is
+// judged. ENN_PRESENT comes only to a caller that gave the bit, and only for
+// a named out_path. The encryptions refuse the bit (ENN_FAULT_ARGUMENT):
+// they compare nothing, and a caller who asks to have an existing container
+// counted as done is told so at once rather than failing later as kept.
+//
 // A copy in place. Where out_path's folder takes no new file from the caller
 // (a share on which users may change files but not create them), or will not
 // let a new file take the old one's name (a sticky folder, over another
@@ -297,8 +321,9 @@ enum {
 // again mends it.
 
 // EnnDecryptFile with a choice of placing, also storing in *fault (when not
-// null) why it failed. A null out_path checks everything and writes nothing;
-// the digest message is printed only when out_path is given.
+// null) why it failed, and returning ENN_PRESENT too (ENN_ACCEPT_PRESENT). A
+// null out_path checks everything and writes nothing; the digest message is
+// printed only when out_path is given.
 ENN_API int EnnDecryptFileEx(const char* key, const char* in_path, const char* out_path,
                              int placing, int* fault);
 
@@ -354,7 +379,8 @@ ENN_API int EnnEncryptStream(const char* password, const char* key, const char* 
 
 /* EnnEncryptStream with a choice of placing for out_path, as
    EnnDecryptStream takes it: ENN_REPLACE_EXISTING or ENN_KEEP_EXISTING, with
-   ENN_ALLOW_IN_PLACE added or not. EnnEncryptFile, EnnEncryptFileEx and
+   ENN_ALLOW_IN_PLACE added or not (ENN_ACCEPT_PRESENT is refused, as
+   ENN_FAULT_ARGUMENT). EnnEncryptFile, EnnEncryptFileEx and
    EnnEncryptStream are this with ENN_REPLACE_EXISTING. */
 ENN_API int EnnEncryptStreamPlaced(const char* password, const char* key, const char* in_path,
                                    const char* out_path, int placing, EnnReadFunc read,
@@ -367,8 +393,9 @@ ENN_API int EnnReadPasswordStream(const char* key, const char* in_path, EnnReadF
                                   void* context, char* password, int* fault);
 
 /* EnnDecryptStream that also gives the password, from the same pass: on
-   ENN_OK password (7 bytes) receives the six digits and a NUL, or "" for the
-   header alone, which carries none; on failure it is not written. */
+   ENN_OK or ENN_PRESENT password (7 bytes) receives the six digits and a
+   NUL, or "" for the header alone, which carries none; on failure it is not
+   written. */
 ENN_API int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_path,
                                int placing, EnnReadFunc read, EnnWriteFunc write,
                                EnnProgressFunc progress, void* context, char* password, int* fault);

@@ -47,8 +47,7 @@ constexpr Fault kFaults[] = {
             ENN_TEXT("is not a regular file; not replaced")),
     ENN_ROW(ENN_FAULT_SAME_FILE, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("is the file being read; not replaced")),
-    ENN_ROW(ENN_FAULT_EXISTS, ENN_ERR_CREATE_OUTPUT, kOutput,
-            ENN_TEXT("already exists")),
+    ENN_ROW(ENN_FAULT_EXISTS, ENN_ERR_CREATE_OUTPUT, kOutput, ENN_TEXT("already exists")),
     ENN_ROW(ENN_FAULT_NO_OUTPUT, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("cannot be created: its folder takes no new file")),
     ENN_ROW(ENN_FAULT_WRITE, ENN_ERR_GENERIC, kOutput,
@@ -88,6 +87,9 @@ constexpr Fault kFaults[] = {
     ENN_ROW(ENN_FAULT_IN_PLACE_ONLY, ENN_ERR_CREATE_OUTPUT, kOutput,
             ENN_TEXT("can be replaced here only by writing over it in place, which a crash "
                      "could leave part new, part old; not replaced")),
+    ENN_ROW(ENN_FAULT_READ_EXISTING, ENN_ERR_GENERIC, kOutput,
+            ENN_TEXT("already exists, and could not be read to compare it with the "
+                     "container's data")),
 };
 
 #undef ENN_ROW

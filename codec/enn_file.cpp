@@ -3,6 +3,7 @@
 // aside files. What differs between the systems is in enn_file_sys.h.
 #include "codec/enn_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -189,6 +190,37 @@ int CopyInPlace(EnnWriter* writer, const char* path) {
     return why;
 }
 
+// Holds the next size bytes of the existing file against bytes: ENN_FAULT_NONE,
+// EXISTS where they differ or the file ends first, READ_EXISTING where it
+// cannot be read. What was read, plain data itself, is wiped.
+int CompareNext(EnnReader* existing, const unsigned char* bytes, int size) {
+    unsigned char held[1 << 16];
+    int why = ENN_FAULT_NONE;
+    for (int done = 0; why == ENN_FAULT_NONE && done < size;) {
+        const int want = std::min(size - done, static_cast<int>(sizeof held));
+        const int got = ReadLoop(existing->handle, held, want, -1);
+        if (got < 0) {
+            why = ENN_FAULT_READ_EXISTING;
+        } else if (got < want || std::memcmp(held, bytes + done, static_cast<size_t>(want)) != 0) {
+            why = ENN_FAULT_EXISTS;
+        }
+        done += want;
+    }
+    SecureWipe(held, sizeof held);
+    return why;
+}
+
+// Ends a comparison: the file must end where the bytes did, and be as it was
+// when it was opened.
+int EndComparison(EnnReader* existing) {
+    unsigned char past = 0;
+    const int got = ReadLoop(existing->handle, &past, 1, -1);
+    if (got < 0) {
+        return ENN_FAULT_READ_EXISTING;
+    }
+    return got == 0 && EnnReaderUnchanged(existing) ? ENN_FAULT_NONE : ENN_FAULT_EXISTS;
+}
+
 }  // namespace
 
 EnnSystemCalls g_ennSys = EnnRealSystemCalls();
@@ -243,6 +275,11 @@ int EnnCreateAside(const char* path, int placing, EnnWriter* writer) {
     return ENN_FAULT_NONE;
 }
 
+int EnnOpenToCompare(const char* path, EnnWriter* writer) {
+    *writer = EnnWriter();
+    return EnnSysOpenOwn(path, &writer->existing);
+}
+
 int EnnCreateTemporary(EnnWriter* writer) {
     char path[sizeof writer->aside];
     if (!EnnSysTemporaryName(path, sizeof path)) {
@@ -257,6 +294,9 @@ int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int siz
 }
 
 int EnnWriteAll(EnnWriter* writer, const void* buf, int size) {
+    if (writer->existing.handle != -1) {
+        return CompareNext(&writer->existing, static_cast<const unsigned char*>(buf), size);
+    }
     const int why = WriteLoop(writer->handle, buf, size, -1);
     if (why != ENN_FAULT_NONE) {
         return why;
@@ -280,7 +320,9 @@ int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size) {
 int EnnPutInPlace(EnnWriter* writer, const char* path, int placing) {
     const bool replace = (placing & ENN_KEEP_EXISTING) == 0;
     int why = ENN_FAULT_NONE;
-    if (writer->inPlace) {
+    if (writer->existing.handle != -1) {
+        why = EndComparison(&writer->existing);
+    } else if (writer->inPlace) {
         why = CopyInPlace(writer, path);  // allowed when it was made
     } else {
         why = Place(writer, path, replace);
@@ -297,6 +339,7 @@ int EnnPutInPlace(EnnWriter* writer, const char* path, int placing) {
 
 void EnnDiscard(EnnWriter* writer) {
     EnnSysCloseWriter(writer, Unregister(writer));
+    EnnCloseReader(&writer->existing);
     writer->handle = -1;
     writer->lock = -1;
     writer->aside[0] = '\0';

@@ -77,6 +77,9 @@ struct EnnWriter {
     long long written = 0;   // bytes appended so far
     long long flushing = 0;  // bytes on their way to the disk
     char aside[4096] = {};   // the temporary name, when it has one
+    // A comparing writer (EnnOpenToCompare) has no file of its own: this is
+    // the caller's file at the output, which what is appended is held against.
+    EnnReader existing;
 };
 
 // Creates an empty file aside for path, to be placed as placing says
@@ -91,6 +94,13 @@ struct EnnWriter {
 // written at once than the table of aside files holds.
 int EnnCreateAside(const char* path, int placing, EnnWriter* writer);
 
+// Makes a comparing writer of the file at path, where it is the caller's own
+// copy as ENN_ACCEPT_PRESENT (codec/enn.h) has it, looked at on the handle
+// opened: what is appended is compared with the file instead of written, and
+// nothing is written anywhere. ENN_FAULT_NONE, or ENN_FAULT_EXISTS where the
+// file is not the caller's own, READ_EXISTING where it cannot be opened.
+int EnnOpenToCompare(const char* path, EnnWriter* writer);
+
 // Creates an empty file aside in the system's temporary folder ($TMPDIR or
 // /tmp; GetTempPathW on Windows), for a file that is built there whole
 // before it goes elsewhere. ENN_FAULT_NONE, or ENN_FAULT_NO_OUTPUT or
@@ -102,7 +112,9 @@ int EnnCreateTemporary(EnnWriter* writer);
 // count, or -1 on a read error.
 int EnnReadBack(EnnWriter* writer, long long offset, unsigned char* buf, int size);
 
-// Appends size bytes. ENN_FAULT_NONE, or ENN_FAULT_DISK_FULL or WRITE.
+// Appends size bytes. ENN_FAULT_NONE, or ENN_FAULT_DISK_FULL or WRITE; for a
+// comparing writer, ENN_FAULT_EXISTS where the file holds other bytes next
+// (or ends first), READ_EXISTING where it cannot be read.
 int EnnWriteAll(EnnWriter* writer, const void* buf, int size);
 
 // Overwrites size bytes at offset. ENN_FAULT_NONE, or ENN_FAULT_DISK_FULL
@@ -117,7 +129,9 @@ int EnnWriteAt(EnnWriter* writer, long long offset, const void* buf, int size);
 // a link there is never written through. ENN_FAULT_NONE, or ENN_FAULT_EXISTS
 // (only with ENN_KEEP_EXISTING), DENIED, NOT_REGULAR, READ_ONLY,
 // OUTPUT_FOLDER, MOUNT_POINT, ACL_NOT_KEPT, ATTRIBUTES_NOT_KEPT, IN_PLACE_ONLY,
-// NO_MEMORY, DISK_FULL or WRITE.
+// NO_MEMORY, DISK_FULL or WRITE. A comparing writer succeeds where the file
+// held what was appended and nothing more, and has not changed since it was
+// opened; else ENN_FAULT_EXISTS, or READ_EXISTING.
 int EnnPutInPlace(EnnWriter* writer, const char* path, int placing);
 
 // Closes the writer and removes the aside file: nothing of it stays.

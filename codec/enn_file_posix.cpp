@@ -569,6 +569,19 @@ int GiveFinalLooks(int fd, const char* path, const struct stat& old) {
 
 }  // namespace
 
+namespace {
+
+// Gives reader the file open at fd, as st shows it.
+int Hold(int fd, const struct stat& st, EnnReader* reader) {
+    reader->handle = fd;
+    reader->size = st.st_size;
+    reader->modified = ModifiedOf(st);
+    reader->id = IdOf(st);
+    return ENN_FAULT_NONE;
+}
+
+}  // namespace
+
 int EnnOpenReader(const char* path, EnnReader* reader) {
     // Non-blocking, so that a fifo swapped in for the file cannot hold the open.
     const int fd = g_ennSys.open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
@@ -580,11 +593,27 @@ int EnnOpenReader(const char* path, EnnReader* reader) {
         g_ennSys.close(fd);
         return S_ISDIR(st.st_mode) ? ENN_FAULT_INPUT_FOLDER : ENN_FAULT_INPUT_NOT_REGULAR;
     }
-    reader->handle = fd;
-    reader->size = st.st_size;
-    reader->modified = ModifiedOf(st);
-    reader->id = IdOf(st);
-    return ENN_FAULT_NONE;
+    return Hold(fd, st, reader);
+}
+
+int EnnSysOpenOwn(const char* path, EnnReader* reader) {
+    const int fd = g_ennSys.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) {
+        // A link, a file gone meanwhile, or one the caller may not read.
+        return errno == ELOOP || errno == ENOENT || errno == EACCES || errno == EPERM
+                   ? ENN_FAULT_EXISTS
+                   : ENN_FAULT_READ_EXISTING;
+    }
+    // Nobody else may write it: an ACL entry granting anyone write shows in
+    // the group bits too, which are then the ACL's mask.
+    struct stat st;
+    const bool looked = g_ennSys.fstat(fd, &st) == 0;
+    if (looked && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
+        (st.st_mode & 022) == 0) {
+        return Hold(fd, st, reader);
+    }
+    g_ennSys.close(fd);
+    return looked ? ENN_FAULT_EXISTS : ENN_FAULT_READ_EXISTING;
 }
 
 bool EnnReaderUnchanged(const EnnReader* reader) {

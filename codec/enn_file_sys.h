@@ -46,6 +46,12 @@ void EnnSysClose(intptr_t handle);
 // NAME_TOO_LONG, or READ_ONLY (*exists set).
 int EnnSysLookAt(const char* path, const EnnFileId* source, bool* exists);
 
+// Opens the file at path for reading, never through a link and without
+// waiting, where it is the caller's own as ENN_ACCEPT_PRESENT (codec/enn.h)
+// has it, judged on the handle opened: ENN_FAULT_NONE, EXISTS where it is
+// not, READ_EXISTING where it cannot be opened for another cause.
+int EnnSysOpenOwn(const char* path, EnnReader* reader);
+
 // True when path itself (not through a link) is a regular file the caller
 // may write in place.
 bool EnnSysWritableInPlace(const char* path);

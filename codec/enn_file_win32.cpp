@@ -211,6 +211,67 @@ bool Writable(const std::wstring& wide) {
     return true;
 }
 
+// Gives reader the file open at file, as info shows it.
+int Hold(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info, EnnReader* reader) {
+    reader->handle = reinterpret_cast<intptr_t>(file);
+    reader->size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+    reader->modified = ModifiedOf(info);
+    reader->id = IdOf(info);
+    return ENN_FAULT_NONE;
+}
+
+// What lets whoever holds it change a file or who may.
+constexpr DWORD kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER |
+                            GENERIC_WRITE | GENERIC_ALL;
+
+// True when an ACE of a DACL that applies to its file lets nobody but caller,
+// SYSTEM and the Administrators change it. Only plain grants are read: a
+// denial grants nothing, and any other kind might grant anything.
+bool GrantsNoOther(const ACE_HEADER* ace, PSID caller) {
+    if ((ace->AceFlags & INHERIT_ONLY_ACE) != 0 || ace->AceType == ACCESS_DENIED_ACE_TYPE) {
+        return true;
+    }
+    if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+        return false;
+    }
+    const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    const PSID who = const_cast<DWORD*>(&allowed->SidStart);
+    return (allowed->Mask & kChanging) == 0 || EqualSid(who, caller) ||
+           IsWellKnownSid(who, WinLocalSystemSid) ||
+           IsWellKnownSid(who, WinBuiltinAdministratorsSid);
+}
+
+// True when the file open at file is owned by the caller's SID and its DACL
+// lets nobody but the caller, SYSTEM and the Administrators write it, delete
+// it or change who may.
+bool OwnedAlone(HANDLE file) {
+    alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                       GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    if (token != nullptr) {
+        CloseHandle(token);
+    }
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!known || GetSecurityInfo(file, SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                  nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const PSID caller = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+    // A null DACL grants everyone everything.
+    bool alone = owner != nullptr && EqualSid(owner, caller) && dacl != nullptr;
+    for (DWORD i = 0; alone && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        alone = GetAce(dacl, i, &ace) && GrantsNoOther(static_cast<ACE_HEADER*>(ace), caller);
+    }
+    LocalFree(descriptor);
+    return alone;
+}
+
 }  // namespace
 
 int EnnOpenReader(const char* path, EnnReader* reader) {
@@ -240,11 +301,34 @@ int EnnOpenReader(const char* path, EnnReader* reader) {
         CloseHandle(file);
         return ENN_FAULT_INPUT_NOT_REGULAR;
     }
-    reader->handle = reinterpret_cast<intptr_t>(file);
-    reader->size = Join(info.nFileSizeHigh, info.nFileSizeLow);
-    reader->modified = ModifiedOf(info);
-    reader->id = IdOf(info);
-    return ENN_FAULT_NONE;
+    return Hold(file, info, reader);
+}
+
+int EnnSysOpenOwn(const char* path, EnnReader* reader) {
+    // The name itself, never what a reparse point there leads to.
+    const std::wstring wide = LongPath(path);
+    HANDLE file =
+        wide.empty()
+            ? INVALID_HANDLE_VALUE
+            : g_ennSys.createFile(
+                  wide.c_str(), GENERIC_READ | READ_CONTROL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // A file gone meanwhile, or one the caller may not read.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_ACCESS_DENIED
+                   ? ENN_FAULT_EXISTS
+                   : ENN_FAULT_READ_EXISTING;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+        info.nNumberOfLinks == 1 && OwnedAlone(file)) {
+        return Hold(file, info, reader);
+    }
+    CloseHandle(file);
+    return ENN_FAULT_EXISTS;
 }
 
 bool EnnReaderUnchanged(const EnnReader* reader) {

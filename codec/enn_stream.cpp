@@ -69,17 +69,19 @@ int OpenInput(const char* key, const char* in_path, EnnReadFunc read, void* cont
 
 // Makes the file that holds the output until it is complete: aside of
 // out_path, to be placed as placing says, or a temporary one for bytes bound
-// for a stream. Returns the fault that keeps it from being made, or
-// ENN_FAULT_NONE.
+// for a stream; or, for a file at out_path that ENN_ACCEPT_PRESENT may count
+// as done, a writer that compares with it. Returns the fault that keeps it
+// from being made, or ENN_FAULT_NONE.
 int OpenOutput(const char* out_path, bool toStream, const EnnFileId& source, int placing,
                EnnWriter* writer) {
     if (toStream) {
         return EnnCreateTemporary(writer);
     }
-    if (const int why = EnnTargetFault(out_path, &source, (placing & ENN_KEEP_EXISTING) != 0)) {
-        return why;
+    const int why = EnnTargetFault(out_path, &source, (placing & ENN_KEEP_EXISTING) != 0);
+    if (why == ENN_FAULT_EXISTS && (placing & ENN_ACCEPT_PRESENT) != 0) {
+        return EnnOpenToCompare(out_path, writer);
     }
-    return EnnCreateAside(out_path, placing, writer);
+    return why != ENN_FAULT_NONE ? why : EnnCreateAside(out_path, placing, writer);
 }
 
 // Buffers for a batch of chunks each way, on the heap: a megabyte is too
@@ -200,7 +202,10 @@ void GivePassword(const EnnDecoding& d, char* to) {
 // functions turn it into their result.
 EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
                      EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
-                     char* password) {
+                     char* password, bool* present) {
+    if ((placing & ENN_ACCEPT_PRESENT) != 0) {
+        placing |= ENN_KEEP_EXISTING;
+    }
     EnnCipher cipher;
     Input in;
     if (const int why = OpenInput(key, in_path, read, context, &cipher, &in)) {
@@ -208,7 +213,8 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
     }
     // An output that cannot be had is told only once the digest has matched,
     // so that damage is told first; a chunk that will not decode comes after
-    // it, as the output is made before decoding starts.
+    // it, as the output is made before decoding starts, but for a file kept
+    // as it stands, which says nothing of the container.
     const bool producing = write != nullptr || out_path != nullptr;
     int outFault = ENN_FAULT_NONE;
     EnnWriterGuard out;
@@ -249,7 +255,8 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
     int plainLen = 0;
     const int decoded = EnnDecodeFinish(&d, plain[0], &plainLen);
     EnnCloseReader(&in.file.reader);
-    if (EnnResultOf(decoded) == ENN_ERR_DIGEST) {
+    if (EnnResultOf(decoded) == ENN_ERR_DIGEST ||
+        (decoded != ENN_FAULT_NONE && outFault == ENN_FAULT_EXISTS)) {
         return decoded;
     }
     if (producing && outFault != ENN_FAULT_NONE) {
@@ -270,6 +277,7 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
             return why;
         }
     }
+    *present = out.writer.existing.handle != -1;
     const int delivered = Deliver(&out.writer, out_path, write, context, placing);
     if (delivered == ENN_FAULT_NONE) {
         GivePassword(d, password);
@@ -280,7 +288,7 @@ EnnEnd DecryptStream(const char* key, const char* in_path, const char* out_path,
 EnnEnd EncryptStream(const char* password, const char* key, const char* in_path,
                      const char* out_path, int placing, EnnReadFunc read, EnnWriteFunc write,
                      EnnProgressFunc progress, void* context) {
-    if (!EnnIsPassword(password)) {
+    if (!EnnIsPassword(password) || (placing & ENN_ACCEPT_PRESENT) != 0) {
         return ENN_FAULT_ARGUMENT;
     }
     EnnCipher cipher;
@@ -365,15 +373,25 @@ int ReadPasswordStream(const char* key, const char* in_path, EnnReadFunc read, v
     return ENN_FAULT_NONE;
 }
 
+// DecryptStream's result: ENN_PRESENT for an output found done.
+int Decrypt(const char* key, const char* in_path, const char* out_path, int placing,
+            EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
+            char* password, int* fault) {
+    bool present = false;
+    const int result =
+        EnnFail(fault, EnnCaught([&] {
+                    return DecryptStream(key, in_path, out_path, placing, read, write, progress,
+                                         context, password, &present);
+                }));
+    return result == ENN_OK && present ? ENN_PRESENT : result;
+}
+
 }  // namespace
 
 int EnnDecryptStream(const char* key, const char* in_path, const char* out_path, int placing,
                      EnnReadFunc read, EnnWriteFunc write, EnnProgressFunc progress, void* context,
                      int* fault) {
-    return EnnFail(fault, EnnCaught([&] {
-                       return DecryptStream(key, in_path, out_path, placing, read, write, progress,
-                                            context, nullptr);
-                   }));
+    return Decrypt(key, in_path, out_path, placing, read, write, progress, context, nullptr, fault);
 }
 
 int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_path, int placing,
@@ -382,10 +400,8 @@ int EnnDecryptStreamEx(const char* key, const char* in_path, const char* out_pat
     if (password == nullptr) {
         return EnnFail(fault, ENN_FAULT_ARGUMENT);
     }
-    return EnnFail(fault, EnnCaught([&] {
-                       return DecryptStream(key, in_path, out_path, placing, read, write, progress,
-                                            context, password);
-                   }));
+    return Decrypt(key, in_path, out_path, placing, read, write, progress, context, password,
+                   fault);
 }
 
 int EnnEncryptStreamPlaced(const char* password, const char* key, const char* in_path,

@@ -2,10 +2,12 @@
 // containers over JNA. Each one is checked through and through under the
 // built-in key in a single pass that also gives its password; its plain file
 // appears in FOLDER, named as the container less ".enn", only once all of it
-// has checked out, and never over a file already there. Prints one line a
-// container: refused ones are to go back to their senders, failed ones are
-// to be taken in again once what failed is mended. Exits with 3 when any
-// failed, else 1 when any was refused.
+// has checked out, and never over a file already there, which is taken in
+// already where it is the user's own copy of the plain data (theirs alone,
+// holding exactly it): an earlier run's. Prints one line a container:
+// refused ones are to go back to their senders, failed ones are to be taken
+// in again once what failed is mended. Exits with 3 when any failed, else 1
+// when any was refused.
 import com.sun.jna.Library;
 import com.sun.jna.Native;
 import com.sun.jna.Pointer;
@@ -19,8 +21,9 @@ public final class Intake {
         Enn LIB = Native.load("libenn.so.1", Enn.class,
                               Map.of(Library.OPTION_STRING_ENCODING, "UTF-8"));
 
-        int ENN_OK = 0;
+        int ENN_PRESENT = 1;
         int ENN_KEEP_EXISTING = 1;
+        int ENN_ACCEPT_PRESENT = 8;
         int ENN_PASSWORD_LENGTH = 6;
 
         String EnnVersion();
@@ -49,11 +52,12 @@ public final class Intake {
             byte[] password = new byte[Enn.ENN_PASSWORD_LENGTH + 1];
             IntByReference fault = new IntByReference();
             int result = Enn.LIB.EnnDecryptStreamEx(Enn.LIB.EnnBuiltIn(), container, out,
-                                                    Enn.ENN_KEEP_EXISTING, null, null, null, null,
-                                                    password, fault);
-            if (result == Enn.ENN_OK) {
+                                                    Enn.ENN_KEEP_EXISTING | Enn.ENN_ACCEPT_PRESENT,
+                                                    null, null, null, null, password, fault);
+            if (result >= 0) {
                 System.out.println(container + ": password " + Native.toString(password)
-                                   + ", decrypted into " + out);
+                                   + (result == Enn.ENN_PRESENT ? ", already decrypted into "
+                                                                : ", decrypted into ") + out);
             } else {
                 int f = fault.getValue();
                 boolean refusal = Enn.LIB.EnnFaultIsRefusal(f) != 0;

@@ -1,13 +1,15 @@
 /* intake CONTAINER OUT: takes in one container. A single pass checks it
  * through and through under the built-in key and gives the password it
  * carries; OUT appears only once all of it has checked out, and the library
- * prints nothing. CONTAINER "-" reads the container from standard input
- * into memory, as from a socket, and writes nothing but OUT. Exits with 1
- * when the container is refused for what it is (send it back), with 3 when
- * it was not taken in for another cause (a full disk, a file in the way:
- * mend that, then take it in again). On Windows the names are UTF-8 for
- * libenn, while main's arguments come in the ANSI code page: keep them
- * ASCII here. */
+ * prints nothing. An OUT already there is kept, and is taken in already
+ * where it is the user's own copy of the plain data (theirs alone, holding
+ * exactly it): an earlier run's. CONTAINER "-" reads the container from
+ * standard input into memory, as from a socket, and writes nothing but OUT.
+ * Exits with 1 when the container is refused for what it is (send it back),
+ * with 3 when it was not taken in for another cause (a full disk, a file in
+ * the way: mend that, then take it in again). On Windows the names are
+ * UTF-8 for libenn, while main's arguments come in the ANSI code page: keep
+ * them ASCII here. */
 #include <enn.h>
 #include <stdio.h>
 #ifdef _WIN32
@@ -61,13 +63,15 @@ int main(int argc, char** argv) {
     if (argv[1][0] == '-' && argv[1][1] == '\0')
         result = intake_memory(argv[2], password, &fault);
     else
-        result = EnnDecryptStreamEx(EnnBuiltIn(), argv[1], argv[2], ENN_KEEP_EXISTING, NULL, NULL,
-                                    NULL, NULL, password, &fault);
-    if (result != ENN_OK) {
+        result = EnnDecryptStreamEx(EnnBuiltIn(), argv[1], argv[2],
+                                    ENN_KEEP_EXISTING | ENN_ACCEPT_PRESENT, NULL, NULL, NULL, NULL,
+                                    password, &fault);
+    if (result < 0) {
         fprintf(stderr, "%s: %s (%s)\n", EnnFaultIsOutput(fault) ? argv[2] : argv[1],
                 EnnFaultText(fault), EnnFaultName(fault));
         return EnnFaultIsRefusal(fault) ? 1 : 3;
     }
-    printf("password %s, decrypted into %s\n", password[0] ? password : "(none)", argv[2]);
+    printf("password %s, %s %s\n", password[0] ? password : "(none)",
+           result == ENN_PRESENT ? "already decrypted into" : "decrypted into", argv[2]);
     return 0;
 }

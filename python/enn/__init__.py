@@ -21,7 +21,8 @@ The functions:
                                    that the plain data is held once
     decrypt(source, out=NAME)   -> password: writes the plain file at NAME,
                                    put in place only once the whole
-                                   container has checked out
+                                   container has checked out; a str whose
+                                   .present tells a file found done
     verify(source)              checks a container through and through
     read_password(source)       the six digits it carries, the rest unchecked
     encrypt(path, password, out=None) -> the container's name (by default
@@ -30,11 +31,18 @@ The functions:
 
 The password is "" for a container of nothing, which carries none.
 
-Existing files are kept: decrypt(..., out=NAME) and encrypt(...) refuse to
-write over a file already at their output, with an OutputError whose name
-is "ENN_FAULT_EXISTS", as the command enn does without --force. Give
-replace=True to replace it; the new file then takes the old one's place
-only once it is whole, and the old one stays as it was on any failure.
+Existing files are kept: encrypt(...) and decrypt(..., out=NAME) do not
+write over a file already at their output. decrypt counts it as done, as
+the command enn decrypt does without --force, where it is the caller's own
+copy of exactly this container's plain data: a regular file under that name
+itself (not a link), with one link, the caller's, and writable by nobody
+else. The password it returns then has .present True (False when this call
+wrote the file). Any other file there fails with an OutputError whose name
+is "ENN_FAULT_EXISTS". Give replace=True to replace it; the new file then
+takes the old one's place only once it is whole, and the old one stays as
+it was on any failure. Where only writing over it in place could replace it
+(a folder that takes no new file, or a sticky one and the file another's),
+which a crash can leave part new, part old, add in_place=True to allow that.
 
 Failures, and what a caller does about each:
 
@@ -75,7 +83,6 @@ from __future__ import annotations
 
 import ctypes
 import os
-import secrets
 import threading
 from typing import Callable, Dict, Iterator, List, Optional, Tuple, TypeVar, Union, overload
 
@@ -83,6 +90,7 @@ __all__ = [
     "ContainerError",
     "Error",
     "OutputError",
+    "Password",
     "decrypt",
     "encrypt",
     "read_password",
@@ -95,16 +103,17 @@ Data = Union[bytes, bytearray, memoryview]
 Source = Union[PathName, Data]
 
 # What enn.h says of a container's name and of its password (the six digits
-# and a NUL), and the results of the failures this module finds itself;
-# tests/test_enn.py holds them against the header.
+# and a NUL), the results this module tells apart, and the placings it
+# gives; tests/test_enn.py holds them against the header.
 EXTENSION = ".enn"
 _PASSWORD_SIZE = 7
+_PRESENT = 1
 _ERR_GENERIC = -1
-_ERR_CREATE_OUTPUT = -202
-# EnnDecryptFileEx's placing.
 _REPLACE_EXISTING = 0
 _KEEP_EXISTING = 1
 _NO_DIAGNOSTIC = 2
+_ALLOW_IN_PLACE = 4
+_ACCEPT_PRESENT = 8
 # Pieces in which a container held in memory is handed to the library.
 _PIECE = 1 << 20
 
@@ -131,7 +140,10 @@ def _load() -> ctypes.CDLL:
             c_int,
             [c_void_p, c_char_p, c_char_p, c_int, _READ, _WRITE, _PROGRESS, c_void_p, c_char_p, fault_p],
         ),
-        "EnnEncryptFileEx": (c_int, [c_char_p, c_void_p, c_char_p, c_char_p, fault_p]),
+        "EnnEncryptStreamPlaced": (
+            c_int,
+            [c_char_p, c_void_p, c_char_p, c_char_p, c_int, _READ, _WRITE, _PROGRESS, c_void_p, fault_p],
+        ),
         "EnnDecoderNewInto": (c_void_p, [c_void_p, c_void_p, c_size_t, fault_p]),
         "EnnDecoderFeed": (c_int, [c_void_p, c_char_p, c_size_t]),
         "EnnDecoderFinish": (
@@ -219,6 +231,14 @@ class ContainerError(Error):
 class OutputError(Error):
     """The output cannot be made, written or put in place (it exists and was
     to be kept, the disk is full, ...); nothing was put in its place."""
+
+
+class Password(str):
+    """The password decrypt(..., out=NAME) returns: a str, whose .present is
+    True where NAME was already the caller's own copy of the plain data and
+    was kept, False where this call wrote it."""
+
+    present: bool = False
 
 
 def _error_class(fault: int) -> type:
@@ -545,14 +565,24 @@ def _decode_file(path: PathName) -> Tuple[str, bytes]:
 
 @overload
 def decrypt(
-    source: Source, out: None = None, *, replace: bool = False, keep_existing: Optional[bool] = None
+    source: Source,
+    out: None = None,
+    *,
+    replace: bool = False,
+    keep_existing: Optional[bool] = None,
+    in_place: bool = False,
 ) -> Tuple[str, bytes]: ...
 
 
 @overload
 def decrypt(
-    source: Source, out: PathName, *, replace: bool = False, keep_existing: Optional[bool] = None
-) -> str: ...
+    source: Source,
+    out: PathName,
+    *,
+    replace: bool = False,
+    keep_existing: Optional[bool] = None,
+    in_place: bool = False,
+) -> Password: ...
 
 
 def decrypt(
@@ -561,15 +591,19 @@ def decrypt(
     *,
     replace: bool = False,
     keep_existing: Optional[bool] = None,
-) -> Union[str, Tuple[str, bytes]]:
+    in_place: bool = False,
+) -> Union[Password, Tuple[str, bytes]]:
     """Checks a container and gives its password and plain bytes, from one pass.
 
     Without out: returns (password, data), decoded in memory; no file is
     written. With out: writes the plain file there, put in place only once
-    the whole container has checked out, and returns the password. A file
-    already at out is kept (OutputError, ENN_FAULT_EXISTS) unless replace is
-    true (keep_existing=False, the older spelling, says the same). The
-    password is "" for a container of nothing, which carries none.
+    the whole container has checked out, and returns the password, a
+    Password. A file already at out is kept unless replace is true
+    (keep_existing=False, the older spelling, says the same): where it is
+    the caller's own copy of this plain data it counts as done (.present
+    True), else OutputError, ENN_FAULT_EXISTS. in_place=True allows a copy
+    in place. The password is "" for a container of nothing, which carries
+    none.
     """
     keep = _keeps(replace, keep_existing)
     if out is None:
@@ -579,7 +613,9 @@ def decrypt(
     fault = ctypes.c_int()
     password = ctypes.create_string_buffer(_PASSWORD_SIZE)
     out_name = _name(out)
-    placing = _KEEP_EXISTING if keep else _REPLACE_EXISTING
+    placing = (_KEEP_EXISTING | _ACCEPT_PRESENT if keep else _REPLACE_EXISTING) | (
+        _ALLOW_IN_PLACE if in_place else 0
+    )
     if _is_data(source):
         result = _from_memory(source, out_name, placing, password, fault)  # type: ignore[arg-type]
         shown = None
@@ -590,69 +626,37 @@ def decrypt(
             ctypes.byref(fault),
         )
         shown = _shown(source)  # type: ignore[arg-type]
-    if result != 0:
+    if result < 0:
         _raise(fault.value, result, _shown(out) if _lib.EnnFaultIsOutput(fault.value) else shown)
-    return password.value.decode("ascii")
+    done = Password(password.value.decode("ascii"))
+    done.present = result == _PRESENT
+    return done
 
 
-def _encrypt_to(path: PathName, password: str, out: str, target: str) -> None:
-    """EnnEncryptFileEx from path to out, its faults told of target."""
-    fault = ctypes.c_int()
-    result = _lib.EnnEncryptFileEx(
-        password.encode("utf-8"), _KEY, _name(path), _name(out), ctypes.byref(fault)
-    )
-    if result != 0:
-        _raise(fault.value, result, target if _lib.EnnFaultIsOutput(fault.value) else _shown(path))
-
-
-def _exists(target: str) -> None:
-    raise OutputError(_FAULTS["ENN_FAULT_EXISTS"], _ERR_CREATE_OUTPUT, target)
-
-
-def _encrypt_new(path: PathName, password: str, target: str) -> None:
-    """The container put at target only while no file is there. The library
-    always replaces, so it writes under a name of this call's own in
-    target's folder, and the whole file is linked to target, which fails
-    rather than replace a file that appeared meanwhile."""
-    if os.path.lexists(target):
-        _exists(target)
-    aside = os.path.join(os.path.dirname(target), ".enn-" + secrets.token_hex(8))
-    try:
-        _encrypt_to(path, password, aside, target)
-        try:
-            os.link(aside, target, follow_symlinks=False)
-        except FileExistsError:
-            _exists(target)
-        except OSError:
-            # A file system without hard links: checked absent an instant ago.
-            if os.path.lexists(target):
-                _exists(target)
-            try:
-                os.rename(aside, target)
-            except OSError:
-                raise OutputError(_FAULTS["ENN_FAULT_NO_OUTPUT"], _ERR_CREATE_OUTPUT, target) from None
-    finally:
-        try:
-            os.unlink(aside)
-        except FileNotFoundError:
-            pass
-
-
-def encrypt(path: PathName, password: str, out: Optional[PathName] = None, *, replace: bool = False) -> str:
+def encrypt(
+    path: PathName,
+    password: str,
+    out: Optional[PathName] = None,
+    *,
+    replace: bool = False,
+    in_place: bool = False,
+) -> str:
     """Writes the container of the file at path, carrying password (six
     digits), to out (by default path + ".enn"), and returns out's name. The
     container is put in place only once it is whole and on disk; a file
     already at out is kept (OutputError, ENN_FAULT_EXISTS) unless replace is
-    true."""
+    true. in_place=True allows a copy in place."""
     if _is_data(path):
         raise TypeError("encrypt takes the name of a file, not its bytes")
     if "\0" in password:
         raise ValueError("a password with a NUL in it")
     target = _shown(out) if out is not None else _shown(path) + EXTENSION
-    _name(target)
-    # A folder is refused by the library, which tells it so, before anything is written.
-    if replace or os.path.isdir(target):
-        _encrypt_to(path, password, target, target)
-    else:
-        _encrypt_new(path, password, target)
+    placing = (_REPLACE_EXISTING if replace else _KEEP_EXISTING) | (_ALLOW_IN_PLACE if in_place else 0)
+    fault = ctypes.c_int()
+    result = _lib.EnnEncryptStreamPlaced(
+        password.encode("utf-8"), _KEY, _name(path), _name(target), placing, _READ(), _WRITE(),
+        _PROGRESS(), None, ctypes.byref(fault),
+    )
+    if result != 0:
+        _raise(fault.value, result, target if _lib.EnnFaultIsOutput(fault.value) else _shown(path))
     return target

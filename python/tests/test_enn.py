@@ -10,6 +10,7 @@ import stat
 import sys
 import threading
 import tracemalloc
+from typing import Callable
 
 import pytest
 
@@ -54,8 +55,9 @@ def test_constants_agree_with_the_header() -> None:
     text = pathlib.Path(header).read_text()
     assert f'#define ENN_EXTENSION "{enn.EXTENSION}"' in text
     assert f"ENN_PASSWORD_LENGTH = {enn._PASSWORD_SIZE - 1}," in text
-    assert f"ENN_ERR_GENERIC = {enn._ERR_GENERIC}," in text
-    assert f"ENN_ERR_CREATE_OUTPUT = {enn._ERR_CREATE_OUTPUT}," in text
+    for name in ("PRESENT", "ERR_GENERIC", "REPLACE_EXISTING", "KEEP_EXISTING", "NO_DIAGNOSTIC",
+                 "ALLOW_IN_PLACE", "ACCEPT_PRESENT"):
+        assert f"ENN_{name} = {getattr(enn, '_' + name)}," in text
     faults = re.search(r"enum EnnFault \{(.*?)\};", text, re.S)
     assert faults
     names = re.findall(r"^\s*ENN_(FAULT_[A-Z_]+)", faults.group(1), re.M)
@@ -203,6 +205,15 @@ class TestExistingFilesAreKept:
     def test_decrypt(self, batch: pathlib.Path, as_bytes: bool) -> None:
         source = container(batch).read_bytes() if as_bytes else container(batch)
         taken = batch.with_name("taken.txt")
+        made, again = enn.decrypt(source, taken), enn.decrypt(source, taken)
+        assert made == again == PASSWORD and not made.present and again.present
+        # The very data as another user can leave it: writable by all, hers.
+        taken.chmod(0o666)
+        if os.geteuid() == 0:
+            os.chown(taken, 12346, 12346)
+        with pytest.raises(enn.OutputError):
+            enn.decrypt(source, taken)
+        assert taken.read_bytes() == batch.read_bytes() and taken.stat().st_mode & 0o777 == 0o666
         taken.write_bytes(b"kept")
         for kept in ({}, {"keep_existing": True}, {"replace": False}):
             with pytest.raises(enn.OutputError) as caught:
@@ -242,22 +253,20 @@ class TestExistingFilesAreKept:
             enn.encrypt(batch, PASSWORD, folder / "no folder" / "x.enn")
         assert caught.value.path == str(folder / "no folder" / "x.enn")
 
-    def test_encrypt_against_a_file_that_appears_meanwhile(
+    def test_in_place_is_asked_of_the_library_only_when_given(
         self, batch: pathlib.Path, monkeypatch: pytest.MonkeyPatch
     ) -> None:
-        target = batch.with_name("late.enn")
-        real = enn._encrypt_to
+        placings = []
 
-        def then_another(*args: object) -> None:
-            real(*args)
-            target.write_bytes(b"another's")
+        def recording(real: Callable[..., int], at: int) -> Callable[..., int]:
+            return lambda *args: placings.append(args[at]) or real(*args)
 
-        monkeypatch.setattr(enn, "_encrypt_to", then_another)
-        with pytest.raises(enn.OutputError) as caught:
-            enn.encrypt(batch, PASSWORD, target)
-        assert caught.value.name == "ENN_FAULT_EXISTS"
-        assert target.read_bytes() == b"another's"
-        assert sorted(os.listdir(batch.parent)) == ["batch.txt", "batch.txt.enn", "late.enn"]
+        for name, at in (("EnnEncryptStreamPlaced", 4), ("EnnDecryptStreamEx", 3)):
+            monkeypatch.setattr(enn._lib, name, recording(getattr(enn._lib, name), at))
+        for in_place in (False, True):
+            enn.encrypt(batch, PASSWORD, batch.with_name("x.enn"), replace=True, in_place=in_place)
+            enn.decrypt(container(batch), batch.with_name("x"), replace=True, in_place=in_place)
+        assert [placing & enn._ALLOW_IN_PLACE != 0 for placing in placings] == [False, False, True, True]
 
     def test_the_documented_block_keeps_what_it_reads(self, batch: pathlib.Path, monkeypatch) -> None:
         """docs/library.md's Python block, run in its printed order, twice:
@@ -395,7 +404,8 @@ class TestDecryptInMemory:
 
 def test_help_guides_a_caller() -> None:
     guide = enn.__doc__ or ""
-    for word in ("ContainerError", "OutputError", "replace=True", "KeyboardInterrupt", "send it again"):
+    for word in ("ContainerError", "OutputError", "replace=True", ".present", "in_place=True",
+                 "KeyboardInterrupt", "send it again"):
         assert word in guide
     for function in (enn.decrypt, enn.encrypt, enn.verify, enn.read_password):
         assert function.__name__ in guide and function.__doc__

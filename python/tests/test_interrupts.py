@@ -113,44 +113,6 @@ def test_read_password_from_bytes(big: pathlib.Path, monkeypatch: pytest.MonkeyP
     assert caught.value is error
 
 
-@pytest.mark.parametrize(
-    "where, error",
-    [
-        ("_encrypt_to", KeyboardInterrupt()),
-        ("_encrypt_to", OSError(5, "Input/output error")),
-        ("link", KeyboardInterrupt()),
-        ("rename", KeyboardInterrupt()),
-        ("rename", OSError(5, "Input/output error")),
-    ],
-)
-def test_encrypt_interrupted(
-    big: pathlib.Path, tmp_path: pathlib.Path, monkeypatch: pytest.MonkeyPatch, where, error
-) -> None:
-    """Once the library has written the container under the call's own
-    name, as it is linked into place, and as it is renamed there where a
-    file system takes no links: nothing is left, and no container."""
-    if where == "rename":
-
-        def no_links(*args: object, **kwargs: object) -> None:
-            raise PermissionError(1, "Operation not permitted")
-
-        monkeypatch.setattr(enn.os, "link", no_links)
-    owner = enn if where == "_encrypt_to" else enn.os
-    real = getattr(owner, where)
-
-    def failing(*args: object, **kwargs: object) -> object:
-        if where == "_encrypt_to":
-            real(*args, **kwargs)
-        raise error
-
-    monkeypatch.setattr(owner, where, failing)
-    expected = enn.OutputError if where == "rename" and isinstance(error, OSError) else type(error)
-    with pytest.raises(expected) as caught:
-        enn.encrypt(big, PASSWORD, tmp_path / "new.enn")
-    assert caught.value is error or caught.value.name == "ENN_FAULT_NO_OUTPUT"
-    assert os.listdir(tmp_path) == []
-
-
 @pytest.fixture
 def sigint_seen(monkeypatch: pytest.MonkeyPatch) -> threading.Event:
     """SIGINT's own handler, which raises KeyboardInterrupt, and an event

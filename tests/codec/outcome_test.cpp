@@ -327,4 +327,67 @@ TEST_F(Outcome, AnEmptyOutputNameCannotBeCreated) {
     EXPECT_EQ(Listing(dir.path()).size(), 3u);
 }
 
+#ifndef _WIN32
+// What happens to reads of one file (by its inode), through the table.
+ino_t g_watched = 0;
+bool g_failWatched = false;
+ssize_t WatchedRead(int fd, void* buf, size_t size) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_ino == g_watched) {
+        if (g_failWatched) {
+            errno = EIO;
+            return -1;
+        }
+        const timespec times[2] = {{0, UTIME_OMIT}, {1, 0}};  // touched while read
+        futimens(fd, times);
+    }
+    return read(fd, buf, size);
+}
+#endif
+
+// Where the caller asks (ENN_ACCEPT_PRESENT), an output already there that is
+// its own copy of the plain data is done: ENN_PRESENT and the password. A
+// caller that does not ask never sees ENN_PRESENT,
+// the encryptions refuse the bit, and a container refused for its own fault
+// is refused whatever the output holds. (enn's tests try other data there.)
+TEST_F(Outcome, AnOutputAlreadyThereIsDoneOnlyWhereItIsTheCallersOwnCopy) {
+    const std::string out = dir.File("batch.out");
+    ASSERT_EQ(EnnDecryptFile(kKey, good.c_str(), out.c_str()), ENN_OK);
+    char password[7] = {};
+    int fault = -1;
+    EXPECT_EQ(EnnDecryptStreamEx(kKey, good.c_str(), out.c_str(), ENN_ACCEPT_PRESENT, nullptr,
+                                 nullptr, nullptr, nullptr, password, &fault),
+              ENN_PRESENT);
+    EXPECT_EQ(fault, ENN_FAULT_NONE);
+    EXPECT_STREQ(password, "123456");
+    EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), out.c_str(), ENN_KEEP_EXISTING, &fault),
+              ENN_ERR_CREATE_OUTPUT);
+    EXPECT_EQ(EnnEncryptStreamPlaced("123456", kKey, in.c_str(), good.c_str(), ENN_ACCEPT_PRESENT,
+                                     nullptr, nullptr, nullptr, nullptr, &fault),
+              ENN_ERR_GENERIC);
+    EXPECT_EQ(fault, ENN_FAULT_ARGUMENT);
+    ASSERT_EQ(EnnEncryptFile("123456", "another key entirely", in.c_str(),
+                             dir.File("foreign.enn").c_str()),
+              ENN_OK);
+    for (const int placing : {int{ENN_KEEP_EXISTING}, ENN_KEEP_EXISTING | ENN_ACCEPT_PRESENT}) {
+        EXPECT_EQ(
+            EnnDecryptFileEx(kKey, dir.File("foreign.enn").c_str(), out.c_str(), placing, &fault),
+            ENN_ERR_GENERIC);
+        EXPECT_EQ(fault, ENN_FAULT_FOREIGN_KEY) << placing;
+    }
+#ifndef _WIN32
+    // Read but changed meanwhile, it is not the caller's copy; one that
+    // cannot be read is not told as one that differs.
+    const Bytes data = ReadFile(out);
+    g_watched = StatOf(out).st_ino;
+    g_ennSys.read = WatchedRead;
+    for (const bool failRead : {false, true}) {
+        g_failWatched = failRead;
+        EXPECT_EQ(EnnDecryptFileEx(kKey, good.c_str(), out.c_str(), ENN_ACCEPT_PRESENT, &fault),
+                  failRead ? ENN_ERR_GENERIC : ENN_ERR_CREATE_OUTPUT);
+        EXPECT_EQ(fault, failRead ? ENN_FAULT_READ_EXISTING : ENN_FAULT_EXISTS);
+        EXPECT_EQ(ReadFile(out), data);
+    }
+#endif
+}
 }  // namespace

@@ -61,7 +61,8 @@ for program in enn_read_pc cmake/enn_read; do
 done
 
 # The intake examples: the container taken in, from its file and from
-# memory; a damaged one and an output already there refused, nothing written.
+# memory, and again, found done; a damaged one and other data at the output
+# refused, nothing written.
 cp "$work/batch.txt.enn" "$work/damaged.enn"
 # A byte changed, whatever it was: x, or y where an x already stands.
 byte=$(od -An -c -j5000 -N1 "$work/damaged.enn" | tr -d ' ')
@@ -80,10 +81,15 @@ for input in damaged.enn -; do
   [ $status -eq 1 ] && [ ! -e "$work/refused.txt" ] && grep -q '(ENN_FAULT_DIGEST)$' "$work/intake.err" ||
     fail "intake $input took in a damaged container (status $status)"
 done
+(cd "$work" && ./intake batch.txt.enn intake.txt) >"$work/intake.log" &&
+  grep -qx 'password 246810, already decrypted into intake.txt' "$work/intake.log" ||
+  fail "intake did not find its earlier output done"
+echo other >"$work/intake.txt"
 status=0
 "$work/intake" "$work/batch.txt.enn" "$work/intake.txt" 2>"$work/intake.err" || status=$?
-[ $status -eq 3 ] && grep -q '(ENN_FAULT_EXISTS)$' "$work/intake.err" || fail "intake replaced a file"
-echo "intake took in the container and refused a damaged one"
+[ $status -eq 3 ] && grep -q '(ENN_FAULT_EXISTS)$' "$work/intake.err" && [ "$(cat "$work/intake.txt")" = other ] ||
+  fail "intake replaced a file"
+echo "intake took in the container, found it done again and refused a damaged one"
 
 if [ "$java" = java ]; then
   jna=/usr/share/java/jna.jar
@@ -96,11 +102,16 @@ if [ "$java" = java ]; then
     grep -q "^refused: $work/damaged.enn: .*(ENN_FAULT_DIGEST)$" "$work/java.log" &&
     cmp -s "$work/batch.txt" "$work/taken/batch.txt" && [ ! -e "$work/taken/damaged" ] ||
     { cat "$work/java.log"; fail "Intake.java did not take in the container and refuse the damaged one"; }
-  # Taken in again: the file is there and is kept, which no sender can mend.
+  # Taken in again: done already; with other data there, kept, which no
+  # sender can mend.
+  java -Djna.library.path="${LD_LIBRARY_PATH:-}" -cp "$jna:$work/java" Intake "$work/taken" "$work/batch.txt.enn" \
+    >"$work/java.log" && grep -qx "$work/batch.txt.enn: password 246810, already decrypted into $work/taken/batch.txt" "$work/java.log" ||
+    { cat "$work/java.log"; fail "Intake.java did not find its earlier output done"; }
+  echo other >"$work/taken/batch.txt"
   status=0
   java -Djna.library.path="${LD_LIBRARY_PATH:-}" -cp "$jna:$work/java" Intake "$work/taken" "$work/batch.txt.enn" \
     >"$work/java.log" || status=$?
   [ $status -eq 3 ] && grep -q "^failed: $work/taken/batch.txt: .*(ENN_FAULT_EXISTS)$" "$work/java.log" ||
     { cat "$work/java.log"; fail "Intake.java did not tell a failure from a refusal"; }
-  echo "Intake.java took in the container, refused a damaged one and told a failure apart"
+  echo "Intake.java took in the container, found it done again, refused a damaged one and told a failure apart"
 fi

@@ -373,4 +373,42 @@ TEST_F(WindowsFiles, AFolderThatTakesNoNewFileHasItsFilesReplacedInPlaceByConsen
     EXPECT_EQ(Names(dir.File("shared")), (std::set<std::string>{"batch.txt", "batch.txt.enn"}));
 }
 
+// An output already there is done (ENN_ACCEPT_PRESENT) only where it is the
+// caller's alone. Under Wine a file's owner and rules come from its Unix
+// owner and mode: of the others, only a second link and a grant to everyone
+// can be made there.
+TEST_F(WindowsFiles, OnlyTheCallersOwnCopyOfAnOutputIsDone) {
+    const std::string in = dir.File("batch.txt");
+    WriteFile(in, plain);
+    ASSERT_EQ(Encrypt(in, in + ".enn"), ENN_OK);
+    const std::string container = in + ".enn";
+    const std::string out = dir.File("plain.txt");
+    const int accept = ENN_KEEP_EXISTING | ENN_ACCEPT_PRESENT;
+    ASSERT_EQ(Decrypt(container, out, accept), ENN_OK);
+    EXPECT_EQ(EnnDecryptFileEx(kKey, container.c_str(), out.c_str(), accept, nullptr), ENN_PRESENT);
+    const std::wstring second = Wide(dir.File("second.txt"));
+    ASSERT_TRUE(CreateHardLinkW(second.c_str(), Wide(out).c_str(), nullptr));
+    EXPECT_EQ(Decrypt(container, out, accept), ENN_FAULT_EXISTS) << "a second link";
+    ASSERT_TRUE(DeleteFileW(second.c_str()));
+    EXPLICIT_ACCESSW everyone = {};
+    everyone.grfAccessPermissions = FILE_WRITE_DATA;
+    everyone.grfAccessMode = GRANT_ACCESS;
+    everyone.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    everyone.Trustee.ptstrName = const_cast<wchar_t*>(L"Everyone");
+    std::wstring name = Wide(out);
+    PACL old = nullptr;
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, &old, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(SetEntriesInAclW(1, &everyone, old, &acl), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, acl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(acl);
+    LocalFree(descriptor);
+    EXPECT_EQ(Decrypt(container, out, accept), ENN_FAULT_EXISTS) << "everyone may write it";
+    EXPECT_EQ(ReadFile(out), plain);
+}
 }  // namespace
