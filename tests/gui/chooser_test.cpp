@@ -265,7 +265,7 @@ std::map<pid_t, Child> Children() {
         if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
             continue;
         }
-        // After the command's name in brackets: state, parent, group, session.
+        // After the command's name in parentheses: state, parent, group, session.
         char state = 0;
         pid_t parent = 0;
         Child child{};
