@@ -7,10 +7,11 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libssl-dev
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-translations-l10n fonts-arphic-uming
+  qt6-base-dev libxcb1-dev qt6-translations-l10n fonts-arphic-uming
   # The file chooser's tests on an X server of their own, with Qt's theme and
-  # GTK's
-  xvfb xauth qt6-gtk-platformtheme
+  # GTK's, with and without a session bus, with dbus-launch installed, as on
+  # a desktop, which starts a bus for a program that finds none
+  xvfb qt6-gtk-platformtheme dbus-x11
   # enn's catalogues
   gettext
   # ACLs and extended attributes, which the file layer's tests set

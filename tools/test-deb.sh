@@ -3,13 +3,14 @@
 # tools/build-deb.sh left in build-deb/ (veltrane, enn, libenn1, libenn-dev,
 # python3-enn) with apt into a bare Debian 12 (debootstrap --variant=minbase bookworm, in
 # FOLDER, by default build-debroot/) and checks there that the programs run,
-# that a C program built with pkg-config and a CMake project built with
-# find_package(Enn) decrypt a container of the packaged enn, that the
-# Python module's tests pass against the system's libenn, that the window is
-# no text file's default opener (xdg-mime), and that removing the five takes
-# away everything they put there. Run as root; needs
-# the network to reach Debian's mirror. The chroot is unmounted and deleted
-# on every way out.
+# that a C program built with pkg-config and libenn-dev's examples, built
+# with pkg-config and as a CMake project with find_package(Enn), decrypt a
+# container of the packaged enn, that help(enn) names the guide python3-enn
+# ships and the Python module's tests pass against the system's libenn, that
+# the window is no text file's default opener (xdg-mime), and that removing
+# the five takes away everything they put there. Run as root; needs the
+# network to reach Debian's mirror. The chroot is unmounted and deleted on
+# every way out.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 packages=(veltrane enn libenn1 libenn-dev python3-enn)
@@ -131,12 +132,14 @@ for type in text/plain text/csv; do
 done
 echo "test-deb: the window opens neither text/plain nor text/csv by default"
 
-step "a C program with pkg-config and a CMake project with find_package(Enn)"
-# As in the sources: consumers.sh builds docs/examples/intake.c too.
-mkdir -p "$root/tmp/src/tests/library" "$root/tmp/src/docs"
-cp -r "$repo/tests/library/consumers.sh" "$repo/tests/library/consumer" "$root/tmp/src/tests/library/"
-cp -r "$repo/docs/examples" "$root/tmp/src/docs/"
-in_root sh /tmp/src/tests/library/consumers.sh "" /usr enn /tmp/src/work
+step "a C program with pkg-config, and libenn-dev's examples with pkg-config and CMake"
+examples=/usr/share/doc/libenn-dev/examples
+for file in "$repo"/docs/examples/*; do
+  cmp -s "$file" "$root$examples/${file##*/}" || fail "libenn-dev does not ship ${file##*/} in $examples"
+done
+mkdir -p "$root/tmp/src"
+cp -r "$repo/tests/library/consumers.sh" "$repo/tests/library/consumer" "$root/tmp/src/"
+in_root sh /tmp/src/consumers.sh "" /usr enn "$examples" /tmp/src/work
 
 step "the Python module's tests against the installed enn module and libenn"
 # The tests alone: "import enn" must find python3-enn's module.
@@ -145,6 +148,10 @@ in_root sh -c "cd /tmp/python-tests && ENN_HEADER=/usr/include/enn.h python3 -m 
   fail "the Python module's tests"
 in_root python3 -c 'import enn; print(enn.__file__)' | grep -qx /usr/lib/python3/dist-packages/enn/__init__.py ||
   fail "python3 does not import enn from python3-enn"
+# help(enn) names the module's guide, which is there as in the sources.
+guide=$(in_root python3 -c 'import enn; print(enn.__doc__)' | grep -o '/usr/share/doc/python3-enn/[^ ]*' || true)
+[ -n "$guide" ] && cmp -s "$repo/python/README.md" "$root$guide" ||
+  fail "help(enn) names no guide that python3-enn ships: '$guide'"
 
 step "dpkg -r ${packages[*]}"
 in_root dpkg -r "${packages[@]}" >/dev/null

@@ -93,6 +93,12 @@ esac
 for action in nemo/actions/veltrane.nemo_action kio/servicemenus/veltrane.desktop; do
   grep -qx 'Exec=veltrane %[fF]' "$dir/share/$action" || fail "$action does not run veltrane on the file"
 done
+# The manual names each file manager's command file where it is installed.
+page=$dir/share/man/man1/veltrane.1
+[ -f "$page" ] || page=$page.gz
+for action in nemo/actions/veltrane.nemo_action kio/servicemenus/veltrane.desktop veltrane/thunar-uca.xml; do
+  gzip -cdf "$page" | sed 's/\\//g' | grep -qF "$prefix/share/$action" || fail "man veltrane does not name $prefix/share/$action"
+done
 icon=$(value Icon)
 [ -n "$icon" ] || fail "the desktop entry names no icon"
 for size in 16 32 48 64 128 256; do

@@ -15,6 +15,7 @@
 #include "platform/cmdline.h"
 #include "platform/qt/dialog.h"
 #include "platform/qt/handles.h"
+#include "platform/qt/session_bus.h"
 
 namespace {
 
@@ -87,9 +88,12 @@ std::unique_ptr<QApplication> AfxWinInit(int& argc, char** argv) {
     // since Qt readies the desktop's chooser as soon as a QFileDialog is
     // constructed, and GTK's makes its folders under the home folder then.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    // Before any library of Qt's or GTK's looks for a session bus.
+    AfxDisplay asked = AfxChooseSessionBus();
     QtMessageHandler previous = qInstallMessageHandler(StartupMessages);
     auto app = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(previous);
+    asked.reset();
     for (const QString& m : g_heldMessages) {
         std::fprintf(stderr, "%s\n", qPrintable(m));
     }

@@ -6,6 +6,9 @@
     enn.verify(received_bytes)                           # a container in memory
     enn.encrypt("reply.txt", "246810")                   # writes reply.txt.enn
 
+The guide to the module: /usr/share/doc/python3-enn/README.md (in the
+sources, python/README.md).
+
 Every function works under the key built into the tool. A container is
 given either as a file name (str or os.PathLike, a PathLike's bytes too) or
 as its bytes in memory (bytes, bytearray or memoryview); a file name held in

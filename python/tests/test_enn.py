@@ -269,13 +269,12 @@ class TestExistingFilesAreKept:
         assert [placing & enn._ALLOW_IN_PLACE != 0 for placing in placings] == [False, False, True, True]
 
     def test_the_documented_block_keeps_what_it_reads(self, batch: pathlib.Path, monkeypatch) -> None:
-        """docs/library.md's Python block, run in its printed order, twice:
-        it writes only new files, and the second run changes nothing."""
-        library_md = pathlib.Path(__file__).resolve().parents[2] / "docs" / "library.md"
-        if not library_md.exists():
-            pytest.skip("no docs/library.md beside the tests")
-        python = library_md.read_text().split("## Python", 1)[1]
-        block = re.search(r"```python\n(.*?)```", python, re.S)
+        """The guide's Python block, run in its printed order, twice: it
+        writes only new files, and the second run changes nothing."""
+        guide = pathlib.Path(__file__).resolve().parents[1] / "README.md"
+        if not guide.exists():
+            pytest.skip("no guide, python/README.md, beside the tests")
+        block = re.search(r"```python\n(.*?)```", guide.read_text(), re.S)
         assert block
         folder = batch.with_name("intake")
         folder.mkdir()

@@ -1,27 +1,40 @@
 // The real file chooser on a real display (an X server), under a fresh home
-// folder: what it shows, and that it leaves nothing behind. Run once with
-// Qt's own platform theme and once under QT_QPA_PLATFORMTHEME=gtk3, the
-// desktop's, which the package recommends.
+// folder: what it shows, and that it leaves nothing behind. Run with Qt's
+// own platform theme and under QT_QPA_PLATFORMTHEME=gtk3, the desktop's,
+// which the package recommends; each with no session bus (--bus=none), with
+// a session bus of its own (--bus=session), and with the bus an earlier
+// program autolaunched on the display (--bus=autolaunched).
 //
-// main makes the home folder before Qt starts, runs the cases, and once Qt
-// has ended checks that the home folder is still empty.
+// main makes the home folder and the bus before Qt starts, runs the cases,
+// and once Qt has ended checks that no process of the window's is left, then
+// stops the bus and checks that the home folder is still empty.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QTest>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "app/encrypt_dlg.h"
@@ -34,6 +47,8 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string g_home;
+// The id of the session bus the run was given; empty for none.
+std::string g_busId;
 
 // The folder the chooser opens in, outside the home folder, and the file
 // chosen there; its name and the folder's are what no file may hold.
@@ -60,6 +75,22 @@ TEST(Chooser, RunsUnderTheThemeItWasStartedWith) {
     } else {
         EXPECT_FALSE(GtkIsLoaded());
     }
+}
+
+// The window's libraries reach the session bus that exists, on which
+// accessibility lives, and no other.
+TEST(Chooser, ReachesTheSessionBusThatExistsAndNoOther) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (g_busId.empty()) {
+        EXPECT_FALSE(bus.isConnected());
+        return;
+    }
+    ASSERT_TRUE(bus.isConnected()) << Std(bus.lastError().message());
+    const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+    ASSERT_EQ(reply.arguments().size(), 1) << Std(reply.errorMessage());
+    EXPECT_EQ(Std(reply.arguments().first().toString()), g_busId);
 }
 
 // The chooser's view of the folder's files: its list or its details,
@@ -181,9 +212,112 @@ int CheckTheHomeFolderIsEmpty() {
     return found;
 }
 
+// What a shell command prints on standard output, trimmed; empty unless it
+// ended with status 0.
+std::string Output(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return {};
+    }
+    std::string out;
+    char buffer[256];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    out.erase(out.find_last_not_of(" \n") + 1);
+    out.erase(0, out.find_first_not_of(' '));
+    return status == 0 ? out : std::string();
+}
+
+// Gives the run the session bus it asks for: one of its own, started here,
+// or one that libdbus autolaunches here on the display for another home
+// folder, as an earlier program would. Returns the bus's id, empty for none
+// or when its programs are missing.
+std::string StartBus(const std::string& kind, const std::string& otherHome) {
+    if (kind == "session") {
+        const std::string address = Output("dbus-daemon --session --fork --print-address=1");
+        if (address.empty()) {
+            return {};
+        }
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    }
+    return Output("HOME=" + otherHome +
+                  " dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus "
+                  "/org/freedesktop/DBus org.freedesktop.DBus.GetId");
+}
+
+// A process whose parent is this one: orphans of its descendants come to it.
+struct Child {
+    pid_t group;
+    pid_t session;
+    std::string args;
+};
+
+// This process's children by pid; those that ended are reaped first.
+std::map<pid_t, Child> Children() {
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    std::map<pid_t, Child> children;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+            continue;
+        }
+        // After the command's name in parentheses: state, parent, group, session.
+        char state = 0;
+        pid_t parent = 0;
+        Child child{};
+        std::istringstream(line.substr(line.rfind(')') + 1)) >> state >> parent >> child.group >>
+            child.session;
+        if (parent == getpid()) {
+            std::ifstream cmdline(entry.path() / "cmdline");
+            std::getline(cmdline, child.args);
+            std::replace(child.args.begin(), child.args.end(), '\0', ' ');
+            children[pid_t(std::stoi(entry.path().filename()))] = child;
+        }
+    }
+    return children;
+}
+
+// Ends what is left: each child that was not there before Qt started and
+// is in no session of the bus's (whose services come here too once
+// activated) is named as left running by the window; then the bus stops,
+// its process group with it, and every process left here is waited for.
+// What watches the bus from this process group (dbus-launch) is ended
+// outright: asked to, it waits three seconds to make sure of the bus.
+// Returns how many the window left.
+int EndWhatIsLeft(const std::map<pid_t, Child>& bus) {
+    std::set<pid_t> busSessions;
+    for (const auto& [pid, child] : bus) {
+        busSessions.insert(child.session);
+        if (child.group == getpgid(0)) {
+            kill(pid, SIGKILL);
+        } else {
+            killpg(child.group, SIGTERM);
+        }
+    }
+    busSessions.erase(getsid(0));
+    int left = 0;
+    for (const auto& [pid, child] : Children()) {
+        if (bus.count(pid) == 0 && busSessions.count(child.session) == 0) {
+            std::printf("left running: %d %s\n", int(pid), child.args.c_str());
+            kill(pid, SIGTERM);
+            ++left;
+        }
+    }
+    while (wait(nullptr) > 0 || errno == EINTR) {
+    }
+    return left;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Whatever the window's libraries start and leave behind comes to this
+    // process when its parent goes.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     // A fresh home folder, and the places under it that Qt and GTK write to
     // taken from it alone.
     char home[] = "/tmp/veltrane-home-XXXXXX";
@@ -203,9 +337,20 @@ int main(int argc, char** argv) {
         unsetenv(name);
     }
     ::testing::InitGoogleTest(&argc, argv);
-    const int status = RUN_ALL_TESTS();  // Qt starts and ends in here
+    const std::string bus = argc > 1 ? std::string(argv[1]) : "--bus=none";
+    TempDir otherHome;
+    g_busId = bus == "--bus=none" ? "" : StartBus(bus.substr(6), otherHome.path());
+    const std::map<pid_t, Child> busProcesses = Children();
+    const bool skipped = bus != "--bus=none" && g_busId.empty();
+    // Qt starts and ends in here.
+    const int status = skipped ? 77 : RUN_ALL_TESTS();
+    const int running = EndWhatIsLeft(busProcesses);
     const int left = CheckTheHomeFolderIsEmpty();
     std::error_code ignored;
     fs::remove_all(g_home, ignored);
-    return status != 0 || left != 0 ? 1 : 0;
+    if (skipped) {
+        std::printf("%s: no bus to be had (dbus-daemon or dbus-launch missing)\n", bus.c_str());
+        return 77;
+    }
+    return status != 0 || running != 0 || left != 0 ? 1 : 0;
 }

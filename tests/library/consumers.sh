@@ -1,21 +1,23 @@
 #!/bin/sh
-# consumers.sh ROOT PREFIX ENN WORK [java]: builds the receiver's program of
-# consumer/ twice against libenn-dev installed under ROOT (empty for the
-# running system) with PREFIX: with `pkg-config --cflags --libs enn`, and as
-# a CMake project with find_package(Enn). ENN, the enn under test, encrypts a
-# file of several chunks; both builds must read its password and decrypt it
-# to the same bytes. The intake examples of docs/examples/ then take in that
-# container and refuse a damaged one: intake.c, built with pkg-config, and
-# with "java" Intake.java too, over JNA (/usr/share/java/jna.jar). Works in
-# WORK, which it empties first.
+# consumers.sh ROOT PREFIX ENN EXAMPLES WORK [java]: builds the receiver's
+# program consumer/enn_read.c against libenn-dev installed under ROOT (empty
+# for the running system) with PREFIX, with `pkg-config --cflags --libs
+# enn`. ENN, the enn under test, encrypts a file of several chunks; the
+# program must read its password and decrypt it to the same bytes. The
+# intake examples of the folder EXAMPLES (docs/examples/ in the sources,
+# /usr/share/doc/libenn-dev/examples as installed) then take in that
+# container and refuse a damaged one: intake.c, built with pkg-config and as
+# the folder's own CMake project with find_package(Enn), and with "java"
+# Intake.java too, over JNA (/usr/share/java/jna.jar). Works in WORK, which
+# it empties first.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-examples=$here/../../docs/examples
 root=$1
 prefix=$2
 enn=$3
-work=$4
-java=${5:-}
+examples=$4
+work=$5
+java=${6:-}
 fail() {
   echo "FAIL: $*" >&2
   exit 1
@@ -39,9 +41,9 @@ cc -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$work/enn_read_pc" "$here/consu
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$work/intake" "$examples/intake.c" \
   $(pkg-config --cflags --libs enn) || fail "intake.c does not build with pkg-config"
-cmake -S "$here/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$root$prefix" >"$work/cmake.log" 2>&1 &&
+cmake -S "$examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$root$prefix" >"$work/cmake.log" 2>&1 &&
   cmake --build "$work/cmake" >>"$work/cmake.log" 2>&1 ||
-  { cat "$work/cmake.log"; fail "the CMake project does not build with find_package(Enn)"; }
+  { cat "$work/cmake.log"; fail "the examples' CMake project does not build with find_package(Enn)"; }
 
 # Three chunks, the last one short.
 i=0
@@ -52,13 +54,10 @@ done >"$work/batch.txt"
 printf '246810\n246810\n' | "$enn" encrypt --password-stdin "$work/batch.txt" >/dev/null ||
   fail "$enn encrypt failed"
 
-for program in enn_read_pc cmake/enn_read; do
-  out=$work/$(basename "$program")-$(echo "$program" | tr / _).txt
-  password=$("$work/$program" "$work/batch.txt.enn" "$out") || fail "$program failed"
-  [ "$password" = 246810 ] || fail "$program read the password as '$password'"
-  cmp -s "$work/batch.txt" "$out" || fail "$program decrypted other bytes"
-  echo "$program read the password and decrypted the container of $enn"
-done
+password=$("$work/enn_read_pc" "$work/batch.txt.enn" "$work/enn_read.txt") || fail "enn_read failed"
+[ "$password" = 246810 ] || fail "enn_read read the password as '$password'"
+cmp -s "$work/batch.txt" "$work/enn_read.txt" || fail "enn_read decrypted other bytes"
+echo "enn_read read the password and decrypted the container of $enn"
 
 # The intake examples: the container taken in, from its file and from
 # memory, and again, found done; a damaged one and other data at the output
@@ -75,6 +74,8 @@ grep -qx 'password 246810, decrypted into intake.txt' "$work/intake.log" && cmp 
   fail "intake did not take in the container"
 "$work/intake" - "$work/memory.txt" <"$work/batch.txt.enn" >/dev/null && cmp -s "$work/batch.txt" "$work/memory.txt" ||
   fail "intake did not take in the container from memory"
+"$work/cmake/intake" "$work/batch.txt.enn" "$work/cmake.txt" >/dev/null && cmp -s "$work/batch.txt" "$work/cmake.txt" ||
+  fail "intake built by the examples' CMake project did not take in the container"
 for input in damaged.enn -; do
   status=0
   (cd "$work" && ./intake "$input" refused.txt <damaged.enn 2>intake.err) || status=$?
