@@ -86,10 +86,12 @@ done
   grep -qx 'password 246810, already decrypted into intake.txt' "$work/intake.log" ||
   fail "intake did not find its earlier output done"
 echo other >"$work/intake.txt"
-status=0
-"$work/intake" "$work/batch.txt.enn" "$work/intake.txt" 2>"$work/intake.err" || status=$?
-[ $status -eq 3 ] && grep -q '(ENN_FAULT_EXISTS)$' "$work/intake.err" && [ "$(cat "$work/intake.txt")" = other ] ||
-  fail "intake replaced a file"
+for input in "$work/batch.txt.enn" -; do
+  status=0
+  "$work/intake" "$input" "$work/intake.txt" <"$work/batch.txt.enn" 2>"$work/intake.err" || status=$?
+  [ $status -eq 3 ] && grep -q '(ENN_FAULT_EXISTS)$' "$work/intake.err" && [ "$(cat "$work/intake.txt")" = other ] ||
+    fail "intake $input replaced a file"
+done
 echo "intake took in the container, found it done again and refused a damaged one"
 
 if [ "$java" = java ]; then
