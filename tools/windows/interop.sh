@@ -25,12 +25,27 @@ if /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1; then started=1; fi
 trap 'if [ $started = 1 ]; then /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1; fi; rm -rf "$work"' EXIT
 work=$(mktemp -d)
 
-# wenn FOLDER ARGS...: runs enn.exe in FOLDER. Wine's service processes must
-# not hold a pipe open, so its output goes through files.
+# wenn FOLDER ARGS...: runs enn.exe in FOLDER, its standard input the file
+# $work/in, which is emptied afterwards. Wine's service processes must not
+# hold a pipe open, so its output goes through files. Wine now and then fails
+# to start a program at all (see test.sh): a run that failed having printed
+# nothing of enn.exe's own is run once more, and said so on the run's own
+# standard error; any other failure stands.
+exec 3>&2
+: >"$work/in"
 wenn() {
-  local status=0
-  (cd "$1" && shift && "$root/tools/windows/wine-run.sh" "$windows_enn" "$@") \
-    >"$work/out" 2>"$work/err" || status=$?
+  local status attempt
+  for attempt in 1 2; do
+    status=0
+    (cd "$1" && shift && "$root/tools/windows/wine-run.sh" "$windows_enn" "$@") \
+      <"$work/in" >"$work/out" 2>"$work/err" || status=$?
+    if [ $status = 0 ] || [ -s "$work/out" ] || grep -q '^enn' "$work/err" || [ $attempt = 2 ]; then
+      break
+    fi
+    echo "Wine did not start enn.exe ${*:2}: running it once more" >&3
+    sed 's/^/  /' "$work/err" >&3
+  done
+  : >"$work/in"
   cat "$work/out"
   cat "$work/err" >&2
   return $status
@@ -41,11 +56,12 @@ failed=0
 check() {  # check WHAT COMMAND...
   local what=$1
   shift
-  if "$@" >/dev/null 2>&1; then
+  if "$@" >"$work/check" 2>&1; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     echo "FAILED: $what" >&2
+    sed 's/^/  /' "$work/check" >&2
   fi
 }
 
@@ -61,8 +77,8 @@ for case in "${cases[@]}"; do
   cp "$work/linux/$name" "$work/windows/$name"
   (cd "$work/linux" && printf '%s\n%s\n' $password $password |
     "$linux_enn" encrypt --password-stdin "$name" >/dev/null)
-  printf '%s\n%s\n' $password $password |
-    wenn "$work/windows" encrypt --password-stdin "$name" >/dev/null
+  printf '%s\n%s\n' $password $password >"$work/in"
+  wenn "$work/windows" encrypt --password-stdin "$name" >/dev/null
   check "$name, $size bytes: identical containers" \
     cmp "$work/linux/$name.enn" "$work/windows/$name.enn"
 
